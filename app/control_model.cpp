@@ -1,0 +1,39 @@
+#include "app/control_model.h"
+
+#include <algorithm>
+
+namespace ondelith {
+
+bool hasRange(int id) {
+  const ControlSpec* spec = findControlSpec(id);
+  return spec && (spec->kind == ControlKind::Slider || spec->kind == ControlKind::SpinBox);
+}
+
+void initControls(ControlModel& model) {
+  for (auto& r : model.range) r = {};
+  for (auto& v : model.mirror.value) v.store(0, std::memory_order_relaxed);
+  for (const ControlSpec& s : kControlSpecs) {
+    model.range[static_cast<size_t>(s.id)] = {s.minimum, s.maximum};
+    model.mirror.value[static_cast<size_t>(s.id)].store(s.start, std::memory_order_relaxed);
+  }
+}
+
+int32_t setControlValue(ControlModel& model, int id, int32_t value) {
+  if (!findControlSpec(id)) return 0;
+  if (hasRange(id)) {
+    const ControlRange& r = model.range[static_cast<size_t>(id)];
+    value = std::clamp(value, r.minimum, std::max(r.minimum, r.maximum));
+  }
+  model.mirror.value[static_cast<size_t>(id)].store(value, std::memory_order_relaxed);
+  return value;
+}
+
+int32_t controlValue(const ControlModel& model, int id) { return readControl(model.mirror, id); }
+
+void setControlRange(ControlModel& model, int id, int32_t minimum, int32_t maximum) {
+  if (!hasRange(id)) return;
+  model.range[static_cast<size_t>(id)] = {minimum, maximum};
+  setControlValue(model, id, controlValue(model, id));
+}
+
+}  // namespace ondelith

@@ -1,0 +1,49 @@
+#pragma once
+// The values of the main window's controls, kept apart from any toolkit.
+// The UI thread owns the ranges and writes the values; the audio and MIDI
+// threads read the values through the atomic mirror and never wait.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "app/controls.h"
+
+namespace ondelith {
+
+struct ControlMirror {
+  std::array<std::atomic<int32_t>, kControlIdLimit> value{};
+};
+
+// What another thread sees of a control: its current integer value, or 0 for
+// an id outside the table.
+inline int32_t readControl(const ControlMirror& mirror, int id) {
+  if (id < 0 || id >= kControlIdLimit) return 0;
+  return mirror.value[static_cast<size_t>(id)].load(std::memory_order_relaxed);
+}
+
+struct ControlRange {
+  int32_t minimum = 0;
+  int32_t maximum = 0;
+};
+
+struct ControlModel {
+  std::array<ControlRange, kControlIdLimit> range{};
+  ControlMirror mirror;
+};
+
+// Every control at its start range and value (the Duration slider on "x10").
+void initControls(ControlModel& model);
+
+// Sets a control's value; sliders and spin boxes keep it within their range,
+// as the toolkit's controls do. Returns the value stored. Unknown ids: 0.
+int32_t setControlValue(ControlModel& model, int id, int32_t value);
+
+int32_t controlValue(const ControlModel& model, int id);
+
+// Changes a slider's or spin box's range and pulls its value inside it.
+void setControlRange(ControlModel& model, int id, int32_t minimum, int32_t maximum);
+
+bool hasRange(int id);
+
+}  // namespace ondelith

@@ -1,0 +1,165 @@
+#pragma once
+// Every control and menu command of the main window, named by its integer id,
+// with its kind, place, size, range, start value and text.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace ondelith {
+
+// Menu commands.
+constexpr int kCmdAbout = 1;
+constexpr int kCmdHelp = 2;
+constexpr int kCmdOpen = 3;
+constexpr int kCmdSave = 4;
+constexpr int kCmdQuit = 111;  // Escape only; no menu item
+
+// Controls.
+constexpr int kMidiInputList = 2;
+constexpr int kAudioOutputList = 3;
+constexpr int kSliderF = 4;
+constexpr int kSliderRes = 5;
+constexpr int kSliderA = 6;
+constexpr int kSliderD = 7;
+constexpr int kSliderS = 8;
+constexpr int kSliderR = 9;
+constexpr int kLabelF = 10;
+constexpr int kLabelRes = 11;
+constexpr int kLabelA = 12;
+constexpr int kLabelS = 13;
+constexpr int kLabelD = 14;
+constexpr int kLabelR = 15;
+constexpr int kWaveformDisplay = 16;
+constexpr int kSliderX1 = 17;
+constexpr int kSliderY1 = 18;
+constexpr int kSliderX2 = 19;
+constexpr int kSliderY2 = 20;
+constexpr int kSliderVol = 21;
+constexpr int kSliderDuration = 22;
+// Wobble grid: row r (0 X1, 1 Y1, 2 X2, 3 Y2) owns spin boxes 24 + 3r (Mod%),
+// 25 + 3r (Coarse) and 26 + 3r (Fine), and labels 40 + r, 44 + 2r, 45 + 2r.
+constexpr int kSpinMod0 = 24;
+constexpr int kSpinCoarse0 = 25;
+constexpr int kSpinFine0 = 26;
+constexpr int kLabelMod0 = 40;
+constexpr int kLabelCoarse0 = 44;
+constexpr int kLabelFine0 = 45;
+constexpr int kLabelX1 = 36;
+constexpr int kLabelY1 = 37;
+constexpr int kLabelX2 = 38;
+constexpr int kLabelY2 = 39;
+constexpr int kLabelVol = 52;
+constexpr int kLabelDuration = 53;
+constexpr int kSpinDurationRange = 54;
+constexpr int kFrameAmplitude = 55;
+constexpr int kFrameFilter = 56;
+
+constexpr int kControlIdLimit = 57;  // ids are 0 .. kControlIdLimit - 1
+
+// Rows of the wobble grid, in curve-editor order.
+constexpr int kRowX1 = 0;
+constexpr int kRowY1 = 1;
+constexpr int kRowX2 = 2;
+constexpr int kRowY2 = 3;
+constexpr int kWobbleRows = 4;
+
+constexpr int spinModId(int row) { return kSpinMod0 + 3 * row; }
+constexpr int spinCoarseId(int row) { return kSpinCoarse0 + 3 * row; }
+constexpr int spinFineId(int row) { return kSpinFine0 + 3 * row; }
+constexpr int pointSliderId(int row) { return kSliderX1 + row; }
+
+// Duration slider ranges, chosen by spin box 54.
+constexpr int kDurationRangeX1 = 1;
+constexpr int kDurationRangeX10 = 2;
+
+enum class ControlKind : uint8_t { None, Slider, SpinBox, DropDown, Label, Frame, Display };
+
+struct ControlSpec {
+  int id;
+  ControlKind kind;
+  std::string_view text;  // caption of labels and frames, start text of spin boxes
+  int x, y, w, h;
+  int minimum, maximum, start;
+};
+
+// The curve editors' places; their ids come from the editor itself.
+struct CurveEditorPlace {
+  int x, y, w, h;
+};
+constexpr CurveEditorPlace curveEditorPlace(int row) { return {220, 240 + 80 * row, 160, 70}; }
+constexpr int kCurvePointCount = 8;
+constexpr uint32_t kCurveLineColor = 0xFFFFFF;
+constexpr uint32_t kCurveBackgroundColor = 0x000000;
+constexpr uint32_t kCurveDisabledColor = 0xE0E0E0;
+constexpr int kCurveHandleRadius = 3;
+constexpr int kCurveGrabTolerance = 10;
+constexpr int kCurveStartRangeX = 380;
+constexpr int kCurveStartRangeY = 10000;
+
+// Every control of the main window.
+inline constexpr std::array<ControlSpec, 54> kControlSpecs = {{
+    {kMidiInputList, ControlKind::DropDown, "", 390, 502, 140, 20, 0, 0, 0},
+    {kAudioOutputList, ControlKind::DropDown, "", 390, 525, 140, 20, 0, 0, 0},
+    {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, 20, 5000, 1500},
+    {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, 0, 100, 50},
+    {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, 1, 2000, 1},
+    {kSliderD, ControlKind::Slider, "", 440, 260, 20, 80, 1, 5000, 1000},
+    {kSliderS, ControlKind::Slider, "", 460, 260, 20, 80, 0, 100, 50},
+    {kSliderR, ControlKind::Slider, "", 480, 260, 20, 80, 1, 5000, 1500},
+    {kLabelF, ControlKind::Label, "F", 425, 387, 10, 20, 0, 0, 0},
+    {kLabelRes, ControlKind::Label, "Res", 455, 387, 20, 20, 0, 0, 0},
+    {kLabelA, ControlKind::Label, "A", 425, 247, 10, 20, 0, 0, 0},
+    {kLabelS, ControlKind::Label, "S", 465, 247, 10, 20, 0, 0, 0},
+    {kLabelD, ControlKind::Label, "D", 445, 247, 10, 20, 0, 0, 0},
+    {kLabelR, ControlKind::Label, "R", 485, 247, 10, 20, 0, 0, 0},
+    {kWaveformDisplay, ControlKind::Display, "", 10, 10, 400, 200, 0, 0, 0},
+    {kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80, 1, 99, 50},
+    {kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80, 0, 49, 5},
+    {kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80, 1, 99, 75},
+    {kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80, 50, 99, 95},
+    {kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80, 0, 1500, 400},
+    {kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80, 1000, 10000, 2000},
+    {24, ControlKind::SpinBox, "0", 10, 260, 50, 25, -100, 100, 0},
+    {25, ControlKind::SpinBox, "0", 80, 260, 50, 25, 0, 15, 0},
+    {26, ControlKind::SpinBox, ".00", 150, 260, 50, 25, 0, 99, 0},
+    {27, ControlKind::SpinBox, "0", 10, 340, 50, 25, -100, 100, 0},
+    {28, ControlKind::SpinBox, "0", 80, 340, 50, 25, 0, 15, 0},
+    {29, ControlKind::SpinBox, ".00", 150, 340, 50, 25, 0, 99, 0},
+    {30, ControlKind::SpinBox, "0", 10, 420, 50, 25, -100, 100, 0},
+    {31, ControlKind::SpinBox, "0", 80, 420, 50, 25, 0, 15, 0},
+    {32, ControlKind::SpinBox, ".00", 150, 420, 50, 25, 0, 99, 0},
+    {33, ControlKind::SpinBox, "0", 10, 500, 50, 25, -100, 100, 0},
+    {34, ControlKind::SpinBox, "0", 80, 500, 50, 25, 0, 15, 0},
+    {35, ControlKind::SpinBox, ".00", 150, 500, 50, 25, 0, 99, 0},
+    {kLabelX1, ControlKind::Label, "X1", 420, 10, 20, 20, 0, 0, 0},
+    {kLabelY1, ControlKind::Label, "Y1", 440, 10, 20, 20, 0, 0, 0},
+    {kLabelX2, ControlKind::Label, "X2", 460, 10, 20, 20, 0, 0, 0},
+    {kLabelY2, ControlKind::Label, "Y2", 480, 10, 20, 20, 0, 0, 0},
+    {40, ControlKind::Label, "X1Mod%", 10, 240, 50, 20, 0, 0, 0},
+    {41, ControlKind::Label, "Y1Mod%", 10, 320, 50, 20, 0, 0, 0},
+    {42, ControlKind::Label, "X2Mod%", 10, 400, 50, 20, 0, 0, 0},
+    {43, ControlKind::Label, "Y2Mod%", 10, 480, 50, 20, 0, 0, 0},
+    {44, ControlKind::Label, "CoarseX1ModF", 70, 240, 80, 20, 0, 0, 0},
+    {45, ControlKind::Label, "FineX1ModF", 150, 240, 70, 20, 0, 0, 0},
+    {46, ControlKind::Label, "CoarseY1ModF", 70, 320, 80, 20, 0, 0, 0},
+    {47, ControlKind::Label, "FineY1ModF", 150, 320, 70, 20, 0, 0, 0},
+    {48, ControlKind::Label, "CoarseX2ModF", 70, 400, 80, 20, 0, 0, 0},
+    {49, ControlKind::Label, "FineX2ModF", 150, 400, 70, 20, 0, 0, 0},
+    {50, ControlKind::Label, "CoarseY2ModF", 70, 480, 80, 20, 0, 0, 0},
+    {51, ControlKind::Label, "FineY2ModF", 150, 480, 70, 20, 0, 0, 0},
+    {kLabelVol, ControlKind::Label, "Vol", 420, 120, 30, 20, 0, 0, 0},
+    {kLabelDuration, ControlKind::Label, "Duration", 450, 120, 50, 20, 0, 0, 0},
+    {kSpinDurationRange, ControlKind::SpinBox, "x10", 480, 170, 40, 25, 1, 2, 2},
+    {kFrameAmplitude, ControlKind::Frame, "Amplitude EG", 400, 230, 120, 130, 0, 0, 0},
+    {kFrameFilter, ControlKind::Frame, "Filter", 400, 370, 120, 130, 0, 0, 0},
+}};
+
+// The spec of a control id, or nullptr for an id that names no control.
+constexpr const ControlSpec* findControlSpec(int id) {
+  for (const ControlSpec& s : kControlSpecs)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+}  // namespace ondelith

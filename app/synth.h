@@ -1,0 +1,44 @@
+#pragma once
+// The one set of process-wide records: controls, curve editors, engine and
+// MIDI input, with the start-up state and the control dispatch that need no
+// window. The app owns one; tests and tools make their own.
+
+#include <string>
+#include <vector>
+
+#include "app/control_model.h"
+#include "devices/midi_input.h"
+#include "editors/curve_editor.h"
+#include "engine/engine_state.h"
+
+namespace ondelith {
+
+struct Synth {
+  ControlModel controls;
+  CurveEditorSet editors;
+  Engine engine{controls.mirror, editors};
+  MidiInput midi{engine};
+  std::vector<CurvePoint> curveBuffer;
+};
+
+// The state the system starts in: every control at its start value, the four
+// curve editors laid out with their properties, the engine's start values and
+// curveBuffer with 2 elements. `host` draws the editors; none when headless.
+void initSynth(Synth& synth, CanvasHost* host = nullptr);
+
+// A control's new value, as its event delivers it: the value is limited to
+// the control's range, stored, and fed to the engine field it drives.
+// Returns true when the waveform display needs redrawing.
+bool applyControlEvent(Synth& synth, int id, int32_t value);
+
+// The Duration slider's range switch: 1 gives 100..1000 ("x1"), 2 gives
+// 1000..10000 ("x10"); the slider and wobbleDuration take durationMs.
+void setDurationRange(Synth& synth, int range, int32_t durationMs);
+
+// The text a wobble spin box (24..35) shows for its value.
+std::string spinText(int id, int32_t value);
+
+// The editor id of wobble row 0..3.
+int curveEditorId(const Synth& synth, int row);
+
+}  // namespace ondelith

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "engine/bezier.h"
+#include "engine/oscillator.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+TEST(Bezier, StartPointsDipThenRise) {
+  const float row25 = evaluateBezierCycle(0.25f, 0.5f, 0.06f, 0.75f, 0.95f);
+  const float row75 = evaluateBezierCycle(0.75f, 0.5f, 0.06f, 0.75f, 0.95f);
+  EXPECT_NEAR(row25, 124.8f, 0.05f);
+  EXPECT_NEAR((200.0f - row25) / 200.0f, 0.376f, 0.0005f);
+  EXPECT_NEAR(row75, 78.6f, 0.05f);
+  EXPECT_NEAR((200.0f - row75) / 200.0f, 0.607f, 0.0005f);
+}
+
+TEST(Bezier, EveryPeriodStartsOnTheZeroLine) {
+  for (float x1 : {0.01f, 0.5f, 0.99f})
+    for (float x2 : {0.01f, 0.75f, 0.99f})
+      EXPECT_EQ(evaluateBezierCycle(0.0f, x1, 0.0f, x2, 0.99f), 100.0f);
+}
+
+TEST(Bezier, FlatControlPointsAreSilent) {
+  for (float phase = 0; phase <= 1.0f; phase += 0.0625f)
+    for (float x1 : {0.01f, 0.3f, 0.99f})
+      EXPECT_FLOAT_EQ(evaluateBezierCycle(phase, x1, 0.5f, 1.0f - x1, 0.5f), 100.0f);
+}
+
+TEST(Bezier, CubicHelpers) {
+  EXPECT_FLOAT_EQ(cubicValue(2.0f, 1.0f, 2.0f, 3.0f, 4.0f), 8.0f + 8.0f + 6.0f + 4.0f);
+  EXPECT_FLOAT_EQ(cubicInverseSlope(2.0f, 1.0f, 2.0f, 3.0f), 1.0f / (12.0f + 8.0f + 3.0f));
+}
+
+TEST(Bezier, HeightIsLimitedAtTheTopOnly) {
+  // Control points far above the square push the curve past the top: clamped at row 0.
+  EXPECT_EQ(evaluateBezierCycle(0.5f, 0.3f, 5.0f, 0.7f, 5.0f), 0.0f);
+  // Far below there is no limit.
+  EXPECT_GT(evaluateBezierCycle(0.5f, 0.3f, -5.0f, 0.7f, -5.0f), 200.0f);
+}
+
+TEST(Bezier, NonFiniteInputsLandOnTheZeroLineOrStayFinite) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(evaluateBezierCycle(nan, 0.5f, 0.06f, 0.75f, 0.95f), 100.0f);
+  EXPECT_EQ(evaluateBezierCycle(inf, 0.5f, 0.06f, 0.75f, 0.95f), 100.0f);
+  // Reversed abscissas: Newton stops short but the result stays a number.
+  EXPECT_TRUE(std::isfinite(evaluateBezierCycle(0.45f, 0.99f, 0.2f, 0.01f, 0.8f)));
+}
+
+TEST(Oscillator, PeriodsOfMidiNotes) {
+  auto s = test::makeSynth();
+  EXPECT_EQ(oscillatorPeriod(s->engine, 440.0), 100);
+  EXPECT_EQ(oscillatorPeriod(s->engine, noteFrequencyOf(127)), 4);
+  EXPECT_EQ(oscillatorPeriod(s->engine, noteFrequencyOf(0)), 5394);
+  EXPECT_EQ(oscillatorPeriod(s->engine, 0.0), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(oscillatorPeriod(s->engine, std::nan("")), 0);
+}
+
+TEST(Oscillator, SilentAndStillBeforeTheFirstNote) {
+  auto s = test::makeSynth();
+  for (int n = 0; n < 300; ++n) EXPECT_EQ(oscillatorStep(s->engine, n), 0.0f);
+  EXPECT_EQ(s->engine.state.phaseCounter, 0);
+}
+
+TEST(Oscillator, RaisingThePitchWrapsAPhasePastTheNewPeriod) {
+  auto s = test::makeSynth();
+  Engine& e = s->engine;
+  e.voice.noteFrequency.store(110.0);  // period 401
+  e.state.gateTicks = 2000;
+  e.state.phaseCounter = -1;
+  for (int n = 0; n < 250; ++n) oscillatorStep(e, n);
+  EXPECT_EQ(e.state.phaseCounter, 249);
+  e.voice.noteFrequency.store(440.0);  // period 100: the next sample wraps to 0
+  oscillatorStep(e, 250);
+  EXPECT_EQ(e.state.phaseCounter, 0);
+  for (int n = 0; n < 100; ++n) oscillatorStep(e, n);
+  EXPECT_EQ(e.state.phaseCounter, 0);
+}
+
+TEST(Oscillator, PreviousPitchDuringTheFadeOut) {
+  auto s = test::makeSynth();
+  Engine& e = s->engine;
+  e.voice.noteFrequency.store(440.0);
+  e.voice.previousFrequency.store(220.5);  // period 200
+  e.state.gateTicks = 1000;
+  e.state.phaseCounter = 150;
+  oscillatorStep(e, 0);
+  EXPECT_EQ(e.state.phaseCounter, 151);  // still counting the old period
+  e.state.gateTicks = 1001;
+  oscillatorStep(e, 0);
+  EXPECT_EQ(e.state.phaseCounter, 0);
+}
+
+TEST(Oscillator, RawSampleSpansHalfTheVolumePerCent) {
+  auto s = test::makeSynth();
+  Engine& e = s->engine;
+  e.voice.noteFrequency.store(440.0);
+  e.state.gateTicks = 2000;
+  e.state.phaseCounter = 24;  // next sample: phase 0.25
+  // With rates 0 the tracks keep their positions; point them at the start values.
+  e.state.trackX1.position = 50;
+  e.state.trackY1.position = 6;
+  e.state.trackX2.position = 75;
+  e.state.trackY2.position = 45;
+  const float raw = oscillatorStep(e, 0);
+  const float row = evaluateBezierCycle(0.25f, 0.5f, 0.06f, 0.75f, 0.95f);
+  EXPECT_FLOAT_EQ(raw, ((200.0f - row) / 200.0f - 0.5f) * 400.0f / 100.0f);
+  EXPECT_NEAR(raw, (0.376f - 0.5f) * 4.0f, 0.002f);
+}
+
+}  // namespace
+}  // namespace ondelith

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include "app/synth.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+TEST(Controls, EveryIdOnceAndOnlyValidIds) {
+  int count = 0;
+  for (int id = -5; id < 200; ++id) {
+    const ControlSpec* s = findControlSpec(id);
+    if (!s) continue;
+    ++count;
+    EXPECT_EQ(s->id, id);
+    EXPECT_TRUE(id >= 2 && id <= 56 && id != 23) << id;
+  }
+  EXPECT_EQ(count, 54);
+}
+
+TEST(Controls, WobbleGridRowsRepeatEightyPixelsDown) {
+  for (int r = 0; r < kWobbleRows; ++r) {
+    const ControlSpec* mod = findControlSpec(spinModId(r));
+    const ControlSpec* coarse = findControlSpec(spinCoarseId(r));
+    const ControlSpec* fine = findControlSpec(spinFineId(r));
+    ASSERT_TRUE(mod && coarse && fine);
+    EXPECT_EQ(mod->y, 260 + 80 * r);
+    EXPECT_EQ(coarse->y, 260 + 80 * r);
+    EXPECT_EQ(fine->y, 260 + 80 * r);
+    EXPECT_EQ(findControlSpec(kLabelMod0 + r)->y, 240 + 80 * r);
+    EXPECT_EQ(findControlSpec(kLabelCoarse0 + 2 * r)->y, 240 + 80 * r);
+    EXPECT_EQ(findControlSpec(kLabelFine0 + 2 * r)->y, 240 + 80 * r);
+    EXPECT_EQ(curveEditorPlace(r).y, 240 + 80 * r);
+    EXPECT_EQ(mod->minimum, -100);
+    EXPECT_EQ(coarse->maximum, 15);
+    EXPECT_EQ(fine->maximum, 99);
+  }
+}
+
+TEST(Controls, SlidersStopAtTheirEnds) {
+  ControlModel m;
+  initControls(m);
+  EXPECT_EQ(setControlValue(m, kSliderY2, 150), 99);
+  EXPECT_EQ(setControlValue(m, kSliderY2, 0), 50);
+  EXPECT_EQ(setControlValue(m, kSliderY1, 60), 49);
+  EXPECT_EQ(setControlValue(m, kSliderY1, -3), 0);
+  EXPECT_EQ(setControlValue(m, spinModId(0), -101), -100);
+  EXPECT_EQ(setControlValue(m, kSliderA, std::numeric_limits<int32_t>::min()), 1);
+  EXPECT_EQ(controlValue(m, kSliderA), 1);
+  EXPECT_EQ(setControlValue(m, 23, 5), 0);  // no such control
+  EXPECT_EQ(readControl(m.mirror, -1), 0);
+  EXPECT_EQ(readControl(m.mirror, 999), 0);
+}
+
+TEST(Controls, StartState) {
+  auto s = test::makeSynth();
+  EXPECT_EQ(controlValue(s->controls, kSliderY1), 5);
+  EXPECT_FLOAT_EQ(s->engine.params.pointY1.load(), 0.06f);  // until the slider moves
+  EXPECT_EQ(s->engine.params.volume.load(), 400.0f);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 2000.0f);
+  EXPECT_EQ(s->engine.params.filterCutoff.load(), 1500.0);
+  EXPECT_EQ(s->engine.params.filterResonance.load(), 50);
+  EXPECT_EQ(s->engine.params.attackTime.load(), 0.0);
+  EXPECT_EQ(s->engine.voice.previousFrequency.load(), 100.0);
+  EXPECT_EQ(s->curveBuffer.size(), 2u);
+  EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 2);
+  for (int row = 0; row < kWobbleRows; ++row) {
+    const CurveEditor* ed = findCurveEditor(s->editors, curveEditorId(*s, row));
+    ASSERT_NE(ed, nullptr);
+    EXPECT_EQ(ed->handleRadius, 3);
+    EXPECT_EQ(ed->grabTolerance, 10);
+    EXPECT_EQ(ed->rangeX.load(), 380.0f);
+    EXPECT_EQ(ed->rangeY.load(), 10000.0f);
+    EXPECT_EQ(ed->pointCount, 8);
+    EXPECT_EQ(curvePoint(*ed, 4).x, 89);  // laid out with the creation radius
+  }
+}
+
+TEST(Controls, EventsFeedTheirFields) {
+  auto s = test::makeSynth();
+  EngineParams& p = s->engine.params;
+  applyControlEvent(*s, kSliderF, 800);
+  applyControlEvent(*s, kSliderRes, 77);
+  applyControlEvent(*s, kSliderA, 250);
+  applyControlEvent(*s, kSliderD, 4000);
+  applyControlEvent(*s, kSliderS, 35);
+  applyControlEvent(*s, kSliderR, 5000);
+  applyControlEvent(*s, kSliderVol, 1500);
+  applyControlEvent(*s, kSliderDuration, 7000);
+  EXPECT_EQ(p.filterCutoff.load(), 800.0);
+  EXPECT_EQ(p.filterResonance.load(), 77);
+  EXPECT_DOUBLE_EQ(p.attackTime.load(), 0.25);
+  EXPECT_DOUBLE_EQ(p.decayTime.load(), 4.0);
+  EXPECT_DOUBLE_EQ(p.sustainLevel.load(), 0.35);
+  EXPECT_DOUBLE_EQ(p.releaseTime.load(), 5.0);
+  EXPECT_EQ(p.volume.load(), 1500.0f);
+  EXPECT_EQ(p.wobbleDuration.load(), 7000.0f);
+  EXPECT_TRUE(applyControlEvent(*s, kSliderX1, 17));
+  EXPECT_FLOAT_EQ(p.pointX1.load(), 0.17f);
+  EXPECT_TRUE(applyControlEvent(*s, kSliderY2, 200));  // stops at 99
+  EXPECT_FLOAT_EQ(p.pointY2.load(), 0.99f);
+  // Spin boxes change no engine field.
+  EXPECT_FALSE(applyControlEvent(*s, spinModId(1), 30));
+  EXPECT_EQ(controlValue(s->controls, spinModId(1)), 30);
+  EXPECT_EQ(p.filterCutoff.load(), 800.0);
+}
+
+TEST(Controls, SpinTexts) {
+  EXPECT_EQ(spinText(spinFineId(0), 5), ".05");
+  EXPECT_EQ(spinText(spinFineId(1), 10), ".10");
+  EXPECT_EQ(spinText(spinFineId(2), 99), ".99");
+  EXPECT_EQ(spinText(spinFineId(3), 0), ".00");
+  EXPECT_EQ(spinText(spinModId(0), -100), "-100");
+  EXPECT_EQ(spinText(spinModId(3), -35), "-35");
+  EXPECT_EQ(spinText(spinCoarseId(2), 12), "12");
+  EXPECT_EQ(spinText(spinCoarseId(2), 0), "0");
+}
+
+TEST(Controls, DurationRangeSwitchesBothWays) {
+  auto s = test::makeSynth();
+  applyControlEvent(*s, kSliderDuration, 9000);
+  applyControlEvent(*s, kSpinDurationRange, 1);
+  EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 100);
+  EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 1000);
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 400);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 400.0f);
+  applyControlEvent(*s, kSpinDurationRange, 2);
+  EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 1000);
+  EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 10000);
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 2000);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 2000.0f);
+  // Another range does nothing.
+  setDurationRange(*s, 3, 50);
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 2000);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 2000.0f);
+}
+
+}  // namespace
+}  // namespace ondelith

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include "engine/envelope.h"
+#include "engine/render.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+using test::makeSynth;
+using test::noteOffWord;
+using test::noteOnWord;
+
+// Renders frame by frame, keeping each frame's envelope level.
+std::vector<double> levels(Synth& s, int frames) {
+  std::vector<double> out;
+  float sample;
+  for (int i = 0; i < frames; ++i) {
+    renderFrames(s.engine, &sample, 1);
+    out.push_back(s.engine.state.envelopeLevel);
+  }
+  return out;
+}
+
+void setEnvelope(Synth& s, int a, int d, int sustain, int r) {
+  applyControlEvent(s, kSliderA, a);
+  applyControlEvent(s, kSliderD, d);
+  applyControlEvent(s, kSliderS, sustain);
+  applyControlEvent(s, kSliderR, r);
+}
+
+TEST(Envelope, SilentBeforeTheFirstNote) {
+  auto s = makeSynth();
+  for (double v : levels(*s, 3000)) ASSERT_EQ(v, 0.0);
+}
+
+TEST(Envelope, WorkedNoteFadeAttackDecaySustainRelease) {
+  auto s = makeSynth();
+  setEnvelope(*s, 10, 100, 50, 1000);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  const std::vector<double> on = levels(*s, 88200);
+  // Fade-out of nothing for 1001 ticks, then the attack starts at 0.
+  for (int i = 0; i <= 1000; ++i) ASSERT_EQ(on[static_cast<size_t>(i)], 0.0) << i;
+  EXPECT_EQ(on[1001], 0.0);
+  // 441 rising samples, the last reaching 1.
+  for (int n = 1; n <= 441; ++n) ASSERT_DOUBLE_EQ(on[static_cast<size_t>(1001 + n)], n / 441.0);
+  // 4410 falling, the last reaching the sustain level.
+  for (int n = 442; n <= 441 + 4410; ++n) {
+    const double expected = 0.5 + 0.5 * (441.0 + 4410.0 - n) / 4410.0;
+    ASSERT_DOUBLE_EQ(on[static_cast<size_t>(1001 + n)], expected) << n;
+  }
+  EXPECT_DOUBLE_EQ(on[1001 + 4851], 0.5);
+  for (size_t i = 1001 + 4852; i < on.size(); ++i) ASSERT_EQ(on[i], 0.5);
+
+  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  const std::vector<double> off = levels(*s, 44200);
+  // A straight fall from 0.5 to 0 over 44100 samples.
+  EXPECT_NEAR(off[0], 0.5 * 44099.0 / 44100.0, 1e-12);
+  EXPECT_NEAR(off[22049], 0.25, 1e-12);
+  EXPECT_EQ(off[44099], 0.0);
+  for (size_t i = 44099; i < off.size(); ++i) ASSERT_EQ(off[i], 0.0);
+  for (size_t i = 1; i < 44099; ++i) ASSERT_LT(off[i], off[i - 1]);
+}
+
+TEST(Envelope, SetUpTakesTheSlidersAndWritesTheTimes) {
+  auto s = makeSynth();
+  // The controls change without the fields (as a patch or another thread might leave them).
+  setControlValue(s->controls, kSliderA, 20);
+  setControlValue(s->controls, kSliderD, 300);
+  setControlValue(s->controls, kSliderS, 25);
+  setControlValue(s->controls, kSliderR, 2000);
+  setControlValue(s->controls, kSliderF, 800);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(60, 1));
+  levels(*s, 1);
+  EXPECT_DOUBLE_EQ(s->engine.params.attackTime.load(), 0.02);
+  EXPECT_DOUBLE_EQ(s->engine.state.attackSamples, 0.02 * 44100);
+  EXPECT_DOUBLE_EQ(s->engine.state.decaySamples, 0.3 * 44100);
+  EXPECT_DOUBLE_EQ(s->engine.state.noteSustain, 0.25);
+  EXPECT_DOUBLE_EQ(s->engine.state.releaseSamples, 2.0 * 44100);
+  EXPECT_EQ(s->engine.params.filterCutoff.load(), 1500.0);  // taken when the attack begins
+  levels(*s, 1001);
+  EXPECT_EQ(s->engine.params.filterCutoff.load(), 800.0);
+}
+
+TEST(Envelope, KeyDuringReleaseFadesTheOldSoundThenAttacks) {
+  auto s = makeSynth();
+  setEnvelope(*s, 1, 1, 100, 1000);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  levels(*s, 3000);
+  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  const double reached = levels(*s, 10000).back();
+  ASSERT_GT(reached, 0.5);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(81, 100));
+  const std::vector<double> v = levels(*s, 1100);
+  EXPECT_DOUBLE_EQ(v[0], reached);  // gateTicks 0: the whole retrigger level
+  EXPECT_DOUBLE_EQ(v[500], 0.5 * reached);
+  EXPECT_EQ(v[1000], 0.0);
+  EXPECT_EQ(s->engine.voice.previousFrequency.load(), 440.0);
+  EXPECT_EQ(s->engine.state.gateTicks, 1099);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 99);  // the attack began at tick 1001
+}
+
+TEST(Envelope, LegatoKeepsTheEnvelopeGoing) {
+  auto s = makeSynth();
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  levels(*s, 5000);
+  const int32_t counter = s->engine.voice.sampleCounter.load();
+  midiInputCallback(s->midi, kMidiData, noteOnWord(72, 100));
+  levels(*s, 10);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), counter + 10);
+  EXPECT_EQ(s->engine.voice.heldKeys.load(), 2);
+  EXPECT_EQ(s->engine.cachedPeriod, 84);  // 523.25 Hz at once
+}
+
+TEST(Envelope, NoteOffDuringTheFadeOutReleasesFromItsLevel) {
+  auto s = makeSynth();
+  setEnvelope(*s, 1, 1, 100, 1000);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  levels(*s, 5000);
+  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  levels(*s, 100);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  const double faded = levels(*s, 300).back();
+  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  const std::vector<double> v = levels(*s, 2);
+  EXPECT_NEAR(v[0], faded * (44100.0 - 1) / 44100.0, 1e-12);
+}
+
+TEST(Envelope, CounterWrapRestartsSilentWithTheGateOff) {
+  auto s = makeSynth();
+  s->engine.state.releaseStartLevel = 0.8;
+  s->engine.state.releaseSamples = 1e12;
+  s->engine.voice.sampleCounter.store(2147483641);
+  engineTick(s->engine, 2147483641);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 0);
+  EXPECT_EQ(s->engine.state.releaseStartLevel, 0.0);
+  EXPECT_EQ(s->engine.state.envelopeLevel, 0.0);
+}
+
+TEST(Envelope, CounterNearTheWrapDoesNotOverflow) {
+  auto s = makeSynth();
+  s->engine.voice.sampleCounter.store(2147483640);
+  float out[8];
+  renderFrames(s->engine, out, 8);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 7);
+}
+
+TEST(Envelope, CloseNoticeLetsTheNextNoteStartFresh) {
+  auto s = makeSynth();
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  levels(*s, 20000);
+  midiInputCallback(s->midi, kMidiCloseNotice, 0);
+  levels(*s, 100);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(60, 100));
+  levels(*s, 1);
+  EXPECT_EQ(s->engine.state.gateTicks, 0);  // a new set-up, not the old envelope
+  levels(*s, 1001);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 1);
+  EXPECT_EQ(s->engine.voice.attackBegun.load(), 1);
+}
+
+}  // namespace
+}  // namespace ondelith

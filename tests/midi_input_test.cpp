@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/midi_input.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+using test::noteOffWord;
+using test::noteOnWord;
+
+struct Midi {
+  std::unique_ptr<Synth> s = test::makeSynth();
+  std::vector<std::string> texts;
+  Midi() {
+    s->midi.statusContext = &texts;
+    s->midi.statusHook = [](void* c, const char* t) {
+      static_cast<std::vector<std::string>*>(c)->push_back(t);
+    };
+  }
+  void data(uint32_t w) { midiInputCallback(s->midi, kMidiData, w); }
+  VoiceState& v() { return s->engine.voice; }
+};
+
+TEST(MidiInput, NoteFrequencies) {
+  Midi m;
+  const std::pair<int, double> cases[] = {{69, 440.0}, {60, 261.626}, {0, 8.176}, {127, 12543.854}};
+  for (auto [note, hz] : cases) {
+    m.data(noteOnWord(note, 100));
+    EXPECT_NEAR(m.v().noteFrequency.load(), hz, 0.001) << note;
+  }
+  EXPECT_EQ(m.v().noteFrequency.load(), noteFrequencyOf(127));
+}
+
+TEST(MidiInput, WobbleRatesFromCoarseAndFine) {
+  Midi m;
+  applyControlEvent(*m.s, spinCoarseId(kRowX1), 2);
+  applyControlEvent(*m.s, spinFineId(kRowX1), 25);
+  applyControlEvent(*m.s, spinFineId(kRowY1), 5);
+  applyControlEvent(*m.s, spinCoarseId(kRowY2), 15);
+  applyControlEvent(*m.s, spinFineId(kRowY2), 99);
+  m.data(noteOnWord(69, 1));
+  EXPECT_FLOAT_EQ(m.v().wobbleRateX1.load(), 990.0f);
+  EXPECT_FLOAT_EQ(m.v().wobbleRateY1.load(), 22.0f);
+  EXPECT_EQ(m.v().wobbleRateX2.load(), 0.0f);
+  EXPECT_FLOAT_EQ(m.v().wobbleRateY2.load(), 15.99f * 440.0f);
+  // Changing the spin boxes leaves the sounding note's rates alone.
+  applyControlEvent(*m.s, spinCoarseId(kRowX1), 3);
+  EXPECT_FLOAT_EQ(m.v().wobbleRateX1.load(), 990.0f);
+}
+
+TEST(MidiInput, LastNotePriorityWithHeldKeys) {
+  Midi m;
+  m.data(noteOnWord(57, 90));
+  EXPECT_EQ(m.v().gate.load(), 1);
+  m.data(noteOnWord(69, 90));
+  m.data(noteOffWord(57));
+  EXPECT_EQ(m.v().noteFrequency.load(), 440.0);
+  EXPECT_EQ(m.v().gate.load(), 1);
+  EXPECT_EQ(m.texts.back(), "On");
+  m.v().noteSetUp.store(1);
+  m.v().attackBegun.store(1);
+  m.data(noteOnWord(69, 0));  // velocity 0 releases the last key
+  EXPECT_EQ(m.v().gate.load(), 0);
+  EXPECT_EQ(m.v().heldKeys.load(), 0);
+  EXPECT_EQ(m.v().noteSetUp.load(), 0);
+  EXPECT_EQ(m.v().attackBegun.load(), 0);
+  EXPECT_EQ(m.v().previousFrequency.load(), 440.0);
+  EXPECT_EQ(m.texts, (std::vector<std::string>{"On", "On", "On", "Off"}));
+}
+
+TEST(MidiInput, ExtraNoteOffsRepeatTheRelease) {
+  Midi m;
+  m.data(noteOnWord(60, 100));
+  m.data(noteOffWord(60));
+  m.v().noteSetUp.store(1);
+  m.v().noteFrequency.store(123.0);
+  m.data(noteOffWord(61));
+  EXPECT_EQ(m.v().heldKeys.load(), 0);
+  EXPECT_EQ(m.v().gate.load(), 0);
+  EXPECT_EQ(m.v().noteSetUp.load(), 0);
+  EXPECT_EQ(m.v().previousFrequency.load(), 123.0);
+  EXPECT_EQ(m.texts.back(), "Off");
+}
+
+TEST(MidiInput, OnlyChannelOneNotesAreHeard) {
+  Midi m;
+  m.data(noteOnWord(69, 100, 1));   // channel 2
+  m.data(0x00407BB0u);              // controller
+  m.data(0x000040E0u);              // pitch bend
+  m.data(0xF8u);                    // clock
+  EXPECT_EQ(m.v().gate.load(), 0);
+  EXPECT_EQ(m.v().noteFrequency.load(), 0.0);
+  // Field 1 is written after every data message, still empty.
+  EXPECT_EQ(m.texts, (std::vector<std::string>{"", "", "", ""}));
+  midiInputCallback(m.s->midi, 961, noteOnWord(69, 100));  // an open notice
+  EXPECT_EQ(m.texts.size(), 4u);
+  EXPECT_EQ(m.v().gate.load(), 0);
+}
+
+TEST(MidiInput, CloseNoticeReleasesEveryKey) {
+  Midi m;
+  m.data(noteOnWord(60, 100));
+  m.data(noteOnWord(64, 100));
+  m.v().noteSetUp.store(1);
+  m.v().attackBegun.store(1);
+  midiInputCallback(m.s->midi, kMidiCloseNotice, 0);
+  EXPECT_EQ(m.v().heldKeys.load(), 0);
+  EXPECT_EQ(m.v().gate.load(), 0);
+  EXPECT_EQ(m.v().noteSetUp.load(), 0);
+  EXPECT_EQ(m.v().attackBegun.load(), 0);
+  EXPECT_EQ(m.v().previousFrequency.load(), noteFrequencyOf(64));
+  EXPECT_EQ(m.texts.back(), "Off");
+  EXPECT_EQ(m.s->midi.noteStatus.load(), NoteStatus::Off);
+  // The next key starts a note of its own.
+  m.data(noteOnWord(67, 100));
+  EXPECT_EQ(m.v().gate.load(), 1);
+  EXPECT_EQ(m.v().heldKeys.load(), 1);
+}
+
+TEST(MidiInput, NoHookIsFine) {
+  auto s = test::makeSynth();
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  midiInputCallback(s->midi, kMidiCloseNotice, 0);
+  EXPECT_EQ(s->midi.noteStatus.load(), NoteStatus::Off);
+  EXPECT_STREQ(noteStatusText(NoteStatus::None), "");
+}
+
+}  // namespace
+}  // namespace ondelith

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/modulation.h"
+#include "engine/render.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+using test::makeSynth;
+using test::noteOnWord;
+
+// Puts every point of a row's curve on one pixel row (0 is the top).
+void flatCurve(Synth& s, int row, int pixelRow) {
+  CurveEditor& ed = *findCurveEditor(s.editors, curveEditorId(s, row));
+  for (int i = 0; i < kCurvePointCount; ++i) moveCurvePoint(ed, i, {curvePoint(ed, i).x, pixelRow});
+}
+
+struct Range {
+  float low, high;
+};
+
+// Plays note 69 with the given wobble on one row and reports the range the
+// track's position covers once the attack is under way.
+Range wobbleRange(Synth& s, int row, int slider, int mod, int coarse, int frames = 20000) {
+  applyControlEvent(s, pointSliderId(row), slider);
+  applyControlEvent(s, spinModId(row), mod);
+  applyControlEvent(s, spinCoarseId(row), coarse);
+  midiInputCallback(s.midi, kMidiData, noteOnWord(69, 100));
+  Range r{1e9f, -1e9f};
+  float out;
+  const WobbleTrack* tracks[] = {&s.engine.state.trackX1, &s.engine.state.trackY1,
+                                 &s.engine.state.trackX2, &s.engine.state.trackY2};
+  for (int i = 0; i < frames; ++i) {
+    renderFrames(s.engine, &out, 1);
+    r.low = std::min(r.low, tracks[row]->position);
+    r.high = std::max(r.high, tracks[row]->position);
+  }
+  return r;
+}
+
+TEST(Wobble, SamplesOfTheDuration) {
+  EXPECT_EQ(wobbleSamplesFor(2000.0f), 88200);
+  EXPECT_EQ(wobbleSamplesFor(400.0f), 17640);
+  EXPECT_EQ(wobbleSamplesFor(10000.0f), 441000);
+  EXPECT_EQ(wobbleSamplesFor(1e30f), std::numeric_limits<int32_t>::max());
+}
+
+TEST(Wobble, SetUpSetsTheCurveRangesToTheDuration) {
+  auto s = makeSynth();
+  applyControlEvent(*s, kSliderDuration, 3000);
+  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  float out;
+  renderFrames(s->engine, &out, 1);
+  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 132300);
+  for (int row = 0; row < kWobbleRows; ++row) {
+    const CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, row));
+    EXPECT_EQ(ed.rangeX.load(), 132299.0f);
+    EXPECT_EQ(ed.rangeY.load(), 100.0f);
+  }
+}
+
+TEST(Wobble, SwingAndSizeOfY1) {
+  auto s = makeSynth();
+  flatCurve(*s, kRowY1, 0);  // full depth throughout
+  Range r = wobbleRange(*s, kRowY1, 20, 50, 1);
+  EXPECT_FLOAT_EQ(s->engine.state.trackY1.swing, 14.5f);
+  EXPECT_EQ(r.low, 20.0f);
+  EXPECT_EQ(r.high, 34.0f);  // 14.5 rounds to 14
+
+  auto t = makeSynth();
+  flatCurve(*t, kRowY1, 0);
+  r = wobbleRange(*t, kRowY1, 20, -50, 1);
+  EXPECT_FLOAT_EQ(t->engine.state.trackY1.swing, 9.5f);
+  EXPECT_EQ(r.low, 10.0f);  // 9.5 rounds to 10
+  EXPECT_EQ(r.high, 20.0f);
+}
+
+TEST(Wobble, FullDepthOfX1BothWays) {
+  auto s = makeSynth();
+  flatCurve(*s, kRowX1, 0);
+  Range r = wobbleRange(*s, kRowX1, 50, 100, 3);
+  EXPECT_EQ(r.low, 50.0f);
+  EXPECT_EQ(r.high, 99.0f);
+  EXPECT_FLOAT_EQ(s->engine.state.modulatedX1, s->engine.state.trackX1.position / 100.0f);
+
+  auto t = makeSynth();
+  flatCurve(*t, kRowX1, 0);
+  r = wobbleRange(*t, kRowX1, 50, -100, 3);
+  EXPECT_EQ(r.low, 1.0f);
+  EXPECT_EQ(r.high, 50.0f);
+}
+
+TEST(Wobble, Y2CountsFromTheMiddleLine) {
+  auto s = makeSynth();
+  flatCurve(*s, kRowY2, 0);
+  const Range r = wobbleRange(*s, kRowY2, 60, -100, 2);
+  EXPECT_EQ(r.low, 1.0f);  // slider 51, not 50
+  EXPECT_EQ(r.high, 10.0f);
+  EXPECT_GE(s->engine.state.modulatedY2, 0.51f);
+}
+
+TEST(Wobble, NoDepthOrNoRateHoldsThePoint) {
+  auto s = makeSynth();
+  flatCurve(*s, kRowX2, 0);
+  Range r = wobbleRange(*s, kRowX2, 40, 0, 5);
+  EXPECT_EQ(s->engine.state.trackX2.swing, 0.0f);
+  EXPECT_EQ(r.low, 40.0f);
+  EXPECT_EQ(r.high, 40.0f);
+
+  auto t = makeSynth();
+  flatCurve(*t, kRowX2, 0);
+  r = wobbleRange(*t, kRowX2, 40, 100, 0);
+  EXPECT_EQ(r.low, 40.0f);
+  EXPECT_EQ(r.high, 40.0f);
+}
+
+TEST(Wobble, BottomRowCurveReadsOnePerCent) {
+  // Swing 49 (X1 at 50, +100%): 49 * 1 / 100 rounds to 0, so nothing moves.
+  auto s = makeSynth();
+  flatCurve(*s, kRowX1, 69);
+  Range r = wobbleRange(*s, kRowX1, 50, 100, 3);
+  EXPECT_EQ(r.high, 50.0f);
+  // Swing 98 (X1 at 1, +100%) gives size 1.
+  auto t = makeSynth();
+  flatCurve(*t, kRowX1, 69);
+  r = wobbleRange(*t, kRowX1, 1, 100, 3);
+  EXPECT_EQ(r.low, 1.0f);
+  EXPECT_EQ(r.high, 2.0f);
+}
+
+TEST(Wobble, NegativeSwingAtTheBottomHoldsOneAboveBase) {
+  auto s = makeSynth();
+  flatCurve(*s, kRowY1, 0);
+  const Range r = wobbleRange(*s, kRowY1, 0, -100, 1);
+  EXPECT_FLOAT_EQ(s->engine.state.trackY1.swing, -1.0f);
+  EXPECT_EQ(r.high, 1.0f);
+  EXPECT_EQ(s->engine.state.trackY1.position, 1.0f);
+}
+
+TEST(Wobble, AfterTheDurationTheSizeHoldsAtTheCurvesEnd) {
+  auto s = makeSynth();
+  applyControlEvent(*s, kSpinDurationRange, kDurationRangeX1);  // 400 ms
+  CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, kRowX1));
+  for (int i = 0; i < 7; ++i) moveCurvePoint(ed, i, {curvePoint(ed, i).x, 0});
+  moveCurvePoint(ed, 7, {159, 35});  // ends at half depth
+  // Past 17640 samples the size is round(49 * 0.5) = 24: 50 .. 74.
+  wobbleRange(*s, kRowX1, 50, 100, 1, 17640 + 1001 + 10);
+  Range r{1e9f, -1e9f};
+  float out;
+  for (int i = 0; i < 5000; ++i) {
+    renderFrames(s->engine, &out, 1);
+    r.low = std::min(r.low, s->engine.state.trackX1.position);
+    r.high = std::max(r.high, s->engine.state.trackX1.position);
+  }
+  EXPECT_FLOAT_EQ(s->engine.state.trackX1.endFactor, 0.5f);
+  EXPECT_EQ(r.low, 50.0f);
+  EXPECT_EQ(r.high, 74.0f);
+}
+
+TEST(Wobble, TriangleAtTheWobbleRate) {
+  // X1 50..99 at 440 Hz: a single step of 2 * 49 / (44100 / 440) slider units.
+  auto s = makeSynth();
+  flatCurve(*s, kRowX1, 0);
+  wobbleRange(*s, kRowX1, 50, 100, 1, 1);  // set-up, then the first step up from the base
+  EXPECT_FLOAT_EQ(s->engine.state.trackX1.position, 50.0f + 98.0f / (44100.0f / 440.0f));
+}
+
+TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
+  auto t = makeSynth();
+  flatCurve(*t, kRowX1, 0);
+  applyControlEvent(*t, kSliderX1, 50);
+  applyControlEvent(*t, spinModId(kRowX1), 100);
+  applyControlEvent(*t, spinCoarseId(kRowX1), 15);
+  midiInputCallback(t->midi, kMidiData, noteOnWord(100, 100));  // 2637 Hz x 15 = 39558 Hz
+  float out;
+  for (int i = 0; i < 1100; ++i) renderFrames(t->engine, &out, 1);
+  for (int i = 0; i < 6; ++i) {
+    const float a = t->engine.state.trackX1.position;
+    renderFrames(t->engine, &out, 1);
+    const float b = t->engine.state.trackX1.position;
+    EXPECT_TRUE((a == 50.0f && b == 99.0f) || (a == 99.0f && b == 50.0f)) << a << " " << b;
+  }
+}
+
+TEST(Wobble, CurveDrawnDuringTheNoteIsFollowed) {
+  auto s = makeSynth();
+  flatCurve(*s, kRowX1, 69);  // size 0 at swing 49
+  wobbleRange(*s, kRowX1, 50, 100, 1, 1200);
+  EXPECT_EQ(s->engine.state.trackX1.position, 50.0f);
+  flatCurve(*s, kRowX1, 0);
+  Range r{1e9f, -1e9f};
+  float out;
+  for (int i = 0; i < 400; ++i) {
+    renderFrames(s->engine, &out, 1);
+    r.high = std::max(r.high, s->engine.state.trackX1.position);
+  }
+  EXPECT_EQ(r.high, 99.0f);
+}
+
+}  // namespace
+}  // namespace ondelith

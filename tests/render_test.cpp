@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "engine/envelope.h"
+#include "engine/filter.h"
+#include "engine/oscillator.h"
+#include "engine/render.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+using test::makeSynth;
+
+// A busy minute of playing: wobbles on all four coordinates, drawn curves,
+// legato, retriggers, control moves, curve drags and a device close.
+DriverSchedule busySchedule() {
+  DriverSchedule d;
+  const int mods[4] = {60, -45, -80, 100};
+  for (int row = 0; row < kWobbleRows; ++row) {
+    d.control(0, spinModId(row), mods[row]);
+    d.control(0, spinCoarseId(row), row + 1);
+    d.control(0, spinFineId(row), 13 * row);
+  }
+  d.control(0, kSliderA, 30);
+  d.control(0, kSliderD, 200);
+  d.control(0, kSliderR, 300);
+  d.control(0, kSpinDurationRange, 1);
+  d.movePoint(0, kRowX1, 3, {66, 0});
+  d.movePoint(0, kRowY2, 5, {111, 60});
+  d.noteOn(10, 57);
+  d.noteOn(9000, 64);  // legato
+  d.control(12000, kSliderF, 300);
+  d.control(12001, kSliderRes, 95);
+  d.movePoint(15000, kRowY1, 2, {44, 5});
+  d.noteOff(20000, 57);
+  d.noteOff(20500, 64);
+  d.noteOn(23000, 45);  // during the release
+  d.replaceCurve(26000, kRowX2, std::vector<CurvePoint>(8, CurvePoint{9000, 80}));
+  d.control(27000, kSliderVol, 1500);
+  d.closeNotice(30000);
+  d.noteOn(33000, 76);
+  d.control(34000, kSliderX1, 90);
+  d.noteOff(40000, 76);
+  return d;
+}
+constexpr int64_t kBusyFrames = 48000;
+
+TEST(Render, SilentUntilTheFirstNote) {
+  auto s = makeSynth();
+  std::vector<float> out = test::render(*s, {}, 5000);
+  for (float v : out) ASSERT_EQ(v, 0.0f);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 5000);
+}
+
+TEST(Render, ZeroFramesChangeNothing) {
+  auto s = makeSynth();
+  s->engine.voice.sampleCounter.store(77);
+  float out = 1.0f;
+  EXPECT_EQ(renderCallback(nullptr, &out, 0, nullptr, 0, &s->engine), paContinue);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 77);
+  EXPECT_EQ(out, 1.0f);
+}
+
+TEST(Render, NoteStartsWithFadeAndAttackAtItsFrame) {
+  auto s = makeSynth();
+  DriverSchedule d;
+  d.noteOn(200, 69);
+  const std::vector<float> out = test::render(*s, d, 4000);
+  // The set-up's fade-out of nothing, 1001 frames, then the attack's first frame: all 0.
+  for (int i = 0; i <= 200 + 1001; ++i) ASSERT_EQ(out[static_cast<size_t>(i)], 0.0f) << i;
+  bool sounding = false;
+  for (int i = 1202; i < 1302; ++i) sounding = sounding || out[static_cast<size_t>(i)] != 0.0f;
+  EXPECT_TRUE(sounding);
+}
+
+TEST(Render, FadeInFactors) {
+  EXPECT_EQ(applyGain(1.0, 1.0, 0), 0.0f);
+  EXPECT_FLOAT_EQ(applyGain(1.0, 1.0, 50), 0.03125f);
+  const float q = 0.99f;
+  EXPECT_FLOAT_EQ(applyGain(1.0, 1.0, 99), q * q * q * q * q);
+  EXPECT_NEAR(applyGain(1.0, 1.0, 99), 0.951, 0.001);
+  EXPECT_EQ(applyGain(0.7, 0.5, 100), static_cast<float>(0.35));
+  EXPECT_EQ(applyGain(0.7, 0.5, 2000000), static_cast<float>(0.35));
+}
+
+// The frame-by-frame order of the render callback, written out plainly.
+std::vector<float> referenceRender(Synth& s, const DriverSchedule& d, int64_t frames) {
+  std::vector<const DriverEvent*> events;
+  for (const DriverEvent& e : d.events) events.push_back(&e);
+  std::stable_sort(events.begin(), events.end(),
+                   [](auto* a, auto* b) { return a->frame < b->frame; });
+  std::vector<float> out;
+  size_t next = 0;
+  Engine& e = s.engine;
+  for (int64_t f = 0; f < frames; ++f) {
+    while (next < events.size() && events[next]->frame <= f) applyDriverEvent(s, *events[next++]);
+    engineTick(e, e.voice.sampleCounter.load());
+    const int32_t c = e.voice.sampleCounter.load();
+    const float raw = oscillatorStep(e, c);
+    const double filtered = filterProcess(e, raw);
+    double v = filtered * e.state.envelopeLevel;
+    if (c < 100) {
+      const float q = static_cast<float>(c) / 100.0f;
+      v = (q * q * q * q * q) * v;
+    }
+    out.push_back(static_cast<float>(v));
+    e.voice.sampleCounter.store(c + 1);
+  }
+  return out;
+}
+
+TEST(Render, BlockRenderMatchesTheFrameByFrameOrder) {
+  const DriverSchedule d = busySchedule();
+  auto a = makeSynth();
+  const std::vector<float> expected = referenceRender(*a, d, kBusyFrames);
+  const std::vector<float> got = test::renderFresh(d, kBusyFrames, fixedBlocks(512));
+  ASSERT_EQ(got.size(), expected.size());
+  size_t loud = 0;
+  for (size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i], expected[i]) << "frame " << i;
+    loud += std::fabs(got[i]) > 0.01f;
+  }
+  EXPECT_GT(loud, got.size() / 2);  // the schedule really plays
+}
+
+TEST(Render, BlockSizesDoNotChangeASample) {
+  const DriverSchedule d = busySchedule();
+  const std::vector<float> base = test::renderFresh(d, kBusyFrames, fixedBlocks(512));
+  for (int64_t block : {1, 64, 100, 4096}) {
+    const std::vector<float> other = test::renderFresh(d, kBusyFrames, fixedBlocks(block));
+    ASSERT_EQ(other, base) << "block " << block;
+  }
+  std::mt19937 rng(1234);
+  const std::vector<float> random = test::renderFresh(
+      d, kBusyFrames, [&rng](int64_t left) { return std::min<int64_t>(left, 1 + rng() % 700); });
+  EXPECT_EQ(random, base);
+}
+
+TEST(Render, CurveDragDuringAHeldNoteChangesTheSoundFromItsFrame) {
+  DriverSchedule held;
+  held.control(0, spinModId(kRowY1), 100);
+  held.control(0, spinCoarseId(kRowY1), 1);
+  held.noteOn(0, 60);
+  DriverSchedule dragged = held;
+  dragged.movePoint(6000, kRowY1, 1, {22, 0});  // the segment the note is in
+  const std::vector<float> a = test::renderFresh(held, 12000, fixedBlocks(256));
+  const std::vector<float> b = test::renderFresh(dragged, 12000, fixedBlocks(256));
+  for (size_t i = 0; i < 6000; ++i) ASSERT_EQ(a[i], b[i]) << i;
+  size_t differing = 0;
+  for (size_t i = 6000; i < 12000; ++i) differing += a[i] != b[i];
+  EXPECT_GT(differing, 3000u);
+}
+
+TEST(Render, VolumeReachesTheSoundOnTheNextSample) {
+  DriverSchedule d;
+  d.noteOn(0, 60);
+  DriverSchedule louder = d;
+  louder.control(5000, kSliderVol, 800);
+  const std::vector<float> a = test::renderFresh(d, 8000, fixedBlocks(512));
+  const std::vector<float> b = test::renderFresh(louder, 8000, fixedBlocks(512));
+  EXPECT_EQ(std::vector<float>(a.begin(), a.begin() + 5000), std::vector<float>(b.begin(), b.begin() + 5000));
+  EXPECT_NE(a[5001], b[5001]);
+}
+
+TEST(Render, LoudResonantSettingsStayFinite) {
+  DriverSchedule d;
+  d.control(0, kSliderVol, 1500);
+  d.control(0, kSliderRes, 100);
+  d.control(0, kSliderF, 5000);
+  d.control(0, kSliderY2, 99);
+  d.control(0, kSliderY1, 0);
+  d.noteOn(0, 30);
+  const std::vector<float> out = test::renderFresh(d, 44100, fixedBlocks(512));
+  for (float v : out) ASSERT_TRUE(std::isfinite(v));
+}
+
+}  // namespace
+}  // namespace ondelith

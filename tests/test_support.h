@@ -1,0 +1,25 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "app/headless_driver.h"
+#include "app/synth.h"
+
+namespace ondelith::test {
+
+// A synthesizer in its start-up state, with no window and no devices.
+std::unique_ptr<Synth> makeSynth();
+
+// Renders `frames` frames of a schedule in blocks of `block`.
+std::vector<float> render(Synth& synth, const DriverSchedule& schedule, int64_t frames,
+                          int64_t block = 512);
+
+// The same schedule rendered on a fresh start-up synthesizer.
+std::vector<float> renderFresh(const DriverSchedule& schedule, int64_t frames,
+                               const BlockSizer& blocks);
+
+// MIDI words.
+uint32_t noteOnWord(int note, int velocity, int channel = 0);
+uint32_t noteOffWord(int note, int channel = 0);
+
+}  // namespace ondelith::test
