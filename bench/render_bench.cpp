@@ -1,2 +1,117 @@
+// The render path's speed: nanoseconds per sample and times real time (seconds
+// of audio per CPU second), beside the floor set by the ladder filter's
+// recursion alone on the same input.
 #include <benchmark/benchmark.h>
-int main(int argc, char** argv) { benchmark::Initialize(&argc, argv); benchmark::RunSpecifiedBenchmarks(); }
+
+#include <memory>
+#include <vector>
+
+#include "app/synth.h"
+#include "engine/filter.h"
+#include "engine/oscillator.h"
+#include "engine/render.h"
+
+namespace ondelith {
+namespace {
+
+constexpr int kBlock = 512;
+
+void reportSamples(benchmark::State& state, int64_t samples) {
+  state.SetItemsProcessed(samples);
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(static_cast<double>(samples) * 1e-9,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["x_realtime"] =
+      benchmark::Counter(static_cast<double>(samples) / 44100.0, benchmark::Counter::kIsRate);
+}
+
+uint32_t noteOn(int note) { return 0x90u | (static_cast<uint32_t>(note) << 8) | (100u << 16); }
+
+// A held note with all four coordinates wobbling: rates, depths of both
+// signs, drawn curves, and the longest duration, so every sample looks the
+// four curves up.
+void setUpWobblingNote(Synth& s) {
+  const int mods[4] = {70, -55, -90, 100};
+  const int coarse[4] = {1, 3, 0, 7};
+  const int fine[4] = {50, 0, 25, 13};
+  for (int row = 0; row < kWobbleRows; ++row) {
+    applyControlEvent(s, spinModId(row), mods[row]);
+    applyControlEvent(s, spinCoarseId(row), coarse[row]);
+    applyControlEvent(s, spinFineId(row), fine[row]);
+    CurveEditor& ed = *findCurveEditor(s.editors, curveEditorId(s, row));
+    for (int i = 0; i < kCurvePointCount; ++i)
+      moveCurvePoint(ed, i, {curvePoint(ed, i).x, (i * 23 + row * 11) % 70});
+  }
+  applyControlEvent(s, kSliderDuration, 10000);
+}
+
+// Keeps a long benchmark inside the wobble duration (and past the fade-in).
+void stayInsideTheDuration(Synth& s) {
+  if (s.engine.voice.sampleCounter.load() > s.engine.state.wobbleSamples.load() - 2 * kBlock)
+    s.engine.voice.sampleCounter.store(1000);
+}
+
+std::unique_ptr<Synth> playing(bool wobble) {
+  auto s = std::make_unique<Synth>();
+  initSynth(*s);
+  if (wobble) setUpWobblingNote(*s);
+  midiInputCallback(s->midi, kMidiData, noteOn(57));
+  std::vector<float> out(4096);
+  renderFrames(s->engine, out.data(), static_cast<int64_t>(out.size()));  // past set-up and fade
+  return s;
+}
+
+void renderLoop(benchmark::State& state, Synth& s, bool wobble) {
+  std::vector<float> out(kBlock);
+  int64_t samples = 0;
+  for (auto _ : state) {
+    renderCallback(nullptr, out.data(), kBlock, nullptr, 0, &s.engine);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+    if (wobble) stayInsideTheDuration(s);
+    samples += kBlock;
+  }
+  reportSamples(state, samples);
+}
+
+void BM_Idle(benchmark::State& state) {
+  auto s = std::make_unique<Synth>();
+  initSynth(*s);
+  renderLoop(state, *s, false);
+}
+BENCHMARK(BM_Idle);
+
+void BM_HeldNote(benchmark::State& state) {
+  auto s = playing(false);
+  renderLoop(state, *s, false);
+}
+BENCHMARK(BM_HeldNote);
+
+void BM_WobblingNote(benchmark::State& state) {
+  auto s = playing(true);
+  renderLoop(state, *s, true);
+}
+BENCHMARK(BM_WobblingNote);
+
+// The floor: the filter's recursion alone on the wobbling voice's raw input.
+void BM_FilterFloor(benchmark::State& state) {
+  auto s = playing(true);
+  std::vector<float> raw(1 << 16);
+  for (float& v : raw) v = oscillatorStep(s->engine, 5000);
+  LadderFilter lf;
+  size_t i = 0;
+  double sink = 0;
+  int64_t samples = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < kBlock; ++k) sink += ladderFilterStep(lf, raw[(i++) & (raw.size() - 1)], 1500.0, 50);
+    benchmark::DoNotOptimize(sink);
+    samples += kBlock;
+  }
+  reportSamples(state, samples);
+}
+BENCHMARK(BM_FilterFloor);
+
+}  // namespace
+}  // namespace ondelith
+
+BENCHMARK_MAIN();

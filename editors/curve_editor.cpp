@@ -16,12 +16,13 @@ void publishPoints(CurveEditor& e) {
   PublishedPoints& slot = e.published[version & 1u];
   const uint32_t sequence = slot.sequence.load(kRelaxed);
   slot.sequence.store(sequence + 1, kRelaxed);
-  std::atomic_thread_fence(std::memory_order_release);
+  // Release stores: a reader that sees any of the new values also sees the odd sequence.
+  constexpr auto kRelease = std::memory_order_release;
   const int32_t n = e.pointCount;
-  slot.count.store(n, kRelaxed);
+  slot.count.store(n, kRelease);
   for (int32_t i = 0; i < n; ++i) {
-    slot.x[static_cast<size_t>(i)].store(e.points[static_cast<size_t>(i)].x, kRelaxed);
-    slot.y[static_cast<size_t>(i)].store(e.points[static_cast<size_t>(i)].y, kRelaxed);
+    slot.x[static_cast<size_t>(i)].store(e.points[static_cast<size_t>(i)].x, kRelease);
+    slot.y[static_cast<size_t>(i)].store(e.points[static_cast<size_t>(i)].y, kRelease);
   }
   slot.sequence.store(sequence + 2, std::memory_order_release);
   e.pointsVersion.store(version, std::memory_order_release);
@@ -191,11 +192,12 @@ bool trySnapshotCurve(const CurveEditor& e, CurveSnapshot& out, uint32_t& versio
   const PublishedPoints& slot = e.published[v & 1u];
   const uint32_t before = slot.sequence.load(std::memory_order_acquire);
   if (before & 1u) return false;
-  const int32_t n = std::clamp(slot.count.load(kRelaxed), 0, kMaxCurvePoints);
+  // Acquire loads keep the closing look at the sequence after every copy.
+  constexpr auto kAcquire = std::memory_order_acquire;
+  const int32_t n = std::clamp(slot.count.load(kAcquire), 0, kMaxCurvePoints);
   for (int32_t i = 0; i < n; ++i)
-    out.points[static_cast<size_t>(i)] = {slot.x[static_cast<size_t>(i)].load(kRelaxed),
-                                          slot.y[static_cast<size_t>(i)].load(kRelaxed)};
-  std::atomic_thread_fence(std::memory_order_acquire);
+    out.points[static_cast<size_t>(i)] = {slot.x[static_cast<size_t>(i)].load(kAcquire),
+                                          slot.y[static_cast<size_t>(i)].load(kAcquire)};
   if (slot.sequence.load(kRelaxed) != before) return false;
   out.count = n;
   version = v;
@@ -230,20 +232,39 @@ void buildCurveLookup(CurveLookup& t, const CurveSnapshot& snap, int32_t width, 
       t.X[static_cast<size_t>(i)] = static_cast<float>(pts[static_cast<size_t>(i)].x);
       t.Y[static_cast<size_t>(i)] = static_cast<float>(subtractSat(height, pts[static_cast<size_t>(i)].y));
     }
-    return;
+  } else {
+    t.limit = roundEven(rangeX);
+    const double ry = rangeY;
+    t.firstValue = roundEven(ry - ry * first.y / height);
+    t.lastValue = roundEven(ry - ry * last.y / height);
+    const float w = static_cast<float>(width);
+    const float h = static_cast<float>(height);
+    for (int32_t i = 0; i < snap.count; ++i) {
+      const CurvePoint p = pts[static_cast<size_t>(i)];
+      t.X[static_cast<size_t>(i)] = rangeX * static_cast<float>(p.x) / w;
+      t.Y[static_cast<size_t>(i)] = rangeY - rangeY * static_cast<float>(p.y) / h;
+    }
   }
-  t.limit = roundEven(rangeX);
-  const double ry = rangeY;
-  t.firstValue = roundEven(ry - ry * first.y / height);
-  t.lastValue = roundEven(ry - ry * last.y / height);
-  const float w = static_cast<float>(width);
-  const float h = static_cast<float>(height);
-  for (int32_t i = 0; i < snap.count; ++i) {
-    const CurvePoint p = pts[static_cast<size_t>(i)];
-    t.X[static_cast<size_t>(i)] = rangeX * static_cast<float>(p.x) / w;
-    t.Y[static_cast<size_t>(i)] = rangeY - rangeY * static_cast<float>(p.y) / h;
+  t.sorted = true;
+  for (int32_t i = 0; i + 1 < snap.count; ++i) {
+    const size_t a = static_cast<size_t>(i);
+    t.slope[a] = (t.Y[a + 1] - t.Y[a]) / (t.X[a + 1] - t.X[a]);
+    t.sorted = t.sorted && t.X[a] <= t.X[a + 1];
   }
 }
+
+namespace {
+
+// The interpolation between point b - 1 and point b.
+int32_t interpolate(const CurveLookup& t, int32_t b, float pos) {
+  const size_t a = static_cast<size_t>(b - 1);
+  // A vertical step reads as the later point.
+  if (t.X[a + 1] == t.X[a]) return roundAway(t.Y[a + 1]);
+  const float v = t.Y[a] + t.slope[a] * (pos - t.X[a]);
+  return roundAway(v);
+}
+
+}  // namespace
 
 int32_t lookupCurve(const CurveLookup& t, int32_t position) {
   if (t.count < 2 || position < 0 || position > t.limit) return 0;
@@ -254,12 +275,56 @@ int32_t lookupCurve(const CurveLookup& t, int32_t position) {
   while (b < t.count && !(t.X[static_cast<size_t>(b)] > pos)) ++b;
   if (b == t.count) b = t.count - 1;
   if (b == 0) b = 1;  // only when points sit right of the position: extend the first segment
-  const float xa = t.X[static_cast<size_t>(b - 1)], ya = t.Y[static_cast<size_t>(b - 1)];
-  const float xb = t.X[static_cast<size_t>(b)], yb = t.Y[static_cast<size_t>(b)];
-  // A vertical step reads as the later point.
-  if (xb == xa) return roundAway(yb);
-  const float v = ya + (yb - ya) / (xb - xa) * (pos - xa);
-  return roundAway(v);
+  return interpolate(t, b, pos);
+}
+
+namespace {
+
+// Point B of a lookup in a sorted table.
+int32_t segmentOf(const CurveLookup& t, float pos) {
+  int32_t b = 0;
+  while (b < t.count && !(t.X[static_cast<size_t>(b)] > pos)) ++b;
+  if (b == t.count) b = t.count - 1;
+  return b == 0 ? 1 : b;
+}
+
+}  // namespace
+
+int32_t curveRunEnd(const CurveLookup& t, int32_t position, int32_t value) {
+  if (!t.sorted || t.count < 2 || position <= 0 || position >= t.limit) return position;
+  const int32_t segment = segmentOf(t, static_cast<float>(position));
+  // Within one segment the value never turns back, so "same segment, same
+  // value" holds for a prefix of the positions: search for its end.
+  const auto same = [&](int64_t p) {
+    return p < t.limit && segmentOf(t, static_cast<float>(p)) == segment &&
+           lookupCurve(t, static_cast<int32_t>(p)) == value;
+  };
+  int64_t lo = position;
+  int64_t step = 1;
+  while (same(lo + step)) {
+    lo += step;
+    step *= 2;
+  }
+  int64_t hi = lo + step;  // not in the run
+  while (hi - lo > 1) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    (same(mid) ? lo : hi) = mid;
+  }
+  return static_cast<int32_t>(lo);
+}
+
+int32_t lookupCurveFrom(const CurveLookup& t, int32_t position, int32_t& cursor) {
+  if (!t.sorted || t.count < 2 || position <= 0 || position >= t.limit)
+    return lookupCurve(t, position);
+  const float pos = static_cast<float>(position);
+  const int32_t last = t.count - 1;
+  int32_t b = std::clamp(cursor, 1, last);
+  // With X sorted, B is the first point right of the position (or the last).
+  if (!(t.X[static_cast<size_t>(b - 1)] <= pos)) b = 1;
+  while (b < last && !(t.X[static_cast<size_t>(b)] > pos)) ++b;
+  if (!(t.X[static_cast<size_t>(b - 1)] <= pos)) return lookupCurve(t, position);
+  cursor = b;
+  return interpolate(t, b, pos);
 }
 
 int curveValueAt(const CurveEditorSet& set, int id, int mode, int position) {

@@ -119,11 +119,21 @@ struct CurveLookup {
   int32_t limit = 0;  // the largest valid position
   int32_t firstValue = 0;
   int32_t lastValue = 0;
+  bool sorted = false;  // X never decreases: lookups may start from a cursor
   std::array<float, kMaxCurvePoints> X;
   std::array<float, kMaxCurvePoints> Y;
+  std::array<float, kMaxCurvePoints> slope;  // (Y[i+1] - Y[i]) / (X[i+1] - X[i])
 };
 void buildCurveLookup(CurveLookup& table, const CurveSnapshot& snap, int32_t width,
                       int32_t height, float rangeX, float rangeY, int mode);
 int32_t lookupCurve(const CurveLookup& table, int32_t position);
+// The last position of the run that starts at `position` and reads `value`
+// there: every position from here to the returned one reads the same value
+// (lookups are monotonic within a segment). `position` itself where runs do
+// not apply (an unsorted curve, the range's two ends).
+int32_t curveRunEnd(const CurveLookup& table, int32_t position, int32_t value);
+// The same result, for positions that mostly advance: `cursor` remembers the
+// segment last used.
+int32_t lookupCurveFrom(const CurveLookup& table, int32_t position, int32_t& cursor);
 
 }  // namespace ondelith

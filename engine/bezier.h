@@ -23,11 +23,16 @@ inline float evaluateBezierCycle(float phase, float x1, float y1, float x2, floa
   const float by = 3.0f * y2 - 6.0f * y1 + 1.5f;
   const float cy = 3.0f * y1 - 1.5f;
   const float dy = 0.5f;
+  // Exactly five Newton steps, unchecked: the cost per sample never varies.
   float t = phase;
-  // A fixed number of Newton steps, unchecked: the cost per sample never varies.
-  for (int i = 0; i < 5; ++i)
-    t = t - (cubicValue(t, ax, bx, cx, dx) - phase) * cubicInverseSlope(t, ax, bx, cx);
-  t = t > 1.0f ? 1.0f : ((t < 0.0f || t != t) ? 0.0f : t);
+  t = t - (cubicValue(t, ax, bx, cx, dx) - phase) * cubicInverseSlope(t, ax, bx, cx);
+  t = t - (cubicValue(t, ax, bx, cx, dx) - phase) * cubicInverseSlope(t, ax, bx, cx);
+  t = t - (cubicValue(t, ax, bx, cx, dx) - phase) * cubicInverseSlope(t, ax, bx, cx);
+  t = t - (cubicValue(t, ax, bx, cx, dx) - phase) * cubicInverseSlope(t, ax, bx, cx);
+  t = t - (cubicValue(t, ax, bx, cx, dx) - phase) * cubicInverseSlope(t, ax, bx, cx);
+  // Above 1: 1; below 0 or not a number: 0. Written as selects so runs vectorise.
+  t = t > 1.0f ? 1.0f : t;
+  t = t >= 0.0f ? t : 0.0f;
   float h = 200.0f * cubicValue(t, ay, by, cy, dy);
   h = h > 200.0f ? 200.0f : h;
   return 200.0f - h;

@@ -93,9 +93,27 @@ struct CurveCache {
   float rangeX = 0;
   float rangeY = 0;
   bool valid = false;
+  uint32_t generation = 0;  // moves on whenever `lookup` is rebuilt
   std::array<CurveSnapshot, 2> snapshots;  // the one in use, and one to copy into
   int current = 0;
   CurveLookup lookup;
+};
+
+// What one wobble track remembers between samples to skip work whose result
+// it already has: the curve segment last used, and the size and step last
+// computed from the same inputs.
+struct TrackCache {
+  int32_t cursor = 1;
+  uint32_t lookupGeneration = 0;  // the curve copy the run below was read from
+  int32_t runStart = 1;           // positions runStart..runEnd read runValue
+  int32_t runEnd = 0;
+  int32_t runValue = 0;
+  int32_t curveValue = -1;
+  float sizeSwing = 0;
+  int32_t size = 0;
+  float rate = 0;
+  int32_t stepSize = 0;
+  float step = 0;  // 2 * stepSize / (44100 / rate)
 };
 
 // Everything the audio thread works on. The control values and the curve
@@ -113,6 +131,7 @@ struct Engine {
   EngineState state;
   LadderFilter filter;
   std::array<CurveCache, 4> curves;  // X1, Y1, X2, Y2
+  std::array<TrackCache, 4> trackCaches;
   double cachedPeriodFrequency = -1;  // the last period computed, reused while the pitch holds
   int32_t cachedPeriod = 0;
 };

@@ -1,6 +1,7 @@
 #include "engine/modulation.h"
 
 #include <bit>
+#include <limits>
 
 #include "engine/numeric.h"
 
@@ -43,15 +44,6 @@ float modPercent(const EngineState& s, int row) {
   }
 }
 
-float wobbleRate(const VoiceState& v, int row) {
-  switch (row) {
-    case kRowX1: return v.wobbleRateX1.load(kRelaxed);
-    case kRowY1: return v.wobbleRateY1.load(kRelaxed);
-    case kRowX2: return v.wobbleRateX2.load(kRelaxed);
-    default: return v.wobbleRateY2.load(kRelaxed);
-  }
-}
-
 }  // namespace
 
 int32_t wobbleSamplesFor(float durationMs) {
@@ -68,6 +60,7 @@ void refreshCurveCache(Engine& e, int row) {
   }
   if (!c.editor) {
     c.lookup.count = 0;
+    ++c.generation;
     return;
   }
   const CurveEditor& ed = *c.editor;
@@ -86,6 +79,7 @@ void refreshCurveCache(Engine& e, int row) {
       c.current = 1 - c.current;
     } else if (!c.valid) {
       c.lookup.count = 0;
+      ++c.generation;
       return;
     }
   }
@@ -94,6 +88,11 @@ void refreshCurveCache(Engine& e, int row) {
   c.rangeX = rx;
   c.rangeY = ry;
   c.valid = true;
+  ++c.generation;
+}
+
+void refreshCurveCaches(Engine& e) {
+  for (int row = 0; row < kWobbleRows; ++row) refreshCurveCache(e, row);
 }
 
 int32_t cachedCurveValue(Engine& e, int row, int32_t position) {
@@ -133,48 +132,92 @@ void setUpWobble(Engine& e) {
   }
 }
 
+namespace {
+
+// The curve's value at position n, from the run last found while n stays in it.
+int32_t curveValue(const CurveCache& curve, TrackCache& c, int32_t n) {
+  if (c.lookupGeneration != curve.generation || n < c.runStart || n > c.runEnd) {
+    c.runValue = lookupCurveFrom(curve.lookup, n, c.cursor);
+    c.runStart = n;
+    c.runEnd = curveRunEnd(curve.lookup, n, c.runValue);
+    c.lookupGeneration = curve.generation;
+  }
+  return c.runValue;
+}
+
+// round(swing * value / 100), remembered while swing and value hold.
+int32_t wobbleSize(TrackCache& c, float swing, int32_t value) {
+  if (value != c.curveValue || swing != c.sizeSwing) {
+    c.curveValue = value;
+    c.sizeSwing = swing;
+    c.size = roundEven(swing * static_cast<float>(value) / 100.0f);
+  }
+  return c.size;
+}
+
+// (2 * size) / (44100 / rate), remembered while its inputs hold. The step
+// is this with the direction's sign: IEEE division is symmetric in sign, so
+// the bits are those of direction * (2 * size) / (44100 / rate).
+float stepMagnitude(TrackCache& c, int32_t size, float rate) {
+  if (rate != c.rate || size != c.stepSize) {
+    c.rate = rate;
+    c.stepSize = size;
+    c.step = static_cast<float>(2 * static_cast<int64_t>(size)) / (44100.0f / rate);
+  }
+  return c.step;
+}
+
+// One sample of one track. Limit hits come every few samples at high wobble
+// rates, so the limits are applied as selects rather than branches.
+inline void moveTrack(WobbleTrack& t, TrackCache& c, float rate, float mod, int32_t size) {
+  if (!(rate > 0)) return;
+  const float magnitude = stepMagnitude(c, size, rate);
+  const float step = t.direction > 0 ? magnitude : (t.direction < 0 ? -magnitude : 0.0f);
+  float p = t.position + step;
+  int32_t d = t.direction;
+  const float sz = static_cast<float>(size);
+  if (mod > 0) {  // between base and base + size
+    const float hi = t.base + sz, lo = t.base;
+    const bool overHi = p > hi;
+    const bool underLo = !overHi && p < lo;
+    p = overHi ? hi : (underLo ? lo : p);
+    d = overHi ? -1 : (underLo ? 1 : d);
+  } else {  // between base - size and base
+    const float lo = t.base - sz, hi = t.base;
+    const bool underLo = p < lo;
+    const bool overHi = !underLo && p > hi;
+    p = underLo ? lo : (overHi ? hi : p);
+    d = underLo ? 1 : (overHi ? -1 : d);
+  }
+  t.position = p;
+  t.direction = d;
+}
+
+}  // namespace
+
 void advanceWobble(Engine& e, int32_t n) {
   EngineState& s = e.state;
   const int64_t lastPosition = static_cast<int64_t>(s.wobbleSamples.load(kRelaxed)) - 1;
-  float rate[kWobbleRows];
+  WobbleTrack* const tracks[kWobbleRows] = {&s.trackX1, &s.trackY1, &s.trackX2, &s.trackY2};
+  const float mods[kWobbleRows] = {s.modPercentX1, s.modPercentY1, s.modPercentX2, s.modPercentY2};
+  const VoiceState& v = e.voice;
+  const float rates[kWobbleRows] = {v.wobbleRateX1.load(kRelaxed), v.wobbleRateY1.load(kRelaxed),
+                                    v.wobbleRateX2.load(kRelaxed), v.wobbleRateY2.load(kRelaxed)};
   int32_t size[kWobbleRows];
   for (int row = 0; row < kWobbleRows; ++row) {
-    rate[row] = wobbleRate(e.voice, row);
-    const WobbleTrack& t = track(s, row);
+    const WobbleTrack& t = *tracks[row];
     // A track that does not move, or has no swing, needs no lookup: its size is unused or 0.
-    if (!(rate[row] > 0) || t.swing == 0) {
+    if (!(rates[row] > 0) || t.swing == 0) {
       size[row] = 0;
     } else if (n <= lastPosition) {
-      size[row] = roundEven(t.swing * static_cast<float>(cachedCurveValue(e, row, n)) / 100.0f);
+      TrackCache& c = e.trackCaches[static_cast<size_t>(row)];
+      size[row] = wobbleSize(c, t.swing, curveValue(e.curves[static_cast<size_t>(row)], c, n));
     } else {
       size[row] = roundEven(t.swing * t.endFactor);
     }
   }
-  for (int row = 0; row < kWobbleRows; ++row) {
-    if (!(rate[row] > 0)) continue;
-    WobbleTrack& t = track(s, row);
-    const float step = static_cast<float>(static_cast<int64_t>(t.direction) * 2 * size[row]) /
-                       (44100.0f / rate[row]);
-    t.position += step;
-    const float sz = static_cast<float>(size[row]);
-    if (modPercent(s, row) > 0) {
-      if (t.position > t.base + sz) {
-        t.position = t.base + sz;
-        t.direction = -1;
-      } else if (t.position < t.base) {
-        t.position = t.base;
-        t.direction = 1;
-      }
-    } else {
-      if (t.position < t.base - sz) {
-        t.position = t.base - sz;
-        t.direction = 1;
-      } else if (t.position > t.base) {
-        t.position = t.base;
-        t.direction = -1;
-      }
-    }
-  }
+  for (int row = 0; row < kWobbleRows; ++row)
+    moveTrack(*tracks[row], e.trackCaches[static_cast<size_t>(row)], rates[row], mods[row], size[row]);
   s.modulatedX1 = s.trackX1.position / 100.0f;
   s.modulatedY1 = s.trackY1.position / 100.0f;
   s.modulatedX2 = s.trackX2.position / 100.0f;

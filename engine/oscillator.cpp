@@ -38,6 +38,7 @@ bool oscillatorAdvance(Engine& e, int32_t n, OscillatorInput& in) {
 }
 
 float oscillatorStep(Engine& e, int32_t n) {
+  refreshCurveCaches(e);
   OscillatorInput in;
   if (!oscillatorAdvance(e, n, in)) return 0.0f;
   return oscillatorOutput(in);
