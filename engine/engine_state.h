@@ -99,21 +99,26 @@ struct CurveCache {
   CurveLookup lookup;
 };
 
-// What one wobble track remembers between samples to skip work whose result
-// it already has: the curve segment last used, and the size and step last
-// computed from the same inputs.
+// What one wobble track remembers between samples: the curve segment last
+// used and the run of positions that read the same value.
 struct TrackCache {
   int32_t cursor = 1;
   uint32_t lookupGeneration = 0;  // the curve copy the run below was read from
   int32_t runStart = 1;           // positions runStart..runEnd read runValue
   int32_t runEnd = 0;
   int32_t runValue = 0;
-  int32_t curveValue = -1;
-  float sizeSwing = 0;
-  int32_t size = 0;
-  float rate = 0;
-  int32_t stepSize = 0;
-  float step = 0;  // 2 * stepSize / (44100 / rate)
+};
+
+// The four tracks' sizes and steps, which hold for every sample count from
+// validFrom to validTo while the rates and the wobble set-up stay the same.
+struct WobbleStepCache {
+  bool valid = false;
+  int32_t validFrom = 0;
+  int32_t validTo = -1;
+  int32_t wobbleSamples = 0;
+  std::array<float, 4> rate{};
+  std::array<int32_t, 4> size{};
+  std::array<float, 4> magnitude{};  // 2 * size / (44100 / rate)
 };
 
 // Everything the audio thread works on. The control values and the curve
@@ -132,6 +137,7 @@ struct Engine {
   LadderFilter filter;
   std::array<CurveCache, 4> curves;  // X1, Y1, X2, Y2
   std::array<TrackCache, 4> trackCaches;
+  WobbleStepCache wobbleSteps;
   double cachedPeriodFrequency = -1;  // the last period computed, reused while the pitch holds
   int32_t cachedPeriod = 0;
 };

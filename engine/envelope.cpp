@@ -36,6 +36,10 @@ void setUpNote(Engine& e) {
 }  // namespace
 
 void engineTick(Engine& e, int32_t n) {
+  engineTickSeen(e, n, e.voice.gate.load(kRelaxed), e.voice.noteSetUp.load(kRelaxed));
+}
+
+void engineTickSeen(Engine& e, int32_t n, int32_t gate, int32_t noteSetUp) {
   EngineState& s = e.state;
   VoiceState& v = e.voice;
   if (n > kCounterWrap) {
@@ -43,7 +47,7 @@ void engineTick(Engine& e, int32_t n) {
     s.releaseStartLevel = 0;
   }
 
-  if (v.gate.load(kRelaxed) == 0) {
+  if (gate == 0) {
     const double remaining =
         s.releaseSamples + static_cast<double>(s.lastGateSample) - static_cast<double>(n);
     // No release length yet (before the first note) means silence, not 0/0.
@@ -55,7 +59,7 @@ void engineTick(Engine& e, int32_t n) {
     return;
   }
 
-  if (v.noteSetUp.load(kRelaxed) == 0) setUpNote(e);
+  if (noteSetUp == 0) setUpNote(e);
   if (s.gateTicks < std::numeric_limits<int32_t>::max()) ++s.gateTicks;
 
   if (s.gateTicks <= kFadeOutTicks) {

@@ -61,6 +61,7 @@ void refreshCurveCache(Engine& e, int row) {
   if (!c.editor) {
     c.lookup.count = 0;
     ++c.generation;
+    e.wobbleSteps.valid = false;
     return;
   }
   const CurveEditor& ed = *c.editor;
@@ -80,6 +81,7 @@ void refreshCurveCache(Engine& e, int row) {
     } else if (!c.valid) {
       c.lookup.count = 0;
       ++c.generation;
+      e.wobbleSteps.valid = false;
       return;
     }
   }
@@ -89,6 +91,7 @@ void refreshCurveCache(Engine& e, int row) {
   c.rangeY = ry;
   c.valid = true;
   ++c.generation;
+  e.wobbleSteps.valid = false;
 }
 
 void refreshCurveCaches(Engine& e) {
@@ -102,6 +105,7 @@ int32_t cachedCurveValue(Engine& e, int row, int32_t position) {
 
 void setUpWobble(Engine& e) {
   EngineState& s = e.state;
+  e.wobbleSteps.valid = false;
   const int32_t samples = wobbleSamplesFor(e.params.wobbleDuration.load(kRelaxed));
   s.wobbleSamples.store(samples, kRelaxed);
   const int32_t last = subtractSat(samples, 1);
@@ -145,83 +149,79 @@ int32_t curveValue(const CurveCache& curve, TrackCache& c, int32_t n) {
   return c.runValue;
 }
 
-// round(swing * value / 100), remembered while swing and value hold.
-int32_t wobbleSize(TrackCache& c, float swing, int32_t value) {
-  if (value != c.curveValue || swing != c.sizeSwing) {
-    c.curveValue = value;
-    c.sizeSwing = swing;
-    c.size = roundEven(swing * static_cast<float>(value) / 100.0f);
+// Works out the four sizes and steps for sample count n, and the sample
+// counts they hold for.
+void computeWobbleSteps(Engine& e, int32_t n, const float (&rates)[4], int32_t samples) {
+  WobbleStepCache& w = e.wobbleSteps;
+  const EngineState& s = e.state;
+  const WobbleTrack* const tracks[kWobbleRows] = {&s.trackX1, &s.trackY1, &s.trackX2, &s.trackY2};
+  const int64_t last = static_cast<int64_t>(samples) - 1;
+  int32_t from = std::numeric_limits<int32_t>::min();
+  int32_t to = std::numeric_limits<int32_t>::max();
+  for (int row = 0; row < kWobbleRows; ++row) {
+    const WobbleTrack& t = *tracks[row];
+    int32_t size = 0;
+    // A track that does not move, or has no swing, needs no lookup: its size is unused or 0.
+    if (rates[row] > 0 && t.swing != 0) {
+      if (n <= last) {
+        TrackCache& c = e.trackCaches[static_cast<size_t>(row)];
+        const int32_t value = curveValue(e.curves[static_cast<size_t>(row)], c, n);
+        size = roundEven(t.swing * static_cast<float>(value) / 100.0f);
+        from = std::max(from, c.runStart);
+        to = std::min(to, static_cast<int32_t>(std::min<int64_t>(c.runEnd, last)));
+      } else {
+        size = roundEven(t.swing * t.endFactor);
+        from = std::max(from, static_cast<int32_t>(last + 1));
+      }
+    }
+    w.rate[static_cast<size_t>(row)] = rates[row];
+    w.size[static_cast<size_t>(row)] = size;
+    w.magnitude[static_cast<size_t>(row)] =
+        rates[row] > 0 ? static_cast<float>(2 * static_cast<int64_t>(size)) / (44100.0f / rates[row])
+                       : 0.0f;
   }
-  return c.size;
-}
-
-// (2 * size) / (44100 / rate), remembered while its inputs hold. The step
-// is this with the direction's sign: IEEE division is symmetric in sign, so
-// the bits are those of direction * (2 * size) / (44100 / rate).
-float stepMagnitude(TrackCache& c, int32_t size, float rate) {
-  if (rate != c.rate || size != c.stepSize) {
-    c.rate = rate;
-    c.stepSize = size;
-    c.step = static_cast<float>(2 * static_cast<int64_t>(size)) / (44100.0f / rate);
-  }
-  return c.step;
-}
-
-// One sample of one track. Limit hits come every few samples at high wobble
-// rates, so the limits are applied as selects rather than branches.
-inline void moveTrack(WobbleTrack& t, TrackCache& c, float rate, float mod, int32_t size) {
-  if (!(rate > 0)) return;
-  const float magnitude = stepMagnitude(c, size, rate);
-  const float step = t.direction > 0 ? magnitude : (t.direction < 0 ? -magnitude : 0.0f);
-  float p = t.position + step;
-  int32_t d = t.direction;
-  const float sz = static_cast<float>(size);
-  if (mod > 0) {  // between base and base + size
-    const float hi = t.base + sz, lo = t.base;
-    const bool overHi = p > hi;
-    const bool underLo = !overHi && p < lo;
-    p = overHi ? hi : (underLo ? lo : p);
-    d = overHi ? -1 : (underLo ? 1 : d);
-  } else {  // between base - size and base
-    const float lo = t.base - sz, hi = t.base;
-    const bool underLo = p < lo;
-    const bool overHi = !underLo && p > hi;
-    p = underLo ? lo : (overHi ? hi : p);
-    d = underLo ? 1 : (overHi ? -1 : d);
-  }
-  t.position = p;
-  t.direction = d;
+  w.validFrom = from;
+  w.validTo = to;
+  w.wobbleSamples = samples;
+  w.valid = true;
 }
 
 }  // namespace
 
-void advanceWobble(Engine& e, int32_t n) {
-  EngineState& s = e.state;
-  const int64_t lastPosition = static_cast<int64_t>(s.wobbleSamples.load(kRelaxed)) - 1;
-  WobbleTrack* const tracks[kWobbleRows] = {&s.trackX1, &s.trackY1, &s.trackX2, &s.trackY2};
-  const float mods[kWobbleRows] = {s.modPercentX1, s.modPercentY1, s.modPercentX2, s.modPercentY2};
-  const VoiceState& v = e.voice;
-  const float rates[kWobbleRows] = {v.wobbleRateX1.load(kRelaxed), v.wobbleRateY1.load(kRelaxed),
-                                    v.wobbleRateX2.load(kRelaxed), v.wobbleRateY2.load(kRelaxed)};
-  int32_t size[kWobbleRows];
-  for (int row = 0; row < kWobbleRows; ++row) {
-    const WobbleTrack& t = *tracks[row];
-    // A track that does not move, or has no swing, needs no lookup: its size is unused or 0.
-    if (!(rates[row] > 0) || t.swing == 0) {
-      size[row] = 0;
-    } else if (n <= lastPosition) {
-      TrackCache& c = e.trackCaches[static_cast<size_t>(row)];
-      size[row] = wobbleSize(c, t.swing, curveValue(e.curves[static_cast<size_t>(row)], c, n));
-    } else {
-      size[row] = roundEven(t.swing * t.endFactor);
-    }
+
+WobbleSteps wobbleStepsFor(Engine& e, int32_t n, Float4 rates, int32_t samples, Float4 base,
+                           Int4 rising) {
+  WobbleStepCache& w = e.wobbleSteps;
+  const float r[4] = {rates[0], rates[1], rates[2], rates[3]};
+  if (!w.valid || n < w.validFrom || n > w.validTo || samples != w.wobbleSamples ||
+      r[0] != w.rate[0] || r[1] != w.rate[1] || r[2] != w.rate[2] || r[3] != w.rate[3])
+    computeWobbleSteps(e, n, r, samples);
+  WobbleSteps steps;
+  Int4 size;
+  for (int k = 0; k < kWobbleRows; ++k) {
+    steps.magnitude[k] = w.magnitude[static_cast<size_t>(k)];
+    size[k] = w.size[static_cast<size_t>(k)];
   }
-  for (int row = 0; row < kWobbleRows; ++row)
-    moveTrack(*tracks[row], e.trackCaches[static_cast<size_t>(row)], rates[row], mods[row], size[row]);
-  s.modulatedX1 = s.trackX1.position / 100.0f;
-  s.modulatedY1 = s.trackY1.position / 100.0f;
-  s.modulatedX2 = s.trackX2.position / 100.0f;
-  s.modulatedY2 = (s.trackY2.position + 50.0f) / 100.0f;
+  const Float4 sz = __builtin_convertvector(size, Float4);
+  steps.hi = rising ? base + sz : base;
+  steps.lo = rising ? base : base - sz;
+  steps.validFrom = w.validFrom;
+  steps.validTo = w.validTo;
+  return steps;
+}
+
+void advanceWobbleRun(Engine& e, const int32_t* counter, const uint8_t* active, int from, int to,
+                      float* x1, float* y1, float* x2, float* y2) {
+  WobbleRunner runner;
+  runner.begin(e, counter, active, x1, y1, x2, y2);
+  for (int i = from; i < to; ++i) runner.step(i);
+  runner.finish();
+}
+
+void advanceWobble(Engine& e, int32_t n) {
+  const uint8_t active = 1;
+  float x1, y1, x2, y2;
+  advanceWobbleRun(e, &n, &active, 0, 1, &x1, &y1, &x2, &y2);
 }
 
 }  // namespace ondelith

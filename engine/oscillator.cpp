@@ -17,7 +17,7 @@ int32_t oscillatorPeriod(Engine& e, double frequency) {
   return e.cachedPeriod;
 }
 
-bool oscillatorAdvance(Engine& e, int32_t n, OscillatorInput& in) {
+bool oscillatorPhase(Engine& e, float& phase, float& volume) {
   const double noteFrequency = e.voice.noteFrequency.load(kRelaxed);
   if (!(noteFrequency > 0)) return false;
   EngineState& s = e.state;
@@ -27,13 +27,19 @@ bool oscillatorAdvance(Engine& e, int32_t n, OscillatorInput& in) {
   const int32_t period = oscillatorPeriod(e, frequency);
   s.phaseCounter = s.phaseCounter < period ? s.phaseCounter + 1 : period;
   if (s.phaseCounter >= period) s.phaseCounter = 0;
-  in.phase = static_cast<float>(s.phaseCounter) / static_cast<float>(period);
+  phase = static_cast<float>(s.phaseCounter) / static_cast<float>(period);
+  volume = e.params.volume.load(kRelaxed);
+  return true;
+}
+
+bool oscillatorAdvance(Engine& e, int32_t n, OscillatorInput& in) {
+  if (!oscillatorPhase(e, in.phase, in.volume)) return false;
   advanceWobble(e, n);
+  const EngineState& s = e.state;
   in.x1 = s.modulatedX1;
   in.y1 = s.modulatedY1;
   in.x2 = s.modulatedX2;
   in.y2 = s.modulatedY2;
-  in.volume = e.params.volume.load(kRelaxed);
   return true;
 }
 

@@ -19,6 +19,10 @@ struct OscillatorInput {
 };
 bool oscillatorAdvance(Engine& engine, int32_t n, OscillatorInput& in);
 
+// The first half without the wobble: the phase and the volume. The wobble
+// (advanceWobble) must follow for every sample where this returns true.
+bool oscillatorPhase(Engine& engine, float& phase, float& volume);
+
 inline float oscillatorOutput(const OscillatorInput& in) {
   const float row = evaluateBezierCycle(in.phase, in.x1, in.y1, in.x2, in.y2);
   const float height = (200.0f - row) / 200.0f;

@@ -81,56 +81,147 @@ ONDELITH_CLONES void evaluateBezierRun(
 
 namespace {
 
-// One run of frames. The lifecycle, phase and wobble run first, frame by
-// frame, recording what each frame's evaluation and filter step need; then
-// the evaluations; then the filter, whose recursion is the only chain that
-// must stay serial.
-void renderChunk(Engine& e, float* out, int n) {
+// What one run of frames records for its evaluations and filter steps.
+struct Run {
+  int frames = 0;
   alignas(32) float phase[kChunk], x1[kChunk], y1[kChunk], x2[kChunk], y2[kChunk], volume[kChunk];
   alignas(32) float raw[kChunk];
   double envelope[kChunk];
   double cutoff[kChunk];
   int32_t resonance[kChunk];
   int32_t counter[kChunk];
+  uint8_t active[kChunk];  // the oscillator advanced: a note has been played
+  int wobbled = 0;         // frames before this have their wobble done
+};
 
-  refreshCurveCaches(e);
-  for (int i = 0; i < n; ++i) {
-    engineTick(e, e.voice.sampleCounter.load(kRelaxed));
-    const int32_t c = e.voice.sampleCounter.load(kRelaxed);
-    OscillatorInput in;
-    if (oscillatorAdvance(e, c, in)) {
-      phase[i] = in.phase;
-      x1[i] = in.x1;
-      y1[i] = in.y1;
-      x2[i] = in.x2;
-      y2[i] = in.y2;
-      volume[i] = in.volume;
-    } else {  // no note yet: a silent sample
-      phase[i] = 0.0f;
-      x1[i] = y1[i] = x2[i] = y2[i] = 0.5f;
-      volume[i] = 0.0f;
-    }
-    envelope[i] = e.state.envelopeLevel;
-    cutoff[i] = e.params.filterCutoff.load(kRelaxed);
-    resonance[i] = e.params.filterResonance.load(kRelaxed);
-    counter[i] = c;
-    e.voice.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
+// The wobble of a run still to be done, frame by frame, after its frames
+// have been advanced.
+struct PendingWobble {
+  Run* run = nullptr;
+  WobbleRunner runner;
+  int next = 0;  // the next frame to step
+
+  void start(Engine& e, Run& r) {
+    run = &r;
+    next = r.wobbled;
+    runner.begin(e, r.counter, r.active, r.x1, r.y1, r.x2, r.y2);
   }
-  evaluateBezierRun(n, phase, x1, y1, x2, y2, volume, raw);
-  for (int i = 0; i < n; ++i)
-    out[i] = applyGain(ladderFilterStep(e.filter, raw[i], cutoff[i], resonance[i]), envelope[i],
-                       counter[i]);
+  void stepTo(int to) {  // steps the frames before `to`
+    if (!run) return;
+    for (; next < to && next < run->frames; ++next) runner.step(next);
+  }
+  void finish() {
+    if (!run) return;
+    stepTo(run->frames);
+    runner.finish();
+    run->wobbled = run->frames;
+    run = nullptr;
+  }
+};
+
+// Frame i of a run: the lifecycle tick and the phase. The wobble runs later;
+// a note set-up resets it, so everything before one is wobbled first: what
+// is pending of the run before, then this run's earlier frames.
+inline void advanceFrame(Engine& e, Run& r, int i, PendingWobble& before) {
+  const int32_t gate = e.voice.gate.load(kRelaxed);
+  const int32_t noteSetUp = e.voice.noteSetUp.load(kRelaxed);
+  if (gate != 0 && noteSetUp == 0) {
+    before.finish();
+    if (r.wobbled < i) {
+      advanceWobbleRun(e, r.counter, r.active, r.wobbled, i, r.x1, r.y1, r.x2, r.y2);
+      r.wobbled = i;
+    }
+  }
+  engineTickSeen(e, e.voice.sampleCounter.load(kRelaxed), gate, noteSetUp);
+  const int32_t c = e.voice.sampleCounter.load(kRelaxed);
+  r.active[i] = oscillatorPhase(e, r.phase[i], r.volume[i]);
+  if (!r.active[i]) {  // no note yet: a silent sample
+    r.phase[i] = 0.0f;
+    r.x1[i] = r.y1[i] = r.x2[i] = r.y2[i] = 0.5f;
+    r.volume[i] = 0.0f;
+  }
+  r.envelope[i] = e.state.envelopeLevel;
+  r.cutoff[i] = e.params.filterCutoff.load(kRelaxed);
+  r.resonance[i] = e.params.filterResonance.load(kRelaxed);
+  r.counter[i] = c;
+  e.voice.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
+}
+
+// Starts a run: the curves as they are now.
+inline void beginRun(Engine& e, Run& r, int frames) {
+  r.frames = frames;
+  r.wobbled = 0;
+  if (frames > 0) refreshCurveCaches(e);
+}
+
+inline float finishFrame(LadderFilter& filter, const Run& r, int i) {
+  return applyGain(ladderFilterStep(filter, r.raw[i], r.cutoff[i], r.resonance[i]),
+                   r.envelope[i], r.counter[i]);
+}
+
+void evaluateRange(Run& r, int from, int to) {
+  if (to > from)
+    evaluateBezierRun(to - from, r.phase + from, r.x1 + from, r.y1 + from, r.x2 + from,
+                      r.y2 + from, r.volume + from, r.raw + from);
 }
 
 }  // namespace
 
+// Frames are rendered in runs of four steps: the lifecycle tick and phase,
+// frame by frame; the wobble, frame by frame; the Bezier evaluations, which
+// do not depend on one another, several at a time; the filter, whose
+// recursion is the one chain that must stay serial. While the filter of one
+// run waits for each previous step, the processor wobbles and evaluates the
+// next run and advances the one after, all in one loop: none of them depends
+// on what the filter computes. Everything stays within this call's frames,
+// so events between calls land exactly.
 void renderFrames(Engine& e, float* out, int64_t frames) {
-  while (frames > 0) {
-    const int n = static_cast<int>(std::min<int64_t>(frames, kChunk));
-    renderChunk(e, out, n);
-    out += n;
-    frames -= n;
+  if (frames <= 0) return;
+  Run runs[3];
+  Run* filtering = &runs[0];
+  Run* wobbling = &runs[1];
+  Run* advancing = &runs[2];
+  int64_t prepared = 0;
+  const auto nextSize = [&] {
+    const int n = static_cast<int>(std::min<int64_t>(frames - prepared, kChunk));
+    prepared += n;
+    return n;
+  };
+  PendingWobble pending;
+  beginRun(e, *filtering, nextSize());
+  for (int i = 0; i < filtering->frames; ++i) advanceFrame(e, *filtering, i, pending);
+  pending.start(e, *filtering);
+  pending.finish();
+  evaluateRange(*filtering, 0, filtering->frames);
+  beginRun(e, *wobbling, nextSize());
+  for (int i = 0; i < wobbling->frames; ++i) advanceFrame(e, *wobbling, i, pending);
+
+  // A local copy keeps the filter's state in registers through the calls
+  // around it; only the audio thread touches the filter.
+  LadderFilter filter = e.filter;
+  int64_t done = 0;
+  constexpr int kGroup = 16;
+  while (filtering->frames > 0) {
+    Run& f = *filtering;
+    Run& w = *wobbling;
+    Run& a = *advancing;
+    if (w.frames > 0) pending.start(e, w);
+    beginRun(e, a, nextSize());
+    for (int g = 0; g < kChunk; g += kGroup) {
+      for (int i = g; i < g + kGroup; ++i) {
+        if (i < f.frames) out[done + i] = finishFrame(filter, f, i);
+        pending.stepTo(i + 1);
+        if (i < a.frames) advanceFrame(e, a, i, pending);
+      }
+      evaluateRange(w, g, std::min(g + kGroup, w.frames));
+    }
+    pending.finish();
+    done += f.frames;
+    filtering = &w;
+    wobbling = &a;
+    advancing = &f;
   }
+  e.filter = filter;
 }
 
 int renderCallback(const void*, void* output, unsigned long frameCount,
