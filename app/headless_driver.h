@@ -16,11 +16,11 @@ struct DriverEvent {
   enum class Kind { Midi, CloseNotice, Control, MovePoint, ReplaceCurve };
   int64_t frame = 0;
   Kind kind = Kind::Midi;
-  uint32_t word = 0;  // Midi: the packed short message
-  int id = 0;         // Control: control id; curve events: wobble row 0..3
-  int32_t value = 0;  // Control: value; MovePoint: point index
-  CurvePoint point{0, 0};           // MovePoint: pixel position
-  std::vector<CurvePoint> curve;    // ReplaceCurve: scaled array, as a patch holds it
+  uint32_t word = 0;              // Midi: the packed short message
+  int id = 0;                     // Control: control id; curve events: wobble row 0..3
+  int32_t value = 0;              // Control: value; MovePoint: point index
+  CurvePoint point{0, 0};         // MovePoint: pixel position
+  std::vector<CurvePoint> curve;  // ReplaceCurve: scaled array, as a patch holds it
 };
 
 struct DriverSchedule {

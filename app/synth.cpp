@@ -17,9 +17,9 @@ void initSynth(Synth& s, CanvasHost* host) {
   s.editors.host = host;
   for (int row = 0; row < kWobbleRows; ++row) {
     const CurveEditorPlace place = curveEditorPlace(row);
-    const int id = createCurveEditor(s.editors, -1, place.x, place.y, place.w, place.h,
-                                     kCurvePointCount, kCurveLineColor, kCurveBackgroundColor,
-                                     kCurveDisabledColor);
+    const int id =
+        createCurveEditor(s.editors, -1, place.x, place.y, place.w, place.h, kCurvePointCount,
+                          kCurveLineColor, kCurveBackgroundColor, kCurveDisabledColor);
     setCurveEditorProperty(s.editors, id, HandleRadius, kCurveHandleRadius);
     setCurveEditorProperty(s.editors, id, GrabTolerance, kCurveGrabTolerance);
     setCurveEditorProperty(s.editors, id, RangeX, kCurveStartRangeX);

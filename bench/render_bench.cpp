@@ -103,7 +103,8 @@ void BM_FilterFloor(benchmark::State& state) {
   double sink = 0;
   int64_t samples = 0;
   for (auto _ : state) {
-    for (int k = 0; k < kBlock; ++k) sink += ladderFilterStep(lf, raw[(i++) & (raw.size() - 1)], 1500.0, 50);
+    for (int k = 0; k < kBlock; ++k)
+      sink += ladderFilterStep(lf, raw[(i++) & (raw.size() - 1)], 1500.0, 50);
     benchmark::DoNotOptimize(sink);
     samples += kBlock;
   }

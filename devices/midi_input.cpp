@@ -25,7 +25,8 @@ void releaseAllKeys(MidiInput& m) {
 
 float wobbleRate(const MidiInput& m, int row, double frequency) {
   const ControlMirror& c = m.engine.controls;
-  const double multiplier = readControl(c, spinCoarseId(row)) + readControl(c, spinFineId(row)) / 100.0;
+  const double multiplier =
+      readControl(c, spinCoarseId(row)) + readControl(c, spinFineId(row)) / 100.0;
   return static_cast<float>(multiplier * frequency);
 }
 

@@ -54,8 +54,8 @@ void paint(CurveEditorSet& set, int id, const CurveEditor& e) {
       host->line(p.x, p.y, q.x, q.y, e.lineColor);
     }
     if (e.drawBars)
-      host->fillRect(subtractSat(p.x, r), p.y, saturate(2 * int64_t{r} + 1), subtractSat(e.height, p.y),
-                     e.lineColor);
+      host->fillRect(subtractSat(p.x, r), p.y, saturate(2 * int64_t{r} + 1),
+                     subtractSat(e.height, p.y), e.lineColor);
   }
   host->endPaint();
 }
@@ -230,7 +230,8 @@ void buildCurveLookup(CurveLookup& t, const CurveSnapshot& snap, int32_t width, 
     t.lastValue = subtractSat(height, last.y);
     for (int32_t i = 0; i < snap.count; ++i) {
       t.X[static_cast<size_t>(i)] = static_cast<float>(pts[static_cast<size_t>(i)].x);
-      t.Y[static_cast<size_t>(i)] = static_cast<float>(subtractSat(height, pts[static_cast<size_t>(i)].y));
+      t.Y[static_cast<size_t>(i)] =
+          static_cast<float>(subtractSat(height, pts[static_cast<size_t>(i)].y));
     }
   } else {
     t.limit = roundEven(rangeX);
@@ -347,8 +348,8 @@ int copyCurveToArray(const CurveEditorSet& set, int id, std::vector<CurvePoint>&
   array.assign(static_cast<size_t>(n), CurvePoint{0, 0});
   for (int i = 0; i < n; ++i) {
     const CurvePoint p = curvePoint(*e, i);
-    array[static_cast<size_t>(i)] =
-        scaled ? CurvePoint{toRangeX(*e, p.x), toRangeY(*e, p.y)} : CurvePoint{p.x, subtractSat(e->height, p.y)};
+    array[static_cast<size_t>(i)] = scaled ? CurvePoint{toRangeX(*e, p.x), toRangeY(*e, p.y)}
+                                           : CurvePoint{p.x, subtractSat(e->height, p.y)};
   }
   return 1;
 }

@@ -93,7 +93,8 @@ int setCurveEditorProperty(CurveEditorSet& set, int id, int property, int value)
 int redrawCurveEditor(CurveEditorSet& set, int id);
 int curveValueAt(const CurveEditorSet& set, int id, int mode, int position);
 int copyCurveToArray(const CurveEditorSet& set, int id, std::vector<CurvePoint>& array, int scaled);
-int copyCurveFromArray(CurveEditorSet& set, int id, const std::vector<CurvePoint>& array, int scaled);
+int copyCurveFromArray(CurveEditorSet& set, int id, const std::vector<CurvePoint>& array,
+                       int scaled);
 
 // Sets both ranges without painting: the audio thread's way in.
 void setCurveRanges(CurveEditor& editor, float rangeX, float rangeY);
@@ -124,8 +125,8 @@ struct CurveLookup {
   std::array<float, kMaxCurvePoints> Y;
   std::array<float, kMaxCurvePoints> slope;  // (Y[i+1] - Y[i]) / (X[i+1] - X[i])
 };
-void buildCurveLookup(CurveLookup& table, const CurveSnapshot& snap, int32_t width,
-                      int32_t height, float rangeX, float rangeY, int mode);
+void buildCurveLookup(CurveLookup& table, const CurveSnapshot& snap, int32_t width, int32_t height,
+                      float rangeX, float rangeY, int mode);
 int32_t lookupCurve(const CurveLookup& table, int32_t position);
 // The last position of the run that starts at `position` and reads `value`
 // there: every position from here to the returned one reads the same value

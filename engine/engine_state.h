@@ -14,11 +14,11 @@
 namespace ondelith {
 
 struct EngineParams {
-  std::atomic<double> attackTime{0};   // seconds
-  std::atomic<double> decayTime{0};    // seconds
-  std::atomic<double> sustainLevel{0}; // 0..1
-  std::atomic<double> releaseTime{0};  // seconds
-  std::atomic<double> filterCutoff{0}; // Hz
+  std::atomic<double> attackTime{0};               // seconds
+  std::atomic<double> decayTime{0};                // seconds
+  std::atomic<double> sustainLevel{0};             // 0..1
+  std::atomic<double> releaseTime{0};              // seconds
+  std::atomic<double> filterCutoff{0};             // Hz
   std::array<std::atomic<int>, 4> curveEditors{};  // editor ids: X1, Y1, X2, Y2
   std::atomic<float> pointX1{0};
   std::atomic<float> pointY1{0};
@@ -93,7 +93,7 @@ struct CurveCache {
   float rangeX = 0;
   float rangeY = 0;
   bool valid = false;
-  uint32_t generation = 0;  // moves on whenever `lookup` is rebuilt
+  uint32_t generation = 0;                 // moves on whenever `lookup` is rebuilt
   std::array<CurveSnapshot, 2> snapshots;  // the one in use, and one to copy into
   int current = 0;
   CurveLookup lookup;

@@ -86,7 +86,8 @@ void refreshCurveCache(Engine& e, int row) {
     }
   }
   if (!pointsChanged && !rangesChanged && c.valid) return;
-  buildCurveLookup(c.lookup, c.snapshots[static_cast<size_t>(c.current)], ed.width, ed.height, rx, ry, LookupScaled);
+  buildCurveLookup(c.lookup, c.snapshots[static_cast<size_t>(c.current)], ed.width, ed.height, rx,
+                   ry, LookupScaled);
   c.rangeX = rx;
   c.rangeY = ry;
   c.valid = true;
@@ -110,7 +111,8 @@ void setUpWobble(Engine& e) {
   s.wobbleSamples.store(samples, kRelaxed);
   const int32_t last = subtractSat(samples, 1);
   for (int row = 0; row < kWobbleRows; ++row)
-    if (CurveEditor* ed = findCurveEditor(e.editors, e.params.curveEditors[static_cast<size_t>(row)].load(kRelaxed)))
+    if (CurveEditor* ed = findCurveEditor(
+            e.editors, e.params.curveEditors[static_cast<size_t>(row)].load(kRelaxed)))
       setCurveRanges(*ed, static_cast<float>(last), 100.0f);
 
   s.modPercentX1 = static_cast<float>(readControl(e.controls, spinModId(kRowX1)));
@@ -177,8 +179,9 @@ void computeWobbleSteps(Engine& e, int32_t n, const float (&rates)[4], int32_t s
     w.rate[static_cast<size_t>(row)] = rates[row];
     w.size[static_cast<size_t>(row)] = size;
     w.magnitude[static_cast<size_t>(row)] =
-        rates[row] > 0 ? static_cast<float>(2 * static_cast<int64_t>(size)) / (44100.0f / rates[row])
-                       : 0.0f;
+        rates[row] > 0
+            ? static_cast<float>(2 * static_cast<int64_t>(size)) / (44100.0f / rates[row])
+            : 0.0f;
   }
   w.validFrom = from;
   w.validTo = to;
@@ -187,7 +190,6 @@ void computeWobbleSteps(Engine& e, int32_t n, const float (&rates)[4], int32_t s
 }
 
 }  // namespace
-
 
 WobbleSteps wobbleStepsFor(Engine& e, int32_t n, Float4 rates, int32_t samples, Float4 base,
                            Int4 rising) {

@@ -94,9 +94,11 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
   rate_ = Float4{v.wobbleRateX1.load(r), v.wobbleRateY1.load(r), v.wobbleRateX2.load(r),
                  v.wobbleRateY2.load(r)};
   samples_ = s.wobbleSamples.load(r);
-  position_ = Float4{s.trackX1.position, s.trackY1.position, s.trackX2.position, s.trackY2.position};
+  position_ =
+      Float4{s.trackX1.position, s.trackY1.position, s.trackX2.position, s.trackY2.position};
   base_ = Float4{s.trackX1.base, s.trackY1.base, s.trackX2.base, s.trackY2.base};
-  direction_ = Int4{s.trackX1.direction, s.trackY1.direction, s.trackX2.direction, s.trackY2.direction};
+  direction_ =
+      Int4{s.trackX1.direction, s.trackY1.direction, s.trackX2.direction, s.trackY2.direction};
   const Float4 zero = {0, 0, 0, 0};
   rising_ = Float4{s.modPercentX1, s.modPercentY1, s.modPercentX2, s.modPercentY2} > zero;
   moving_ = rate_ > zero;

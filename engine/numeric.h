@@ -35,7 +35,7 @@ inline int32_t roundAway(double v) {
   if (!(v == v)) return 0;
   if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
   if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-  int64_t i = static_cast<int64_t>(v);  // toward zero
+  int64_t i = static_cast<int64_t>(v);                 // toward zero
   const double fraction = v - static_cast<double>(i);  // exact
   if (fraction >= 0.5) ++i;
   if (fraction <= -0.5) --i;

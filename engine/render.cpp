@@ -29,7 +29,8 @@ constexpr int kLanes = 8;
 
 // evaluateBezierCycle and the oscillator's scaling, lane by lane, with the
 // same operations in the same order, so each lane gives the scalar's bits.
-[[gnu::always_inline]] inline Lanes evaluateLanes(Lanes phase, Lanes x1, Lanes y1, Lanes x2, Lanes y2, Lanes volume) {
+[[gnu::always_inline]] inline Lanes evaluateLanes(Lanes phase, Lanes x1, Lanes y1, Lanes x2,
+                                                  Lanes y2, Lanes volume) {
   const Lanes one = splat(1.0f), two = splat(2.0f), three = splat(3.0f), six = splat(6.0f);
   const Lanes ax = one - three * x2 + three * x1;
   const Lanes bx = three * x2 - six * x1;
@@ -41,7 +42,8 @@ constexpr int kLanes = 8;
   const Lanes dy = splat(0.5f);
   Lanes t = phase;
   for (int k = 0; k < 5; ++k)
-    t = t - (cubicLanes(t, ax, bx, cx, dx) - phase) * (one / (three * ax * t * t + two * bx * t + cx));
+    t = t -
+        (cubicLanes(t, ax, bx, cx, dx) - phase) * (one / (three * ax * t * t + two * bx * t + cx));
   t = t > one ? one : t;
   t = t >= splat(0.0f) ? t : splat(0.0f);
   const Lanes top = splat(200.0f);
@@ -60,9 +62,9 @@ constexpr int kLanes = 8;
 #define ONDELITH_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
-ONDELITH_CLONES void evaluateBezierRun(
-    int n, const float* phase, const float* x1, const float* y1, const float* x2,
-    const float* y2, const float* volume, float* raw) {
+ONDELITH_CLONES void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1,
+                                       const float* x2, const float* y2, const float* volume,
+                                       float* raw) {
   int i = 0;
   for (; i + kLanes <= n; i += kLanes) {
     Lanes p, a, b, c, d, v;
@@ -75,8 +77,7 @@ ONDELITH_CLONES void evaluateBezierRun(
     const Lanes r = evaluateLanes(p, a, b, c, d, v);
     __builtin_memcpy(raw + i, &r, sizeof r);
   }
-  for (; i < n; ++i)
-    raw[i] = oscillatorOutput({phase[i], x1[i], y1[i], x2[i], y2[i], volume[i]});
+  for (; i < n; ++i) raw[i] = oscillatorOutput({phase[i], x1[i], y1[i], x2[i], y2[i], volume[i]});
 }
 
 namespace {
@@ -155,14 +156,14 @@ inline void beginRun(Engine& e, Run& r, int frames) {
 }
 
 inline float finishFrame(LadderFilter& filter, const Run& r, int i) {
-  return applyGain(ladderFilterStep(filter, r.raw[i], r.cutoff[i], r.resonance[i]),
-                   r.envelope[i], r.counter[i]);
+  return applyGain(ladderFilterStep(filter, r.raw[i], r.cutoff[i], r.resonance[i]), r.envelope[i],
+                   r.counter[i]);
 }
 
 void evaluateRange(Run& r, int from, int to) {
   if (to > from)
-    evaluateBezierRun(to - from, r.phase + from, r.x1 + from, r.y1 + from, r.x2 + from,
-                      r.y2 + from, r.volume + from, r.raw + from);
+    evaluateBezierRun(to - from, r.phase + from, r.x1 + from, r.y1 + from, r.x2 + from, r.y2 + from,
+                      r.volume + from, r.raw + from);
 }
 
 }  // namespace

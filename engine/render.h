@@ -19,8 +19,8 @@ int renderCallback(const void* input, void* output, unsigned long frameCount,
 
 // oscillatorOutput for n frames given as separate arrays, evaluated several
 // at a time; the same bits as one at a time.
-void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1,
-                       const float* x2, const float* y2, const float* volume, float* raw);
+void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1, const float* x2,
+                       const float* y2, const float* volume, float* raw);
 
 // The gain stage: the envelope, and the fade-in while the counter is below 100.
 inline float applyGain(double filtered, double envelopeLevel, int32_t counter) {

@@ -1,9 +1,10 @@
+#include "engine/bezier.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "engine/bezier.h"
 #include "engine/oscillator.h"
 #include "test_support.h"
 

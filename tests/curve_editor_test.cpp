@@ -1,3 +1,5 @@
+#include "editors/curve_editor.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -6,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "editors/curve_editor.h"
 #include "engine/numeric.h"
 
 namespace ondelith {
@@ -131,20 +132,20 @@ TEST(CurveEditor, PaintingAndRepaints) {
   const int id = createCurveEditor(*e.set, kNoId, 0, 0, 160, 70, 2, 0xFFFFFF, 0x000000, 0xE0E0E0);
   EXPECT_EQ(id, 500);
   EXPECT_EQ(host.passes, 3);  // measuring, the layout's paint and one more
-  EXPECT_EQ(host.ops, (std::vector<std::string>{
-                          "rect 0,0 160x70 0", "circle 0,35 r5 16777215",
-                          "line 0,35-159,35 16777215", "circle 159,35 r5 16777215",
-                          "line 159,35-159,35 16777215"}));
+  EXPECT_EQ(host.ops,
+            (std::vector<std::string>{"rect 0,0 160x70 0", "circle 0,35 r5 16777215",
+                                      "line 0,35-159,35 16777215", "circle 159,35 r5 16777215",
+                                      "line 159,35-159,35 16777215"}));
   // A property outside the table changes nothing but still repaints.
   setCurveEditorProperty(*e.set, id, 99, 1);
   EXPECT_EQ(host.passes, 4);
   // Bars instead of lines, on the disabled background.
   e.ed(id).disabled = 1;
   setCurveEditorProperty(*e.set, id, DrawBars, 1);
-  EXPECT_EQ(host.ops, (std::vector<std::string>{"rect 0,0 160x70 14737632",
-                                                "circle 0,35 r5 16777215", "rect -5,35 11x35 16777215",
-                                                "circle 159,35 r5 16777215",
-                                                "rect 154,35 11x35 16777215"}));
+  EXPECT_EQ(host.ops,
+            (std::vector<std::string>{"rect 0,0 160x70 14737632", "circle 0,35 r5 16777215",
+                                      "rect -5,35 11x35 16777215", "circle 159,35 r5 16777215",
+                                      "rect 154,35 11x35 16777215"}));
   // Asking again for an existing editor repaints it and creates nothing.
   EXPECT_EQ(createCurveEditor(*e.set, id, 0, 0, 10, 10, 3, 0, 0, 0), id);
   EXPECT_EQ(host.passes, 6);
@@ -179,7 +180,8 @@ TEST(CurveEditor, LookupOverTheWholeWobbleDuration) {
   const int id = e.make();
   setCurveEditorProperty(*e.set, id, RangeX, 88199);
   setCurveEditorProperty(*e.set, id, RangeY, 100);
-  for (int pos = 0; pos <= 88199; ++pos) ASSERT_EQ(curveValueAt(*e.set, id, LookupScaled, pos), 50) << pos;
+  for (int pos = 0; pos <= 88199; ++pos)
+    ASSERT_EQ(curveValueAt(*e.set, id, LookupScaled, pos), 50) << pos;
   EXPECT_EQ(curveValueAt(*e.set, id, LookupScaled, 88200), 0);
   EXPECT_EQ(curveValueAt(*e.set, id, LookupScaled, -1), 0);
   EXPECT_EQ(curveValueAt(*e.set, id, 11, 5), 0);
@@ -255,7 +257,8 @@ TEST(CurveEditor, ScaledRoundTripKeepsEveryPixel) {
   const int id = e.make();
   CurveEditor& ed = e.ed(id);
   std::mt19937 rng(7);
-  for (const auto& [rx, ry] : std::vector<std::pair<int, int>>{{380, 10000}, {160, 70}, {88199, 100}, {440999, 100}}) {
+  for (const auto& [rx, ry] :
+       std::vector<std::pair<int, int>>{{380, 10000}, {160, 70}, {88199, 100}, {440999, 100}}) {
     setCurveEditorProperty(*e.set, id, RangeX, rx);
     setCurveEditorProperty(*e.set, id, RangeY, ry);
     for (int trial = 0; trial < 200; ++trial) {

@@ -1,6 +1,7 @@
+#include "engine/envelope.h"
+
 #include <gtest/gtest.h>
 
-#include "engine/envelope.h"
 #include "engine/render.h"
 #include "test_support.h"
 

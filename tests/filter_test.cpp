@@ -1,8 +1,8 @@
+#include "engine/filter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "engine/filter.h"
 
 namespace ondelith {
 namespace {

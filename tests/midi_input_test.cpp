@@ -1,9 +1,10 @@
+#include "devices/midi_input.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "devices/midi_input.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -88,10 +89,10 @@ TEST(MidiInput, ExtraNoteOffsRepeatTheRelease) {
 
 TEST(MidiInput, OnlyChannelOneNotesAreHeard) {
   Midi m;
-  m.data(noteOnWord(69, 100, 1));   // channel 2
-  m.data(0x00407BB0u);              // controller
-  m.data(0x000040E0u);              // pitch bend
-  m.data(0xF8u);                    // clock
+  m.data(noteOnWord(69, 100, 1));  // channel 2
+  m.data(0x00407BB0u);             // controller
+  m.data(0x000040E0u);             // pitch bend
+  m.data(0xF8u);                   // clock
   EXPECT_EQ(m.v().gate.load(), 0);
   EXPECT_EQ(m.v().noteFrequency.load(), 0.0);
   // Field 1 is written after every data message, still empty.

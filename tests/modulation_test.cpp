@@ -1,8 +1,9 @@
+#include "engine/modulation.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "engine/modulation.h"
 #include "engine/render.h"
 #include "test_support.h"
 

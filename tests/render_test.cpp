@@ -1,3 +1,5 @@
+#include "engine/render.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 #include "engine/envelope.h"
 #include "engine/filter.h"
 #include "engine/oscillator.h"
-#include "engine/render.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -161,7 +162,8 @@ TEST(Render, VolumeReachesTheSoundOnTheNextSample) {
   louder.control(5000, kSliderVol, 800);
   const std::vector<float> a = test::renderFresh(d, 8000, fixedBlocks(512));
   const std::vector<float> b = test::renderFresh(louder, 8000, fixedBlocks(512));
-  EXPECT_EQ(std::vector<float>(a.begin(), a.begin() + 5000), std::vector<float>(b.begin(), b.begin() + 5000));
+  EXPECT_EQ(std::vector<float>(a.begin(), a.begin() + 5000),
+            std::vector<float>(b.begin(), b.begin() + 5000));
   EXPECT_NE(a[5001], b[5001]);
 }
 

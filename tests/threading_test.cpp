@@ -48,15 +48,23 @@ TEST(Threading, RenderWhileNotesControlsAndCurvesChange) {
   });
   std::thread ui([&] {
     std::mt19937 rng(2);
-    const int sliders[] = {kSliderF, kSliderRes, kSliderA, kSliderD, kSliderS, kSliderR,
-                           kSliderX1, kSliderY1, kSliderX2, kSliderY2, kSliderVol, kSliderDuration};
+    const int sliders[] = {kSliderF,  kSliderRes, kSliderA,   kSliderD,
+                           kSliderS,  kSliderR,   kSliderX1,  kSliderY1,
+                           kSliderX2, kSliderY2,  kSliderVol, kSliderDuration};
     while (!stop.load()) {
       const int row = static_cast<int>(rng() % kWobbleRows);
       const int id = curveEditorId(*s, row);
       switch (rng() % 7) {
-        case 0: applyControlEvent(*s, sliders[rng() % 12], static_cast<int32_t>(rng() % 6000)); break;
-        case 1: applyControlEvent(*s, kSpinMod0 + static_cast<int>(rng() % 12), static_cast<int32_t>(rng() % 201) - 100); break;
-        case 2: applyControlEvent(*s, kSpinDurationRange, 1 + static_cast<int32_t>(rng() % 2)); break;
+        case 0:
+          applyControlEvent(*s, sliders[rng() % 12], static_cast<int32_t>(rng() % 6000));
+          break;
+        case 1:
+          applyControlEvent(*s, kSpinMod0 + static_cast<int>(rng() % 12),
+                            static_cast<int32_t>(rng() % 201) - 100);
+          break;
+        case 2:
+          applyControlEvent(*s, kSpinDurationRange, 1 + static_cast<int32_t>(rng() % 2));
+          break;
         case 3: {
           CurveEditor& ed = *findCurveEditor(s->editors, id);
           const int i = static_cast<int>(rng() % kCurvePointCount);
@@ -118,7 +126,8 @@ TEST(Threading, LookupsSeeWholeCurves) {
     }
   });
   const auto until = Clock::now() + std::chrono::seconds(1);
-  for (int i = 0; Clock::now() < until; ++i) copyCurveFromArray(s->editors, id, i % 2 ? top : bottom, 1);
+  for (int i = 0; Clock::now() < until; ++i)
+    copyCurveFromArray(s->editors, id, i % 2 ? top : bottom, 1);
   stop = true;
   reader.join();
   EXPECT_EQ(torn.load(), 0);
