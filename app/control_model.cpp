@@ -11,11 +11,24 @@ bool hasRange(int id) {
 
 void initControls(ControlModel& model) {
   for (auto& r : model.range) r = {};
+  for (auto& t : model.text) t.clear();
   for (auto& v : model.mirror.value) v.store(0, std::memory_order_relaxed);
   for (const ControlSpec& s : kControlSpecs) {
     model.range[static_cast<size_t>(s.id)] = {s.minimum, s.maximum};
     model.mirror.value[static_cast<size_t>(s.id)].store(s.start, std::memory_order_relaxed);
+    model.text[static_cast<size_t>(s.id)] = std::string(s.text);
   }
+}
+
+std::string spinText(int id, int32_t value) {
+  const bool fine = id >= kSpinFine0 && id <= spinFineId(kRowY2) && (id - kSpinFine0) % 3 == 0;
+  if (!fine) return std::to_string(value);
+  return (value >= 0 && value < 10 ? ".0" : ".") + std::to_string(value);
+}
+
+void renderSpinText(ControlModel& model, int id) {
+  if (!findControlSpec(id)) return;
+  model.text[static_cast<size_t>(id)] = spinText(id, controlValue(model, id));
 }
 
 int32_t setControlValue(ControlModel& model, int id, int32_t value) {

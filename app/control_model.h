@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "app/controls.h"
 
@@ -29,6 +30,7 @@ struct ControlRange {
 
 struct ControlModel {
   std::array<ControlRange, kControlIdLimit> range{};
+  std::array<std::string, kControlIdLimit> text{};  // what labels, frames and spin boxes show
   ControlMirror mirror;
 };
 
@@ -45,5 +47,12 @@ int32_t controlValue(const ControlModel& model, int id);
 void setControlRange(ControlModel& model, int id, int32_t minimum, int32_t maximum);
 
 bool hasRange(int id);
+
+// The text a wobble spin box (24..35) shows for its value: Mod% and Coarse
+// in decimal, Fine as hundredths (".05", ".25"). Other ids: the decimal value.
+std::string spinText(int id, int32_t value);
+
+// Writes a wobble spin box's text from the value it now holds.
+void renderSpinText(ControlModel& model, int id);
 
 }  // namespace ondelith

@@ -35,6 +35,7 @@ void setDurationRange(Synth& s, int range, int32_t durationMs) {
     setControlRange(s.controls, kSliderDuration, 1000, 10000);
   else
     return;
+  s.controls.text[kSpinDurationRange] = range == kDurationRangeX1 ? "x1" : "x10";
   setControlValue(s.controls, kSliderDuration, durationMs);
   s.engine.params.wobbleDuration.store(static_cast<float>(durationMs), kRelaxed);
 }
@@ -59,14 +60,12 @@ bool applyControlEvent(Synth& s, int id, int32_t value) {
       if (v == kDurationRangeX1) setDurationRange(s, v, 400);
       if (v == kDurationRangeX10) setDurationRange(s, v, 2000);
       return false;
-    default: return false;  // spin boxes 24..35 are read by the engine itself
+    default:
+      // The wobble spin boxes change no engine field: the engine and the MIDI
+      // input read them when a note starts.
+      if (id >= kSpinMod0 && id <= spinFineId(kRowY2)) renderSpinText(s.controls, id);
+      return false;
   }
-}
-
-std::string spinText(int id, int32_t value) {
-  const bool fine = id >= kSpinFine0 && id <= spinFineId(kRowY2) && (id - kSpinFine0) % 3 == 0;
-  if (!fine) return std::to_string(value);
-  return (value < 10 ? ".0" : ".") + std::to_string(value);
 }
 
 }  // namespace ondelith

@@ -31,12 +31,10 @@ void initSynth(Synth& synth, CanvasHost* host = nullptr);
 // Returns true when the waveform display needs redrawing.
 bool applyControlEvent(Synth& synth, int id, int32_t value);
 
-// The Duration slider's range switch: 1 gives 100..1000 ("x1"), 2 gives
-// 1000..10000 ("x10"); the slider and wobbleDuration take durationMs.
+// The Duration slider's range switch: 1 gives 100..1000 and shows "x1", 2
+// gives 1000..10000 and shows "x10"; the slider (within its range) and
+// wobbleDuration (as given) take durationMs. It leaves spin box 54's value.
 void setDurationRange(Synth& synth, int range, int32_t durationMs);
-
-// The text a wobble spin box (24..35) shows for its value.
-std::string spinText(int id, int32_t value);
 
 // The editor id of wobble row 0..3.
 int curveEditorId(const Synth& synth, int row);

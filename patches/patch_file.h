@@ -1,0 +1,51 @@
+#pragma once
+// The patch file: 81 lines, one signed decimal integer each, CR LF after
+// every line. The meaning of a value is its line number alone.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ondelith {
+
+constexpr int kPatchLines = 81;
+using PatchValues = std::array<int32_t, kPatchLines>;  // line n is element n - 1
+
+// The file's bytes for the values.
+std::string formatPatch(const PatchValues& values);
+
+// Reads lines as the format defines them: a line ends at a carriage return
+// (with a line feed right after it, the two together), a line feed, a zero
+// byte or the end of the file; past the end every line is empty. Each line
+// becomes a value: leading spaces and tabs skipped, an optional sign, the
+// digits up to the first other character (0 when there are none), limited
+// to the 32-bit range. Bytes may arrive in pieces of any size.
+class PatchReader {
+ public:
+  // Takes the next bytes; false once all 81 lines are complete (more bytes
+  // change nothing).
+  bool feed(const char* data, size_t size);
+  // The values read; the end of the file completes the line under way.
+  PatchValues finish();
+
+ private:
+  enum class Stage { Blank, Digits, Skip };
+  void endLine();
+
+  PatchValues values_{};
+  int line_ = 0;
+  Stage stage_ = Stage::Blank;
+  bool negative_ = false;
+  bool sawDigit_ = false;
+  int64_t magnitude_ = 0;
+  bool afterCarriageReturn_ = false;
+};
+
+PatchValues parsePatch(std::string_view bytes);
+
+// The value of one line's text.
+int32_t lineValue(std::string_view line);
+
+}  // namespace ondelith

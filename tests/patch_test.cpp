@@ -1,0 +1,312 @@
+#include "patches/patch.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+
+#include "engine/numeric.h"
+#include "platform/files.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// A folder of its own for each test, removed afterwards.
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "ondelith-test-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+std::string lines(const std::vector<std::string>& ls, const std::string& end) {
+  std::string out;
+  for (const auto& l : ls) out += l + end;
+  return out;
+}
+
+TEST(PatchFormat, SaveRightAfterStartUp) {
+  auto s = test::makeSynth();
+  const PatchValues v = capturePatch(*s);
+  const std::vector<int32_t> controls(v.begin() + 56, v.end());
+  EXPECT_EQ(controls, (std::vector<int32_t>{0, 0,  0,  0,   0,    0, 0, 0,    0,  0,    0,    0, 50,
+                                            5, 75, 95, 400, 2000, 2, 1, 1000, 50, 1500, 1500, 50}));
+  // The start-up curves, in samples of the 2000 ms wobble and percent.
+  EXPECT_EQ(v[0], 50);
+  EXPECT_EQ(v[1], roundEven(88199.0 * 22 / 160));
+  EXPECT_EQ(v[13], 50);
+  const std::string bytes = formatPatch(v);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 81);
+  EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+  EXPECT_NE(bytes.find("\r\n0\r\n0\r\n"), std::string::npos);  // zeros are written, never empty
+}
+
+TEST(PatchFormat, LineValues) {
+  EXPECT_EQ(lineValue("42"), 42);
+  EXPECT_EQ(lineValue(" 42"), 42);
+  EXPECT_EQ(lineValue("\t \t42"), 42);
+  EXPECT_EQ(lineValue("+42"), 42);
+  EXPECT_EQ(lineValue("-30"), -30);
+  EXPECT_EQ(lineValue("12abc"), 12);
+  EXPECT_EQ(lineValue("1.5"), 1);
+  EXPECT_EQ(lineValue(""), 0);
+  EXPECT_EQ(lineValue("abc"), 0);
+  EXPECT_EQ(lineValue("-"), 0);
+  EXPECT_EQ(lineValue("+-5"), 0);
+  EXPECT_EQ(lineValue(" - 5"), 0);
+  EXPECT_EQ(lineValue("2147483647"), 2147483647);
+  EXPECT_EQ(lineValue("-2147483648"), std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(lineValue("2147483648"), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(lineValue("99999999999999999999999999"), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(lineValue("-99999999999999999999999999"), std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(lineValue("0000000000000000000000000000017"), 17);
+}
+
+TEST(PatchFormat, LineEndingsAllReadAlike) {
+  std::vector<std::string> ls;
+  for (int i = 0; i < 81; ++i) ls.push_back(std::to_string(i * 7 - 100));
+  const PatchValues crlf = parsePatch(lines(ls, "\r\n"));
+  EXPECT_EQ(crlf[0], -100);
+  EXPECT_EQ(crlf[80], 460);
+  EXPECT_EQ(parsePatch(lines(ls, "\n")), crlf);
+  EXPECT_EQ(parsePatch(lines(ls, "\r")), crlf);
+  EXPECT_EQ(parsePatch(lines(ls, std::string(1, '\0'))), crlf);
+  // LF CR is two line ends, not one.
+  const PatchValues lfcr = parsePatch("5\n\r6\r\n");
+  EXPECT_EQ(lfcr[0], 5);
+  EXPECT_EQ(lfcr[1], 0);
+  EXPECT_EQ(lfcr[2], 6);
+  // More than 81 lines: the rest is ignored; fewer: the missing ones are 0.
+  EXPECT_EQ(parsePatch(lines(ls, "\r\n") + "999\r\n1000\r\n"), crlf);
+  const PatchValues few = parsePatch("1\r\n2");
+  EXPECT_EQ(few[0], 1);
+  EXPECT_EQ(few[1], 2);
+  EXPECT_EQ(few[2], 0);
+  // Bytes arriving one at a time read the same.
+  const std::string bytes = lines(ls, "\r\n");
+  PatchReader reader;
+  for (char c : bytes) reader.feed(&c, 1);
+  EXPECT_EQ(reader.finish(), crlf);
+}
+
+TEST(PatchFormat, ZeroLengthFileGivesZeros) {
+  const PatchValues v = parsePatch("");
+  for (int32_t x : v) ASSERT_EQ(x, 0);
+}
+
+TEST(PatchApply, ZeroLengthFile) {
+  auto s = test::makeSynth();
+  applyControlEvent(*s, kSliderDuration, 3000);
+  applyPatch(*s, parsePatch(""));
+  for (int row = 0; row < kWobbleRows; ++row) {
+    EXPECT_EQ(controlValue(s->controls, spinModId(row)), 0);
+    EXPECT_EQ(s->controls.text[static_cast<size_t>(spinModId(row))], "0");
+    EXPECT_EQ(s->controls.text[static_cast<size_t>(spinCoarseId(row))], "0");
+    EXPECT_EQ(s->controls.text[static_cast<size_t>(spinFineId(row))], ".00");
+    const CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, row));
+    EXPECT_EQ(curvePoint(ed, 0), (CurvePoint{0, 70}));  // y 0: the bottom edge
+    for (int i = 1; i < 7; ++i) EXPECT_EQ(curvePoint(ed, i), (CurvePoint{0, 70}));
+    EXPECT_EQ(curvePoint(ed, 7), (CurvePoint{159, 70}));
+  }
+  EXPECT_EQ(controlValue(s->controls, kSliderX1), 1);
+  EXPECT_FLOAT_EQ(s->engine.params.pointX1.load(), 0.01f);
+  EXPECT_EQ(controlValue(s->controls, kSliderY2), 50);
+  EXPECT_DOUBLE_EQ(s->engine.params.attackTime.load(), 0.001);
+  EXPECT_EQ(s->engine.params.filterCutoff.load(), 20.0);
+  EXPECT_EQ(s->engine.params.volume.load(), 0.0f);
+  // The range 0 is neither x1 nor x10: the Duration stays.
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 3000);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 3000.0f);
+  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 132300);
+}
+
+PatchValues startValues() {
+  auto s = test::makeSynth();
+  return capturePatch(*s);
+}
+
+TEST(PatchApply, RangeX1WithDuration400) {
+  PatchValues v = startValues();
+  v[73] = 400;
+  v[74] = 1;
+  auto s = test::makeSynth();
+  applyPatch(*s, v);
+  EXPECT_EQ(s->controls.text[kSpinDurationRange], "x1");
+  EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 1);
+  EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 100);
+  EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 1000);
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 400);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 400.0f);
+  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 17640);
+  const CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, kRowY2));
+  EXPECT_EQ(ed.rangeX.load(), 17639.0f);
+  EXPECT_EQ(ed.rangeY.load(), 100.0f);
+  // A save without touching the range writes 1 again.
+  EXPECT_EQ(capturePatch(*s)[74], 1);
+  EXPECT_EQ(capturePatch(*s)[73], 400);
+}
+
+TEST(PatchApply, OutOfRangeValuesAreLimited) {
+  PatchValues v = startValues();
+  v[56] = -500;   // X1 Mod%
+  v[58] = 7;      // X1 Fine
+  v[61] = 70;     // Y1 Fine
+  v[57] = 99;     // X1 Coarse
+  v[68] = 500;    // X1 slider
+  v[72] = 99999;  // Vol
+  v[73] = 50;     // Duration below x1's range: the slider stops, wobbleDuration keeps 50
+  v[74] = 1;
+  v[79] = 6000;  // F
+  v[80] = -4;    // Res
+  v[75] = 0;     // A
+  auto s = test::makeSynth();
+  applyPatch(*s, v);
+  EXPECT_EQ(controlValue(s->controls, spinModId(0)), -100);
+  EXPECT_EQ(s->controls.text[static_cast<size_t>(spinModId(0))], "-100");
+  EXPECT_EQ(s->controls.text[static_cast<size_t>(spinFineId(0))], ".07");
+  EXPECT_EQ(s->controls.text[static_cast<size_t>(spinFineId(1))], ".70");
+  EXPECT_EQ(controlValue(s->controls, spinCoarseId(0)), 15);
+  EXPECT_EQ(controlValue(s->controls, kSliderX1), 99);
+  EXPECT_FLOAT_EQ(s->engine.params.pointX1.load(), 0.99f);
+  EXPECT_EQ(s->engine.params.volume.load(), 1500.0f);
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 100);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 50.0f);
+  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 2205);
+  EXPECT_EQ(s->engine.params.filterCutoff.load(), 5000.0);
+  EXPECT_EQ(s->engine.params.filterResonance.load(), 0);
+  EXPECT_DOUBLE_EQ(s->engine.params.attackTime.load(), 0.001);
+}
+
+TEST(PatchApply, OtherRangeValuesLeaveTheDuration) {
+  PatchValues v = startValues();
+  v[73] = 7000;
+  v[74] = 3;
+  auto s = test::makeSynth();
+  applyControlEvent(*s, kSliderDuration, 5000);
+  applyPatch(*s, v);
+  EXPECT_EQ(controlValue(s->controls, kSliderDuration), 5000);
+  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 5000.0f);
+  EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 2);
+}
+
+TEST(PatchRoundTrip, SaveOpenSaveGivesTheSameBytesAndPixels) {
+  std::mt19937 rng(17);
+  for (int trial = 0; trial < 20; ++trial) {
+    auto s = test::makeSynth();
+    for (int row = 0; row < kWobbleRows; ++row) {
+      CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, row));
+      for (int i = 0; i < kCurvePointCount; ++i) {
+        const int x = i == 0 ? 0 : (i == 7 ? 159 : static_cast<int>(rng() % 160));
+        moveCurvePoint(ed, i, {x, static_cast<int>(rng() % 70)});
+      }
+      applyControlEvent(*s, spinModId(row), static_cast<int32_t>(rng() % 201) - 100);
+      applyControlEvent(*s, spinFineId(row), static_cast<int32_t>(rng() % 100));
+    }
+    if (trial % 2) applyControlEvent(*s, kSpinDurationRange, 1);
+    applyControlEvent(*s, kSliderDuration,
+                      trial % 2 ? 100 + static_cast<int32_t>(rng() % 901)
+                                : 1000 + static_cast<int32_t>(rng() % 9001));
+    applyControlEvent(*s, kSliderF, 20 + static_cast<int32_t>(rng() % 4981));
+
+    const std::string first = formatPatch(capturePatch(*s));
+    auto t = test::makeSynth();
+    applyPatch(*t, parsePatch(first));
+    EXPECT_EQ(formatPatch(capturePatch(*t)), first);
+    for (int row = 0; row < kWobbleRows; ++row) {
+      const CurveEditor& a = *findCurveEditor(s->editors, curveEditorId(*s, row));
+      const CurveEditor& b = *findCurveEditor(t->editors, curveEditorId(*t, row));
+      for (int i = 0; i < kCurvePointCount; ++i) ASSERT_EQ(curvePoint(a, i), curvePoint(b, i));
+    }
+    for (int id : kPatchControlIds)
+      EXPECT_EQ(controlValue(t->controls, id), controlValue(s->controls, id));
+  }
+}
+
+TEST(PatchFile, SaveThenOpenThroughFiles) {
+  TempDir dir;
+  auto s = test::makeSynth();
+  applyControlEvent(*s, spinModId(0), -30);
+  const std::string path = (dir.path / "song.vx").string();
+  std::string error;
+  ASSERT_TRUE(savePatchFile(*s, path, &error)) << error;
+  const std::string bytes = slurp(path);
+  EXPECT_NE(bytes.find("\r\n-30\r\n"), std::string::npos);
+  auto t = test::makeSynth();
+  ASSERT_TRUE(openPatchFile(*t, path, &error)) << error;
+  EXPECT_EQ(controlValue(t->controls, spinModId(0)), -30);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"song.vx"}));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IRUSR, 0u);
+  EXPECT_FALSE(openPatchFile(*t, (dir.path / "missing.vx").string(), &error));
+  EXPECT_FALSE(openPatchFile(*t, dir.path.string(), &error));  // a folder is no patch
+}
+
+TEST(PatchFile, FailedSavesLeaveTheOldFileAndNoTemporary) {
+  TempDir dir;
+  auto s = test::makeSynth();
+  const fs::path target = dir.path / "keep.vx";
+  spit(target, "old patch");
+  std::string error;
+  // A folder that does not exist.
+  EXPECT_FALSE(savePatchFile(*s, (dir.path / "nowhere" / "keep.vx").string(), &error));
+  EXPECT_FALSE(error.empty());
+  // A target that is a folder.
+  fs::create_directory(dir.path / "folder.vx");
+  EXPECT_FALSE(savePatchFile(*s, (dir.path / "folder.vx").string(), &error));
+  EXPECT_TRUE(fs::is_directory(dir.path / "folder.vx"));
+  // A disk that fills up while writing: a file size limit in a child process.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{100, 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    auto c = test::makeSynth();
+    _exit(savePatchFile(*c, target.string()) ? 0 : 3);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_EQ(slurp(target), "old patch");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"folder.vx", "keep.vx"}));
+  // And a save that works replaces it whole.
+  ASSERT_TRUE(savePatchFile(*s, target.string(), &error)) << error;
+  EXPECT_EQ(parsePatch(slurp(target)), capturePatch(*s));
+}
+
+}  // namespace
+}  // namespace ondelith
