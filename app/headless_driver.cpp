@@ -77,25 +77,37 @@ void applyDriverEvent(Synth& s, const DriverEvent& e) {
   }
 }
 
-void renderSchedule(Synth& s, const DriverSchedule& schedule, int64_t frames,
-                    const BlockSizer& blocks, std::vector<float>& out) {
+bool renderSchedule(Synth& s, const DriverSchedule& schedule, int64_t frames,
+                    const BlockSizer& blocks, const BlockSink& sink) {
   std::vector<const DriverEvent*> order;
   order.reserve(schedule.events.size());
   for (const DriverEvent& e : schedule.events) order.push_back(&e);
   std::stable_sort(order.begin(), order.end(),
                    [](const DriverEvent* a, const DriverEvent* b) { return a->frame < b->frame; });
 
-  out.assign(static_cast<size_t>(std::max<int64_t>(frames, 0)), 0.0f);
+  std::vector<float> buffer;
   size_t next = 0;
   int64_t frame = 0;
   while (frame < frames) {
     while (next < order.size() && order[next]->frame <= frame) applyDriverEvent(s, *order[next++]);
     int64_t n = std::clamp<int64_t>(blocks(frames - frame), 1, frames - frame);
     if (next < order.size()) n = std::min(n, order[next]->frame - frame);
-    renderCallback(nullptr, out.data() + frame, static_cast<unsigned long>(n), nullptr, 0,
-                   &s.engine);
+    buffer.resize(static_cast<size_t>(n));
+    renderCallback(nullptr, buffer.data(), static_cast<unsigned long>(n), nullptr, 0, &s.engine);
+    if (!sink(buffer.data(), n)) return false;
     frame += n;
   }
+  return true;
+}
+
+void renderSchedule(Synth& s, const DriverSchedule& schedule, int64_t frames,
+                    const BlockSizer& blocks, std::vector<float>& out) {
+  out.clear();
+  out.reserve(static_cast<size_t>(std::max<int64_t>(frames, 0)));
+  renderSchedule(s, schedule, frames, blocks, [&out](const float* samples, int64_t count) {
+    out.insert(out.end(), samples, samples + count);
+    return true;
+  });
 }
 
 }  // namespace ondelith

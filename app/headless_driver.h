@@ -42,8 +42,15 @@ BlockSizer fixedBlocks(int64_t size);
 // Applies one event to the records, as the live system would.
 void applyDriverEvent(Synth& synth, const DriverEvent& event);
 
-// Renders frames [0, frames) of the schedule into out (resized), splitting
-// blocks at event frames. Events at or beyond `frames` are not applied.
+// Renders frames [0, frames) of the schedule through the render callback,
+// splitting blocks at event frames, and hands each block to `sink`, which
+// may stop the run by returning false. Events at or beyond `frames` are not
+// applied. False when the sink stopped it.
+using BlockSink = std::function<bool(const float* samples, int64_t count)>;
+bool renderSchedule(Synth& synth, const DriverSchedule& schedule, int64_t frames,
+                    const BlockSizer& blocks, const BlockSink& sink);
+
+// The same into `out`, resized to `frames`.
 void renderSchedule(Synth& synth, const DriverSchedule& schedule, int64_t frames,
                     const BlockSizer& blocks, std::vector<float>& out);
 

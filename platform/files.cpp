@@ -26,7 +26,8 @@ mode_t newFileMode() {
 
 }  // namespace
 
-bool writeFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+bool AtomicFile::open(const std::string& path, std::string* error) {
+  abandon();
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -34,42 +35,62 @@ bool writeFileAtomically(const std::string& path, std::string_view data, std::st
     errno = EISDIR;
     return fail(error, "not a file name");
   }
-  std::string temp = dir + "." + name + ".XXXXXX";
-  std::vector<char> pattern(temp.begin(), temp.end());
-  pattern.push_back('\0');
+  std::string pattern = dir + "." + name + ".XXXXXX";
   const int fd = mkstemp(pattern.data());
   if (fd < 0) return fail(error, "cannot create a file in the folder");
-  temp.assign(pattern.data());
-
-  const auto abandon = [&](const std::string& what) {
+  fd_ = fd;
+  temp_ = pattern;
+  path_ = path;
+  if (fchmod(fd_, newFileMode()) != 0) {
     const int saved = errno;
-    close(fd);
-    unlink(temp.c_str());
+    abandon();
+    errno = saved;
+    return fail(error, "cannot set permissions");
+  }
+  return true;
+}
+
+bool AtomicFile::write(std::string_view data, std::string* error) {
+  size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd_, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail(error, "cannot write");
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool AtomicFile::commit(std::string* error) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return fail(error, "nothing to write");
+  }
+  const auto failed = [&](const char* what) {
+    const int saved = errno;
+    abandon();
     errno = saved;
     return fail(error, what);
   };
-  if (fchmod(fd, newFileMode()) != 0) return abandon("cannot set permissions");
-  size_t written = 0;
-  while (written < data.size()) {
-    const ssize_t n = write(fd, data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return abandon("cannot write");
-    written += static_cast<size_t>(n);
-  }
-  if (fsync(fd) != 0) return abandon("cannot flush to disk");
-  if (close(fd) != 0) {
-    const int saved = errno;
-    unlink(temp.c_str());
-    errno = saved;
-    return fail(error, "cannot close");
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    const int saved = errno;
-    unlink(temp.c_str());
-    errno = saved;
-    return fail(error, "cannot replace the file");
-  }
+  if (fsync(fd_) != 0) return failed("cannot flush to disk");
+  const int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) return failed("cannot close");
+  if (rename(temp_.c_str(), path_.c_str()) != 0) return failed("cannot replace the file");
+  temp_.clear();
   return true;
+}
+
+void AtomicFile::abandon() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) unlink(temp_.c_str());
+  temp_.clear();
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view data, std::string* error) {
+  AtomicFile file;
+  return file.open(path, error) && file.write(data, error) && file.commit(error);
 }
 
 bool readFileInPieces(const std::string& path,

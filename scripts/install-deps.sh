@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang
   libgtest-dev libgmock-dev libbenchmark-dev
-  portaudio19-dev
+  portaudio19-dev libsndfile1-dev libcli11-dev
   "$@"
 )
 

@@ -1,0 +1,330 @@
+// The offline renderer, run as the program it is, on MIDI files written here.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "patches/patch.h"
+#include "test_support.h"
+#include "tools/midi_file.h"
+
+namespace ondelith {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A Standard MIDI File built event by event.
+struct Smf {
+  uint16_t format = 0;
+  uint16_t division = 480;
+  std::vector<std::string> tracks;
+
+  static std::string quantity(uint32_t v) {
+    std::string out(1, static_cast<char>(v & 0x7F));
+    while (v >>= 7) out.insert(out.begin(), static_cast<char>((v & 0x7F) | 0x80));
+    return out;
+  }
+  static std::string big(uint32_t v, int n) {
+    std::string out;
+    for (int i = n - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+  }
+  Smf& track() {
+    tracks.emplace_back();
+    return *this;
+  }
+  Smf& event(uint32_t delta, std::initializer_list<int> bytes) {
+    tracks.back() += quantity(delta);
+    for (int b : bytes) tracks.back() += static_cast<char>(b);
+    return *this;
+  }
+  Smf& tempo(uint32_t delta, uint32_t micros) {
+    return event(delta, {0xFF, 0x51, 0x03, static_cast<int>(micros >> 16),
+                         static_cast<int>((micros >> 8) & 0xFF), static_cast<int>(micros & 0xFF)});
+  }
+  Smf& end(uint32_t delta = 0) { return event(delta, {0xFF, 0x2F, 0x00}); }
+  std::string bytes() const {
+    std::string out = "MThd" + big(6, 4) + big(format, 2) +
+                      big(static_cast<uint32_t>(tracks.size()), 2) + big(division, 2);
+    for (const auto& t : tracks) out += "MTrk" + big(static_cast<uint32_t>(t.size()), 4) + t;
+    return out;
+  }
+};
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "ondelith-render-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string file(const std::string& name, const std::string& bytes) const {
+    const fs::path p = path / name;
+    std::ofstream(p, std::ios::binary) << bytes;
+    return p.string();
+  }
+  size_t count() const {
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator(path), fs::directory_iterator()));
+  }
+};
+
+struct ProgramRun {
+  int status = -1;
+  std::string err;
+};
+
+ProgramRun renderer(const std::vector<std::string>& args) {
+  int pipeFd[2];
+  if (pipe(pipeFd) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFd[1], 2);
+    close(pipeFd[0]);
+    std::vector<char*> argv{const_cast<char*>(ONDELITH_RENDER_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFd[1]);
+  ProgramRun run;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(pipeFd[0], buf, sizeof buf)) > 0) run.err.append(buf, static_cast<size_t>(n));
+  close(pipeFd[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::vector<float> readWav(const std::string& path, SF_INFO& info) {
+  info = {};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (!f) return {};
+  std::vector<float> samples(static_cast<size_t>(info.frames));
+  sf_read_float(f, samples.data(), info.frames);
+  sf_close(f);
+  return samples;
+}
+
+std::vector<float> renderFile(const TempDir& dir, const std::string& midi,
+                              std::vector<std::string> extra = {}) {
+  const std::string out = (dir.path / "out.wav").string();
+  std::vector<std::string> args = {"--midi", dir.file("in.mid", midi), "--out", out};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const ProgramRun run = renderer(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  SF_INFO info;
+  std::vector<float> samples = readWav(out, info);
+  EXPECT_EQ(info.samplerate, 44100);
+  EXPECT_EQ(info.channels, 1);
+  EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  return samples;
+}
+
+std::vector<float> driverRender(const DriverSchedule& d, int64_t frames,
+                                const std::string& patch = "") {
+  auto s = test::makeSynth();
+  if (!patch.empty()) {
+    EXPECT_TRUE(openPatchFile(*s, patch));
+  }
+  return test::render(*s, d, frames, 777);
+}
+
+TEST(RenderTool, SilenceThenTheFadeThenTheAttackAtTheNotesFrame) {
+  TempDir dir;
+  // 480 ticks at the default tempo: half a second, frame 22050.
+  const std::string midi =
+      Smf().track().event(480, {0x90, 69, 100}).event(480, {0x80, 69, 0}).end().bytes();
+  const std::vector<float> out = renderFile(dir, midi);
+  // The last event (End of Track) is at 1 s; 2 s of tail follow.
+  EXPECT_EQ(out.size(), 3u * 44100);
+  for (size_t i = 0; i <= 22050 + 1001; ++i) ASSERT_EQ(out[i], 0.0f) << i;
+  float loudest = 0;
+  for (size_t i = 22050 + 1002; i < 22050 + 2000; ++i)
+    loudest = std::max(loudest, std::abs(out[i]));
+  EXPECT_GT(loudest, 0.01f);
+  DriverSchedule d;
+  d.noteOn(22050, 69, 100);
+  d.noteOff(44100, 69);
+  EXPECT_EQ(out, driverRender(d, 3 * 44100));
+}
+
+TEST(RenderTool, TailSetsTheLength) {
+  TempDir dir;
+  const std::string midi = Smf().track().event(0, {0x90, 60, 90}).end(1000).bytes();
+  // 1000 ticks of 480 per half second: 1.0416.. s, plus 0.25 s.
+  const std::vector<float> out = renderFile(dir, midi, {"--tail", "0.25"});
+  EXPECT_EQ(static_cast<int64_t>(out.size()),
+            static_cast<int64_t>(std::nearbyint((1000.0L / 960 + 0.25L) * 44100)));
+  EXPECT_EQ(renderFile(dir, midi, {"--tail", "0"}).size(), 45938u);  // 45937.5 rounds to even
+}
+
+TEST(RenderTool, TempoChangesAndTiesAcrossTracksMatchTheDriver) {
+  TempDir dir;
+  Smf smf;
+  smf.format = 1;
+  smf.division = 96;
+  smf.track().tempo(0, 250000).tempo(192, 1000000).end(96);  // a quarter: 0.25 s, then 1 s
+  smf.track()
+      .event(96, {0x90, 60, 100})  // 0.25 s
+      .event(96, {0x90, 64, 100})  // 0.5 s: legato
+      .event(96, {0x80, 60, 0})    // 1.5 s, at the tie with track 3
+      .event(0, {0x80, 64, 0})
+      .end();
+  smf.track().event(288, {0x90, 67, 100}).event(48, {0x91, 30, 100}).end(48);  // 1.5 s, 2.0 s
+  const std::string patch = dir.file("p.vx", [] {
+    auto s = test::makeSynth();
+    applyControlEvent(*s, spinModId(kRowX1), 80);
+    applyControlEvent(*s, spinCoarseId(kRowX1), 2);
+    applyControlEvent(*s, kSliderA, 40);
+    return formatPatch(capturePatch(*s));
+  }());
+  const std::vector<float> out = renderFile(dir, smf.bytes(), {"--patch", patch});
+  DriverSchedule d;
+  d.noteOn(11025, 60);
+  d.noteOn(22050, 64);
+  d.noteOff(66150, 60);  // track 2 before track 3 at the same tick
+  d.noteOff(66150, 64);
+  d.noteOn(66150, 67);
+  d.noteOn(88200, 30, 100, 1);
+  const int64_t frames = 88200 + 22050 + 2 * 44100;  // End of Track of track 3 at 2.5 s
+  EXPECT_EQ(static_cast<int64_t>(out.size()), frames);
+  EXPECT_EQ(out, driverRender(d, frames, patch));
+  // The note of track 3 sounds after the others' release: not silence.
+  float loudest = 0;
+  for (size_t i = 66150 + 1100; i < 70000; ++i) loudest = std::max(loudest, std::abs(out[i]));
+  EXPECT_GT(loudest, 0.01f);
+}
+
+TEST(RenderTool, SmpteDivision) {
+  // 25 frames of 40 ticks: 1000 ticks a second.
+  MidiFileContents m;
+  std::string reason;
+  Smf smf;
+  smf.division = static_cast<uint16_t>(((256 - 25) << 8) | 40);
+  smf.track().tempo(0, 100).event(500, {0x90, 69, 100}).event(250, {0x80, 69, 0}).end();
+  ASSERT_TRUE(readMidiFile(smf.bytes(), m, reason)) << reason;
+  ASSERT_EQ(m.notes.size(), 2u);
+  EXPECT_EQ(m.notes[0].frame, 22050);  // tempo changes do not touch SMPTE time
+  EXPECT_EQ(m.notes[1].frame, 33075);
+  // 29.97 frames of 80 ticks.
+  smf.division = static_cast<uint16_t>(((256 - 29) << 8) | 80);
+  ASSERT_TRUE(readMidiFile(smf.bytes(), m, reason)) << reason;
+  EXPECT_EQ(m.notes[0].frame, roundRatioHalfEven(__int128{500} * 1001 * 44100, 30000 * 80));
+  TempDir dir;
+  smf.division = static_cast<uint16_t>(((256 - 25) << 8) | 40);
+  const std::vector<float> out = renderFile(dir, smf.bytes());
+  DriverSchedule d;
+  d.noteOn(22050, 69);
+  d.noteOff(33075, 69);
+  EXPECT_EQ(out, driverRender(d, 33075 + 88200));
+}
+
+TEST(RenderTool, EventFramesRoundHalvesToEven) {
+  // 441 ticks a quarter of 5000 us: each tick is half a frame.
+  Smf smf;
+  smf.division = 441;
+  smf.track()
+      .tempo(0, 5000)
+      .event(1, {0x90, 60, 1})
+      .event(2, {0x90, 61, 1})
+      .event(2, {0x90, 62, 1})
+      .end();
+  MidiFileContents m;
+  std::string reason;
+  ASSERT_TRUE(readMidiFile(smf.bytes(), m, reason)) << reason;
+  ASSERT_EQ(m.notes.size(), 3u);
+  EXPECT_EQ(m.notes[0].frame, 0);  // 0.5
+  EXPECT_EQ(m.notes[1].frame, 2);  // 1.5
+  EXPECT_EQ(m.notes[2].frame, 2);  // 2.5
+  EXPECT_EQ(m.notes[0].word, 0x01'3C'90u);
+}
+
+TEST(RenderTool, OtherChannelsAreSilent) {
+  TempDir dir;
+  const std::string midi =
+      Smf().track().event(0, {0x91, 69, 100}).event(400, {0x9F, 50, 100}).end(480).bytes();
+  for (float v : renderFile(dir, midi)) ASSERT_EQ(v, 0.0f);
+}
+
+TEST(RenderTool, MalformedMidiFiles) {
+  MidiFileContents m;
+  std::string reason;
+  const std::string good = Smf().track().event(0, {0x90, 60, 100}).end(10).bytes();
+  ASSERT_TRUE(readMidiFile(good, m, reason));
+  for (size_t cut = 0; cut < good.size(); ++cut) {
+    EXPECT_FALSE(readMidiFile(good.substr(0, cut), m, reason)) << cut;
+    EXPECT_FALSE(reason.empty());
+  }
+  // Running status after a meta event, a status byte inside a message, no End of Track.
+  EXPECT_FALSE(
+      readMidiFile(Smf().track().tempo(0, 5).event(0, {60, 100}).end().bytes(), m, reason));
+  EXPECT_FALSE(readMidiFile(Smf().track().event(0, {0x90, 0x90, 100}).end().bytes(), m, reason));
+  EXPECT_FALSE(readMidiFile(Smf().track().event(0, {0x90, 60, 100}).bytes(), m, reason));
+  Smf two = Smf().track().end();
+  two.format = 2;
+  EXPECT_FALSE(readMidiFile(two.bytes(), m, reason));
+  EXPECT_NE(reason.find("format 2"), std::string::npos);
+  // Running status for channel messages, sysex, other chunks, text longer than 127 bytes.
+  Smf fine =
+      Smf().track().event(0, {0x90, 60, 100}).event(10, {62, 100}).event(0, {0xF0, 2, 1, 0xF7});
+  fine.event(0, {0xFF, 0x01, 0x81, 0x00});
+  for (int i = 0; i < 128; ++i) fine.tracks.back() += 'x';
+  fine.end();
+  std::string bytes = fine.bytes();
+  bytes += "XFIH" + Smf::big(3, 4) + "abc";
+  ASSERT_TRUE(readMidiFile(bytes, m, reason)) << reason;
+  ASSERT_EQ(m.notes.size(), 2u);
+  EXPECT_EQ(m.notes[1].word, 0x64'3E'90u);
+}
+
+TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("ok.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string out = (dir.path / "out.wav").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string names;
+  };
+  const std::string notMidi = dir.file("text.mid", "hello, world\n");
+  const std::string truncated =
+      dir.file("cut.mid", Smf().track().event(0, {0x90, 60, 100}).end().bytes().substr(0, 20));
+  const std::vector<Case> cases = {
+      {{"--midi", (dir.path / "none.mid").string(), "--out", out}, 1, "none.mid"},
+      {{"--midi", notMidi, "--out", out}, 1, "text.mid"},
+      {{"--midi", truncated, "--out", out}, 1, "cut.mid"},
+      {{"--patch", (dir.path / "none.vx").string(), "--midi", midi, "--out", out}, 1, "none.vx"},
+      {{"--midi", midi, "--out", (dir.path / "no" / "out.wav").string()}, 1, "out.wav"},
+      {{"--midi", midi, "--out", dir.path.string()}, 1, ""},
+      {{"--midi", midi, "--out", out, "--tail", "-1"}, 2, "--tail"},
+      {{"--midi", midi, "--out", out, "--tail", "1e9"}, 2, "--tail"},
+      {{"--midi", midi, "--out", out, "--tail", "nan"}, 2, "--tail"},
+      {{"--out", out}, 2, "--midi"},
+      {{"--midi", midi, "--out", out, "--bogus"}, 2, "--bogus"},
+  };
+  const size_t before = dir.count();
+  for (const Case& c : cases) {
+    const ProgramRun run = renderer(c.args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(c.names), std::string::npos) << run.err;
+    EXPECT_EQ(dir.count(), before) << run.err;  // no output, no temporary file
+  }
+  // A patch is read however it looks, as Open reads it.
+  const std::string odd = dir.file("odd.vx", "not a patch at all");
+  EXPECT_EQ(renderer({"--patch", odd, "--midi", midi, "--out", out}).status, 0);
+}
+
+}  // namespace
+}  // namespace ondelith

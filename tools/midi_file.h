@@ -1,0 +1,32 @@
+#pragma once
+// A Standard MIDI File read into timed note messages: format 0 and 1,
+// ticks-per-quarter and SMPTE divisions, every tempo change honoured.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondelith {
+
+constexpr int kRenderSampleRate = 44100;
+
+struct TimedMidiMessage {
+  int64_t frame;  // applied just before this frame is rendered
+  uint32_t word;  // status | note << 8 | velocity << 16
+};
+
+struct MidiFileContents {
+  std::vector<TimedMidiMessage> notes;  // note-on and note-off messages, in play order
+  long double lastEventFrames = 0;      // the time of the last event of any kind, in frames
+};
+
+// Reads the file's bytes; false with a one-line reason for anything that is
+// not a complete, well-formed MIDI file (a track must end with its End of
+// Track event; running status holds for channel messages only).
+bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& reason);
+
+// round(numerator / denominator), halves to even; denominator > 0.
+int64_t roundRatioHalfEven(__int128 numerator, __int128 denominator);
+
+}  // namespace ondelith
