@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the release build,
-# then the engine and threading tests under AddressSanitizer +
-# UndefinedBehaviorSanitizer and under ThreadSanitizer.
+# Installs what is missing, builds, and runs every test: the release build;
+# all tests again under AddressSanitizer + UndefinedBehaviorSanitizer and
+# under ThreadSanitizer; then the patch reader and the MIDI-file path of the
+# renderer under libFuzzer for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 jobs=$(nproc)
-build() {  # build DIR [cmake args...]
-  local dir=$1
+build() {  # build DIR [cmake args...] [--target T...]
+  local dir=$1 targets=()
   shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  local args=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = --target ]; then
+      shift
+      targets+=("$@")
+      break
+    fi
+    args+=("$1")
+    shift
+  done
+  cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" -j "$jobs" --target "${targets[@]}"
+  else
+    cmake --build "$dir" -j "$jobs"
+  fi
 }
 
 echo "== release build"
@@ -29,5 +44,19 @@ build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDELITH_SANITIZER=thread
 # Recent kernels randomise mappings more than this TSan runtime expects.
 (cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   setarch "$(uname -m)" -R ctest --output-on-failure -j "$jobs")
+
+echo "== fuzzing (${FUZZ_SECONDS:=30} s each)"
+build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DONDELITH_SANITIZER=fuzz --target patch_fuzzer midi_fuzzer
+fuzz_dir=$(mktemp -d)
+trap 'rm -rf "$fuzz_dir"' EXIT
+for target in patch midi; do
+  # New inputs go to a scratch folder; the seeds in the repository stay as they are.
+  mkdir -p "$fuzz_dir/$target"
+  ASAN_OPTIONS=detect_leaks=1 "build/fuzz/fuzz/${target}_fuzzer" -max_total_time="$FUZZ_SECONDS" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$fuzz_dir/$target" "fuzz/corpus/$target" \
+    2>"$fuzz_dir/$target.log" || { tail -n 40 "$fuzz_dir/$target.log"; exit 1; }
+  grep -E '^stat::number_of_executed_units|^Done' "$fuzz_dir/$target.log" | sed "s/^/$target: /"
+done
 
 echo "== all tests passed"
