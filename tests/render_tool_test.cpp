@@ -56,23 +56,7 @@ struct Smf {
   }
 };
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "ondelith-render-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string file(const std::string& name, const std::string& bytes) const {
-    const fs::path p = path / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p.string();
-  }
-  size_t count() const {
-    return static_cast<size_t>(
-        std::distance(fs::directory_iterator(path), fs::directory_iterator()));
-  }
-};
+using test::TempDir;
 
 struct ProgramRun {
   int status = -1;
@@ -313,13 +297,13 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
       {{"--out", out}, 2, "--midi"},
       {{"--midi", midi, "--out", out, "--bogus"}, 2, "--bogus"},
   };
-  const size_t before = dir.count();
+  const size_t before = dir.entries().size();
   for (const Case& c : cases) {
     const ProgramRun run = renderer(c.args);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find(c.names), std::string::npos) << run.err;
-    EXPECT_EQ(dir.count(), before) << run.err;  // no output, no temporary file
+    EXPECT_EQ(dir.entries().size(), before) << run.err;  // no output, no temporary file
   }
   // A patch is read however it looks, as Open reads it.
   const std::string odd = dir.file("odd.vx", "not a patch at all");

@@ -1,5 +1,11 @@
 #include "test_support.h"
 
+#include <stdlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
 namespace ondelith::test {
 
 std::unique_ptr<Synth> makeSynth() {
@@ -21,6 +27,34 @@ std::vector<float> renderFresh(const DriverSchedule& schedule, int64_t frames,
   std::vector<float> out;
   renderSchedule(*s, schedule, frames, blocks, out);
   return out;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ondelith-test-XXXXXX").string();
+  path = mkdtemp(pattern.data());
+}
+
+TempDir::~TempDir() { std::filesystem::remove_all(path); }
+
+std::string TempDir::file(const std::string& name, const std::string& bytes) const {
+  const std::filesystem::path p = path / name;
+  std::ofstream(p, std::ios::binary) << bytes;
+  return p.string();
+}
+
+std::vector<std::string> TempDir::entries() const {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(path))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
 }
 
 uint32_t noteOnWord(int note, int velocity, int channel) {
