@@ -10,10 +10,13 @@ int curveEditorId(const Synth& s, int row) {
   return s.engine.params.curveEditors[static_cast<size_t>(row)].load(kRelaxed);
 }
 
-void initSynth(Synth& s, CanvasHost* host) {
+void initRecords(Synth& s) {
   s.curveBuffer.assign(2, CurvePoint{0, 0});
   initEngine(s.engine);
   initControls(s.controls);
+}
+
+void createCurveEditors(Synth& s, CanvasHost* host) {
   s.editors.host = host;
   for (int row = 0; row < kWobbleRows; ++row) {
     const CurveEditorPlace place = curveEditorPlace(row);
@@ -26,6 +29,11 @@ void initSynth(Synth& s, CanvasHost* host) {
     setCurveEditorProperty(s.editors, id, RangeY, kCurveStartRangeY);
     s.engine.params.curveEditors[static_cast<size_t>(row)].store(id, kRelaxed);
   }
+}
+
+void initSynth(Synth& s, CanvasHost* host) {
+  initRecords(s);
+  createCurveEditors(s, host);
 }
 
 void setDurationRange(Synth& s, int range, int32_t durationMs) {

@@ -26,6 +26,11 @@ struct Synth {
 // curveBuffer with 2 elements. `host` draws the editors; none when headless.
 void initSynth(Synth& synth, CanvasHost* host = nullptr);
 
+// The two halves of initSynth: the records' start values, then the four
+// curve editors on `host`'s canvases (the window builds them in its order).
+void initRecords(Synth& synth);
+void createCurveEditors(Synth& synth, CanvasHost* host);
+
 // A control's new value, as its event delivers it: the value is limited to
 // the control's range, stored, and fed to the engine field it drives.
 // Returns true when the waveform display needs redrawing.

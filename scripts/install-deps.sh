@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   portaudio19-dev libsndfile1-dev libcli11-dev
+  qt6-base-dev libgl-dev
   "$@"
 )
 

@@ -1,0 +1,57 @@
+#pragma once
+// Audio output on PortAudio: the list of output devices, the one mono
+// float32 44100 Hz stream that renderCallback fills, switching devices, and
+// taking the stream down at shutdown. Runs on the UI thread.
+
+#include <portaudio.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/engine_state.h"
+
+namespace ondelith {
+
+// Output-capable devices: the library's default output device first, then
+// every other device with output channels in library order. Never empty:
+// with no device it holds one entry with an empty name and index 0.
+struct AudioDeviceList {
+  std::vector<std::string> name;
+  std::vector<double> deviceIndex;  // a whole number: the library's device index
+};
+
+struct AudioOutput {
+  AudioDeviceList devices;
+  PaStream* stream = nullptr;     // absent until a device opens
+  PaStreamParameters outputParameters{};
+  Engine* engine = nullptr;       // handed to renderCallback as its user data
+  bool initialized = false;
+};
+
+// Start-up: names the JACK client "Ondelith", Pa_Initialize, builds the list,
+// opens (does not start) the stream on entry 0, else on the next entries in
+// order. 0 on success; otherwise the library's error code of the failure
+// that ends start-up (Pa_Initialize's, or the last open's).
+int startAudio(AudioOutput& audio, Engine& engine);
+
+// Opens the stream on list entry k (closing any open stream first); the
+// library's result code. A failed open leaves no stream.
+int openOutputStream(AudioOutput& audio, int k);
+
+// Pa_StartStream on the open stream, if any; its result is not checked.
+void startStream(AudioOutput& audio);
+
+// The Audio drop-down's action: abort and close the stream, open entry k,
+// start it. Silent on failure: no sound until another device opens.
+void switchAudioDevice(AudioOutput& audio, int k);
+
+// Shutdown: abort the stream, wait in 1 ms steps (`waitOneMs` keeps the
+// window's own message handling going) until it is inactive or reports an
+// error, then Pa_Terminate.
+void stopAudio(AudioOutput& audio, const std::function<void()>& waitOneMs);
+
+// The library's text for an error code.
+std::string audioErrorText(int code);
+
+}  // namespace ondelith

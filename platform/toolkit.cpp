@@ -1,0 +1,604 @@
+#include "platform/toolkit.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QCursor>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QShortcut>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <map>
+
+namespace ondelith {
+
+namespace {
+
+QRgb toQt(uint32_t c) { return qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+uint32_t fromQt(QRgb c) {
+  return static_cast<uint32_t>(qRed(c)) | (static_cast<uint32_t>(qGreen(c)) << 8) |
+         (static_cast<uint32_t>(qBlue(c)) << 16);
+}
+
+}  // namespace
+
+// The main window, which reports its close box instead of closing.
+class ToolkitWindow : public QMainWindow {
+ public:
+  std::function<void()> onClose;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override {
+    e->ignore();
+    if (onClose) onClose();
+  }
+};
+
+// A spin box whose text only the system writes: its arrows (and arrow keys)
+// change the value by one within the range, typing changes nothing.
+class SystemSpinBox : public QAbstractSpinBox {
+ public:
+  int minimum = 0, maximum = 0, value = 0;
+  std::function<void()> onChange;
+  explicit SystemSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
+    lineEdit()->setReadOnly(true);
+    lineEdit()->setAlignment(Qt::AlignLeft);
+  }
+  // The start of the text stays in view in a narrow field.
+  void setShownText(const QString& t) {
+    lineEdit()->setText(t);
+    lineEdit()->setCursorPosition(0);
+  }
+  QString shownText() const { return lineEdit()->text(); }
+  void stepBy(int steps) override {
+    const int next = std::clamp(value + steps, minimum, std::max(minimum, maximum));
+    if (next == value) return;
+    value = next;
+    if (onChange) onChange();
+  }
+
+ protected:
+  StepEnabled stepEnabled() const override {
+    StepEnabled e = StepNone;
+    if (value < maximum) e |= StepUpEnabled;
+    if (value > minimum) e |= StepDownEnabled;
+    return e;
+  }
+};
+
+// A canvas keeps its picture in an image and shows it on every repaint.
+class Canvas : public QWidget {
+ public:
+  QImage image;
+  bool confine = false;
+  bool held = false;
+  std::function<void(PointerAction, int, int)> onPointer;
+  Canvas(QWidget* parent, int w, int h)
+      : QWidget(parent), image(std::max(w, 1), std::max(h, 1), QImage::Format_RGB32) {
+    image.fill(Qt::black);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.drawImage(0, 0, image);
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (e->button() != Qt::LeftButton) return;
+    held = true;
+    report(PointerAction::Press, e);
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (e->button() != Qt::LeftButton) return;
+    held = false;
+    report(PointerAction::Release, e);
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    if (held && confine) {
+      const QPoint p = e->position().toPoint();
+      const QPoint inside(std::clamp(p.x(), 0, width() - 1), std::clamp(p.y(), 0, height() - 1));
+      if (inside != p) QCursor::setPos(mapToGlobal(inside));
+    }
+    report(PointerAction::Move, e);
+  }
+
+ private:
+  void report(PointerAction a, QMouseEvent* e) {
+    const QPoint p = e->position().toPoint();
+    if (onPointer) onPointer(a, p.x(), p.y());
+  }
+};
+
+struct Toolkit::Impl {
+  std::unique_ptr<QApplication> app;
+  std::map<int, ToolkitWindow*> windows;
+  std::map<int, std::vector<QLabel*>> statusFields;
+  std::map<int, QWidget*> controls;
+  std::map<int, int> controlWindow;
+  std::deque<UiEvent> queue;
+  int nextWindow = 1;
+  int nextCanvas = 1000;
+  Canvas* painting = nullptr;
+  QTimer wake;
+
+  QWidget* client(int window) const {
+    auto it = windows.find(window);
+    return it == windows.end() ? nullptr : it->second->centralWidget();
+  }
+  template <class T>
+  T* control(int id) const {
+    auto it = controls.find(id);
+    return it == controls.end() ? nullptr : dynamic_cast<T*>(it->second);
+  }
+  void push(UiEvent e) { queue.push_back(e); }
+  bool place(int window, int id, QWidget* w, Rect r) {
+    w->setGeometry(r.x, r.y, r.w, r.h);
+    w->show();
+    controls[id] = w;
+    controlWindow[id] = window;
+    return true;
+  }
+
+  void setPixel(int x, int y, QRgb c) {
+    QImage& img = painting->image;
+    if (x >= 0 && y >= 0 && x < img.width() && y < img.height())
+      reinterpret_cast<QRgb*>(img.scanLine(y))[x] = c;
+  }
+};
+
+Toolkit::Toolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
+  impl_->app = std::make_unique<QApplication>(argc, argv);
+  impl_->wake.setSingleShot(true);
+}
+
+Toolkit::~Toolkit() {
+  for (auto& [id, w] : impl_->windows) delete w;
+  impl_->windows.clear();
+}
+
+int Toolkit::openWindow(const std::string& title, int clientWidth, int clientHeight) {
+  auto* w = new ToolkitWindow();
+  w->setWindowTitle(QString::fromStdString(title));
+  w->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                    Qt::WindowCloseButtonHint);
+  auto* central = new QWidget(w);
+  central->setFixedSize(clientWidth, clientHeight);
+  w->setCentralWidget(central);
+  const int id = impl_->nextWindow++;
+  impl_->windows[id] = w;
+  w->onClose = [this, id] { impl_->push({UiEvent::Kind::Close, 0, id}); };
+  return id;
+}
+
+void Toolkit::showWindow(int window) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  ToolkitWindow* w = it->second;
+  w->adjustSize();
+  w->setFixedSize(w->sizeHint());
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+  }
+  w->show();
+  QCoreApplication::processEvents();
+}
+
+void Toolkit::closeWindow(int window) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  it->second->hide();
+}
+
+bool Toolkit::saveWindowPicture(int window, const std::string& pngPath) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return false;
+  QCoreApplication::processEvents();
+  return it->second->grab().save(QString::fromStdString(pngPath), "PNG");
+}
+
+bool Toolkit::addMenu(int window, const std::string& title,
+                      const std::vector<std::pair<std::string, int>>& items) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return false;
+  QMenu* menu = it->second->menuBar()->addMenu(QString::fromStdString(title));
+  for (const auto& [text, command] : items) {
+    QAction* a = menu->addAction(QString::fromStdString(text));
+    QObject::connect(a, &QAction::triggered, [this, window, command = command] {
+      impl_->push({UiEvent::Kind::Menu, command, window});
+    });
+  }
+  return true;
+}
+
+void Toolkit::bindEscape(int window, int command) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Escape), it->second);
+  shortcut->setContext(Qt::WindowShortcut);
+  QObject::connect(shortcut, &QShortcut::activated, [this, window, command] {
+    impl_->push({UiEvent::Kind::Menu, command, window});
+  });
+}
+
+bool Toolkit::addStatusBar(int window, const std::vector<int>& fieldWidths) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return false;
+  QStatusBar* bar = it->second->statusBar();
+  bar->setSizeGripEnabled(false);
+  auto& fields = impl_->statusFields[window];
+  for (int width : fieldWidths) {
+    auto* label = new QLabel(bar);
+    label->setFixedWidth(width);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addWidget(label);
+    fields.push_back(label);
+  }
+  return true;
+}
+
+bool Toolkit::hasStatusBar(int window) const { return impl_->statusFields.count(window) > 0; }
+
+void Toolkit::setStatusText(int window, int field, const std::string& text) {
+  auto it = impl_->statusFields.find(window);
+  if (it == impl_->statusFields.end() || field < 0 || field >= static_cast<int>(it->second.size()))
+    return;
+  it->second[static_cast<size_t>(field)]->setText(QString::fromStdString(text));
+}
+
+std::string Toolkit::statusText(int window, int field) const {
+  auto it = impl_->statusFields.find(window);
+  if (it == impl_->statusFields.end() || field < 0 || field >= static_cast<int>(it->second.size()))
+    return {};
+  return it->second[static_cast<size_t>(field)]->text().toStdString();
+}
+
+bool Toolkit::addSlider(int window, int id, Rect r, int minimum, int maximum, int value) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* s = new QSlider(Qt::Vertical, parent);  // vertical: the top end is the maximum
+  {
+    QSignalBlocker quiet(s);
+    s->setRange(minimum, maximum);
+    s->setValue(value);
+  }
+  QObject::connect(s, &QSlider::valueChanged, [this, id, window](int) {
+    impl_->push({UiEvent::Kind::Control, id, window});
+  });
+  return impl_->place(window, id, s, r);
+}
+
+bool Toolkit::addSpinBox(int window, int id, Rect r, int minimum, int maximum, int value,
+                         const std::string& text) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* s = new SystemSpinBox(parent);
+  s->minimum = minimum;
+  s->maximum = maximum;
+  s->value = std::clamp(value, minimum, std::max(minimum, maximum));
+  s->setShownText(QString::fromStdString(text));
+  s->onChange = [this, id, window] { impl_->push({UiEvent::Kind::Control, id, window}); };
+  return impl_->place(window, id, s, r);
+}
+
+bool Toolkit::addDropDown(int window, int id, Rect r) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* c = new QComboBox(parent);
+  c->setEditable(false);
+  QObject::connect(c, &QComboBox::activated, [this, id, window](int) {
+    impl_->push({UiEvent::Kind::Control, id, window});
+  });
+  return impl_->place(window, id, c, r);
+}
+
+bool Toolkit::addLabel(int window, int id, Rect r, const std::string& text) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  return impl_->place(window, id, new QLabel(QString::fromStdString(text), parent), r);
+}
+
+bool Toolkit::addFrame(int window, int id, Rect r, const std::string& title) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* frame = new QGroupBox(QString::fromStdString(title), parent);
+  const bool placed = impl_->place(window, id, frame, r);
+  frame->lower();  // the controls inside it stay on top
+  return placed;
+}
+
+int Toolkit::addCanvas(int window, int id, Rect r, bool confinePointer) {
+  QWidget* parent = impl_->client(window);
+  if (!parent) return 0;
+  if (id == 0) {
+    while (exists(impl_->nextCanvas)) ++impl_->nextCanvas;
+    id = impl_->nextCanvas++;
+  }
+  if (exists(id)) return 0;
+  auto* c = new Canvas(parent, r.w, r.h);
+  c->confine = confinePointer;
+  c->onPointer = [this, id, window](PointerAction a, int x, int y) {
+    impl_->push({UiEvent::Kind::Control, id, window, a, x, y});
+  };
+  impl_->place(window, id, c, r);
+  return id;
+}
+
+bool Toolkit::exists(int id) const { return impl_->controls.count(id) > 0; }
+
+Rect Toolkit::geometry(int id) const {
+  auto it = impl_->controls.find(id);
+  if (it == impl_->controls.end()) return {0, 0, 0, 0};
+  const QRect g = it->second->geometry();
+  return {g.x(), g.y(), g.width(), g.height()};
+}
+
+void Toolkit::setRange(int id, int minimum, int maximum) {
+  if (auto* s = impl_->control<QSlider>(id)) {
+    QSignalBlocker quiet(s);
+    s->setRange(minimum, maximum);
+  } else if (auto* b = impl_->control<SystemSpinBox>(id)) {
+    b->minimum = minimum;
+    b->maximum = maximum;
+    b->value = std::clamp(b->value, minimum, std::max(minimum, maximum));
+  }
+}
+
+int Toolkit::minimum(int id) const {
+  if (auto* s = impl_->control<QSlider>(id)) return s->minimum();
+  if (auto* b = impl_->control<SystemSpinBox>(id)) return b->minimum;
+  return 0;
+}
+
+int Toolkit::maximum(int id) const {
+  if (auto* s = impl_->control<QSlider>(id)) return s->maximum();
+  if (auto* b = impl_->control<SystemSpinBox>(id)) return b->maximum;
+  return 0;
+}
+
+void Toolkit::setValue(int id, int value) {
+  if (auto* s = impl_->control<QSlider>(id)) {
+    QSignalBlocker quiet(s);
+    s->setValue(value);  // limited to the range by the slider
+  } else if (auto* b = impl_->control<SystemSpinBox>(id)) {
+    b->value = std::clamp(value, b->minimum, std::max(b->minimum, b->maximum));
+    b->update();
+  } else if (auto* c = impl_->control<QComboBox>(id)) {
+    QSignalBlocker quiet(c);
+    c->setCurrentIndex(value);
+  }
+}
+
+int Toolkit::value(int id) const {
+  if (auto* s = impl_->control<QSlider>(id)) return s->value();
+  if (auto* b = impl_->control<SystemSpinBox>(id)) return b->value;
+  if (auto* c = impl_->control<QComboBox>(id)) return c->currentIndex();
+  return 0;
+}
+
+void Toolkit::setText(int id, const std::string& text) {
+  const QString t = QString::fromStdString(text);
+  if (auto* b = impl_->control<SystemSpinBox>(id))
+    b->setShownText(t);
+  else if (auto* l = impl_->control<QLabel>(id))
+    l->setText(t);
+  else if (auto* g = impl_->control<QGroupBox>(id))
+    g->setTitle(t);
+}
+
+std::string Toolkit::text(int id) const {
+  if (auto* b = impl_->control<SystemSpinBox>(id)) return b->shownText().toStdString();
+  if (auto* l = impl_->control<QLabel>(id)) return l->text().toStdString();
+  if (auto* g = impl_->control<QGroupBox>(id)) return g->title().toStdString();
+  if (auto* c = impl_->control<QComboBox>(id)) return c->currentText().toStdString();
+  return {};
+}
+
+void Toolkit::addEntry(int id, const std::string& text) {
+  if (auto* c = impl_->control<QComboBox>(id)) {
+    QSignalBlocker quiet(c);
+    c->addItem(QString::fromStdString(text));
+  }
+}
+
+int Toolkit::entryCount(int id) const {
+  auto* c = impl_->control<QComboBox>(id);
+  return c ? c->count() : 0;
+}
+
+void Toolkit::setPointerShape(int id, PointerShape shape) {
+  auto it = impl_->controls.find(id);
+  if (it == impl_->controls.end()) return;
+  const Qt::CursorShape s = shape == PointerShape::Hand         ? Qt::PointingHandCursor
+                            : shape == PointerShape::NotAllowed ? Qt::ForbiddenCursor
+                                                                : Qt::ArrowCursor;
+  it->second->setCursor(s);
+}
+
+void* Toolkit::nativeWidget(int id) const {
+  auto it = impl_->controls.find(id);
+  return it == impl_->controls.end() ? nullptr : it->second;
+}
+
+void* Toolkit::nativeWindow(int window) const {
+  auto it = impl_->windows.find(window);
+  return it == impl_->windows.end() ? nullptr : it->second;
+}
+
+int Toolkit::createCanvas(int x, int y, int width, int height) {
+  return addCanvas(canvasWindow_, 0, {x, y, width, height}, false);
+}
+
+bool Toolkit::beginPaint(int id, int& width, int& height) {
+  Canvas* c = impl_->control<Canvas>(id);
+  if (!c || impl_->painting) return false;
+  impl_->painting = c;
+  width = c->image.width();
+  height = c->image.height();
+  return true;
+}
+
+void Toolkit::fillRect(int x, int y, int width, int height, uint32_t color) {
+  if (!impl_->painting) return;
+  const QImage& img = impl_->painting->image;
+  const int64_t x0 = std::max<int64_t>(x, 0), y0 = std::max<int64_t>(y, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t{x} + width, img.width());
+  const int64_t y1 = std::min<int64_t>(int64_t{y} + height, img.height());
+  const QRgb c = toQt(color);
+  for (int64_t yy = y0; yy < y1; ++yy)
+    for (int64_t xx = x0; xx < x1; ++xx)
+      impl_->setPixel(static_cast<int>(xx), static_cast<int>(yy), c);
+}
+
+void Toolkit::fillCircle(int cx, int cy, int radius, uint32_t color) {
+  if (!impl_->painting || radius < 0) return;
+  const QImage& img = impl_->painting->image;
+  const QRgb c = toQt(color);
+  const int64_t r = radius;
+  // Only the rows and columns on the canvas are visited, however large the circle.
+  const int64_t y0 = std::max<int64_t>(int64_t{cy} - r, 0);
+  const int64_t y1 = std::min<int64_t>(int64_t{cy} + r, img.height() - 1);
+  for (int64_t yy = y0; yy <= y1; ++yy) {
+    const int64_t dy = yy - cy;
+    const auto half =
+        static_cast<int64_t>(std::floor(std::sqrt(static_cast<double>(r * r - dy * dy))));
+    const int64_t x0 = std::max<int64_t>(int64_t{cx} - half, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t{cx} + half, img.width() - 1);
+    for (int64_t xx = x0; xx <= x1; ++xx)
+      impl_->setPixel(static_cast<int>(xx), static_cast<int>(yy), c);
+  }
+}
+
+void Toolkit::line(int x0, int y0, int x1, int y1, uint32_t color) {
+  if (!impl_->painting) return;
+  const QImage& img = impl_->painting->image;
+  // Clip to the canvas first (Liang-Barsky), so far-away end points cost nothing.
+  double ax = x0, ay = y0, bx = x1, by = y1;
+  double t0 = 0, t1 = 1;
+  const double dx = bx - ax, dy = by - ay;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {ax, img.width() - 1 - ax, ay, img.height() - 1 - ay};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0) {
+      if (q[i] < 0) return;
+      continue;
+    }
+    const double t = q[i] / p[i];
+    if (p[i] < 0)
+      t0 = std::max(t0, t);
+    else
+      t1 = std::min(t1, t);
+  }
+  if (t0 > t1) return;
+  // Whole-pixel end points: unclipped ends stay exact.
+  int sx = static_cast<int>(std::lround(t0 == 0 ? ax : ax + t0 * dx));
+  int sy = static_cast<int>(std::lround(t0 == 0 ? ay : ay + t0 * dy));
+  const int ex = static_cast<int>(std::lround(t1 == 1 ? bx : ax + t1 * dx));
+  const int ey = static_cast<int>(std::lround(t1 == 1 ? by : ay + t1 * dy));
+  const QRgb c = toQt(color);
+  const int ddx = std::abs(ex - sx), ddy = -std::abs(ey - sy);
+  const int stepX = sx < ex ? 1 : -1, stepY = sy < ey ? 1 : -1;
+  int err = ddx + ddy;
+  for (;;) {
+    impl_->setPixel(sx, sy, c);
+    if (sx == ex && sy == ey) break;
+    const int e2 = 2 * err;
+    if (e2 >= ddy) {
+      err += ddy;
+      sx += stepX;
+    }
+    if (e2 <= ddx) {
+      err += ddx;
+      sy += stepY;
+    }
+  }
+}
+
+void Toolkit::endPaint() {
+  if (impl_->painting) impl_->painting->update();
+  impl_->painting = nullptr;
+}
+
+int64_t Toolkit::canvasPixel(int id, int x, int y) const {
+  const Canvas* c = impl_->control<Canvas>(id);
+  if (!c || x < 0 || y < 0 || x >= c->image.width() || y >= c->image.height()) return -1;
+  return fromQt(c->image.pixel(x, y));
+}
+
+UiEvent Toolkit::waitEvent() {
+  while (impl_->queue.empty()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  const UiEvent e = impl_->queue.front();
+  impl_->queue.pop_front();
+  return e;
+}
+
+bool Toolkit::waitEventFor(int ms, UiEvent& event) {
+  if (impl_->queue.empty()) {
+    impl_->wake.start(ms);  // its timeout wakes the wait below
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    impl_->wake.stop();
+  }
+  if (impl_->queue.empty()) return false;
+  event = impl_->queue.front();
+  impl_->queue.pop_front();
+  return true;
+}
+
+void Toolkit::postToUi(std::function<void()> task) {
+  QMetaObject::invokeMethod(impl_->app.get(), std::move(task), Qt::QueuedConnection);
+}
+
+void Toolkit::messageBox(int window, const std::string& title, const std::string& text) {
+  if (responder_) {
+    responder_("message", title, text);
+    return;
+  }
+  std::string shown = text;
+  std::replace(shown.begin(), shown.end(), '\r', '\n');
+  auto it = impl_->windows.find(window);
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), QString::fromStdString(shown),
+                  QMessageBox::Ok, it == impl_->windows.end() ? nullptr : it->second);
+  box.exec();
+}
+
+std::string Toolkit::openFileDialog(int window, const std::string& title,
+                                    const std::string& directory, const std::string& filter) {
+  if (responder_) return responder_("open", title, directory);
+  auto it = impl_->windows.find(window);
+  return QFileDialog::getOpenFileName(
+             it == impl_->windows.end() ? nullptr : it->second, QString::fromStdString(title),
+             QString::fromStdString(directory), QString::fromStdString(filter))
+      .toStdString();
+}
+
+std::string Toolkit::saveFileDialog(int window, const std::string& title,
+                                    const std::string& directory, const std::string& fileName,
+                                    const std::string& filter) {
+  if (responder_) return responder_("save", title, directory + fileName);
+  auto it = impl_->windows.find(window);
+  return QFileDialog::getSaveFileName(
+             it == impl_->windows.end() ? nullptr : it->second, QString::fromStdString(title),
+             QString::fromStdString(directory + fileName), QString::fromStdString(filter), nullptr,
+             QFileDialog::DontConfirmOverwrite)
+      .toStdString();
+}
+
+}  // namespace ondelith

@@ -1,0 +1,128 @@
+#pragma once
+// The window toolkit as the rest of the system sees it: windows and controls
+// named by integer ids, canvases that keep their picture, a queue of events
+// read by a blocking wait, dialogs. No toolkit type appears here; one
+// instance lives on the UI thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "editors/canvas.h"
+
+namespace ondelith {
+
+struct Rect {
+  int x, y, w, h;
+};
+
+enum class PointerAction { None, Move, Press, Release };
+enum class PointerShape { Arrow, Hand, NotAllowed };
+
+struct UiEvent {
+  enum class Kind { None, Menu, Control, Close };
+  Kind kind = Kind::None;
+  int id = 0;                                   // menu command or control id
+  int window = 0;                               // the window it came from
+  PointerAction pointer = PointerAction::None;  // canvas pointer events
+  int x = 0, y = 0;                             // in canvas pixels
+};
+
+class Toolkit : public CanvasHost {
+ public:
+  // Starts the toolkit for this process (argc and argv must outlive it).
+  Toolkit(int& argc, char** argv);
+  ~Toolkit() override;
+  Toolkit(const Toolkit&) = delete;
+  Toolkit& operator=(const Toolkit&) = delete;
+
+  // A fixed-size top-level window with a close box only, centred on the
+  // screen when shown. Its id, or 0 when it cannot be opened.
+  int openWindow(const std::string& title, int clientWidth, int clientHeight);
+  void showWindow(int window);
+  void closeWindow(int window);
+  // The window's whole frame, for pictures of it.
+  bool saveWindowPicture(int window, const std::string& pngPath);
+
+  bool addMenu(int window, const std::string& title,
+               const std::vector<std::pair<std::string, int>>& items);
+  void bindEscape(int window, int command);
+  bool addStatusBar(int window, const std::vector<int>& fieldWidths);
+  bool hasStatusBar(int window) const;
+  void setStatusText(int window, int field, const std::string& text);
+  std::string statusText(int window, int field) const;
+
+  // Controls. A slider's top end is its maximum; sliders and spin boxes
+  // raise an event for every change by the user and none when set here.
+  bool addSlider(int window, int id, Rect r, int minimum, int maximum, int value);
+  bool addSpinBox(int window, int id, Rect r, int minimum, int maximum, int value,
+                  const std::string& text);
+  bool addDropDown(int window, int id, Rect r);
+  bool addLabel(int window, int id, Rect r, const std::string& text);
+  bool addFrame(int window, int id, Rect r, const std::string& title);
+  // A canvas; id 0 asks for a new id. Confined: while a button is held after
+  // a press on it, the pointer cannot leave it. Returns the id, 0 on failure.
+  int addCanvas(int window, int id, Rect r, bool confinePointer);
+
+  bool exists(int id) const;
+  Rect geometry(int id) const;
+  void setRange(int id, int minimum, int maximum);
+  int minimum(int id) const;
+  int maximum(int id) const;
+  void setValue(int id, int value);
+  int value(int id) const;  // slider or spin box value, drop-down selection
+  void setText(int id, const std::string& text);
+  std::string text(int id) const;
+  void addEntry(int id, const std::string& text);
+  int entryCount(int id) const;
+  void setPointerShape(int id, PointerShape shape);
+
+  // The window new canvases (createCanvas) go into.
+  void setCanvasWindow(int window) { canvasWindow_ = window; }
+  // CanvasHost.
+  int createCanvas(int x, int y, int width, int height) override;
+  bool beginPaint(int id, int& width, int& height) override;
+  void fillRect(int x, int y, int width, int height, uint32_t color) override;
+  void fillCircle(int cx, int cy, int radius, uint32_t color) override;
+  void line(int x0, int y0, int x1, int y1, uint32_t color) override;
+  void endPaint() override;
+  // A canvas pixel as 0x00BBGGRR, or -1 outside it.
+  int64_t canvasPixel(int id, int x, int y) const;
+
+  // Events: the next one, waiting as long as it takes; or at most `ms`.
+  UiEvent waitEvent();
+  bool waitEventFor(int ms, UiEvent& event);
+  // Runs `task` on the UI thread; callable from any thread.
+  void postToUi(std::function<void()> task);
+
+  // A modal message box with one OK button; a carriage return starts a line.
+  void messageBox(int window, const std::string& title, const std::string& text);
+  // Modal file dialogs with one filter; the full path, or "" when cancelled.
+  std::string openFileDialog(int window, const std::string& title, const std::string& directory,
+                             const std::string& filter);
+  std::string saveFileDialog(int window, const std::string& title, const std::string& directory,
+                             const std::string& fileName, const std::string& filter);
+
+  // The toolkit's own widget behind an id (a QWidget*), for tests that drive
+  // controls with real input events; nullptr for an unknown id.
+  void* nativeWidget(int id) const;
+  void* nativeWindow(int window) const;
+
+  // Tests answer dialogs here instead of a person: the responder gets the
+  // dialog's kind ("message", "open", "save") and title and returns the path
+  // (ignored for messages).
+  using DialogResponder = std::function<std::string(
+      const std::string& kind, const std::string& title, const std::string& text)>;
+  void setDialogResponder(DialogResponder responder) { responder_ = std::move(responder); }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int canvasWindow_ = 0;
+  DialogResponder responder_;
+};
+
+}  // namespace ondelith

@@ -1,0 +1,299 @@
+// The main window on Qt's offscreen platform, driven with real input events.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMainWindow>
+#include <QTest>
+#include <cstdlib>
+#include <thread>
+
+#include "app/app.h"
+#include "editors/waveform_display.h"
+#include "engine/bezier.h"
+#include "engine/numeric.h"
+
+namespace ondelith {
+namespace {
+
+// Devices that record what start-up and the loop ask of them.
+class FakeDevices : public Devices {
+ public:
+  explicit FakeDevices(App& a) : app(a) {}
+  App& app;
+  std::vector<std::string> calls;
+  bool everyControlExistedAtStart = false;
+  int audioError = 0;
+  int midiDeviceId = -2;
+
+  int startAudio() override {
+    calls.push_back("startAudio");
+    return audioError;
+  }
+  std::string audioErrorText(int) override { return "Invalid device"; }
+  std::vector<std::string> audioDeviceNames() override { return {"default", "system"}; }
+  void startStream() override {
+    calls.push_back("startStream");
+    everyControlExistedAtStart = true;
+    for (const ControlSpec& s : kControlSpecs)
+      everyControlExistedAtStart = everyControlExistedAtStart && app.tk.exists(s.id);
+    for (int row = 0; row < kWobbleRows; ++row)
+      everyControlExistedAtStart =
+          everyControlExistedAtStart && app.tk.exists(curveEditorId(app.synth, row));
+    everyControlExistedAtStart = everyControlExistedAtStart && app.tk.hasStatusBar(app.window);
+  }
+  void switchAudio(int entry) override { calls.push_back("switchAudio " + std::to_string(entry)); }
+  void stopAudio(const std::function<void()>& waitOneMs) override {
+    calls.push_back("stopAudio");
+    waitOneMs();
+  }
+  int listMidiInputs(std::vector<std::string>& names) override {
+    names = {"Keyboard A", "Keyboard B"};
+    return 2;
+  }
+  void setMidiDeviceId(int id) override { midiDeviceId = id; }
+  void openMidiInput() override {
+    calls.push_back("openMidiInput " + std::to_string(midiDeviceId));
+    app.tk.setStatusText(app.window, 0, "MIDI IN");
+  }
+  void switchMidi(int position) override {
+    calls.push_back("switchMidi " + std::to_string(position));
+  }
+};
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    tk = std::make_unique<Toolkit>(argc, argv);
+    app = std::make_unique<App>(*tk);
+    devices = std::make_unique<FakeDevices>(*app);
+    app->devices = devices.get();
+    int status = -1;
+    ASSERT_TRUE(startUp(*app, status));
+  }
+  void TearDown() override {
+    QCoreApplication::processEvents();
+    devices.reset();
+    app.reset();
+    tk.reset();
+  }
+  QWidget* widget(int id) { return static_cast<QWidget*>(tk->nativeWidget(id)); }
+  // Handles every event the toolkit has queued.
+  void pump() {
+    UiEvent e;
+    while (tk->waitEventFor(5, e)) dispatch(*app, e);
+  }
+  void key(int id, Qt::Key k, int times = 1) {
+    for (int i = 0; i < times; ++i) QTest::keyClick(widget(id), k);
+    pump();
+  }
+  bool white(int canvas, int x, int y) { return tk->canvasPixel(canvas, x, y) == 0xFFFFFF; }
+
+  int argc = 1;
+  char name[9] = "ondelith";
+  char* argv[2] = {name, nullptr};
+  std::unique_ptr<Toolkit> tk;
+  std::unique_ptr<App> app;
+  std::unique_ptr<FakeDevices> devices;
+};
+
+TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
+  auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
+  EXPECT_EQ(main->windowTitle().toStdString(), "Ondelith");
+  EXPECT_EQ(main->centralWidget()->size(), QSize(kClientWidth, kClientHeight));
+  EXPECT_EQ(main->minimumSize(), main->maximumSize());  // not resizable
+  for (const ControlSpec& s : kControlSpecs) {
+    const Rect r = tk->geometry(s.id);
+    EXPECT_EQ(r.x, s.x) << s.id;
+    EXPECT_EQ(r.y, s.y) << s.id;
+    EXPECT_EQ(r.w, s.w) << s.id;
+    EXPECT_EQ(r.h, s.h) << s.id;
+    if (s.kind == ControlKind::Slider || s.kind == ControlKind::SpinBox) {
+      EXPECT_EQ(tk->minimum(s.id), s.minimum) << s.id;
+      EXPECT_EQ(tk->maximum(s.id), s.maximum) << s.id;
+      EXPECT_EQ(tk->value(s.id), s.start) << s.id;
+    }
+    if (s.kind == ControlKind::SpinBox || s.kind == ControlKind::Label ||
+        s.kind == ControlKind::Frame) {
+      EXPECT_EQ(tk->text(s.id), std::string(s.text)) << s.id;
+    }
+  }
+  for (int row = 0; row < kWobbleRows; ++row) {
+    const Rect r = tk->geometry(curveEditorId(app->synth, row));
+    EXPECT_EQ(r.x, 220);
+    EXPECT_EQ(r.y, 240 + 80 * row);
+    EXPECT_EQ(r.w, 160);
+    EXPECT_EQ(r.h, 70);
+  }
+  EXPECT_EQ(tk->entryCount(kMidiInputList), 2);
+  EXPECT_EQ(tk->value(kMidiInputList), 0);
+  EXPECT_EQ(tk->text(kAudioOutputList), "default");
+  EXPECT_EQ(devices->calls,
+            (std::vector<std::string>{"startAudio", "openMidiInput 0", "startStream"}));
+  EXPECT_TRUE(devices->everyControlExistedAtStart);
+}
+
+TEST_F(Window, StatusBarFields) {
+  EXPECT_EQ(tk->statusText(app->window, 0), "MIDI IN");
+  EXPECT_EQ(tk->statusText(app->window, 1), "");
+  EXPECT_EQ(tk->statusText(app->window, 2), "");
+  // Note status comes from the MIDI thread and is shown by the UI thread.
+  std::thread midi([this] { midiInputCallback(app->synth.midi, kMidiData, 0x644590); });
+  midi.join();
+  pump();
+  EXPECT_EQ(tk->statusText(app->window, 1), "On");
+  std::thread off([this] { midiInputCallback(app->synth.midi, kMidiData, 0x4580); });
+  off.join();
+  pump();
+  EXPECT_EQ(tk->statusText(app->window, 1), "Off");
+}
+
+TEST_F(Window, SliderEventsWriteTheirFieldsOnly) {
+  EngineParams& p = app->synth.engine.params;
+  key(kSliderF, Qt::Key_Up);
+  EXPECT_EQ(p.filterCutoff.load(), 1501.0);
+  key(kSliderRes, Qt::Key_Down, 3);
+  EXPECT_EQ(p.filterResonance.load(), 47);
+  key(kSliderA, Qt::Key_Up);
+  EXPECT_DOUBLE_EQ(p.attackTime.load(), 0.002);
+  key(kSliderD, Qt::Key_Down);
+  EXPECT_DOUBLE_EQ(p.decayTime.load(), 0.999);
+  key(kSliderS, Qt::Key_Up);
+  EXPECT_DOUBLE_EQ(p.sustainLevel.load(), 0.51);
+  key(kSliderR, Qt::Key_Up);
+  EXPECT_DOUBLE_EQ(p.releaseTime.load(), 1.501);
+  key(kSliderVol, Qt::Key_Up);
+  EXPECT_EQ(p.volume.load(), 401.0f);
+  key(kSliderDuration, Qt::Key_Up);
+  EXPECT_EQ(p.wobbleDuration.load(), 2001.0f);
+  key(kSliderY2, Qt::Key_End);  // the top end
+  EXPECT_EQ(tk->value(kSliderY2), 99);
+  EXPECT_FLOAT_EQ(p.pointY2.load(), 0.99f);
+  key(kSliderY2, Qt::Key_Home);
+  EXPECT_EQ(tk->value(kSliderY2), 50);
+  // Fields of other controls stayed.
+  EXPECT_FLOAT_EQ(p.pointX1.load(), 0.5f);
+  EXPECT_FLOAT_EQ(p.pointY1.load(), 0.06f);
+}
+
+TEST_F(Window, SpinBoxesShowTheirTextAndChangeNoField) {
+  const double cutoff = app->synth.engine.params.filterCutoff.load();
+  key(spinFineId(0), Qt::Key_Up, 5);
+  EXPECT_EQ(tk->text(spinFineId(0)), ".05");
+  key(spinFineId(0), Qt::Key_Up, 5);
+  EXPECT_EQ(tk->text(spinFineId(0)), ".10");
+  key(spinModId(2), Qt::Key_Down, 35);
+  EXPECT_EQ(tk->text(spinModId(2)), "-35");
+  key(spinCoarseId(3), Qt::Key_Up, 20);  // stops at 15
+  EXPECT_EQ(tk->text(spinCoarseId(3)), "15");
+  EXPECT_EQ(controlValue(app->synth.controls, spinCoarseId(3)), 15);
+  EXPECT_EQ(app->synth.engine.params.filterCutoff.load(), cutoff);
+  // Typing into the field changes nothing.
+  QTest::keyClicks(widget(spinModId(0)), "42");
+  pump();
+  EXPECT_EQ(controlValue(app->synth.controls, spinModId(0)), 0);
+}
+
+TEST_F(Window, DurationRangeSwitchesBothWays) {
+  key(kSpinDurationRange, Qt::Key_Down);
+  EXPECT_EQ(tk->text(kSpinDurationRange), "x1");
+  EXPECT_EQ(tk->minimum(kSliderDuration), 100);
+  EXPECT_EQ(tk->maximum(kSliderDuration), 1000);
+  EXPECT_EQ(tk->value(kSliderDuration), 400);
+  EXPECT_EQ(app->synth.engine.params.wobbleDuration.load(), 400.0f);
+  key(kSpinDurationRange, Qt::Key_Up);
+  EXPECT_EQ(tk->text(kSpinDurationRange), "x10");
+  EXPECT_EQ(tk->minimum(kSliderDuration), 1000);
+  EXPECT_EQ(tk->maximum(kSliderDuration), 10000);
+  EXPECT_EQ(tk->value(kSliderDuration), 2000);
+  EXPECT_EQ(app->synth.engine.params.wobbleDuration.load(), 2000.0f);
+}
+
+TEST_F(Window, DisplayRowsReadBackFromThePixels) {
+  const std::pair<int, int> expected[] = {{0, 100}, {100, 125}, {200, 112}, {300, 79}};
+  for (auto [column, row] : expected) {
+    EXPECT_TRUE(white(kWaveformDisplay, column, row)) << column;
+    EXPECT_FALSE(white(kWaveformDisplay, column, row + 40)) << column;
+    EXPECT_FALSE(white(kWaveformDisplay, column, row - 40)) << column;
+  }
+  // A point slider's event redraws it: flat control points draw the middle line.
+  key(kSliderY1, Qt::Key_End);   // 49
+  key(kSliderY2, Qt::Key_Home);  // 50
+  const auto rows = waveformRows(0.5f, 0.49f, 0.75f, 0.5f);
+  for (int column : {0, 100, 200, 300}) {
+    EXPECT_TRUE(white(kWaveformDisplay, column, rows[static_cast<size_t>(column)])) << column;
+    EXPECT_NEAR(rows[static_cast<size_t>(column)], 100, 1);
+  }
+}
+
+TEST_F(Window, CurveEditorsDiscsAndLinesInTheirColours) {
+  for (int row = 0; row < kWobbleRows; ++row) {
+    const int id = curveEditorId(app->synth, row);
+    EXPECT_TRUE(white(id, 0, 35));  // point 0's disc
+    EXPECT_TRUE(white(id, 3, 35));  // its radius of 3
+    EXPECT_TRUE(white(id, 0, 38));
+    EXPECT_FALSE(white(id, 3, 38));                    // outside the disc
+    EXPECT_TRUE(white(id, 33, 35));                    // the line between points 1 and 2
+    EXPECT_TRUE(white(id, 159, 35));                   // the last point
+    EXPECT_EQ(tk->canvasPixel(id, 80, 10), 0x000000);  // background
+    EXPECT_EQ(tk->canvasPixel(id, 159, 69), 0x000000);
+  }
+}
+
+TEST_F(Window, EscapeEndsTheLoop) {
+  QTest::keyClick(static_cast<QWidget*>(tk->nativeWindow(app->window)), Qt::Key_Escape);
+  runEventLoop(*app);
+  EXPECT_EQ(app->quitRequested, 1);
+  shutDown(*app);
+  EXPECT_EQ(devices->calls.back(), "stopAudio");
+}
+
+TEST_F(Window, CloseBoxEndsTheLoop) {
+  static_cast<QWidget*>(tk->nativeWindow(app->window))->close();
+  runEventLoop(*app);
+  EXPECT_EQ(app->quitRequested, 1);
+}
+
+TEST_F(Window, DropDownsSwitchDevices) {
+  auto* audio = static_cast<QComboBox*>(widget(kAudioOutputList));
+  QTest::keyClick(audio, Qt::Key_Down);
+  pump();
+  auto* midi = static_cast<QComboBox*>(widget(kMidiInputList));
+  QTest::keyClick(midi, Qt::Key_Down);
+  pump();
+  EXPECT_EQ(devices->calls[3], "switchAudio 1");
+  EXPECT_EQ(devices->calls[4], "switchMidi 1");
+}
+
+TEST_F(Window, PictureOfTheMainWindow) {
+  const std::string path = std::string(ONDELITH_BUILD_DIR) + "/main-window.png";
+  ASSERT_TRUE(tk->saveWindowPicture(app->window, path));
+  QImage picture(QString::fromStdString(path));
+  EXPECT_GE(picture.width(), kClientWidth);
+  EXPECT_GE(picture.height(), kClientHeight);
+}
+
+TEST(WindowStartUp, AudioFailureEndsWithStatusOne) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int argc = 1;
+  char name[] = "ondelith";
+  char* argv[] = {name, nullptr};
+  Toolkit tk(argc, argv);
+  App app(tk);
+  FakeDevices devices(app);
+  devices.audioError = -9996;
+  app.devices = &devices;
+  std::vector<std::string> boxes;
+  tk.setDialogResponder(
+      [&](const std::string& kind, const std::string& title, const std::string& text) {
+        boxes.push_back(kind + ": " + title + ": " + text);
+        return std::string();
+      });
+  EXPECT_EQ(runApp(app), 1);
+  EXPECT_EQ(boxes, (std::vector<std::string>{"message: PortAudio: Invalid device"}));
+  EXPECT_EQ(app.window, 0);
+}
+
+}  // namespace
+}  // namespace ondelith
