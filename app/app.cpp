@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 
 namespace ondelith {
@@ -159,7 +160,14 @@ void dispatch(App& app, const UiEvent& e) {
     app.devices->switchAudio(app.tk.value(id));
     return;
   }
-  if (!hasRange(id)) return;  // labels, frames, the display; curve editors come later
+  for (int row = 0; row < kWobbleRows; ++row) {
+    if (id == curveEditorId(app.synth, row)) {
+      // The engine reads the curves itself: nothing else follows a drag.
+      handleCurveEditorEvent(app.synth.editors, id, e.pointer, e.x, e.y);
+      return;
+    }
+  }
+  if (!hasRange(id)) return;  // labels, frames, the display
   const bool redraw = applyControlEvent(app.synth, id, app.tk.value(id));
   if (id >= kSpinMod0 && id <= spinFineId(kRowY2))
     app.tk.setText(id, app.synth.controls.text[static_cast<size_t>(id)]);

@@ -6,6 +6,9 @@
 
 namespace ondelith {
 
+enum class PointerAction { None, Move, Press, Release };
+enum class PointerShape { Arrow, Hand, NotAllowed };
+
 class CanvasHost {
  public:
   virtual ~CanvasHost() = default;
@@ -18,6 +21,8 @@ class CanvasHost {
   virtual void fillCircle(int cx, int cy, int radius, uint32_t color) = 0;
   virtual void line(int x0, int y0, int x1, int y1, uint32_t color) = 0;
   virtual void endPaint() = 0;
+  // The pointer's look while it is over the canvas.
+  virtual void setPointerShape(int id, PointerShape shape) = 0;
 };
 
 }  // namespace ondelith

@@ -19,9 +19,6 @@ struct Rect {
   int x, y, w, h;
 };
 
-enum class PointerAction { None, Move, Press, Release };
-enum class PointerShape { Arrow, Hand, NotAllowed };
-
 struct UiEvent {
   enum class Kind { None, Menu, Control, Close };
   Kind kind = Kind::None;
@@ -78,7 +75,7 @@ class Toolkit : public CanvasHost {
   std::string text(int id) const;
   void addEntry(int id, const std::string& text);
   int entryCount(int id) const;
-  void setPointerShape(int id, PointerShape shape);
+  void setPointerShape(int id, PointerShape shape) override;
 
   // The window new canvases (createCanvas) go into.
   void setCanvasWindow(int window) { canvasWindow_ = window; }

@@ -44,6 +44,7 @@ class RecordingHost : public CanvasHost {
                   std::to_string(x1) + "," + std::to_string(y1) + " " + std::to_string(c));
   }
   void endPaint() override {}
+  void setPointerShape(int, PointerShape) override {}
 };
 
 struct Editors {

@@ -9,9 +9,11 @@
 #include <thread>
 
 #include "app/app.h"
+#include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 #include "engine/bezier.h"
 #include "engine/numeric.h"
+#include "engine/render.h"
 
 namespace ondelith {
 namespace {
@@ -293,6 +295,201 @@ TEST(WindowStartUp, AudioFailureEndsWithStatusOne) {
   EXPECT_EQ(runApp(app), 1);
   EXPECT_EQ(boxes, (std::vector<std::string>{"message: PortAudio: Invalid device"}));
   EXPECT_EQ(app.window, 0);
+}
+
+}  // namespace
+}  // namespace ondelith
+
+namespace ondelith {
+namespace {
+
+// Dragging curve points with real pointer events on the real canvases.
+class CurveDrag : public Window {
+ protected:
+  int editor(int row = 0) { return curveEditorId(app->synth, row); }
+  CurveEditor& record(int row = 0) { return *findCurveEditor(app->synth.editors, editor(row)); }
+  QWidget* canvas(int row = 0) { return widget(editor(row)); }
+  void press(int x, int y, int row = 0) {
+    QTest::mousePress(canvas(row), Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    pump();
+  }
+  void move(int x, int y, int row = 0) {
+    QTest::mouseMove(canvas(row), QPoint(x, y));
+    pump();
+  }
+  void release(int x, int y, int row = 0) {
+    QTest::mouseRelease(canvas(row), Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    pump();
+  }
+  void drag(int index, int x, int y) {
+    const CurvePoint p = curvePoint(record(), index);
+    press(p.x, p.y);
+    ASSERT_EQ(record().dragIndex, index);
+    move(x, y);
+    release(x, y);
+  }
+  Qt::CursorShape shape(int row = 0) { return canvas(row)->cursor().shape(); }
+};
+
+TEST_F(CurveDrag, GrabSquaresEndAtTheirBorders) {
+  const CurveEditor& e = record();
+  EXPECT_EQ(findPointAt(e, 31, 35), 1);
+  EXPECT_EQ(findPointAt(e, 32, 35), -1);
+  EXPECT_EQ(findPointAt(e, 34, 35), -1);
+  EXPECT_EQ(findPointAt(e, 35, 35), 2);
+  EXPECT_EQ(findPointAt(e, 22, 25), -1);
+  press(31, 35);
+  EXPECT_EQ(record().dragIndex, 1);
+  release(31, 35);
+  press(33, 35);
+  EXPECT_EQ(record().dragIndex, -1);
+  release(33, 35);
+}
+
+TEST_F(CurveDrag, EndPointsMoveOnlyVertically) {
+  press(2, 30);
+  EXPECT_EQ(record().dragIndex, 0);
+  move(80, 10);
+  EXPECT_EQ(curvePoint(record(), 0), (CurvePoint{0, 10}));
+  release(80, 10);
+  drag(7, 40, 200);  // clamped to the bottom row
+  EXPECT_EQ(curvePoint(record(), 7), (CurvePoint{160, 69}));
+  // One pixel beyond the last column, yet it can still be grabbed.
+  press(159, 69);
+  EXPECT_EQ(record().dragIndex, 7);
+  release(159, 69);
+}
+
+TEST_F(CurveDrag, NeighbourRules) {
+  drag(3, 10, 36);  // pushed right of point 2's disc
+  EXPECT_EQ(curvePoint(record(), 3), (CurvePoint{47, 36}));
+  moveCurvePoint(record(), 3, {66, 35});
+  drag(3, 44, 10);  // a vertical step above point 2
+  EXPECT_EQ(curvePoint(record(), 3), (CurvePoint{44, 10}));
+  drag(6, 159, 30);  // the right edge stops it at w - r, not past point 7
+  EXPECT_LE(curvePoint(record(), 6).x, 157);
+  drag(5, 158, 60);  // and never beyond its right neighbour
+  EXPECT_LE(curvePoint(record(), 5).x, curvePoint(record(), 6).x);
+}
+
+TEST_F(CurveDrag, ColumnRuleKeepsThePointBetweenItsNeighbours) {
+  CurveEditor& e = record();
+  moveCurvePoint(e, 2, {60, 20});
+  moveCurvePoint(e, 3, {60, 35});
+  moveCurvePoint(e, 4, {60, 50});
+  press(60, 35);
+  ASSERT_EQ(record().dragIndex, 3);
+  move(60, 5);
+  EXPECT_EQ(curvePoint(e, 3), (CurvePoint{60, 23}));
+  move(60, 69);
+  EXPECT_EQ(curvePoint(e, 3), (CurvePoint{60, 47}));
+  release(60, 69);
+}
+
+TEST_F(CurveDrag, ReleaseOutsideEndsTheDragAndASecondPressChangesNothing) {
+  press(22, 35);
+  move(-50, -50);
+  EXPECT_EQ(curvePoint(record(), 1), (CurvePoint{3, 0}));  // clamped, then the edge margin
+  press(89, 35);                                           // another press while holding
+  EXPECT_EQ(record().dragIndex, 1);
+  EXPECT_EQ(handleCurveEditorEvent(app->synth.editors, editor(), PointerAction::Release, 500, 500),
+            1);
+  EXPECT_EQ(handleCurveEditorEvent(app->synth.editors, editor(), PointerAction::Release, 5, 5), 0);
+  // Through the window: the release far outside ends it too.
+  press(89, 35);
+  move(300, -40);
+  release(300, -40);
+  EXPECT_EQ(record().dragIndex, -1);
+}
+
+TEST_F(CurveDrag, LockXChangesOnlyY) {
+  setCurveEditorProperty(app->synth.editors, editor(), LockX, 1);
+  drag(4, 10, 12);
+  EXPECT_EQ(curvePoint(record(), 4), (CurvePoint{89, 12}));
+  drag(7, 10, 60);
+  EXPECT_EQ(curvePoint(record(), 7), (CurvePoint{159, 60}));
+}
+
+TEST_F(CurveDrag, PointerShapes) {
+  move(22, 35);
+  EXPECT_EQ(shape(), Qt::PointingHandCursor);
+  move(33, 60);
+  EXPECT_EQ(shape(), Qt::ArrowCursor);
+  move(44, 40);
+  EXPECT_EQ(shape(), Qt::PointingHandCursor);
+  press(44, 40);
+  move(80, 60);  // during a drag the shape stays
+  EXPECT_EQ(shape(), Qt::PointingHandCursor);
+  release(80, 60);
+  record().disabled = 1;
+  move(22, 35);
+  EXPECT_EQ(shape(), Qt::ForbiddenCursor);
+  press(22, 35);
+  EXPECT_EQ(record().dragIndex, -1);
+}
+
+TEST_F(CurveDrag, EachMoveRepaintsAndOtherEditorsStayIdle) {
+  press(22, 35);
+  move(30, 12);
+  EXPECT_TRUE(white(editor(), 30, 12));   // the disc at its new place
+  EXPECT_FALSE(white(editor(), 22, 45));  // none left at the old one below the line
+  EXPECT_EQ(record(1).dragIndex, -1);
+  release(30, 12);
+  EXPECT_EQ(curvePoint(record(1), 1), (CurvePoint{22, 35}));
+}
+
+TEST_F(CurveDrag, DragDuringAHeldNoteChangesTheNextBlock) {
+  // A wobble on X1 whose depth follows its curve; the note is held.
+  applyControlEvent(app->synth, spinModId(kRowX1), 100);
+  applyControlEvent(app->synth, spinCoarseId(kRowX1), 1);
+  midiInputCallback(app->synth.midi, kMidiData, 0x643C90);
+  auto twin = std::make_unique<Synth>();
+  initSynth(*twin);
+  applyControlEvent(*twin, spinModId(kRowX1), 100);
+  applyControlEvent(*twin, spinCoarseId(kRowX1), 1);
+  midiInputCallback(twin->midi, kMidiData, 0x643C90);
+  std::vector<float> a(512), b(512);
+  for (int i = 0; i < 20; ++i) {
+    renderFrames(app->synth.engine, a.data(), 512);
+    renderFrames(twin->engine, b.data(), 512);
+    ASSERT_EQ(a, b);
+  }
+  press(22, 35);
+  move(22, 0);  // the first segment rises to full depth
+  renderFrames(app->synth.engine, a.data(), 512);
+  renderFrames(twin->engine, b.data(), 512);
+  EXPECT_NE(a, b);
+  release(22, 0);
+}
+
+}  // namespace
+}  // namespace ondelith
+
+namespace ondelith {
+namespace {
+
+TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
+  setCurveEditorProperty(app->synth.editors, editor(), RangeX, 88199);
+  setCurveEditorProperty(app->synth.editors, editor(), RangeY, 100);
+  std::vector<CurvePoint> a;
+  copyCurveToArray(app->synth.editors, editor(), a, 1);
+  a[3].y = -100;     // 140 pixels down: its square never meets the canvas
+  a[5].y = 5000000;  // far above
+  copyCurveFromArray(app->synth.editors, editor(), a, 1);
+  ASSERT_GT(curvePoint(record(), 3).y, 69 + 10);
+  press(66, 69);
+  EXPECT_EQ(record().dragIndex, 3);
+  move(66, 30);
+  release(66, 30);
+  EXPECT_EQ(curvePoint(record(), 3), (CurvePoint{66, 30}));
+  press(111, 0);
+  EXPECT_EQ(record().dragIndex, 5);
+  release(111, 0);
+  // Points whose squares reach the canvas keep their exact borders: the last
+  // point, one pixel past the last column after a drag, is grabbed from 151.
+  drag(7, 100, 35);
+  EXPECT_EQ(findPointAt(record(), 150, 35), -1);
+  EXPECT_EQ(findPointAt(record(), 151, 35), 7);
 }
 
 }  // namespace
