@@ -2,6 +2,8 @@
 
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
+#include "patches/file_menu.h"
+#include "patches/patch.h"
 
 namespace ondelith {
 
@@ -48,6 +50,13 @@ void showControl(App& app, int id) {
   app.tk.setValue(id, controlValue(m, id));
   const ControlSpec* s = findControlSpec(id);
   if (s && s->kind == ControlKind::SpinBox) app.tk.setText(id, m.text[static_cast<size_t>(id)]);
+}
+
+// Every control a patch holds, shown as the records now have it, and the
+// display redrawn (the curve editors repaint themselves).
+void showRecords(App& app) {
+  for (int id : kPatchControlIds) showControl(app, id);
+  redrawDisplay(app);
 }
 
 void postNoteStatus(void* context, const char* text) {
@@ -142,8 +151,16 @@ bool startUp(App& app, int& status) {
 void dispatch(App& app, const UiEvent& e) {
   switch (e.kind) {
     case UiEvent::Kind::Menu:
-      // Open, Save, About and Help have no action yet.
-      if (e.id == kCmdQuit) app.quitRequested = 1;
+      switch (e.id) {
+        case kCmdAbout: showAbout(app.tk, app.window); break;
+        case kCmdHelp: showHelpWindow(app.tk); break;
+        case kCmdOpen:
+          openPatchCommand(app.tk, app.window, app.synth, [&app] { showRecords(app); });
+          break;
+        case kCmdSave: savePatchCommand(app.tk, app.window, app.synth); break;
+        case kCmdQuit: app.quitRequested = 1; break;
+        default: break;
+      }
       return;
     case UiEvent::Kind::Close:
       if (e.window == app.window) app.quitRequested = 1;

@@ -14,7 +14,9 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
 #include <QStatusBar>
@@ -195,10 +197,40 @@ void Toolkit::showWindow(int window) {
   w->setFixedSize(w->sizeHint());
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
-    w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+    if (w->width() > area.width() || w->height() > area.height()) {
+      // Larger than the screen: as large as the screen, at its top left.
+      w->setFixedSize(std::min(w->width(), area.width()), std::min(w->height(), area.height()));
+      w->move(area.topLeft());
+    } else {
+      w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
+    }
   }
   w->show();
   QCoreApplication::processEvents();
+}
+
+void Toolkit::destroyWindow(int window) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  for (auto c = impl_->controlWindow.begin(); c != impl_->controlWindow.end();) {
+    if (c->second == window) {
+      impl_->controls.erase(c->first);
+      c = impl_->controlWindow.erase(c);
+    } else {
+      ++c;
+    }
+  }
+  impl_->statusFields.erase(window);
+  it->second->hide();
+  it->second->deleteLater();
+  impl_->windows.erase(it);
+  // Events of the window that are still queued go with it.
+  std::erase_if(impl_->queue, [window](const UiEvent& e) { return e.window == window; });
+}
+
+void Toolkit::setApplicationModal(int window) {
+  auto it = impl_->windows.find(window);
+  if (it != impl_->windows.end()) it->second->setWindowModality(Qt::ApplicationModal);
 }
 
 void Toolkit::closeWindow(int window) {
@@ -342,6 +374,31 @@ int Toolkit::addCanvas(int window, int id, Rect r, bool confinePointer) {
   return id;
 }
 
+bool Toolkit::addTextBox(int window, int id, Rect r, const std::string& text) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* box = new QPlainTextEdit(parent);
+  box->setReadOnly(true);
+  box->setLineWrapMode(QPlainTextEdit::NoWrap);
+  box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  std::string shown = text;
+  std::replace(shown.begin(), shown.end(), '\r', '\n');
+  box->setPlainText(QString::fromStdString(shown));
+  box->verticalScrollBar()->setValue(0);
+  return impl_->place(window, id, box, r);
+}
+
+int Toolkit::firstVisibleLine(int id) const {
+  auto* box = impl_->control<QPlainTextEdit>(id);
+  return box ? box->verticalScrollBar()->value() : 0;
+}
+
+void Toolkit::scrollTextBoxBy(int id, int lines) {
+  if (auto* box = impl_->control<QPlainTextEdit>(id))
+    box->verticalScrollBar()->setValue(box->verticalScrollBar()->value() + lines);
+}
+
 bool Toolkit::exists(int id) const { return impl_->controls.count(id) > 0; }
 
 Rect Toolkit::geometry(int id) const {
@@ -405,6 +462,7 @@ void Toolkit::setText(int id, const std::string& text) {
 }
 
 std::string Toolkit::text(int id) const {
+  if (auto* t = impl_->control<QPlainTextEdit>(id)) return t->toPlainText().toStdString();
   if (auto* b = impl_->control<SystemSpinBox>(id)) return b->shownText().toStdString();
   if (auto* l = impl_->control<QLabel>(id)) return l->text().toStdString();
   if (auto* g = impl_->control<QGroupBox>(id)) return g->title().toStdString();

@@ -41,6 +41,10 @@ class Toolkit : public CanvasHost {
   int openWindow(const std::string& title, int clientWidth, int clientHeight);
   void showWindow(int window);
   void closeWindow(int window);
+  // Closes a window for good, with every control in it.
+  void destroyWindow(int window);
+  // While shown, no other window of the program takes input.
+  void setApplicationModal(int window);
   // The window's whole frame, for pictures of it.
   bool saveWindowPicture(int window, const std::string& pngPath);
 
@@ -63,6 +67,12 @@ class Toolkit : public CanvasHost {
   // A canvas; id 0 asks for a new id. Confined: while a button is held after
   // a press on it, the pointer cannot leave it. Returns the id, 0 on failure.
   int addCanvas(int window, int id, Rect r, bool confinePointer);
+  // A read-only multi-line text box with both scroll bars; a carriage return
+  // starts a new line.
+  bool addTextBox(int window, int id, Rect r, const std::string& text);
+  // The first line shown at the top of a text box (0 when scrolled to the top).
+  int firstVisibleLine(int id) const;
+  void scrollTextBoxBy(int id, int lines);
 
   bool exists(int id) const;
   Rect geometry(int id) const;

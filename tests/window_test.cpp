@@ -494,3 +494,224 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 
 }  // namespace
 }  // namespace ondelith
+
+#include <QApplication>
+#include <QMenuBar>
+
+#include "engine/modulation.h"
+#include "patches/file_menu.h"
+#include "patches/patch.h"
+#include "test_support.h"
+
+namespace ondelith {
+namespace {
+
+// The File and "?" menus through their real menu items, with the dialogs
+// answered here.
+class FileMenu : public Window {
+ protected:
+  void SetUp() override {
+    Window::SetUp();
+    tk->setDialogResponder(
+        [this](const std::string& kind, const std::string& title, const std::string& text) {
+          dialogs.push_back(kind + ": " + title + ": " + text);
+          return answer;
+        });
+  }
+  void menu(const std::string& item) {
+    auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
+    for (QAction* m : main->menuBar()->actions())
+      for (QAction* a : m->menu()->actions())
+        if (a->text().toStdString() == item) a->trigger();
+    pump();
+  }
+  std::string answer;
+  std::vector<std::string> dialogs;
+  test::TempDir dir;
+};
+
+TEST_F(FileMenu, SaveAddsTheExtensionAsNeeded) {
+  const std::pair<std::string, std::string> names[] = {
+      {"song", "song.vx"}, {"song.txt", "song.txt.vx"}, {"SONG.VX", "SONG.VX"}, {"a.Vx", "a.Vx"}};
+  for (const auto& [given, written] : names) {
+    answer = (dir.path / given).string();
+    menu("Save");
+    const std::string bytes = test::slurp(dir.path / written);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 81) << written;
+    EXPECT_EQ(parsePatch(bytes), capturePatch(app->synth));
+  }
+  EXPECT_EQ(dialogs[0], "save: Please choose file to save: " + patchDirectory() + "Ondel1.vx");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"SONG.VX", "a.Vx", "song.txt.vx", "song.vx"}));
+}
+
+TEST_F(FileMenu, CancelledOrFailedSavesSaySo) {
+  answer = "";
+  menu("Save");
+  ASSERT_EQ(dialogs.size(), 2u);
+  EXPECT_EQ(dialogs[1], "message: Informer: Your Ondelith patch is not saved!");
+  EXPECT_TRUE(dir.entries().empty());
+  // A folder that does not exist, and a target that is a folder.
+  const std::string kept = dir.file("kept.vx", "old");
+  std::filesystem::create_directory(dir.path / "folder.vx");
+  for (const std::string& target :
+       {(dir.path / "none" / "x.vx").string(), (dir.path / "folder.vx").string()}) {
+    dialogs.clear();
+    answer = target;
+    menu("Save");
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[1], "message: Informer: Your Ondelith patch is not saved!");
+  }
+  EXPECT_EQ(test::slurp(kept), "old");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"folder.vx", "kept.vx"}));
+}
+
+TEST_F(FileMenu, OpenRestoresControlsRangeAndCurves) {
+  // A patch with every part changed.
+  key(spinFineId(1), Qt::Key_Up, 7);
+  key(spinModId(3), Qt::Key_Down, 30);
+  key(kSpinDurationRange, Qt::Key_Down);  // x1, 400 ms
+  key(kSliderDuration, Qt::Key_Up, 3);
+  key(kSliderX2, Qt::Key_Down, 20);
+  key(kSliderVol, Qt::Key_Up, 5);
+  moveCurvePoint(*findCurveEditor(app->synth.editors, curveEditorId(app->synth, 2)), 3, {70, 9});
+  answer = (dir.path / "p.vx").string();
+  menu("Save");
+  const PatchValues saved = capturePatch(app->synth);
+  std::vector<CurvePoint> before;
+  copyCurveToArray(app->synth.editors, curveEditorId(app->synth, 2), before, 0);
+
+  // Everything back to other values, then Open.
+  key(spinFineId(1), Qt::Key_Down, 7);
+  key(kSpinDurationRange, Qt::Key_Up);
+  key(kSliderX2, Qt::Key_Up, 20);
+  moveCurvePoint(*findCurveEditor(app->synth.editors, curveEditorId(app->synth, 2)), 3, {66, 35});
+  dialogs.clear();
+  menu("Open");
+  EXPECT_EQ(dialogs[0], "open: Please choose file to open: " + patchDirectory());
+  EXPECT_EQ(capturePatch(app->synth), saved);
+  EXPECT_EQ(tk->text(spinFineId(1)), ".07");
+  EXPECT_EQ(tk->text(spinModId(3)), "-30");
+  EXPECT_EQ(tk->text(kSpinDurationRange), "x1");
+  EXPECT_EQ(tk->maximum(kSliderDuration), 1000);
+  EXPECT_EQ(tk->value(kSliderDuration), 403);
+  EXPECT_EQ(tk->value(kSliderX2), 55);
+  EXPECT_EQ(app->synth.engine.state.wobbleSamples.load(), wobbleSamplesFor(403));
+  std::vector<CurvePoint> after;
+  copyCurveToArray(app->synth.editors, curveEditorId(app->synth, 2), after, 0);
+  EXPECT_EQ(after, before);
+  // The display follows the opened points.
+  const auto rows = waveformRows(0.5f, 0.05f, 0.55f, 0.95f);
+  EXPECT_TRUE(white(kWaveformDisplay, 200, rows[200]));
+}
+
+TEST_F(FileMenu, OpenOfAZeroLengthFile) {
+  answer = dir.file("empty.vx", "");
+  menu("Open");
+  for (int row = 0; row < kWobbleRows; ++row) {
+    EXPECT_EQ(tk->text(spinModId(row)), "0");
+    EXPECT_EQ(tk->text(spinFineId(row)), ".00");
+  }
+  EXPECT_EQ(tk->value(kSliderX1), 1);
+  EXPECT_FLOAT_EQ(app->synth.engine.params.pointX1.load(), 0.01f);
+  EXPECT_EQ(tk->value(kSliderY2), 50);
+  EXPECT_EQ(tk->value(kSliderF), 20);
+  EXPECT_EQ(tk->value(kSliderDuration), 2000);  // range 0: the Duration stays
+  EXPECT_EQ(tk->text(kSpinDurationRange), "x10");
+  // A cancelled Open and a missing file change nothing and say nothing.
+  dialogs.clear();
+  answer = "";
+  menu("Open");
+  answer = (dir.path / "missing.vx").string();
+  menu("Open");
+  EXPECT_EQ(dialogs.size(), 2u);
+}
+
+TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
+  PatchValues v = capturePatch(app->synth);
+  v[72] = 900;  // Vol
+  v[79] = 300;  // F
+  v[80] = 90;   // Res
+  answer = dir.file("loud.vx", formatPatch(v));
+  midiInputCallback(app->synth.midi, kMidiData, 0x644590);
+  std::vector<float> out(4096);
+  renderFrames(app->synth.engine, out.data(), 4096);
+  menu("Open");
+  EXPECT_EQ(app->synth.engine.voice.gate.load(), 1);
+  EXPECT_EQ(app->synth.engine.voice.attackBegun.load(), 1);
+  EXPECT_EQ(app->synth.engine.params.volume.load(), 900.0f);
+  EXPECT_EQ(app->synth.engine.params.filterCutoff.load(), 300.0);
+  EXPECT_EQ(app->synth.engine.params.filterResonance.load(), 90);
+  const int32_t counter = app->synth.engine.voice.sampleCounter.load();
+  renderFrames(app->synth.engine, out.data(), 64);
+  EXPECT_EQ(app->synth.engine.voice.sampleCounter.load(), counter + 64);  // no new attack
+}
+
+TEST_F(FileMenu, AboutBox) {
+  menu("About");
+  EXPECT_EQ(dialogs,
+            (std::vector<std::string>{"message: About: Ondelith v1.05\rBezier Sound Synthesizer"}));
+}
+
+TEST(HelpText, ParagraphsAndLines) {
+  const std::string text = helpText();
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i)
+    if (i == text.size() || text[i] == '\r') {
+      lines.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  EXPECT_EQ(lines.front(), "");
+  int textLines = 0, paragraphs = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!lines[i].empty()) ++textLines;
+    if (!lines[i].empty() && (i + 1 == lines.size() || lines[i + 1].empty())) ++paragraphs;
+  }
+  EXPECT_EQ(textLines, 39);
+  EXPECT_EQ(paragraphs, 12);
+  EXPECT_EQ(lines[1].find("one cycle of the basic waveform") != std::string::npos, true);
+  EXPECT_EQ(lines[2], "");
+  EXPECT_FALSE(lines[3].empty());  // paragraph 2's two lines stand together
+  EXPECT_FALSE(lines[4].empty());
+  EXPECT_EQ(lines[5], "");
+  EXPECT_NE(text.find("Ondelith"), std::string::npos);
+  EXPECT_NE(text.find(".vx"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 1), "\r");
+}
+
+TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
+  auto* main = static_cast<QWidget*>(tk->nativeWindow(app->window));
+  std::string shown;
+  int firstLine = -1;
+  bool modal = false;
+  // While Help runs its own loop, these run inside it.
+  tk->postToUi([&] {
+    shown = tk->text(kHelpTextBox);
+    modal = QApplication::activeModalWidget() != nullptr;
+    tk->scrollTextBoxBy(kHelpTextBox, 12);
+    main->close();  // ignored while Help is open
+    QTest::keyClick(main, Qt::Key_Escape);
+    QApplication::activeModalWidget()->close();
+  });
+  menu("Help");
+  EXPECT_EQ(app->quitRequested, 0);
+  EXPECT_FALSE(tk->exists(kHelpTextBox));
+  std::string expected = helpText();
+  std::replace(expected.begin(), expected.end(), '\r', '\n');
+  EXPECT_EQ(shown, expected);
+  EXPECT_TRUE(modal);
+  // Open again: the same text, at the top.
+  tk->postToUi([&] {
+    firstLine = tk->firstVisibleLine(kHelpTextBox);
+    QApplication::activeModalWidget()->close();
+  });
+  menu("Help");
+  EXPECT_EQ(firstLine, 0);
+  // The main window's close works again afterwards.
+  main->close();
+  pump();
+  EXPECT_EQ(app->quitRequested, 1);
+}
+
+}  // namespace
+}  // namespace ondelith

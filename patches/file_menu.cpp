@@ -1,0 +1,121 @@
+#include "patches/file_menu.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <vector>
+
+#include "patches/patch.h"
+
+namespace ondelith {
+
+namespace {
+
+std::string withSeparator(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+}  // namespace
+
+std::string patchDirectory() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  std::string dir = error ? std::string() : withSeparator(exe.parent_path().string());
+  const std::string temp = withSeparator(std::filesystem::temp_directory_path(error).string());
+  if (dir.empty() || dir == temp)
+    dir = withSeparator(std::filesystem::current_path(error).string());
+  return dir;
+}
+
+std::string withPatchExtension(const std::string& path) {
+  std::string tail = path.size() < 3 ? path : path.substr(path.size() - 3);
+  std::transform(tail.begin(), tail.end(), tail.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return tail == ".VX" ? path : path + ".vx";
+}
+
+void savePatchCommand(Toolkit& tk, int window, Synth& synth) {
+  const std::string chosen = tk.saveFileDialog(window, "Please choose file to save",
+                                               patchDirectory(), "Ondel1.vx", kPatchFilter);
+  // A patch that was not kept, whether cancelled or not writable, is said so.
+  if (chosen.empty() || !savePatchFile(synth, withPatchExtension(chosen)))
+    tk.messageBox(window, kNotSavedTitle, kNotSavedText);
+}
+
+void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function<void()>& shown) {
+  const std::string chosen =
+      tk.openFileDialog(window, "Please choose file to open", patchDirectory(), kPatchFilter);
+  if (chosen.empty()) return;
+  PatchValues values;
+  if (!readPatchFile(chosen, values)) return;
+  applyPatch(synth, values);
+  if (shown) shown();
+}
+
+void showAbout(Toolkit& tk, int window) {
+  tk.messageBox(window, "About", "Ondelith v1.05\rBezier Sound Synthesizer");
+}
+
+std::string helpText() {
+  const std::vector<std::vector<const char*>> paragraphs = {
+      {"The main window shows one cycle of the basic waveform."},
+      {"The X1 and X2 sliders pull the waveform along the X axis,",
+       "the Y1 and Y2 sliders along the Y axis."},
+      {"Each of the points X1, X2, Y1 and Y2 can wobble while a note plays, each on its own,",
+       "which gives a wide range of sounds rich in harmonics."},
+      {"Point X1 serves as the example for all four."},
+      {"The point moves back and forth between where its slider is set and a level",
+       "given by X1Mod%: +80 means 80% of the way up to the top of the slider,",
+       "-30 means 30% of the way down to its bottom.",
+       "How fast it moves is a multiple of the played note's frequency,",
+       "set with CoarseX1ModF and FineX1ModF:",
+       "Coarse 2 with Fine .25 gives 2.25 times the note's frequency,",
+       "Coarse 10 with Fine 0 gives 10 times,", "Coarse 0 with Fine .05 gives 0.05 times.",
+       "Whole multiples add harmonic overtones,", "a fractional part adds inharmonic ones."},
+      {"The wobble can grow or shrink while the note plays:",
+       "shape the 7 segments of the point's wobble amplitude curve.",
+       "The Duration slider sets the time over which the curve applies:",
+       "in the x1 range up to a second or so,", "in the x10 range up to many seconds."},
+      {"Example: draw a straight line from the lower left to the top right of the curve",
+       "and leave the Duration slider where it starts.",
+       "The wobble then grows evenly over a couple of seconds,",
+       "from the slider's position out to the X1Mod% level,",
+       "and the harmonics change as the note plays, much like a filter sweep."},
+      {"The sound then passes through a master low-pass filter",
+       "(its frequency set with the F slider, its resonance with the Res slider)",
+       "and then through the level envelope set with the Amplitude EG sliders."},
+      {"The Vol slider sets the overall level."},
+      {"The MIDI drop-down lists the MIDI devices through which notes can arrive",
+       "from a virtual or a hardware keyboard.",
+       "Choose one, and make sure the keyboard sends through that device."},
+      {"The Audio drop-down lists the audio devices the sound can play through.",
+       "You can change the device at any time,", "and the sound moves over to it."},
+      {"To keep a sound, choose File>Save and enter a file name:",
+       "the settings are saved as a .vx patch of Ondelith.",
+       "To load one, choose File>Open and pick the file."},
+  };
+  std::string text;
+  for (const auto& paragraph : paragraphs) {
+    for (const char* line : paragraph) text += std::string("\r") + line;
+    text += "\r";
+  }
+  return text;
+}
+
+void showHelpWindow(Toolkit& tk) {
+  const int help = tk.openWindow("Ondelith Help", 620, 373);
+  if (help == 0) return;
+  tk.addTextBox(help, kHelpTextBox, {5, 5, 610, 360}, helpText());
+  tk.setApplicationModal(help);
+  tk.showWindow(help);
+  for (;;) {
+    const UiEvent e = tk.waitEvent();
+    if (e.kind == UiEvent::Kind::Close && e.window == help) break;
+  }
+  tk.destroyWindow(help);
+}
+
+}  // namespace ondelith
