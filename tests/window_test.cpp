@@ -688,6 +688,9 @@ TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
   tk->postToUi([&] {
     shown = tk->text(kHelpTextBox);
     modal = QApplication::activeModalWidget() != nullptr;
+    if (modal)
+      QApplication::activeModalWidget()->grab().save(
+          QString::fromStdString(std::string(ONDELITH_BUILD_DIR) + "/help-window.png"));
     tk->scrollTextBoxBy(kHelpTextBox, 12);
     main->close();  // ignored while Help is open
     QTest::keyClick(main, Qt::Key_Escape);
