@@ -19,13 +19,28 @@ namespace ondelith {
 struct AudioDeviceList {
   std::vector<std::string> name;
   std::vector<double> deviceIndex;  // a whole number: the library's device index
+  // The device's host API, so that the device can be found again by name
+  // once the library has had to start afresh (after its server went away).
+  std::vector<std::string> hostApi;
 };
+
+// One device as the library describes it.
+struct AudioDeviceInfo {
+  std::string name;
+  std::string hostApi;
+  int maxOutputChannels = 0;
+};
+
+// The list from the library's device table (position = device index) and its
+// default output device (paNoDevice when it has none).
+AudioDeviceList buildAudioDeviceList(const std::vector<AudioDeviceInfo>& devices,
+                                     int defaultDevice);
 
 struct AudioOutput {
   AudioDeviceList devices;
-  PaStream* stream = nullptr;     // absent until a device opens
+  PaStream* stream = nullptr;  // absent until a device opens
   PaStreamParameters outputParameters{};
-  Engine* engine = nullptr;       // handed to renderCallback as its user data
+  Engine* engine = nullptr;  // handed to renderCallback as its user data
   bool initialized = false;
 };
 
@@ -36,19 +51,23 @@ struct AudioOutput {
 int startAudio(AudioOutput& audio, Engine& engine);
 
 // Opens the stream on list entry k (closing any open stream first); the
-// library's result code. A failed open leaves no stream.
+// library's result code. A failed open leaves no stream. An entry whose
+// device is no longer where the list found it is looked up by name and host
+// API; paInvalidDevice when it is gone.
 int openOutputStream(AudioOutput& audio, int k);
 
 // Pa_StartStream on the open stream, if any; its result is not checked.
 void startStream(AudioOutput& audio);
 
 // The Audio drop-down's action: abort and close the stream, open entry k,
-// start it. Silent on failure: no sound until another device opens.
+// start it. Silent on failure: no sound until another device opens. The
+// library starts afresh only when its JACK server went away or the entry's
+// device cannot be found, so that a server that is back can be reached.
 void switchAudioDevice(AudioOutput& audio, int k);
 
 // Shutdown: abort the stream, wait in 1 ms steps (`waitOneMs` keeps the
-// window's own message handling going) until it is inactive or reports an
-// error, then Pa_Terminate.
+// window's own message handling going; empty: sleep) until it is inactive or
+// reports an error, 2 s at most, close it, then Pa_Terminate.
 void stopAudio(AudioOutput& audio, const std::function<void()>& waitOneMs);
 
 // The library's text for an error code.

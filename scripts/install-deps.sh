@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   portaudio19-dev libsndfile1-dev libcli11-dev
+  librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
+  xvfb xdotool
   qt6-base-dev libgl-dev
   "$@"
 )

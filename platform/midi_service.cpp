@@ -1,0 +1,186 @@
+#include "platform/midi_service.h"
+
+#include <RtMidi.h>
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+
+#include <atomic>
+#include <thread>
+
+namespace ondelith {
+
+namespace {
+
+constexpr uint32_t kDataKind = 963;
+constexpr uint32_t kCloseKind = 962;
+constexpr const char* kClientName = "Ondelith";
+
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void quietJack(const char*) {}
+void quietRtMidi(RtMidiError::Type, const std::string&, void*) {}
+
+// Probing a back end that is not there (no sequencer, no server) makes the
+// libraries talk on stderr; the failure itself is handled by the caller.
+void silenceLibraries() {
+  snd_lib_error_set_handler(quietAlsa);
+  jack_set_error_function(quietJack);
+  jack_set_info_function(quietJack);
+}
+
+// RtMidi reports a missing sequencer or server on stderr before its error
+// callback can be set, so look for them first.
+bool alsaSequencerExists() {
+  snd_seq_t* seq = nullptr;
+  if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) return false;
+  snd_seq_close(seq);
+  return true;
+}
+
+bool jackServerRuns() {
+  jack_status_t status;
+  jack_client_t* client = jack_client_open("Ondelith probe", JackNoStartServer, &status);
+  if (!client) return false;
+  jack_client_close(client);
+  return true;
+}
+
+bool apiAvailable(RtMidi::Api api) {
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  for (RtMidi::Api a : apis)
+    if (a == api) return true;
+  return false;
+}
+
+std::unique_ptr<RtMidiIn> makeInput(RtMidi::Api api) {
+  if (api == RtMidi::UNIX_JACK && !jackServerRuns()) return nullptr;
+  if (api == RtMidi::LINUX_ALSA && !alsaSequencerExists()) return nullptr;
+  auto in = std::make_unique<RtMidiIn>(api, kClientName);
+  in->setErrorCallback(quietRtMidi, nullptr);
+  return in;
+}
+
+struct Port {
+  RtMidi::Api api;
+  unsigned int number;
+  std::string name;
+};
+
+}  // namespace
+
+struct MidiService::Impl {
+  std::vector<Port> ports;
+  std::unique_ptr<RtMidiIn> input;
+  Callback callback = nullptr;
+  void* context = nullptr;
+  // Delivery ends before the close notice: the close waits out any message
+  // that is already on its way.
+  std::atomic<bool> delivering{false};
+  std::atomic<int> inFlight{0};
+
+  static void receive(double, std::vector<unsigned char>* message, void* user) {
+    auto* self = static_cast<Impl*>(user);
+    self->inFlight.fetch_add(1);
+    if (self->delivering.load() && message && !message->empty() && message->size() <= 3) {
+      uint32_t word = 0;
+      for (size_t i = 0; i < message->size(); ++i) word |= uint32_t{(*message)[i]} << (8 * i);
+      self->callback(self->context, kDataKind, word);
+    }
+    self->inFlight.fetch_sub(1);
+  }
+
+  // Stops delivery and lets the port go; true when a port was open.
+  bool release() {
+    if (!input) return false;
+    delivering.store(false);
+    try {
+      input->cancelCallback();
+      input->closePort();
+    } catch (...) {
+    }
+    while (inFlight.load() != 0) std::this_thread::yield();
+    try {
+      input.reset();
+    } catch (...) {
+      input.release();
+    }
+    return true;
+  }
+};
+
+MidiService::MidiService() : impl_(std::make_unique<Impl>()) { silenceLibraries(); }
+
+MidiService::~MidiService() { impl_->release(); }
+
+std::vector<std::string> MidiService::listInputs() {
+  impl_->ports.clear();
+  std::vector<std::string> names;
+  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+    if (!apiAvailable(api)) continue;
+    try {
+      auto probe = makeInput(api);
+      if (!probe) continue;
+      const unsigned int count = probe->getPortCount();
+      for (unsigned int i = 0; i < count; ++i) {
+        std::string name = probe->getPortName(i);
+        if (name.empty()) continue;
+        impl_->ports.push_back({api, i, name});
+        names.push_back(std::move(name));
+      }
+    } catch (...) {
+      // A back end that is not there has no ports; the others still count.
+    }
+  }
+  return names;
+}
+
+bool MidiService::open(int position, Callback callback, void* context) {
+  close();
+  if (!callback || position < 0 || static_cast<size_t>(position) >= impl_->ports.size())
+    return false;
+  const Port port = impl_->ports[position];
+  try {
+    auto in = makeInput(port.api);
+    if (!in) return false;
+    // Ports come and go: if the number now names another port, look for ours.
+    const unsigned int count = in->getPortCount();
+    unsigned int number = count;
+    if (port.number < count && in->getPortName(port.number) == port.name) {
+      number = port.number;
+    } else {
+      for (unsigned int i = 0; i < count && number == count; ++i)
+        if (in->getPortName(i) == port.name) number = i;
+    }
+    if (number == count) return false;
+    in->ignoreTypes(true, true, true);
+    impl_->callback = callback;
+    impl_->context = context;
+    impl_->delivering.store(true);
+    in->setCallback(&Impl::receive, impl_.get());
+    in->openPort(number, "MIDI In");
+    impl_->input = std::move(in);
+    if (!impl_->input->isPortOpen()) {
+      impl_->release();
+      return false;
+    }
+    return true;
+  } catch (...) {
+    impl_->delivering.store(false);
+    impl_->release();
+    return false;
+  }
+}
+
+void MidiService::close() {
+  if (impl_->release()) impl_->callback(impl_->context, kCloseKind, 0);
+}
+
+bool MidiService::isOpen() const {
+  try {
+    return impl_->input && impl_->input->isPortOpen();
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace ondelith
