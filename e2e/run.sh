@@ -1,0 +1,325 @@
+#!/usr/bin/env bash
+# The real audio and MIDI path, end to end, on a private JACK server with its
+# dummy back end: a MIDI sender that exists before the synthesizer (so it is
+# the synthesizer's MIDI entry 0), the synthesizer, a recorder on its audio
+# output; one note played live, the same note rendered offline, and the two
+# compared. With a window (Xvfb and xdotool) two more scenarios follow:
+# switching the audio device while a key is held, and losing the JACK server
+# while a note plays.
+#
+#   run.sh [--standin] [--keep] SYNTH RENDER
+#
+# SYNTH is the synthesizer (no arguments) or, with --standin, e2e_standin;
+# RENDER is ondelith-render. The harness's own tools are taken from
+# $JACK_RECORD, $JACK_MIDI_SEND and $E2E_ANALYSE, else from beside this build
+# ($E2E_TOOLS, default: the directory of RENDER's build's e2e/). --keep keeps
+# the working folder (it is always kept when a check fails).
+set -euo pipefail
+
+standin=0
+keep=0
+while [[ $# -gt 0 && $1 == --* ]]; do
+  case $1 in
+    --standin) standin=1 ;;
+    --keep) keep=1 ;;
+    *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+if [[ $# -ne 2 ]]; then
+  echo "usage: run.sh [--standin] [--keep] SYNTH RENDER" >&2
+  exit 2
+fi
+synth=$1
+render=$2
+tools=${E2E_TOOLS:-$(dirname "$render")/../e2e}
+record=${JACK_RECORD:-$tools/jack_record}
+send=${JACK_MIDI_SEND:-$tools/jack_midi_send}
+analyse=${E2E_ANALYSE:-$tools/e2e_analyse}
+for tool in "$synth" "$render" "$record" "$send" "$analyse"; do
+  [[ -x $tool ]] || { echo "run.sh: not an executable: $tool" >&2; exit 2; }
+done
+# Without a JACK server there is nothing to test: CTest reports a skip.
+for tool in jackd jack_lsp jack_connect jack_wait; do
+  command -v "$tool" >/dev/null || { echo "run.sh: $tool is not installed (jackd2)" >&2; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ondelith-e2e.XXXXXX")
+export JACK_NO_START_SERVER=1
+pids=()
+status=1
+
+log() { echo "run.sh: $*"; }
+fail() {
+  echo "run.sh: FAILED: $*" >&2
+  exit 1
+}
+
+cleanup() {
+  local pid
+  { exec 7>&-; } 2>/dev/null || true
+  # The newest first, each gone before the next: clients before the server
+  # they talk to. A server killed outright keeps its slot in JACK's registry.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid=${pids[i]}
+    # Only a child still running: the id of one that has ended may be reused.
+    [[ " $(jobs -pr | tr '\n' ' ') " == *" $pid "* ]] || continue
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if [[ $status -eq 0 && $keep -eq 0 ]]; then
+    rm -rf "$work"
+  else
+    echo "run.sh: files kept in $work" >&2
+  fi
+}
+trap 'cleanup' EXIT
+trap 'exit 130' INT TERM
+
+# Waits up to $1 seconds for the command that follows to succeed.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
+}
+
+# Ports of clients whose name starts with "Ondelith": $1 audio or midi,
+# $2 input or output.
+synth_ports() {
+  jack_lsp -p -t 2>/dev/null | awk -v kind="$1" -v dir="$2" '
+    /^[^ \t]/ { name = $0; props = ""; next }
+    /properties:/ { props = $0; next }
+    { if (name ~ /^Ondelith[^:]*:/ && props ~ dir && $0 ~ kind) print name }'
+}
+first_synth_output() { synth_ports audio output | head -n 1; }
+has_synth_output() { [[ -n $(first_synth_output) ]]; }
+synth_alive() { kill -0 "$synth_pid" 2>/dev/null || fail "the synthesizer ended: $(tail -n 5 "$work/synth.log")"; }
+synth_output_ready() { synth_alive && has_synth_output; }
+
+sender_connected() { jack_lsp -c e2e_keys:out 2>/dev/null | grep -q '^ \+Ondelith'; }
+recorder_connected() { jack_lsp -c e2e_rec:in 2>/dev/null | grep -q '^ '; }
+recorder_unconnected() { ! recorder_connected; }
+
+# Sends one command to the MIDI sender and sets $frame to the JACK frame
+# time of its answer.
+send_midi() {
+  local before
+  before=$(grep -c '^sent \|^time ' "$work/sender.out" || true)
+  echo "$1" >&7
+  wait_for 5 eval '(( $(grep -c "^sent \|^time " "$work/sender.out") > before ))' ||
+    fail "the MIDI sender did not answer '$1'"
+  frame=$(sed -n 's/.*frame=\([0-9]*\).*/\1/p' "$work/sender.out" | tail -n 1)
+}
+
+# Records $2 into $1.wav in the background; sets $rec_pid and $start, the
+# JACK frame time of the recording's first sample.
+start_recorder() {
+  "$record" --name e2e_rec --connect "$2" --out "$work/$1.wav" >"$work/$1.out" \
+    2>"$work/$1.err" &
+  rec_pid=$!
+  pids+=("$rec_pid")
+  wait_for 10 grep -q '^ready' "$work/$1.out" || fail "the recorder did not start"
+  start=$(sed -n 's/^ready start_frame=\([0-9]*\).*/\1/p' "$work/$1.out")
+}
+stop_recorder() {
+  kill -TERM "$rec_pid"
+  local rc=0
+  wait "$rec_pid" || rc=$?
+  [[ $rc -eq 0 ]] || fail "the recorder failed ($rc): $(cat "$work/$1.err")"
+  log "recorder: $(tail -n 1 "$work/$1.out")"
+}
+
+# A format-0 Standard MIDI File, one tick per frame at 44100 Hz (22050 ticks
+# per quarter note at 0.5 s per quarter): note 69 on at 0, off $1 frames
+# later; written to $2.
+write_midi() {
+  local delta=$1 vlq=() track=() length
+  vlq=($((delta & 0x7f)))
+  for ((delta >>= 7; delta > 0; delta >>= 7)); do vlq=($(((delta & 0x7f) | 0x80)) "${vlq[@]}"); done
+  track=(0 0xff 0x51 3 0x07 0xa1 0x20 0 0x90 69 100 "${vlq[@]}" 0x80 69 0 0 0xff 0x2f 0)
+  length=${#track[@]}
+  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 0x56 0x22
+               0x4d 0x54 0x72 0x6b $((length >> 24)) $(((length >> 16) & 255))
+               $(((length >> 8) & 255)) $((length & 255)) "${track[@]}")
+  local text="" b
+  for b in "${bytes[@]}"; do text+=$(printf '\\x%02x' "$b"); done
+  printf '%b' "$text" >"$2"
+}
+
+# --- The server, a display, the sender, the synthesizer ---------------------
+# JACK keeps at most eight servers in its registry, and the slot of a server
+# that was killed outright stays taken until a server of the same name starts
+# again. So the name comes from a small pool: the first one not running now
+# (a crashed run's server may still be running under another).
+jackd_pid=""
+for n in 0 1 2 3 4 5 6 7; do
+  export JACK_DEFAULT_SERVER="ondelith-e2e-$n"
+  [[ $(jack_wait -c 2>/dev/null) == "not running" ]] || continue
+  jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
+  jackd_pid=$!
+  pids+=("$jackd_pid")
+  # Ours, not a server that another run started under the same name meanwhile.
+  wait_for 10 eval '! kill -0 "$jackd_pid" 2>/dev/null || [[ $(jack_wait -c 2>/dev/null) == running ]]' &&
+    sleep 0.2 && kill -0 "$jackd_pid" 2>/dev/null && break
+  wait "$jackd_pid" 2>/dev/null || true
+  jackd_pid=""
+done
+[[ -n $jackd_pid ]] || fail "no JACK server could start: $(tail -n 3 "$work/jackd.log")"
+log "JACK server $JACK_DEFAULT_SERVER"
+
+ui=0
+if [[ $standin -eq 0 ]]; then
+  if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" \
+      >"$work/xvfb.log" 2>&1 &
+    pids+=("$!")
+    wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+    export DISPLAY=":$(cat "$work/display")"
+    export QT_QPA_PLATFORM=xcb
+    ui=1
+  else
+    export QT_QPA_PLATFORM=offscreen
+    log "no Xvfb or xdotool: the window scenarios are skipped"
+  fi
+fi
+
+# Qt complains on stderr without a runtime folder of its own.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+
+mkfifo "$work/keys"
+"$send" --name e2e_keys <"$work/keys" >"$work/sender.out" 2>"$work/sender.err" &
+pids+=("$!")
+exec 7>"$work/keys"
+wait_for 10 grep -q '^ready' "$work/sender.out" || fail "the MIDI sender did not start"
+
+"$synth" >"$work/synth.log" 2>&1 &
+synth_pid=$!
+pids+=("$synth_pid")
+wait_for 30 synth_output_ready || fail "no audio output port from the synthesizer in 30 s"
+wait_for 10 sender_connected ||
+  fail "the synthesizer's MIDI input is not connected to the first MIDI output (e2e_keys:out)"
+audio_port=$(first_synth_output)
+log "synthesizer output: $audio_port"
+
+# --- Scenario 1: one note, live and rendered --------------------------------
+start_recorder note "$audio_port"
+sleep 0.5
+send_midi "on 69 100"
+on=$frame
+sleep 1
+send_midi "off 69"
+off=$frame
+sleep 2
+stop_recorder note
+
+write_midi $((off - on)) "$work/note.mid"
+"$render" --midi "$work/note.mid" --out "$work/reference.wav" --tail 2.5 ||
+  fail "ondelith-render failed"
+"$analyse" --recording "$work/note.wav" --reference "$work/reference.wav" \
+  --start-frame "$start" --on-frame "$on" --off-frame "$off" >"$work/note.txt" ||
+  { cat "$work/note.txt"; fail "the live note does not match"; }
+sed 's/^/  /' "$work/note.txt"
+
+if [[ $ui -eq 1 ]]; then
+  # --- Scenario 2: another audio device while a key is held -----------------
+  window=$(timeout 10 xdotool search --sync --onlyvisible --name '^Ondelith$' | head -n 1)
+  [[ -n $window ]] || fail "no window titled Ondelith"
+  start_recorder switch "$audio_port"
+  sleep 0.3
+  send_midi "on 69 100"
+  on=$frame
+  sleep 1
+  send_midi time
+  switched=$frame
+  # The Audio drop-down, then its current entry again: a full switch (the
+  # stream torn down and reopened) that lands on JACK whatever else the
+  # machine offers.
+  # It lies at (390..530, 525..545) of the 590-pixel-high client area, which
+  # the menu bar above and the status bar below push down by about half their
+  # sum; its middle leaves ten pixels either way (the MIDI drop-down ends at 522).
+  height=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
+  read -r cx cy <<<"${E2E_AUDIO_DROPDOWN_XY:-460 $((535 + (height - 590) / 2))}"
+  xdotool mousemove --window "$window" "$cx" "$cy" click 1
+  sleep 0.5
+  xdotool key Return
+  wait_for 5 recorder_unconnected || fail "the audio device switch did not reopen the stream"
+  wait_for 10 synth_output_ready || fail "no audio output port after the switch"
+  audio_port=$(first_synth_output)
+  jack_connect "$audio_port" e2e_rec:in
+  send_midi time
+  resumed=$frame
+  sleep 1
+  send_midi "off 69"
+  off=$frame
+  sleep 2
+  stop_recorder switch
+  write_midi $((off - on)) "$work/switch.mid"
+  "$render" --midi "$work/switch.mid" --out "$work/switch-reference.wav" --tail 2.5 ||
+    fail "ondelith-render failed"
+  "$analyse" --recording "$work/switch.wav" --reference "$work/switch-reference.wav" \
+    --start-frame "$start" --on-frame "$on" --off-frame "$off" --correlate-until "$switched" \
+    --max-dropout-ms 5000 \
+    --held $((resumed + 4410)) $((off - 2205)) >"$work/switch.txt" ||
+    { cat "$work/switch.txt"; fail "the note did not survive the device switch"; }
+  sed 's/^/  /' "$work/switch.txt"
+
+  # --- Scenario 2b: the MIDI device chosen again while a key is held --------
+  # Closing the input releases every key: the note goes into its release
+  # though the key itself is still down.
+  start_recorder midi "$audio_port"
+  sleep 0.3
+  send_midi "on 69 100"
+  on=$frame
+  sleep 1
+  # The MIDI drop-down lies at (390..530, 502..522) of the client area.
+  read -r mx my <<<"${E2E_MIDI_DROPDOWN_XY:-460 $((512 + (height - 590) / 2))}"
+  xdotool mousemove --window "$window" "$mx" "$my" click 1
+  sleep 0.5
+  xdotool key Return
+  send_midi time
+  closed=$frame
+  sleep 2.5
+  stop_recorder midi
+  "$analyse" --recording "$work/midi.wav" --start-frame "$start" --on-frame "$on" \
+    --off-frame "$closed" --max-latency-ms 250 >"$work/midi.txt" ||
+    { cat "$work/midi.txt"; fail "choosing the MIDI device again did not release the held key"; }
+  sed 's/^/  /' "$work/midi.txt"
+  send_midi "off 69"
+  wait_for 10 sender_connected || fail "the MIDI input did not come back after the switch"
+fi
+
+# --- Scenario 3: the JACK server goes away while a note plays ---------------
+# (The stand-in is no application: it simply ends with its server.)
+if [[ $standin -eq 1 ]]; then
+  status=0
+  log "pass"
+  exit 0
+fi
+send_midi "on 69 100"
+sleep 0.5
+kill -TERM "$jackd_pid"
+wait "$jackd_pid" 2>/dev/null || true
+sleep 3
+kill -0 "$synth_pid" 2>/dev/null || fail "the synthesizer ended when the JACK server stopped"
+[[ $(ps -o stat= -p "$synth_pid") != Z* ]] || fail "the synthesizer died with the JACK server"
+if [[ $ui -eq 1 ]]; then
+  # Escape is Quit: the window must still take it, and shut down cleanly.
+  window=$(xdotool search --onlyvisible --name '^Ondelith$' | head -n 1)
+  [[ -n $window ]] || fail "the window is gone after the JACK server stopped"
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  xdotool key --window "$window" Escape
+  rc=0
+  wait_for 10 eval '! kill -0 "$synth_pid" 2>/dev/null' || fail "Escape did not end the synthesizer"
+  wait "$synth_pid" || rc=$?
+  [[ $rc -eq 0 ]] || fail "the synthesizer ended with status $rc"
+fi
+log "the synthesizer outlived its JACK server"
+
+status=0
+log "pass"
