@@ -9,7 +9,7 @@ packages=(
   portaudio19-dev libsndfile1-dev libcli11-dev
   librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
   xvfb xdotool
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core
   "$@"
 )
 
