@@ -5,8 +5,8 @@
 namespace ondelith {
 
 bool hasRange(int id) {
-  const ControlSpec* spec = findControlSpec(id);
-  return spec && (spec->kind == ControlKind::Slider || spec->kind == ControlKind::SpinBox);
+  const ControlSpec* control = findControlSpec(id);
+  return control && (control->kind == ControlKind::Slider || control->kind == ControlKind::SpinBox);
 }
 
 void initControls(ControlModel& model) {

@@ -155,7 +155,7 @@ inline constexpr std::array<ControlSpec, 54> kControlSpecs = {{
     {kFrameFilter, ControlKind::Frame, "Filter", 400, 370, 120, 130, 0, 0, 0},
 }};
 
-// The spec of a control id, or nullptr for an id that names no control.
+// The table entry of a control id, or nullptr for an id that names no control.
 constexpr const ControlSpec* findControlSpec(int id) {
   for (const ControlSpec& s : kControlSpecs)
     if (s.id == id) return &s;

@@ -121,15 +121,15 @@ void setUpWobble(Engine& e) {
   s.modPercentY2 = static_cast<float>(readControl(e.controls, spinModId(kRowY2)));
 
   for (int row = 0; row < kWobbleRows; ++row) {
-    const TrackSpec& spec = kTracks[row];
+    const TrackSpec& layout = kTracks[row];
     WobbleTrack& t = track(s, row);
     const float mod = modPercent(s, row);
-    t.base = static_cast<float>(readControl(e.controls, spec.slider)) - spec.sliderOffset;
+    t.base = static_cast<float>(readControl(e.controls, layout.slider)) - layout.sliderOffset;
     t.position = t.base;
     t.depth = mod / 100.0f;
     if (mod > 0) {
       t.direction = 1;
-      t.swing = t.depth * (spec.top - t.base);
+      t.swing = t.depth * (layout.top - t.base);
     } else {
       t.direction = -1;
       t.swing = -t.depth * (t.base - kBottom);
