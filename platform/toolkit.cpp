@@ -328,6 +328,13 @@ bool Toolkit::addSpinBox(int window, int id, Rect r, int minimum, int maximum, i
   s->value = std::clamp(value, minimum, std::max(minimum, maximum));
   s->setShownText(QString::fromStdString(text));
   s->onChange = [this, id, window] { impl_->push({UiEvent::Kind::Control, id, window}); };
+  if (r.w < 48) {
+    // A field this narrow keeps its few characters in view without a frame.
+    s->setFrame(false);
+    QFont small = s->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    s->setFont(small);
+  }
   return impl_->place(window, id, s, r);
 }
 
