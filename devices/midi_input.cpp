@@ -39,7 +39,8 @@ void noteOn(MidiInput& m, int note) {
   v.wobbleRateY1.store(wobbleRate(m, kRowY1, frequency), kRelaxed);
   v.wobbleRateY2.store(wobbleRate(m, kRowY2, frequency), kRelaxed);
   if (v.heldKeys.load(kRelaxed) == 0) {
-    v.gate.store(1, kRelaxed);
+    v.noteSerial.fetch_add(1, kRelaxed);
+    v.gate.store(1, std::memory_order_release);  // a tick that sees the gate sees the serial
     m.noteStatus.store(NoteStatus::On, kRelaxed);
   }
   v.heldKeys.fetch_add(1, kRelaxed);

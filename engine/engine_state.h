@@ -41,6 +41,10 @@ struct VoiceState {
   std::atomic<int32_t> heldKeys{0};
   std::atomic<int32_t> noteSetUp{0};
   std::atomic<int32_t> attackBegun{0};
+  // Counts the gate's openings. The set-up and attack flags are written by
+  // both threads; a release and a new first key landing while a tick runs
+  // could otherwise leave the new note marked as already set up.
+  std::atomic<uint32_t> noteSerial{0};
 };
 
 // One coordinate's wobble, in slider units.
@@ -138,6 +142,8 @@ struct Engine {
   std::array<CurveCache, 4> curves;  // X1, Y1, X2, Y2
   std::array<TrackCache, 4> trackCaches;
   WobbleStepCache wobbleSteps;
+  uint32_t setUpSerial = 0;           // the gate opening the current set-up belongs to
+  uint32_t attackSerial = 0;          // the gate opening whose attack has begun
   double cachedPeriodFrequency = -1;  // the last period computed, reused while the pitch holds
   int32_t cachedPeriod = 0;
 };

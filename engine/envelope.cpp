@@ -35,11 +35,15 @@ void setUpNote(Engine& e) {
 
 }  // namespace
 
-void engineTick(Engine& e, int32_t n) {
-  engineTickSeen(e, n, e.voice.gate.load(kRelaxed), e.voice.noteSetUp.load(kRelaxed));
+NoteView readNoteView(const VoiceState& v) {
+  // Acquire: a tick that sees the gate a note-on opened also sees its serial.
+  const int32_t gate = v.gate.load(std::memory_order_acquire);
+  return {gate, v.noteSetUp.load(kRelaxed), v.noteSerial.load(kRelaxed)};
 }
 
-void engineTickSeen(Engine& e, int32_t n, int32_t gate, int32_t noteSetUp) {
+void engineTick(Engine& e, int32_t n) { engineTickSeen(e, n, readNoteView(e.voice)); }
+
+void engineTickSeen(Engine& e, int32_t n, const NoteView& view) {
   EngineState& s = e.state;
   VoiceState& v = e.voice;
   if (n > kCounterWrap) {
@@ -47,7 +51,7 @@ void engineTickSeen(Engine& e, int32_t n, int32_t gate, int32_t noteSetUp) {
     s.releaseStartLevel = 0;
   }
 
-  if (gate == 0) {
+  if (view.gate == 0) {
     const double remaining =
         s.releaseSamples + static_cast<double>(s.lastGateSample) - static_cast<double>(n);
     // No release length yet (before the first note) means silence, not 0/0.
@@ -59,13 +63,18 @@ void engineTickSeen(Engine& e, int32_t n, int32_t gate, int32_t noteSetUp) {
     return;
   }
 
-  if (noteSetUp == 0) setUpNote(e);
+  // A gate opened since the last set-up is a new note, whatever the flag says.
+  if (setsUpNote(e, view)) {
+    e.setUpSerial = view.noteSerial;
+    setUpNote(e);
+  }
   if (s.gateTicks < std::numeric_limits<int32_t>::max()) ++s.gateTicks;
 
   if (s.gateTicks <= kFadeOutTicks) {
     s.envelopeLevel = (1.0 - s.gateTicks / 1000.0) * s.retriggerLevel;
   } else {
-    if (v.attackBegun.load(kRelaxed) == 0) {
+    if (v.attackBegun.load(kRelaxed) == 0 || e.attackSerial != e.setUpSerial) {
+      e.attackSerial = e.setUpSerial;
       s.phaseCounter = -1;
       v.attackBegun.store(1, kRelaxed);
       v.sampleCounter.store(0, kRelaxed);

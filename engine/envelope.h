@@ -8,8 +8,21 @@ namespace ondelith {
 // One frame of the note lifecycle and the linear ADSR, for sample count n.
 void engineTick(Engine& engine, int32_t n);
 
-// The same tick with the gate and the set-up flag as the caller read them,
-// so a caller can tell beforehand whether this tick sets a note up.
-void engineTickSeen(Engine& engine, int32_t n, int32_t gate, int32_t noteSetUp);
+// What a tick reads of the note messages, read once by its caller.
+struct NoteView {
+  int32_t gate;
+  int32_t noteSetUp;
+  uint32_t noteSerial;
+};
+NoteView readNoteView(const VoiceState& voice);
+
+// Whether a tick that sees `view` sets a note up.
+inline bool setsUpNote(const Engine& engine, const NoteView& view) {
+  return view.gate != 0 && (view.noteSetUp == 0 || view.noteSerial != engine.setUpSerial);
+}
+
+// The tick with the note state as the caller read it, so the caller can tell
+// beforehand whether it sets a note up.
+void engineTickSeen(Engine& engine, int32_t n, const NoteView& view);
 
 }  // namespace ondelith

@@ -124,16 +124,15 @@ struct PendingWobble {
 // a note set-up resets it, so everything before one is wobbled first: what
 // is pending of the run before, then this run's earlier frames.
 inline void advanceFrame(Engine& e, Run& r, int i, PendingWobble& before) {
-  const int32_t gate = e.voice.gate.load(kRelaxed);
-  const int32_t noteSetUp = e.voice.noteSetUp.load(kRelaxed);
-  if (gate != 0 && noteSetUp == 0) {
+  const NoteView view = readNoteView(e.voice);
+  if (setsUpNote(e, view)) {
     before.finish();
     if (r.wobbled < i) {
       advanceWobbleRun(e, r.counter, r.active, r.wobbled, i, r.x1, r.y1, r.x2, r.y2);
       r.wobbled = i;
     }
   }
-  engineTickSeen(e, e.voice.sampleCounter.load(kRelaxed), gate, noteSetUp);
+  engineTickSeen(e, e.voice.sampleCounter.load(kRelaxed), view);
   const int32_t c = e.voice.sampleCounter.load(kRelaxed);
   r.active[i] = oscillatorPhase(e, r.phase[i], r.volume[i]);
   if (!r.active[i]) {  // no note yet: a silent sample

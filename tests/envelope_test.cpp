@@ -162,3 +162,28 @@ TEST(Envelope, CloseNoticeLetsTheNextNoteStartFresh) {
 
 }  // namespace
 }  // namespace ondelith
+
+namespace ondelith {
+namespace {
+
+// The audio thread's set-up and attack flags can land after a release and a
+// new first key that arrived while its tick ran; the new note still gets its
+// own set-up and attack.
+TEST(Envelope, LateFlagsDoNotSwallowANewNote) {
+  auto s = test::makeSynth();
+  midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
+  levels(*s, 3000);
+  midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
+  midiInputCallback(s->midi, kMidiData, test::noteOnWord(72, 100));
+  // The flags of the tick that was running when both arrived.
+  s->engine.voice.noteSetUp.store(1);
+  s->engine.voice.attackBegun.store(1);
+  levels(*s, 1);
+  EXPECT_EQ(s->engine.state.gateTicks, 0);  // set up afresh
+  levels(*s, 1001);
+  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 1);  // its attack began
+  EXPECT_EQ(s->engine.cachedPeriod, 84);               // at the new pitch
+}
+
+}  // namespace
+}  // namespace ondelith
