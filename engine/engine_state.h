@@ -142,6 +142,8 @@ struct Engine {
   std::array<CurveCache, 4> curves;  // X1, Y1, X2, Y2
   std::array<TrackCache, 4> trackCaches;
   WobbleStepCache wobbleSteps;
+  int32_t attackEnd = 0;              // the nearest integers to attackSamples and to
+  int32_t decayEnd = 0;               // attackSamples + decaySamples, as taken at set-up
   uint32_t setUpSerial = 0;           // the gate opening the current set-up belongs to
   uint32_t attackSerial = 0;          // the gate opening whose attack has begun
   double cachedPeriodFrequency = -1;  // the last period computed, reused while the pitch holds

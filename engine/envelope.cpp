@@ -31,15 +31,11 @@ void setUpNote(Engine& e) {
   s.decaySamples = decay * kSampleRate;
   s.noteSustain = sustain;
   s.releaseSamples = release * kSampleRate;
+  e.attackEnd = roundEven(s.attackSamples);
+  e.decayEnd = roundEven(s.attackSamples + s.decaySamples);
 }
 
 }  // namespace
-
-NoteView readNoteView(const VoiceState& v) {
-  // Acquire: a tick that sees the gate a note-on opened also sees its serial.
-  const int32_t gate = v.gate.load(std::memory_order_acquire);
-  return {gate, v.noteSetUp.load(kRelaxed), v.noteSerial.load(kRelaxed)};
-}
 
 void engineTick(Engine& e, int32_t n) { engineTickSeen(e, n, readNoteView(e.voice)); }
 
@@ -84,9 +80,9 @@ void engineTickSeen(Engine& e, int32_t n, const NoteView& view) {
     const double a = s.attackSamples;
     const double d = s.decaySamples;
     const double sustain = s.noteSustain;
-    if (n <= roundEven(a))
+    if (n <= e.attackEnd)
       s.envelopeLevel = a > 0 ? n / a : 1.0;
-    else if (n <= roundEven(a + d))
+    else if (n <= e.decayEnd)
       s.envelopeLevel = sustain + (1.0 - sustain) * (a + d - n) / d;
     else
       s.envelopeLevel = sustain;

@@ -14,7 +14,12 @@ struct NoteView {
   int32_t noteSetUp;
   uint32_t noteSerial;
 };
-NoteView readNoteView(const VoiceState& voice);
+inline NoteView readNoteView(const VoiceState& voice) {
+  // Acquire: a tick that sees the gate a note-on opened also sees its serial.
+  const int32_t gate = voice.gate.load(std::memory_order_acquire);
+  return {gate, voice.noteSetUp.load(std::memory_order_relaxed),
+          voice.noteSerial.load(std::memory_order_relaxed)};
+}
 
 // Whether a tick that sees `view` sets a note up.
 inline bool setsUpNote(const Engine& engine, const NoteView& view) {
