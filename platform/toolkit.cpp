@@ -233,12 +233,6 @@ void Toolkit::setApplicationModal(int window) {
   if (it != impl_->windows.end()) it->second->setWindowModality(Qt::ApplicationModal);
 }
 
-void Toolkit::closeWindow(int window) {
-  auto it = impl_->windows.find(window);
-  if (it == impl_->windows.end()) return;
-  it->second->hide();
-}
-
 bool Toolkit::saveWindowPicture(int window, const std::string& pngPath) {
   auto it = impl_->windows.find(window);
   if (it == impl_->windows.end()) return false;

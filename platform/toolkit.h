@@ -40,7 +40,6 @@ class Toolkit : public CanvasHost {
   // screen when shown. Its id, or 0 when it cannot be opened.
   int openWindow(const std::string& title, int clientWidth, int clientHeight);
   void showWindow(int window);
-  void closeWindow(int window);
   // Closes a window for good, with every control in it.
   void destroyWindow(int window);
   // While shown, no other window of the program takes input.

@@ -260,27 +260,40 @@ TEST(AudioDeviceList, WithoutOutputsHoldsOneBlankEntry) {
 // ---------------------------------------------------------------------------
 // Audio output on JACK
 
-class AudioOnJack : public ::testing::Test {
+int positionOf(const std::vector<std::string>& names, const std::string& name) {
+  const auto it = std::find(names.begin(), names.end(), name);
+  return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+}
+
+// A JACK server of the test's own, up for the whole test.
+class OnJack : public ::testing::Test {
  protected:
   void SetUp() override {
     silenceLibraries();
     server = std::make_unique<JackServer>();
     useServer(server->name());
     ASSERT_TRUE(server->start()) << "jackd did not come up";
+  }
+  void TearDown() override { server.reset(); }
+
+  std::unique_ptr<JackServer> server;
+};
+
+class AudioOnJack : public OnJack {
+ protected:
+  void SetUp() override {
+    OnJack::SetUp();
+    if (HasFatalFailure()) return;
     sink = std::make_unique<TestClient>("Sink", 1, false);
     ASSERT_TRUE(sink->ok());
   }
   void TearDown() override {
     if (audio.initialized || audio.stream) stopAudio(audio, nullptr);
     sink.reset();
-    server.reset();
+    OnJack::TearDown();
   }
 
-  int entryNamed(const std::string& name) const {
-    const auto& names = audio.devices.name;
-    const auto it = std::find(names.begin(), names.end(), name);
-    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-  }
+  int entryNamed(const std::string& name) const { return positionOf(audio.devices.name, name); }
   int32_t counter() const { return synth->engine.voice.sampleCounter.load(); }
   // Frames rendered per second of wall time, measured over `seconds`.
   double renderRate(double seconds) const {
@@ -290,7 +303,6 @@ class AudioOnJack : public ::testing::Test {
     return (counter() - c0) / secondsSince(t0);
   }
 
-  std::unique_ptr<JackServer> server;
   std::unique_ptr<TestClient> sink;
   std::unique_ptr<Synth> synth = test::makeSynth();
   AudioOutput audio;
@@ -475,18 +487,11 @@ struct Received {
   }
 };
 
-int positionOf(const std::vector<std::string>& names, const std::string& name) {
-  const auto it = std::find(names.begin(), names.end(), name);
-  return it == names.end() ? -1 : static_cast<int>(it - names.begin());
-}
-
-class MidiOnJack : public ::testing::Test {
+class MidiOnJack : public OnJack {
  protected:
   void SetUp() override {
-    silenceLibraries();
-    server = std::make_unique<JackServer>();
-    useServer(server->name());
-    ASSERT_TRUE(server->start()) << "jackd did not come up";
+    OnJack::SetUp();
+    if (HasFatalFailure()) return;
     keyboard = std::make_unique<TestClient>("Keyboard", 0, true);
     keyboard2 = std::make_unique<TestClient>("Keyboard2", 0, true);
     ASSERT_TRUE(keyboard->ok() && keyboard2->ok());
@@ -494,10 +499,9 @@ class MidiOnJack : public ::testing::Test {
   void TearDown() override {
     keyboard.reset();
     keyboard2.reset();
-    server.reset();
+    OnJack::TearDown();
   }
 
-  std::unique_ptr<JackServer> server;
   std::unique_ptr<TestClient> keyboard, keyboard2;
 };
 
