@@ -42,8 +42,10 @@ struct VoiceState {
   std::atomic<int32_t> noteSetUp{0};
   std::atomic<int32_t> attackBegun{0};
   // Counts the gate's openings. The set-up and attack flags are written by
-  // both threads; a release and a new first key landing while a tick runs
-  // could otherwise leave the new note marked as already set up.
+  // both threads, so the audio thread decides by this count instead: a
+  // release and a new first key landing while a tick runs could otherwise
+  // leave the new note marked as set up, and a release alone could make the
+  // tick restart the attack of the note it ends.
   std::atomic<uint32_t> noteSerial{0};
 };
 

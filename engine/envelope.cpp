@@ -69,7 +69,9 @@ void engineTickSeen(Engine& e, int32_t n, const NoteView& view) {
   if (s.gateTicks <= kFadeOutTicks) {
     s.envelopeLevel = (1.0 - s.gateTicks / 1000.0) * s.retriggerLevel;
   } else {
-    if (v.attackBegun.load(kRelaxed) == 0 || e.attackSerial != e.setUpSerial) {
+    // By serial, not by the attack flag: a release clearing the flag while
+    // this tick still sees the gate open must not restart the attack at 0.
+    if (e.attackSerial != e.setUpSerial) {
       e.attackSerial = e.setUpSerial;
       s.phaseCounter = -1;
       v.attackBegun.store(1, kRelaxed);

@@ -185,5 +185,29 @@ TEST(Envelope, LateFlagsDoNotSwallowANewNote) {
   EXPECT_EQ(s->engine.cachedPeriod, 84);               // at the new pitch
 }
 
+// A release that lands while a tick runs: the tick read the open gate, then
+// the MIDI thread cleared the flags before the tick went on. The note must
+// release from where it was, not restart its attack and fall from silence.
+TEST(Envelope, AReleaseDuringATickReleasesFromTheHeldLevel) {
+  auto s = test::makeSynth();
+  Engine& e = s->engine;
+  setEnvelope(*s, 10, 100, 50, 1000);
+  midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
+  const double held = levels(*s, 20000).back();
+  ASSERT_NEAR(held, 0.5, 1e-9);
+  const NoteView seen = readNoteView(e.voice);
+  ASSERT_EQ(seen.gate, 1);
+  const int32_t ticksBefore = e.state.gateTicks;
+  midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
+  ASSERT_EQ(e.voice.attackBegun.load(), 0);
+  engineTickSeen(e, e.voice.sampleCounter.load(), seen);
+  e.voice.sampleCounter.fetch_add(1);
+  EXPECT_EQ(e.state.gateTicks, ticksBefore + 1);   // no second set-up
+  EXPECT_NEAR(e.state.envelopeLevel, held, 1e-9);  // no second attack
+  const std::vector<double> release = levels(*s, 4410);
+  EXPECT_NEAR(release.front(), held, 1e-3);
+  EXPECT_NEAR(release[2205], held * (1.0 - 2206.0 / 44100.0), 1e-3);  // a 1 s fall
+}
+
 }  // namespace
 }  // namespace ondelith
