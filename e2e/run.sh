@@ -100,7 +100,12 @@ synth_ports() {
 }
 first_synth_output() { synth_ports audio output | head -n 1; }
 has_synth_output() { [[ -n $(first_synth_output) ]]; }
-synth_alive() { kill -0 "$synth_pid" 2>/dev/null || fail "the synthesizer ended: $(tail -n 5 "$work/synth.log")"; }
+synth_alive() {
+  local rc=0
+  if kill -0 "$synth_pid" 2>/dev/null && [[ $(ps -o stat= -p "$synth_pid") != Z* ]]; then return 0; fi
+  wait "$synth_pid" || rc=$?
+  fail "the synthesizer ended with status $rc: $(tail -n 5 "$work/synth.log")"
+}
 synth_output_ready() { synth_alive && has_synth_output; }
 
 sender_connected() { jack_lsp -c e2e_keys:out 2>/dev/null | grep -q '^ \+Ondelith'; }
@@ -352,14 +357,16 @@ sleep 0.5
 kill -TERM "$jackd_pid"
 wait "$jackd_pid" 2>/dev/null || true
 sleep 3
-kill -0 "$synth_pid" 2>/dev/null || fail "the synthesizer ended when the JACK server stopped"
-[[ $(ps -o stat= -p "$synth_pid") != Z* ]] || fail "the synthesizer died with the JACK server"
+synth_alive
 if [[ $ui -eq 1 ]]; then
   # Escape is Quit: the window must still take it, and shut down cleanly.
   window=$(xdotool search --onlyvisible --name '^Ondelith$' | head -n 1)
   [[ -n $window ]] || fail "the window is gone after the JACK server stopped"
   xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
-  xdotool key --window "$window" Escape
+  if ! xdotool key --window "$window" Escape; then
+    synth_alive
+    fail "Escape could not be sent to the window"
+  fi
   rc=0
   wait_for 10 eval '! kill -0 "$synth_pid" 2>/dev/null' || fail "Escape did not end the synthesizer"
   wait "$synth_pid" || rc=$?
