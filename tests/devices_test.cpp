@@ -94,12 +94,14 @@ class JackServer {
   // registry is full (other test runs).
   bool start() {
     if (name_.empty()) return false;
-    const auto end = Clock::now() + 30s;
-    while (Clock::now() < end) {
-      if (launch()) return true;
-      std::this_thread::sleep_for(200ms);
-    }
-    return false;
+    // Servers share one registry of shared memory, which a starting server
+    // tidies: one start at a time across the test processes.
+    const int startLock =
+        ::open("/tmp/ondelith-devtest-jack-start.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (startLock >= 0) flock(startLock, LOCK_EX);
+    const bool up = startUnlocked();
+    if (startLock >= 0) ::close(startLock);
+    return up;
   }
 
   void stop() {
@@ -115,6 +117,15 @@ class JackServer {
   const std::string& name() const { return name_; }
 
  private:
+  bool startUnlocked() {
+    const auto end = Clock::now() + 30s;
+    while (Clock::now() < end) {
+      if (launch()) return true;
+      std::this_thread::sleep_for(200ms);
+    }
+    return false;
+  }
+
   bool launch() {
     const pid_t parent = getpid();
     pid_ = fork();
@@ -158,7 +169,12 @@ class JackServer {
 class TestClient {
  public:
   TestClient(const std::string& name, int audioInputs, bool midiOutput) {
-    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    // JACK's registry of shared memory is one for every server on the
+    // machine; while another test's server starts, an open can fail once.
+    for (int attempt = 0; attempt < 20 && !client_; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(100ms);
+      client_ = jack_client_open(name.c_str(), JackNoStartServer, &status_);
+    }
     if (!client_) return;
     for (int i = 0; i < audioInputs; ++i)
       audioIn_.push_back(jack_port_register(client_, ("in_" + std::to_string(i + 1)).c_str(),
@@ -173,6 +189,7 @@ class TestClient {
   TestClient& operator=(const TestClient&) = delete;
 
   bool ok() const { return client_ != nullptr; }
+  jack_status_t status() const { return status_; }
   void close() {
     if (client_) jack_client_close(client_);
     client_ = nullptr;
@@ -217,6 +234,7 @@ class TestClient {
   }
 
   jack_client_t* client_ = nullptr;
+  jack_status_t status_{};
   std::vector<jack_port_t*> audioIn_;
   jack_port_t* midiOut_ = nullptr;
   std::mutex mutex_;
@@ -494,7 +512,8 @@ class MidiOnJack : public OnJack {
     if (HasFatalFailure()) return;
     keyboard = std::make_unique<TestClient>("Keyboard", 0, true);
     keyboard2 = std::make_unique<TestClient>("Keyboard2", 0, true);
-    ASSERT_TRUE(keyboard->ok() && keyboard2->ok());
+    ASSERT_TRUE(keyboard->ok() && keyboard2->ok())
+        << "JACK status " << keyboard->status() << ", " << keyboard2->status();
   }
   void TearDown() override {
     keyboard.reset();
