@@ -363,10 +363,9 @@ if [[ $ui -eq 1 ]]; then
   window=$(xdotool search --onlyvisible --name '^Ondelith$' | head -n 1)
   [[ -n $window ]] || fail "the window is gone after the JACK server stopped"
   xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
-  if ! xdotool key --window "$window" Escape; then
-    synth_alive
-    fail "Escape could not be sent to the window"
-  fi
+  # The window may close on the key's press, before xdotool sends its
+  # release to it: what counts is how the synthesizer ends.
+  xdotool key --window "$window" Escape 2>/dev/null || true
   rc=0
   wait_for 10 eval '! kill -0 "$synth_pid" 2>/dev/null' || fail "Escape did not end the synthesizer"
   wait "$synth_pid" || rc=$?
