@@ -3,6 +3,7 @@
 // controls and curves. Run under ThreadSanitizer, any race is reported.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -100,6 +101,53 @@ TEST(Threading, RenderWhileNotesControlsAndCurvesChange) {
   ui.join();
   EXPECT_GT(blocks.load(), 100);
   EXPECT_TRUE(finite.load());
+}
+
+// Notes released at random moments while the audio thread ticks: however a
+// release falls among the tick's reads, the level only ever falls as far as
+// the release (or a new note's fade-out) lets it in one frame, never to 0.
+TEST(Threading, ReleasesLandingMidTickNeverCutTheSound) {
+  auto s = test::makeSynth();
+  applyControlEvent(*s, kSliderA, 10);
+  applyControlEvent(*s, kSliderD, 10);
+  applyControlEvent(*s, kSliderS, 50);
+  applyControlEvent(*s, kSliderR, 1000);
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> frames{0};
+  std::atomic<int64_t> cuts{0};
+  double largestFall = 0;
+
+  std::thread audio([&] {
+    double before = 0;
+    float sample;
+    while (!stop.load(std::memory_order_relaxed)) {
+      renderFrames(s->engine, &sample, 1);  // the tick runs once per frame
+      const double level = s->engine.state.envelopeLevel;
+      largestFall = std::max(largestFall, before - level);
+      if (before - level > 0.01) cuts.fetch_add(1);
+      before = level;
+      frames.fetch_add(1, std::memory_order_release);
+    }
+  });
+  const auto waitFrames = [&](int64_t n) {
+    const int64_t until = frames.load(std::memory_order_acquire) + n;
+    while (frames.load(std::memory_order_acquire) < until) std::this_thread::yield();
+  };
+  std::mt19937 rng(3);
+  constexpr int kNotes = 400;
+  for (int k = 0; k < kNotes; ++k) {
+    midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
+    waitFrames(1000 + 441 + 441 + 50);  // past the fade-out, attack and decay
+    // Spin a little so the release lands anywhere within a frame.
+    volatile unsigned sink = 0;
+    for (unsigned spin = rng() % 512; spin > 0; --spin) sink = sink + 1;
+    midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
+    waitFrames(200);
+  }
+  stop = true;
+  audio.join();
+  EXPECT_EQ(cuts.load(), 0) << "largest fall in one frame: " << largestFall;
+  EXPECT_GT(largestFall, 0.0);
 }
 
 // While whole curves are replaced, every lookup sees one of them, never a mix.
