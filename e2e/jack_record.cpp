@@ -1,7 +1,8 @@
 // jack_record: records one JACK audio input into a mono 32-bit float WAV at
 // the server's rate, until SIGINT/SIGTERM or a given length. Prints "ready
 // start_frame=N rate=R" once its ports are connected and it has recorded
-// its first cycle; sample i of the file was played at JACK frame time N + i.
+// its first cycle; sample i of the file was played at JACK frame time N + i
+// as long as the closing line reports no gaps.
 #include <jack/ringbuffer.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@ using namespace ondelith::e2e;
 namespace {
 
 constexpr const char* kTool = "jack_record";
+constexpr int64_t kMaxFill = 44100;  // frames: a second of skipped cycles
 
 struct Recorder {
   jack_client_t* client = nullptr;
@@ -53,11 +55,14 @@ int process(jack_nframes_t frames, void* arg) {
     r.nextFrame = now;
     r.started.store(true, std::memory_order_release);
   }
-  // Keep file position and frame time in step across a skipped cycle.
+  // Keep file position and frame time in step across a skipped cycle. After
+  // an xrun the server may also move its frame time by any amount, either
+  // way: that is a gap too, but there is nothing sensible to fill.
   if (now != r.nextFrame) {
     r.gaps.fetch_add(1);
     static const float zeros[1024] = {};
-    int64_t missing = static_cast<jack_nframes_t>(now - r.nextFrame);
+    int64_t missing = static_cast<int32_t>(now - r.nextFrame);
+    if (missing > kMaxFill) missing = 0;
     while (missing > 0 && !r.full.load(std::memory_order_relaxed)) {
       const auto n = static_cast<size_t>(std::min<int64_t>(missing, 1024));
       push(r, zeros, n);
