@@ -193,11 +193,17 @@ jackd_pid=""
 for n in 0 1 2 3 4 5 6 7; do
   export JACK_DEFAULT_SERVER="ondelith-e2e-$n"
   [[ $(jack_wait -c 2>/dev/null) == "not running" ]] || continue
+  # The server's request socket appears once the state every JACK program
+  # shares (its metadata store) is set up; a client that asks sooner races
+  # the server for that store and may die of SIGBUS, or break it for all.
+  socket="/dev/shm/jack_${JACK_DEFAULT_SERVER}_$(id -u)_0"
+  rm -f "$socket"
   jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
   jackd_pid=$!
   pids+=("$jackd_pid")
   # Ours, not a server that another run started under the same name meanwhile.
-  wait_for 10 eval '! kill -0 "$jackd_pid" 2>/dev/null || [[ $(jack_wait -c 2>/dev/null) == running ]]' &&
+  wait_for 10 eval '! kill -0 "$jackd_pid" 2>/dev/null ||
+    { [[ -e $socket ]] && [[ $(jack_wait -c 2>/dev/null) == running ]]; }' &&
     sleep 0.2 && kill -0 "$jackd_pid" 2>/dev/null && break
   wait "$jackd_pid" 2>/dev/null || true
   jackd_pid=""

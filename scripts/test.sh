@@ -8,6 +8,16 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# A JACK metadata store that a killed program left half made (an empty
+# region file) kills every JACK program with SIGBUS. With no JACK server
+# running nothing uses it, and JACK makes it again.
+store=/dev/shm/jack_db-$(id -u)
+if [ -d "$store" ] && ! pgrep -x jackd >/dev/null && ! pgrep -x jackdbus >/dev/null &&
+  find "$store" -maxdepth 1 -name '__db.*' -empty | grep -q .; then
+  echo "== removing a broken JACK metadata store ($store)"
+  rm -rf "$store"
+fi
+
 jobs=$(nproc)
 build() {  # build DIR [cmake args...] [--target T...]
   local dir=$1 targets=()

@@ -94,8 +94,9 @@ class JackServer {
   // registry is full (other test runs).
   bool start() {
     if (name_.empty()) return false;
-    // Servers share one registry of shared memory, which a starting server
-    // tidies: one start at a time across the test processes.
+    // Servers share the machine's JACK state (a registry of shared memory,
+    // the metadata store), which starting servers rewrite: one start at a
+    // time, should test processes ever run side by side.
     const int startLock =
         ::open("/tmp/ondelith-devtest-jack-start.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (startLock >= 0) flock(startLock, LOCK_EX);
@@ -127,6 +128,9 @@ class JackServer {
   }
 
   bool launch() {
+    // The name is ours; a socket left under it is a dead server's.
+    std::error_code ignored;
+    std::filesystem::remove(socketPath(), ignored);
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
@@ -143,19 +147,40 @@ class JackServer {
     const bool up = waitFor(
         [&] {
           if (waitpid(pid_, nullptr, WNOHANG) == pid_) return exited = true;
-          jack_status_t status;
-          jack_client_t* c = jack_client_open(
-              "probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
-              name_.c_str());
-          if (!c) return false;
-          jack_client_close(c);
-          return true;
+          return std::filesystem::exists(socketPath()) && probe();
         },
         10000ms);
     if (up && !exited) return true;
     if (!exited) stop();
     pid_ = -1;
     return false;
+  }
+
+  // The server's request socket, which appears once its shared state (the
+  // metadata store every JACK program maps) is set up. A client that comes
+  // sooner may set that store up itself, racing the server: a program then
+  // dies of SIGBUS, and an interrupted store kills every later one.
+  std::string socketPath() const {
+    return "/dev/shm/jack_" + name_ + "_" + std::to_string(getuid()) + "_0";
+  }
+
+  // Whether a client can open on the server, asked from a child process so
+  // that a SIGBUS ends the child, not the test.
+  bool probe() const {
+    const pid_t child = fork();
+    if (child == 0) {
+      jack_status_t status;
+      jack_client_t* c =
+          jack_client_open("probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                           &status, name_.c_str());
+      if (!c) _exit(1);
+      jack_client_close(c);
+      _exit(0);
+    }
+    if (child < 0) return false;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
   std::string name_;
