@@ -184,6 +184,14 @@ write_midi() {
   printf '%b' "$text" >"$2"
 }
 
+# The same key held from $on to $off, rendered offline from frame 0 into
+# $work/$1-reference.wav.
+render_reference() {
+  write_midi $((off - on)) "$work/$1.mid"
+  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 ||
+    fail "ondelith-render failed"
+}
+
 # --- The server, a display, the sender, the synthesizer ---------------------
 # JACK keeps at most eight servers in its registry, and the slot of a server
 # that was killed outright stays taken until a server of the same name starts
@@ -198,7 +206,7 @@ for n in 0 1 2 3 4 5 6 7; do
   # the server for that store and may die of SIGBUS, or break it for all.
   socket="/dev/shm/jack_${JACK_DEFAULT_SERVER}_$(id -u)_0"
   rm -f "$socket"
-  jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
+  stdbuf -oL -eL jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
   jackd_pid=$!
   pids+=("$jackd_pid")
   # Ours, not a server that another run started under the same name meanwhile.
@@ -258,11 +266,9 @@ play_note() {
   sleep 2
   stop_recorder note
 
-  write_midi $((off - on)) "$work/note.mid"
-  "$render" --midi "$work/note.mid" --out "$work/reference.wav" --tail 2.5 ||
-    fail "ondelith-render failed"
+  render_reference note
   analysed=0
-  "$analyse" --recording "$work/note.wav" --reference "$work/reference.wav" \
+  "$analyse" --recording "$work/note.wav" --reference "$work/note-reference.wav" \
     --start-frame "$start" --on-frame "$on" --off-frame "$off" >"$work/note.txt" || analysed=$?
 }
 
@@ -297,9 +303,7 @@ play_switch() {
   off=$frame
   sleep 2
   stop_recorder switch
-  write_midi $((off - on)) "$work/switch.mid"
-  "$render" --midi "$work/switch.mid" --out "$work/switch-reference.wav" --tail 2.5 ||
-    fail "ondelith-render failed"
+  render_reference switch
   analysed=0
   "$analyse" --recording "$work/switch.wav" --reference "$work/switch-reference.wav" \
     --start-frame "$start" --on-frame "$on" --off-frame "$off" --correlate-until "$switched" \

@@ -337,6 +337,15 @@ class AudioOnJack : public OnJack {
   }
 
   int entryNamed(const std::string& name) const { return positionOf(audio.devices.name, name); }
+  // Sound on the first device, then the JACK server goes away under it.
+  void playThenLoseTheServer() {
+    ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
+    startStream(audio);
+    ASSERT_TRUE(waitFor([&] { return counter() > 4410; }));
+    sink.reset();
+    server->stop();
+    std::this_thread::sleep_for(200ms);
+  }
   int32_t counter() const { return synth->engine.voice.sampleCounter.load(); }
   // Frames rendered per second of wall time, measured over `seconds`.
   double renderRate(double seconds) const {
@@ -449,12 +458,8 @@ TEST_F(AudioOnJack, AFailedOpenLeavesNoStreamAndLaterCallsAreSafe) {
 }
 
 TEST_F(AudioOnJack, ServerLossHangsNothingAndAChoiceAfterItsReturnBringsSoundBack) {
-  ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
-  startStream(audio);
-  ASSERT_TRUE(waitFor([&] { return counter() > 4410; }));
-  sink.reset();
-  server->stop();
-  std::this_thread::sleep_for(200ms);
+  playThenLoseTheServer();
+  if (HasFatalFailure()) return;
 
   auto t0 = Clock::now();
   switchAudioDevice(audio, 0);  // no server: nothing to open
@@ -470,12 +475,8 @@ TEST_F(AudioOnJack, ServerLossHangsNothingAndAChoiceAfterItsReturnBringsSoundBac
 }
 
 TEST_F(AudioOnJack, ShutdownAfterServerLossEndsPromptly) {
-  ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
-  startStream(audio);
-  ASSERT_TRUE(waitFor([&] { return counter() > 4410; }));
-  sink.reset();
-  server->stop();
-  std::this_thread::sleep_for(200ms);
+  playThenLoseTheServer();
+  if (HasFatalFailure()) return;
   const auto t0 = Clock::now();
   stopAudio(audio, [] { std::this_thread::sleep_for(1ms); });
   EXPECT_LT(secondsSince(t0), 3.0);
