@@ -69,10 +69,8 @@ void postNoteStatus(void* context, const char* text) {
 }  // namespace
 
 void redrawDisplay(App& app) {
-  const EngineParams& p = app.synth.engine.params;
-  redrawWaveformDisplay(app.tk, kWaveformDisplay, p.pointX1.load(kRelaxed),
-                        p.pointY1.load(kRelaxed), p.pointX2.load(kRelaxed),
-                        p.pointY2.load(kRelaxed));
+  const DisplayPoints p = displayPoints(app.synth);
+  redrawWaveformDisplay(app.tk, kWaveformDisplay, p.x1, p.y1, p.x2, p.y2);
 }
 
 void buildMainWindow(App& app) {
@@ -104,9 +102,7 @@ void buildMainWindow(App& app) {
   for (int id : {kSliderF, kSliderRes, kSliderA, kSliderD, kSliderS, kSliderR}) addControl(app, id);
   for (int id : {kLabelA, kLabelD, kLabelS, kLabelR, kLabelF, kLabelRes}) addControl(app, id);
   addControl(app, kSliderVol);
-  app.synth.engine.params.volume.store(400.0f, kRelaxed);
   addControl(app, kSliderDuration);
-  app.synth.engine.params.wobbleDuration.store(2000.0f, kRelaxed);
   addControl(app, kSpinDurationRange);
   for (int id = kSliderX1; id <= kSliderY2; ++id) addControl(app, id);
   for (int id = kSpinMod0; id <= spinFineId(kRowY2); ++id) addControl(app, id);
@@ -143,7 +139,7 @@ bool startUp(App& app, int& status) {
   app.synth.midi.statusHook = &postNoteStatus;
   app.devices->openMidiInput();
   app.synth.engine.voice.gate.store(0, kRelaxed);
-  app.devices->startStream();  // last: the engine reads the controls while it renders
+  app.devices->startStream();  // last: nothing sounds before the window is whole
   app.quitRequested = 0;
   return true;
 }

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/curve_model.h"
+#include "engine/numeric.h"
+#include "engine/params.h"
+
 namespace ondelith {
 
 // Menu commands.
@@ -57,13 +61,7 @@ constexpr int kFrameFilter = 56;
 
 constexpr int kControlIdLimit = 57;  // ids are 0 .. kControlIdLimit - 1
 
-// Rows of the wobble grid, in curve-editor order.
-constexpr int kRowX1 = 0;
-constexpr int kRowY1 = 1;
-constexpr int kRowX2 = 2;
-constexpr int kRowY2 = 3;
-constexpr int kWobbleRows = 4;
-
+// Rows of the wobble grid are the engine's wobble rows (kRowX1 .. kRowY2).
 constexpr int spinModId(int row) { return kSpinMod0 + 3 * row; }
 constexpr int spinCoarseId(int row) { return kSpinCoarse0 + 3 * row; }
 constexpr int spinFineId(int row) { return kSpinFine0 + 3 * row; }
@@ -87,8 +85,9 @@ struct ControlSpec {
 struct CurveEditorPlace {
   int x, y, w, h;
 };
-constexpr CurveEditorPlace curveEditorPlace(int row) { return {220, 240 + 80 * row, 160, 70}; }
-constexpr int kCurvePointCount = 8;
+constexpr CurveEditorPlace curveEditorPlace(int row) {
+  return {220, 240 + 80 * row, kCurveWidth, kCurveHeight};
+}
 constexpr uint32_t kCurveLineColor = 0xFFFFFF;
 constexpr uint32_t kCurveBackgroundColor = 0x000000;
 constexpr uint32_t kCurveDisabledColor = 0xE0E0E0;
@@ -97,16 +96,55 @@ constexpr int kCurveGrabTolerance = 10;
 constexpr int kCurveStartRangeX = 380;
 constexpr int kCurveStartRangeY = 10000;
 
+// How a control's integer value maps onto an engine parameter: the
+// parameter is value / divisor.
+struct ControlParam {
+  int id;
+  Param param;
+  double divisor;
+};
+inline constexpr std::array<ControlParam, 24> kControlParams = {{
+    {kSliderX1, Param::PointX1, 1},  {kSliderY1, Param::PointY1, 1},
+    {kSliderX2, Param::PointX2, 1},  {kSliderY2, Param::PointY2, 1},
+    {24, Param::ModX1, 1},           {25, Param::CoarseX1, 1},
+    {26, Param::FineX1, 1},          {27, Param::ModY1, 1},
+    {28, Param::CoarseY1, 1},        {29, Param::FineY1, 1},
+    {30, Param::ModX2, 1},           {31, Param::CoarseX2, 1},
+    {32, Param::FineX2, 1},          {33, Param::ModY2, 1},
+    {34, Param::CoarseY2, 1},        {35, Param::FineY2, 1},
+    {kSliderVol, Param::Volume, 1},  {kSliderDuration, Param::WobbleDuration, 1},
+    {kSliderA, Param::Attack, 1000}, {kSliderD, Param::Decay, 1000},
+    {kSliderS, Param::Sustain, 100}, {kSliderR, Param::Release, 1000},
+    {kSliderF, Param::Cutoff, 1},    {kSliderRes, Param::Resonance, 1},
+}};
+
+// The parameter a control drives, or nullptr.
+constexpr const ControlParam* findControlParam(int id) {
+  for (const ControlParam& c : kControlParams)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+// A control's start value: its parameter's start value in the control's units.
+constexpr int startOf(int id) {
+  for (const ControlParam& c : kControlParams) {
+    if (c.id != id) continue;
+    const double v = paramSpec(c.param).start * c.divisor;
+    return static_cast<int>(v < 0 ? v - 0.5 : v + 0.5);
+  }
+  return 0;
+}
+
 // Every control of the main window.
 inline constexpr std::array<ControlSpec, 54> kControlSpecs = {{
     {kMidiInputList, ControlKind::DropDown, "", 390, 502, 140, 20, 0, 0, 0},
     {kAudioOutputList, ControlKind::DropDown, "", 390, 525, 140, 20, 0, 0, 0},
-    {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, 20, 5000, 1500},
-    {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, 0, 100, 50},
-    {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, 1, 2000, 1},
-    {kSliderD, ControlKind::Slider, "", 440, 260, 20, 80, 1, 5000, 1000},
-    {kSliderS, ControlKind::Slider, "", 460, 260, 20, 80, 0, 100, 50},
-    {kSliderR, ControlKind::Slider, "", 480, 260, 20, 80, 1, 5000, 1500},
+    {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, 20, 5000, startOf(kSliderF)},
+    {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, 0, 100, startOf(kSliderRes)},
+    {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, 1, 2000, startOf(kSliderA)},
+    {kSliderD, ControlKind::Slider, "", 440, 260, 20, 80, 1, 5000, startOf(kSliderD)},
+    {kSliderS, ControlKind::Slider, "", 460, 260, 20, 80, 0, 100, startOf(kSliderS)},
+    {kSliderR, ControlKind::Slider, "", 480, 260, 20, 80, 1, 5000, startOf(kSliderR)},
     {kLabelF, ControlKind::Label, "F", 425, 387, 10, 20, 0, 0, 0},
     {kLabelRes, ControlKind::Label, "Res", 455, 387, 20, 20, 0, 0, 0},
     {kLabelA, ControlKind::Label, "A", 425, 247, 10, 20, 0, 0, 0},
@@ -114,24 +152,25 @@ inline constexpr std::array<ControlSpec, 54> kControlSpecs = {{
     {kLabelD, ControlKind::Label, "D", 445, 247, 10, 20, 0, 0, 0},
     {kLabelR, ControlKind::Label, "R", 485, 247, 10, 20, 0, 0, 0},
     {kWaveformDisplay, ControlKind::Display, "", 10, 10, 400, 200, 0, 0, 0},
-    {kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80, 1, 99, 50},
-    {kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80, 0, 49, 5},
-    {kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80, 1, 99, 75},
-    {kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80, 50, 99, 95},
-    {kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80, 0, 1500, 400},
-    {kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80, 1000, 10000, 2000},
-    {24, ControlKind::SpinBox, "0", 10, 260, 50, 25, -100, 100, 0},
-    {25, ControlKind::SpinBox, "0", 80, 260, 50, 25, 0, 15, 0},
-    {26, ControlKind::SpinBox, ".00", 150, 260, 50, 25, 0, 99, 0},
-    {27, ControlKind::SpinBox, "0", 10, 340, 50, 25, -100, 100, 0},
-    {28, ControlKind::SpinBox, "0", 80, 340, 50, 25, 0, 15, 0},
-    {29, ControlKind::SpinBox, ".00", 150, 340, 50, 25, 0, 99, 0},
-    {30, ControlKind::SpinBox, "0", 10, 420, 50, 25, -100, 100, 0},
-    {31, ControlKind::SpinBox, "0", 80, 420, 50, 25, 0, 15, 0},
-    {32, ControlKind::SpinBox, ".00", 150, 420, 50, 25, 0, 99, 0},
-    {33, ControlKind::SpinBox, "0", 10, 500, 50, 25, -100, 100, 0},
-    {34, ControlKind::SpinBox, "0", 80, 500, 50, 25, 0, 15, 0},
-    {35, ControlKind::SpinBox, ".00", 150, 500, 50, 25, 0, 99, 0},
+    {kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80, 1, 99, startOf(kSliderX1)},
+    {kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80, 0, 49, startOf(kSliderY1)},
+    {kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80, 1, 99, startOf(kSliderX2)},
+    {kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80, 50, 99, startOf(kSliderY2)},
+    {kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80, 0, 1500, startOf(kSliderVol)},
+    {kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80, 1000, 10000,
+     startOf(kSliderDuration)},
+    {24, ControlKind::SpinBox, "0", 10, 260, 50, 25, -100, 100, startOf(24)},
+    {25, ControlKind::SpinBox, "0", 80, 260, 50, 25, 0, 15, startOf(25)},
+    {26, ControlKind::SpinBox, ".00", 150, 260, 50, 25, 0, 99, startOf(26)},
+    {27, ControlKind::SpinBox, "0", 10, 340, 50, 25, -100, 100, startOf(27)},
+    {28, ControlKind::SpinBox, "0", 80, 340, 50, 25, 0, 15, startOf(28)},
+    {29, ControlKind::SpinBox, ".00", 150, 340, 50, 25, 0, 99, startOf(29)},
+    {30, ControlKind::SpinBox, "0", 10, 420, 50, 25, -100, 100, startOf(30)},
+    {31, ControlKind::SpinBox, "0", 80, 420, 50, 25, 0, 15, startOf(31)},
+    {32, ControlKind::SpinBox, ".00", 150, 420, 50, 25, 0, 99, startOf(32)},
+    {33, ControlKind::SpinBox, "0", 10, 500, 50, 25, -100, 100, startOf(33)},
+    {34, ControlKind::SpinBox, "0", 80, 500, 50, 25, 0, 15, startOf(34)},
+    {35, ControlKind::SpinBox, ".00", 150, 500, 50, 25, 0, 99, startOf(35)},
     {kLabelX1, ControlKind::Label, "X1", 420, 10, 20, 20, 0, 0, 0},
     {kLabelY1, ControlKind::Label, "Y1", 440, 10, 20, 20, 0, 0, 0},
     {kLabelX2, ControlKind::Label, "X2", 460, 10, 20, 20, 0, 0, 0},

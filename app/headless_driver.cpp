@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "engine/render.h"
+#include "engine/engine.h"
+#include "engine/midi_message.h"
 
 namespace ondelith {
 
@@ -15,12 +16,12 @@ void DriverSchedule::midi(int64_t frame, uint32_t word) {
 }
 
 void DriverSchedule::noteOn(int64_t frame, int note, int velocity, int channel) {
-  midi(frame, (0x90u | (channel & 0xF)) | (static_cast<uint32_t>(note & 0x7F) << 8) |
+  midi(frame, (kMidiNoteOn | (channel & 0xF)) | (static_cast<uint32_t>(note & 0x7F) << 8) |
                   (static_cast<uint32_t>(velocity & 0x7F) << 16));
 }
 
 void DriverSchedule::noteOff(int64_t frame, int note, int channel) {
-  midi(frame, (0x80u | (channel & 0xF)) | (static_cast<uint32_t>(note & 0x7F) << 8));
+  midi(frame, (kMidiNoteOff | (channel & 0xF)) | (static_cast<uint32_t>(note & 0x7F) << 8));
 }
 
 void DriverSchedule::closeNotice(int64_t frame) {
@@ -69,7 +70,7 @@ void applyDriverEvent(Synth& s, const DriverEvent& e) {
     case DriverEvent::Kind::Control: applyControlEvent(s, e.id, e.value); break;
     case DriverEvent::Kind::MovePoint:
       if (CurveEditor* ed = findCurveEditor(s.editors, curveEditorId(s, e.id)))
-        moveCurvePoint(*ed, e.value, e.point);
+        moveCurvePoint(*ed->model, e.value, e.point);
       break;
     case DriverEvent::Kind::ReplaceCurve:
       copyCurveFromArray(s.editors, curveEditorId(s, e.id), e.curve, 1);
@@ -93,7 +94,7 @@ bool renderSchedule(Synth& s, const DriverSchedule& schedule, int64_t frames,
     int64_t n = std::clamp<int64_t>(blocks(frames - frame), 1, frames - frame);
     if (next < order.size()) n = std::min(n, order[next]->frame - frame);
     buffer.resize(static_cast<size_t>(n));
-    renderCallback(nullptr, buffer.data(), static_cast<unsigned long>(n), nullptr, 0, &s.engine);
+    renderFrames(s.engine, buffer.data(), n);
     if (!sink(buffer.data(), n)) return false;
     frame += n;
   }

@@ -3,21 +3,27 @@
 // MIDI input, with the start-up state and the control dispatch that need no
 // window. The app owns one; tests and tools make their own.
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "app/control_model.h"
 #include "devices/midi_input.h"
 #include "editors/curve_editor.h"
-#include "engine/engine_state.h"
+#include "engine/engine.h"
 
 namespace ondelith {
 
 struct Synth {
+  explicit Synth(SampleRate rate = {}) : engine(rate) {}
+  Synth(const Synth&) = delete;
+  Synth& operator=(const Synth&) = delete;
+
   ControlModel controls;
   CurveEditorSet editors;
-  Engine engine{controls.mirror, editors};
+  Engine engine;
   MidiInput midi{engine};
+  std::array<int, kWobbleRows> curveEditors{};  // editor ids by wobble row
   std::vector<CurvePoint> curveBuffer;
 };
 
@@ -32,16 +38,22 @@ void initRecords(Synth& synth);
 void createCurveEditors(Synth& synth, CanvasHost* host);
 
 // A control's new value, as its event delivers it: the value is limited to
-// the control's range, stored, and fed to the engine field it drives.
+// the control's range, stored, and fed to the engine parameter it drives.
 // Returns true when the waveform display needs redrawing.
 bool applyControlEvent(Synth& synth, int id, int32_t value);
 
 // The Duration slider's range switch: 1 gives 100..1000 and shows "x1", 2
-// gives 1000..10000 and shows "x10"; the slider (within its range) and
-// wobbleDuration (as given) take durationMs. It leaves spin box 54's value.
+// gives 1000..10000 and shows "x10"; the slider (within its range) and the
+// wobble duration take durationMs. It leaves spin box 54's value.
 void setDurationRange(Synth& synth, int range, int32_t durationMs);
 
 // The editor id of wobble row 0..3.
 int curveEditorId(const Synth& synth, int row);
+
+// The waveform display's control points, unit square, from the parameters.
+struct DisplayPoints {
+  float x1, y1, x2, y2;
+};
+DisplayPoints displayPoints(const Synth& synth);
 
 }  // namespace ondelith

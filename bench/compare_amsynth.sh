@@ -2,7 +2,8 @@
 # Runs the render benchmark and amsynth's own benchmark side by side and
 # prints seconds of audio per CPU second for our one wobbling voice, amsynth's
 # "performance index" (seconds of audio times voices per CPU second), their
-# ratio, and our speed as a share of the ladder filter's floor.
+# ratio, and our speed as a share of the ladder filter's floor, at 44100 and
+# at 48000 Hz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,19 +26,22 @@ python3 - "$workdir" "$rounds" <<'PY'
 import json, statistics, sys
 workdir, rounds = sys.argv[1], int(sys.argv[2])
 amsynth = [float(v) for v in open(f"{workdir}/amsynth").read().split()]
-ours, floor, ns = [], [], []
-for r in range(1, rounds + 1):
-    for b in json.load(open(f"{workdir}/ours-{r}.json"))["benchmarks"]:
-        if b["name"] == "BM_WobblingNote":
-            ours.append(b["x_realtime"])
-            ns.append(b["ns_per_sample"])
-        elif b["name"] == "BM_FilterFloor":
-            floor.append(b["x_realtime"])
-o, a, f = statistics.median(ours), statistics.median(amsynth), statistics.median(floor)
+a = statistics.median(amsynth)
 print(f"rounds:                         {rounds} (medians)")
-print(f"ours, wobbling voice:           {o:8.1f} x real time ({statistics.median(ns):.1f} ns per sample)")
 print(f"amsynth, performance index:     {a:8.1f}")
-print(f"ratio ours / amsynth:           {o / a:8.2f}")
-print(f"filter recursion alone (floor): {f:8.1f} x real time")
-print(f"our share of the floor:         {o / f:8.2f}")
+for rate in (44100, 48000):
+    ours, floor, ns = [], [], []
+    for r in range(1, rounds + 1):
+        for b in json.load(open(f"{workdir}/ours-{r}.json"))["benchmarks"]:
+            if b["name"] == f"BM_WobblingNote/{rate}":
+                ours.append(b["x_realtime"])
+                ns.append(b["ns_per_sample"])
+            elif b["name"] == f"BM_FilterFloor/{rate}":
+                floor.append(b["x_realtime"])
+    o, f = statistics.median(ours), statistics.median(floor)
+    print(f"-- at {rate} Hz")
+    print(f"ours, wobbling voice:           {o:8.1f} x real time ({statistics.median(ns):.1f} ns per sample)")
+    print(f"ratio ours / amsynth:           {o / a:8.2f}")
+    print(f"filter recursion alone (floor): {f:8.1f} x real time")
+    print(f"our share of the floor:         {o / f:8.2f}")
 PY

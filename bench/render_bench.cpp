@@ -8,21 +8,25 @@
 
 #include "app/synth.h"
 #include "engine/filter.h"
-#include "engine/oscillator.h"
-#include "engine/render.h"
+#include "tests/reference_render.h"
 
 namespace ondelith {
 namespace {
 
 constexpr int kBlock = 512;
 
+// The benchmarks run at the rate given as their argument.
+SampleRate rateOf(const benchmark::State& state) {
+  return *SampleRate::of(static_cast<double>(state.range(0)));
+}
+
 void reportSamples(benchmark::State& state, int64_t samples) {
   state.SetItemsProcessed(samples);
   state.counters["ns_per_sample"] =
       benchmark::Counter(static_cast<double>(samples) * 1e-9,
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["x_realtime"] =
-      benchmark::Counter(static_cast<double>(samples) / 44100.0, benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] = benchmark::Counter(
+      static_cast<double>(samples) / rateOf(state).hz(), benchmark::Counter::kIsRate);
 }
 
 uint32_t noteOn(int note) { return 0x90u | (static_cast<uint32_t>(note) << 8) | (100u << 16); }
@@ -38,7 +42,7 @@ void setUpWobblingNote(Synth& s) {
     applyControlEvent(s, spinModId(row), mods[row]);
     applyControlEvent(s, spinCoarseId(row), coarse[row]);
     applyControlEvent(s, spinFineId(row), fine[row]);
-    CurveEditor& ed = *findCurveEditor(s.editors, curveEditorId(s, row));
+    CurveModel& ed = s.engine.curves[static_cast<size_t>(row)];
     for (int i = 0; i < kCurvePointCount; ++i)
       moveCurvePoint(ed, i, {curvePoint(ed, i).x, (i * 23 + row * 11) % 70});
   }
@@ -47,12 +51,12 @@ void setUpWobblingNote(Synth& s) {
 
 // Keeps a long benchmark inside the wobble duration (and past the fade-in).
 void stayInsideTheDuration(Synth& s) {
-  if (s.engine.voice.sampleCounter.load() > s.engine.state.wobbleSamples.load() - 2 * kBlock)
-    s.engine.voice.sampleCounter.store(1000);
+  if (s.engine.sampleCounter.load() > s.engine.wobble.samples.load() - 2 * kBlock)
+    s.engine.sampleCounter.store(1000);
 }
 
-std::unique_ptr<Synth> playing(bool wobble) {
-  auto s = std::make_unique<Synth>();
+std::unique_ptr<Synth> playing(SampleRate rate, bool wobble) {
+  auto s = std::make_unique<Synth>(rate);
   initSynth(*s);
   if (wobble) setUpWobblingNote(*s);
   midiInputCallback(s->midi, kMidiData, noteOn(57));
@@ -65,7 +69,7 @@ void renderLoop(benchmark::State& state, Synth& s, bool wobble) {
   std::vector<float> out(kBlock);
   int64_t samples = 0;
   for (auto _ : state) {
-    renderCallback(nullptr, out.data(), kBlock, nullptr, 0, &s.engine);
+    renderFrames(s.engine, out.data(), kBlock);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
     if (wobble) stayInsideTheDuration(s);
@@ -75,42 +79,43 @@ void renderLoop(benchmark::State& state, Synth& s, bool wobble) {
 }
 
 void BM_Idle(benchmark::State& state) {
-  auto s = std::make_unique<Synth>();
+  auto s = std::make_unique<Synth>(rateOf(state));
   initSynth(*s);
   renderLoop(state, *s, false);
 }
-BENCHMARK(BM_Idle);
+BENCHMARK(BM_Idle)->Arg(44100)->Arg(48000);
 
 void BM_HeldNote(benchmark::State& state) {
-  auto s = playing(false);
+  auto s = playing(rateOf(state), false);
   renderLoop(state, *s, false);
 }
-BENCHMARK(BM_HeldNote);
+BENCHMARK(BM_HeldNote)->Arg(44100)->Arg(48000);
 
 void BM_WobblingNote(benchmark::State& state) {
-  auto s = playing(true);
+  auto s = playing(rateOf(state), true);
   renderLoop(state, *s, true);
 }
-BENCHMARK(BM_WobblingNote);
+BENCHMARK(BM_WobblingNote)->Arg(44100)->Arg(48000);
 
 // The floor: the filter's recursion alone on the wobbling voice's raw input.
 void BM_FilterFloor(benchmark::State& state) {
-  auto s = playing(true);
+  auto s = playing(rateOf(state), true);
   std::vector<float> raw(1 << 16);
-  for (float& v : raw) v = oscillatorStep(s->engine, 5000);
-  LadderFilter lf;
+  for (float& v : raw) v = test::oscillatorStep(s->engine, 5000);
+  LadderFilter lf(rateOf(state));
+  lf.setCutoff(1500.0);
+  lf.setResonance(50);
   size_t i = 0;
   double sink = 0;
   int64_t samples = 0;
   for (auto _ : state) {
-    for (int k = 0; k < kBlock; ++k)
-      sink += ladderFilterStep(lf, raw[(i++) & (raw.size() - 1)], 1500.0, 50);
+    for (int k = 0; k < kBlock; ++k) sink += lf.process(raw[(i++) & (raw.size() - 1)]);
     benchmark::DoNotOptimize(sink);
     samples += kBlock;
   }
   reportSamples(state, samples);
 }
-BENCHMARK(BM_FilterFloor);
+BENCHMARK(BM_FilterFloor)->Arg(44100)->Arg(48000);
 
 }  // namespace
 }  // namespace ondelith

@@ -11,7 +11,8 @@
 #include <cstdarg>
 #include <thread>
 
-#include "engine/render.h"
+#include "devices/render_callback.h"
+#include "engine/engine.h"
 
 // PortAudio's JACK host API (19.6) stops and opens streams by waiting up to
 // ten minutes for a process cycle of its JACK client, and its clean-up
@@ -97,7 +98,6 @@ namespace ondelith {
 
 namespace {
 
-constexpr double kSampleRate = 44100.0;
 constexpr double kSuggestedLatency = 0.075;
 constexpr int kMaxShutdownWaitMs = 2000;  // an aborted stream that never goes inactive
 
@@ -242,8 +242,8 @@ int openOutputStream(AudioOutput& audio, int k) {
   p.hostApiSpecificStreamInfo = nullptr;
   PaStream* stream = nullptr;
   const PaError result = withJackWatch([&] {
-    return Pa_OpenStream(&stream, nullptr, &p, kSampleRate, paFramesPerBufferUnspecified, paNoFlag,
-                         renderCallback, audio.engine);
+    return Pa_OpenStream(&stream, nullptr, &p, audio.engine->rate.hz(),
+                         paFramesPerBufferUnspecified, paNoFlag, renderCallback, audio.engine);
   });
   if (result != paNoError) {
     // Some host APIs hand back a half-made stream with the error.

@@ -1,6 +1,6 @@
 #pragma once
 // Audio output on PortAudio: the list of output devices, the one mono
-// float32 44100 Hz stream that renderCallback fills, switching devices, and
+// float32 stream that renderCallback fills at the engine's rate, switching devices, and
 // taking the stream down at shutdown. Runs on the UI thread.
 
 #include <portaudio.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_state.h"
+#include "engine/engine.h"
 
 namespace ondelith {
 

@@ -1,15 +1,16 @@
 #pragma once
-// Note messages from the MIDI input, turned into the voice's state. Runs on
-// the MIDI service's thread; reads the Coarse and Fine values from the
-// control mirror and hands the note status text to a hook.
+// Note messages from a MIDI service into the engine's note entry. Runs on
+// the MIDI service's thread and hands the note status text to a hook.
 
 #include <atomic>
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/engine.h"
 
 namespace ondelith {
 
+// What the MIDI service calls back with: a short message, or a notice that
+// the device closed.
 constexpr uint32_t kMidiCloseNotice = 962;
 constexpr uint32_t kMidiData = 963;
 
@@ -24,8 +25,6 @@ struct MidiInput {
   void (*statusHook)(void* context, const char* text) = nullptr;
   void* statusContext = nullptr;
 };
-
-double noteFrequencyOf(int note);
 
 void midiInputCallback(MidiInput& midi, uint32_t kind, uint32_t word);
 

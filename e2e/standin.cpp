@@ -13,7 +13,7 @@
 #include "app/synth.h"
 #include "devices/midi_input.h"
 #include "e2e/jack_client.h"
-#include "engine/render.h"
+#include "engine/engine.h"
 
 using namespace ondelith;
 using namespace ondelith::e2e;

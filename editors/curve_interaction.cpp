@@ -15,10 +15,11 @@ void showPointer(CurveEditorSet& set, int id, PointerShape shape) {
 // Where the held point goes for a pointer at (mx, my); the neighbours stay.
 // Wide arithmetic: points put anywhere by an array must not overflow it.
 CurvePoint dragTarget(const CurveEditor& e, int d, int64_t mx, int64_t my) {
-  const int n = e.pointCount;
-  const int64_t w = e.width, r = e.handleRadius, g = e.minimumGap;
-  const auto at = [&e](int i) { return e.points[static_cast<size_t>(i)]; };
-  if (d == 0 || d == n - 1) return {d == 0 ? 0 : e.width, static_cast<int32_t>(my)};
+  const CurveModel& m = *e.model;
+  const int n = m.pointCount;
+  const int64_t w = m.width, r = e.handleRadius, g = e.minimumGap;
+  const auto at = [&m](int i) { return m.points[static_cast<size_t>(i)]; };
+  if (d == 0 || d == n - 1) return {d == 0 ? 0 : m.width, static_cast<int32_t>(my)};
 
   const CurvePoint a1 = at(d - 1), c = at(d), b1 = at(d + 1);
   if (d >= 2 && d <= n - 3 && a1.x == c.x && c.x == b1.x) {  // a vertical column
@@ -62,9 +63,10 @@ int64_t reachable(int64_t p, int64_t t, int64_t size) {
 
 int findPointAt(const CurveEditor& e, int x, int y) {
   const int64_t t = e.grabTolerance;
-  for (int i = 0; i < e.pointCount; ++i) {
-    const CurvePoint p = e.points[static_cast<size_t>(i)];
-    const int64_t px = reachable(p.x, t, e.width), py = reachable(p.y, t, e.height);
+  const CurveModel& m = *e.model;
+  for (int i = 0; i < m.pointCount; ++i) {
+    const CurvePoint p = m.points[static_cast<size_t>(i)];
+    const int64_t px = reachable(p.x, t, m.width), py = reachable(p.y, t, m.height);
     if (px - t < x && x < px + t && py - t < y && y < py + t) return i;
   }
   return -1;
@@ -77,22 +79,23 @@ int handleCurveEditorEvent(CurveEditorSet& set, int id, PointerAction action, in
     showPointer(set, id, PointerShape::NotAllowed);
     return 0;
   }
-  const int mx = std::clamp(x, 0, std::max(e->width - 1, 0));
-  const int my = std::clamp(y, 0, std::max(e->height - 1, 0));
+  CurveModel& m = *e->model;
+  const int mx = std::clamp(x, 0, std::max(m.width - 1, 0));
+  const int my = std::clamp(y, 0, std::max(m.height - 1, 0));
   switch (action) {
     case PointerAction::Press:
       if (e->dragIndex == -1) e->dragIndex = findPointAt(*e, mx, my);
       break;
     case PointerAction::Move:
-      if (e->dragIndex < 0 || e->dragIndex >= e->pointCount) {
+      if (e->dragIndex < 0 || e->dragIndex >= m.pointCount) {
         showPointer(set, id,
                     findPointAt(*e, mx, my) >= 0 ? PointerShape::Hand : PointerShape::Arrow);
         break;
       }
       {
         const CurvePoint target = dragTarget(*e, e->dragIndex, mx, my);
-        const CurvePoint held = curvePoint(*e, e->dragIndex);
-        moveCurvePoint(*e, e->dragIndex, {e->lockX ? held.x : target.x, target.y});
+        const CurvePoint held = curvePoint(m, e->dragIndex);
+        moveCurvePoint(m, e->dragIndex, {e->lockX ? held.x : target.x, target.y});
         redrawCurveEditor(set, id);
       }
       break;

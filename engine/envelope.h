@@ -1,33 +1,46 @@
 #pragma once
+// The linear ADSR: a rise over the attack, a fall to the sustain level over
+// the decay, the sustain level while held, a fall to 0 over the release.
+// Times are taken once per note and counted in samples at the engine's rate.
+
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/sample_rate.h"
 
 namespace ondelith {
 
-// One frame of the note lifecycle and the linear ADSR, for sample count n.
-void engineTick(Engine& engine, int32_t n);
+class Envelope {
+ public:
+  explicit Envelope(SampleRate rate = {}) : rate_(rate.hz()) {}
 
-// What a tick reads of the note messages, read once by its caller.
-struct NoteView {
-  int32_t gate;
-  uint32_t noteSerial;
+  // Attack, decay and release in seconds (0.001 and up), sustain as a level 0..1.
+  void setUp(double attackSeconds, double decaySeconds, double sustainLevel, double releaseSeconds);
+
+  // The level n samples after the attack began, while the key is held.
+  double heldLevel(int32_t n) const {
+    if (n <= attackEnd_) return attackSamples_ > 0 ? n / attackSamples_ : 1.0;
+    if (n <= decayEnd_)
+      return sustain_ + (1.0 - sustain_) * (attackSamples_ + decaySamples_ - n) / decaySamples_;
+    return sustain_;
+  }
+  // The level at sample n of a release that began at sample `from` at `startLevel`.
+  double releaseLevel(double startLevel, int32_t from, int32_t n) const {
+    const double remaining = releaseSamples_ + static_cast<double>(from) - static_cast<double>(n);
+    // No release length yet (before the first note) means silence, not 0/0.
+    if (remaining < 0 || !(releaseSamples_ > 0)) return 0;
+    return startLevel * remaining / releaseSamples_;
+  }
+
+  double attackSamples() const { return attackSamples_; }
+  double decaySamples() const { return decaySamples_; }
+  double sustain() const { return sustain_; }
+  double releaseSamples() const { return releaseSamples_; }
+
+ private:
+  double rate_;
+  // Lengths in samples, not rounded; the turns compare with their nearest integers.
+  double attackSamples_ = 0, decaySamples_ = 0, sustain_ = 0, releaseSamples_ = 0;
+  int32_t attackEnd_ = 0, decayEnd_ = 0;
 };
-inline NoteView readNoteView(const VoiceState& voice) {
-  // Acquire: a tick that sees the gate a note-on opened also sees its serial.
-  const int32_t gate = voice.gate.load(std::memory_order_acquire);
-  return {gate, voice.noteSerial.load(std::memory_order_relaxed)};
-}
-
-// Whether a tick that sees `view` sets a note up: the gate opened since the
-// last set-up. The set-up flag is not asked, as a release may clear it
-// between the tick's reads; the gate's serial tells the same story whole.
-inline bool setsUpNote(const Engine& engine, const NoteView& view) {
-  return view.gate != 0 && view.noteSerial != engine.setUpSerial;
-}
-
-// The tick with the note state as the caller read it, so the caller can tell
-// beforehand whether it sets a note up.
-void engineTickSeen(Engine& engine, int32_t n, const NoteView& view);
 
 }  // namespace ondelith

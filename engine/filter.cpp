@@ -2,9 +2,12 @@
 
 namespace ondelith {
 
-double filterProcess(Engine& e, float in) {
-  return ladderFilterStep(e.filter, in, e.params.filterCutoff.load(std::memory_order_relaxed),
-                          e.params.filterResonance.load(std::memory_order_relaxed));
+void LadderFilter::reset() {
+  LadderFilter fresh;
+  fresh.rate_ = rate_;
+  fresh.cutoff_ = cutoff_;
+  fresh.resonance_ = resonance_;
+  *this = fresh;
 }
 
 }  // namespace ondelith

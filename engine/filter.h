@@ -1,42 +1,77 @@
 #pragma once
+// The resonant four-pole ladder low-pass (Stilson and Smith's digital Moog
+// ladder, with a rational stand-in for the resonance scale's exponential and
+// a cubic soft clipper on the output).
+
 #include <cstdint>
 
-#include "engine/engine_state.h"
 #include "engine/numeric.h"
+#include "engine/sample_rate.h"
 
 namespace ondelith {
 
-// One sample through the resonant four-pole ladder low-pass.
-double filterProcess(Engine& engine, float in);
+class LadderFilter {
+ public:
+  explicit LadderFilter(SampleRate rate = {}) : rate_(rate.hz()) {}
 
-// The same with the settings passed in; inline, since the render loop runs
-// it once per sample.
-inline double ladderFilterStep(LadderFilter& lf, float in, double cutoff, int32_t resonance) {
-  const int32_t roundedCutoff = roundEven(cutoff);
-  const bool cutoffChanged = roundedCutoff != lf.cachedCutoff;
+  // Cutoff in Hz (20 to 5000 from the controls); the coefficients follow
+  // when its nearest whole number changes.
+  void setCutoff(double hz) { cutoff_ = hz; }
+  // Resonance in percent, 0 to 100.
+  void setResonance(int32_t percent) { resonance_ = percent; }
+
+  // One sample through the filter.
+  inline double process(float in);
+
+  // The filter at rest, as made; the settings stay.
+  void reset();
+
+  struct Coefficients {
+    double f, p, k, t, t2, r;
+  };
+  Coefficients coefficients() const { return {f_, p_, k_, t_, t2_, r_}; }
+  // The last stage's output, which feeds back into the next sample.
+  double lastOutput() const { return y4_; }
+
+ private:
+  double rate_;
+  double cutoff_ = 0;
+  int32_t resonance_ = 0;
+  // Coefficients and the settings they were worked out for (0: not yet).
+  double f_ = 0, p_ = 0, k_ = 0, t_ = 0, t2_ = 0, r_ = 0;
+  int32_t cachedCutoff_ = 0;
+  int32_t cachedResonance_ = 0;
+  // Stage outputs and their previous values.
+  double y1_ = 0, y2_ = 0, y3_ = 0, y4_ = 0;
+  double oldx_ = 0, oldy1_ = 0, oldy2_ = 0, oldy3_ = 0;
+};
+
+inline double LadderFilter::process(float in) {
+  const int32_t roundedCutoff = roundEven(cutoff_);
+  const bool cutoffChanged = roundedCutoff != cachedCutoff_;
   if (cutoffChanged) {
-    lf.f = cutoff * 2.0 / kSampleRate;
-    lf.p = lf.f * (1.8 - 0.8 * lf.f);
-    lf.k = lf.p + lf.p - 1.0;
-    lf.t = (1.0 - lf.p) * 1.386249;
-    lf.t2 = 12.0 + lf.t * lf.t;
-    lf.cachedCutoff = roundedCutoff;
+    f_ = cutoff_ * 2.0 / rate_;
+    p_ = f_ * (1.8 - 0.8 * f_);
+    k_ = p_ + p_ - 1.0;
+    t_ = (1.0 - p_) * 1.386249;
+    t2_ = 12.0 + t_ * t_;
+    cachedCutoff_ = roundedCutoff;
   }
-  if (cutoffChanged || resonance != lf.cachedResonance) {
-    lf.r = (resonance / 100.0) * (lf.t2 + 6.0 * lf.t) / (lf.t2 - 6.0 * lf.t);
-    lf.cachedResonance = resonance;
+  if (cutoffChanged || resonance_ != cachedResonance_) {
+    r_ = (resonance_ / 100.0) * (t2_ + 6.0 * t_) / (t2_ - 6.0 * t_);
+    cachedResonance_ = resonance_;
   }
-  lf.x = in - lf.r * lf.y4;
-  lf.y1 = (lf.x + lf.oldx) * lf.p - lf.k * lf.y1;
-  lf.y2 = (lf.y1 + lf.oldy1) * lf.p - lf.k * lf.y2;
-  lf.y3 = (lf.y2 + lf.oldy2) * lf.p - lf.k * lf.y3;
-  lf.y4 = (lf.y3 + lf.oldy3) * lf.p - lf.k * lf.y4;
-  lf.y4 = lf.y4 - lf.y4 * lf.y4 * lf.y4 / 6.0;
-  lf.oldx = lf.x;
-  lf.oldy1 = lf.y1;
-  lf.oldy2 = lf.y2;
-  lf.oldy3 = lf.y3;
-  return lf.y4;
+  const double x = in - r_ * y4_;
+  y1_ = (x + oldx_) * p_ - k_ * y1_;
+  y2_ = (y1_ + oldy1_) * p_ - k_ * y2_;
+  y3_ = (y2_ + oldy2_) * p_ - k_ * y3_;
+  y4_ = (y3_ + oldy3_) * p_ - k_ * y4_;
+  y4_ = y4_ - y4_ * y4_ * y4_ / 6.0;
+  oldx_ = x;
+  oldy1_ = y1_;
+  oldy2_ = y2_;
+  oldy3_ = y3_;
+  return y4_;
 }
 
 }  // namespace ondelith

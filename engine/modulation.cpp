@@ -1,9 +1,10 @@
 #include "engine/modulation.h"
 
-#include <bit>
 #include <limits>
 
+#include "engine/engine.h"
 #include "engine/numeric.h"
+#include "engine/wobble_runner.h"
 
 namespace ondelith {
 
@@ -11,88 +12,49 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-struct TrackSpec {
-  int slider;
-  float sliderOffset;  // Y2 counts from the middle line
+// Per row: the top end of the slider's range used, and the offset its
+// coordinate counts from (Y2 from the middle line). The bottom end is 1 for all.
+struct TrackLayout {
+  float sliderOffset;
   float top;
-  int modSpin;
 };
-// Rows in curve-editor order: X1, Y1, X2, Y2.
-constexpr TrackSpec kTracks[4] = {
-    {kSliderX1, 0, 99, spinModId(kRowX1)},
-    {kSliderY1, 0, 49, spinModId(kRowY1)},
-    {kSliderX2, 0, 99, spinModId(kRowX2)},
-    {kSliderY2, 50, 49, spinModId(kRowY2)},
-};
+constexpr TrackLayout kTracks[kWobbleRows] = {{0, 99}, {0, 49}, {0, 99}, {50, 49}};
 constexpr float kBottom = 1;
-
-WobbleTrack& track(EngineState& s, int row) {
-  switch (row) {
-    case kRowX1: return s.trackX1;
-    case kRowY1: return s.trackY1;
-    case kRowX2: return s.trackX2;
-    default: return s.trackY2;
-  }
-}
-
-float modPercent(const EngineState& s, int row) {
-  switch (row) {
-    case kRowX1: return s.modPercentX1;
-    case kRowY1: return s.modPercentY1;
-    case kRowX2: return s.modPercentX2;
-    default: return s.modPercentY2;
-  }
-}
 
 }  // namespace
 
-int32_t wobbleSamplesFor(float durationMs) {
-  return roundEven(static_cast<double>(durationMs) / 1000.0 * kSampleRate);
+int32_t wobbleSamplesFor(double durationMs, double rate) {
+  return roundEven(durationMs / 1000.0 * rate);
 }
 
 void refreshCurveCache(Engine& e, int row) {
-  CurveCache& c = e.curves[static_cast<size_t>(row)];
-  const int id = e.params.curveEditors[static_cast<size_t>(row)].load(kRelaxed);
-  if (id != c.editorId || !c.editor) {
-    c.editorId = id;
-    c.editor = findCurveEditor(e.editors, id);
-    c.valid = false;
-  }
-  if (!c.editor) {
-    c.lookup.count = 0;
-    ++c.generation;
-    e.wobbleSteps.valid = false;
-    return;
-  }
-  const CurveEditor& ed = *c.editor;
-  const float rx = ed.rangeX.load(kRelaxed);
-  const float ry = ed.rangeY.load(kRelaxed);
-  const bool rangesChanged = std::bit_cast<uint32_t>(rx) != std::bit_cast<uint32_t>(c.rangeX) ||
-                             std::bit_cast<uint32_t>(ry) != std::bit_cast<uint32_t>(c.rangeY);
+  CurveCache& c = e.wobble.curves[static_cast<size_t>(row)];
+  const CurveModel& curve = e.curves[static_cast<size_t>(row)];
+  const int32_t samples = e.wobble.samples.load(kRelaxed);
   bool pointsChanged = false;
-  if (!c.valid || ed.pointsVersion.load(kRelaxed) != c.version) {
-    // A copy fails only when the UI thread publishes twice during it; before
+  if (!c.valid || curve.pointsVersion.load(kRelaxed) != c.version) {
+    // A copy fails only when the owner publishes twice during it; before
     // the first good copy a few more tries are worth it, later the old copy serves.
     CurveSnapshot& next = c.snapshots[static_cast<size_t>(1 - c.current)];
     for (int attempt = 0; attempt < (c.valid ? 1 : 16) && !pointsChanged; ++attempt)
-      pointsChanged = trySnapshotCurve(ed, next, c.version);
+      pointsChanged = trySnapshotCurve(curve, next, c.version);
     if (pointsChanged) {
       c.current = 1 - c.current;
     } else if (!c.valid) {
       c.lookup.count = 0;
       ++c.generation;
-      e.wobbleSteps.valid = false;
+      e.wobble.steps.valid = false;
       return;
     }
   }
-  if (!pointsChanged && !rangesChanged && c.valid) return;
-  buildCurveLookup(c.lookup, c.snapshots[static_cast<size_t>(c.current)], ed.width, ed.height, rx,
-                   ry, LookupScaled);
-  c.rangeX = rx;
-  c.rangeY = ry;
+  if (!pointsChanged && samples == c.samples && c.valid) return;
+  // The width stands for the wobble's samples, the height for 0 to 100 percent.
+  buildCurveLookup(c.lookup, c.snapshots[static_cast<size_t>(c.current)], curve.width, curve.height,
+                   static_cast<float>(subtractSat(samples, 1)), 100.0f, LookupScaled);
+  c.samples = samples;
   c.valid = true;
   ++c.generation;
-  e.wobbleSteps.valid = false;
+  e.wobble.steps.valid = false;
 }
 
 void refreshCurveCaches(Engine& e) {
@@ -101,38 +63,32 @@ void refreshCurveCaches(Engine& e) {
 
 int32_t cachedCurveValue(Engine& e, int row, int32_t position) {
   refreshCurveCache(e, row);
-  return lookupCurve(e.curves[static_cast<size_t>(row)].lookup, position);
+  return lookupCurve(e.wobble.curves[static_cast<size_t>(row)].lookup, position);
 }
 
 void setUpWobble(Engine& e) {
-  EngineState& s = e.state;
-  e.wobbleSteps.valid = false;
-  const int32_t samples = wobbleSamplesFor(e.params.wobbleDuration.load(kRelaxed));
-  s.wobbleSamples.store(samples, kRelaxed);
+  Wobble& w = e.wobble;
+  w.steps.valid = false;
+  const int32_t samples = wobbleSamplesFor(e.params.get(Param::WobbleDuration), e.rate.hz());
+  w.samples.store(samples, kRelaxed);
   const int32_t last = subtractSat(samples, 1);
-  for (int row = 0; row < kWobbleRows; ++row)
-    if (CurveEditor* ed = findCurveEditor(
-            e.editors, e.params.curveEditors[static_cast<size_t>(row)].load(kRelaxed)))
-      setCurveRanges(*ed, static_cast<float>(last), 100.0f);
-
-  s.modPercentX1 = static_cast<float>(readControl(e.controls, spinModId(kRowX1)));
-  s.modPercentX2 = static_cast<float>(readControl(e.controls, spinModId(kRowX2)));
-  s.modPercentY1 = static_cast<float>(readControl(e.controls, spinModId(kRowY1)));
-  s.modPercentY2 = static_cast<float>(readControl(e.controls, spinModId(kRowY2)));
+  // The curves' owner sees the ranges the note reads them in.
+  for (CurveModel& curve : e.curves) setCurveRanges(curve, static_cast<float>(last), 100.0f);
 
   for (int row = 0; row < kWobbleRows; ++row) {
-    const TrackSpec& layout = kTracks[row];
-    WobbleTrack& t = track(s, row);
-    const float mod = modPercent(s, row);
-    t.base = static_cast<float>(readControl(e.controls, layout.slider)) - layout.sliderOffset;
+    const TrackLayout& layout = kTracks[row];
+    WobbleTrack& t = w.tracks[static_cast<size_t>(row)];
+    const float mod = static_cast<float>(e.params.get(modParam(row)));
+    t.base = static_cast<float>(e.params.get(pointParam(row))) - layout.sliderOffset;
     t.position = t.base;
-    t.depth = mod / 100.0f;
-    if (mod > 0) {
+    const float depth = mod / 100.0f;
+    t.rising = mod > 0;
+    if (t.rising) {
       t.direction = 1;
-      t.swing = t.depth * (layout.top - t.base);
+      t.swing = depth * (layout.top - t.base);
     } else {
       t.direction = -1;
-      t.swing = -t.depth * (t.base - kBottom);
+      t.swing = -depth * (t.base - kBottom);
     }
     t.endFactor = static_cast<float>(cachedCurveValue(e, row, last)) / 100.0f;
   }
@@ -154,20 +110,18 @@ int32_t curveValue(const CurveCache& curve, TrackCache& c, int32_t n) {
 // Works out the four sizes and steps for sample count n, and the sample
 // counts they hold for.
 void computeWobbleSteps(Engine& e, int32_t n, const float (&rates)[4], int32_t samples) {
-  WobbleStepCache& w = e.wobbleSteps;
-  const EngineState& s = e.state;
-  const WobbleTrack* const tracks[kWobbleRows] = {&s.trackX1, &s.trackY1, &s.trackX2, &s.trackY2};
+  WobbleStepCache& w = e.wobble.steps;
   const int64_t last = static_cast<int64_t>(samples) - 1;
   int32_t from = std::numeric_limits<int32_t>::min();
   int32_t to = std::numeric_limits<int32_t>::max();
   for (int row = 0; row < kWobbleRows; ++row) {
-    const WobbleTrack& t = *tracks[row];
+    const WobbleTrack& t = e.wobble.tracks[static_cast<size_t>(row)];
     int32_t size = 0;
     // A track that does not move, or has no swing, needs no lookup: its size is unused or 0.
     if (rates[row] > 0 && t.swing != 0) {
       if (n <= last) {
-        TrackCache& c = e.trackCaches[static_cast<size_t>(row)];
-        const int32_t value = curveValue(e.curves[static_cast<size_t>(row)], c, n);
+        TrackCache& c = e.wobble.trackCaches[static_cast<size_t>(row)];
+        const int32_t value = curveValue(e.wobble.curves[static_cast<size_t>(row)], c, n);
         size = roundEven(t.swing * static_cast<float>(value) / 100.0f);
         from = std::max(from, c.runStart);
         to = std::min(to, static_cast<int32_t>(std::min<int64_t>(c.runEnd, last)));
@@ -180,7 +134,7 @@ void computeWobbleSteps(Engine& e, int32_t n, const float (&rates)[4], int32_t s
     w.size[static_cast<size_t>(row)] = size;
     w.magnitude[static_cast<size_t>(row)] =
         rates[row] > 0
-            ? static_cast<float>(2 * static_cast<int64_t>(size)) / (44100.0f / rates[row])
+            ? static_cast<float>(2 * static_cast<int64_t>(size)) / (e.wobble.rate / rates[row])
             : 0.0f;
   }
   w.validFrom = from;
@@ -193,7 +147,7 @@ void computeWobbleSteps(Engine& e, int32_t n, const float (&rates)[4], int32_t s
 
 WobbleSteps wobbleStepsFor(Engine& e, int32_t n, Float4 rates, int32_t samples, Float4 base,
                            Int4 rising) {
-  WobbleStepCache& w = e.wobbleSteps;
+  WobbleStepCache& w = e.wobble.steps;
   const float r[4] = {rates[0], rates[1], rates[2], rates[3]};
   if (!w.valid || n < w.validFrom || n > w.validTo || samples != w.wobbleSamples ||
       r[0] != w.rate[0] || r[1] != w.rate[1] || r[2] != w.rate[2] || r[3] != w.rate[3])

@@ -1,18 +1,85 @@
 #pragma once
+// The wobble: each of the four control-point coordinates (rows X1, Y1, X2,
+// Y2) moves in a triangle wave between its slider position and a limit, at
+// a multiple of the note's pitch, its size shaped over time by a drawn curve.
+
+#include <array>
+#include <atomic>
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/curve_model.h"
+#include "engine/params.h"
 
 namespace ondelith {
 
-// The wobble duration in samples for a duration in milliseconds.
-int32_t wobbleSamplesFor(float durationMs);
+struct Engine;
+
+// One coordinate's wobble, in slider units (hundredths of the unit square;
+// Y2 counted from the middle line).
+struct WobbleTrack {
+  float position = 0;
+  int32_t direction = 0;
+  float base = 0;
+  float swing = 0;
+  float endFactor = 0;  // the curve's value at the end of the duration, 0..1
+  bool rising = false;  // a positive depth: the track runs above its base
+};
+
+// The audio thread's own copy of one curve, prepared for lookups and
+// refreshed only when the points or the wobble length change.
+struct CurveCache {
+  uint32_t version = 0;
+  int32_t samples = 0;  // the wobble length the lookup was built for
+  bool valid = false;
+  uint32_t generation = 0;                 // moves on whenever `lookup` is rebuilt
+  std::array<CurveSnapshot, 2> snapshots;  // the one in use, and one to copy into
+  int current = 0;
+  CurveLookup lookup;
+};
+
+// What one track remembers between samples: the curve segment last used and
+// the run of positions that read the same value.
+struct TrackCache {
+  int32_t cursor = 1;
+  uint32_t lookupGeneration = 0;  // the curve copy the run below was read from
+  int32_t runStart = 1;           // positions runStart..runEnd read runValue
+  int32_t runEnd = 0;
+  int32_t runValue = 0;
+};
+
+// The four tracks' sizes and steps, which hold for every sample count from
+// validFrom to validTo while the rates and the wobble set-up stay the same.
+struct WobbleStepCache {
+  bool valid = false;
+  int32_t validFrom = 0;
+  int32_t validTo = -1;
+  int32_t wobbleSamples = 0;
+  std::array<float, kWobbleRows> rate{};
+  std::array<int32_t, kWobbleRows> size{};
+  std::array<float, kWobbleRows> magnitude{};  // 2 * size / (sample rate / rate)
+};
+
+// The wobble's state. The audio thread owns all of it but `samples`.
+struct Wobble {
+  explicit Wobble(float sampleRate) : rate(sampleRate) {}
+  const float rate;  // the engine's sample rate, as the steps divide by it
+  std::array<WobbleTrack, kWobbleRows> tracks;
+  std::array<float, kWobbleRows> modulated{};  // the coordinates passed on, unit square
+  // The duration in samples: set at note set-up, and by opening a patch.
+  std::atomic<int32_t> samples{0};
+  std::array<CurveCache, kWobbleRows> curves;
+  std::array<TrackCache, kWobbleRows> trackCaches;
+  WobbleStepCache steps;
+};
+
+// The wobble duration in samples at `rate` for a duration in milliseconds.
+int32_t wobbleSamplesFor(double durationMs, double rate);
 
 // At note set-up: the tracks' base, depth, swing and end factor from the
-// controls and curves, and the curves' ranges set to the wobble duration.
+// parameters and curves, and the curves' ranges set to the wobble duration.
 void setUpWobble(Engine& engine);
 
-// One sample of the four triangle wobbles; refreshes modulatedX1..Y2. The
+// One sample of the four triangle wobbles; refreshes `modulated`. The
 // curves are looked up in the audio thread's copies as last refreshed.
 void advanceWobble(Engine& engine, int32_t n);
 
@@ -26,11 +93,12 @@ void advanceWobbleRun(Engine& engine, const int32_t* counter, const uint8_t* act
 // Refreshes all four copies: at the start of every run of frames.
 void refreshCurveCaches(Engine& engine);
 
-// Brings the audio thread's copy of curve `row` up to date if its editor's
-// points or ranges changed. A change caught half done keeps the old copy.
+// Brings the audio thread's copy of curve `row` up to date if its points or
+// the wobble length changed. A change caught half done keeps the old copy.
 void refreshCurveCache(Engine& engine, int row);
 
-// curveValueAt in range units, through the audio thread's copy.
+// The curve's value in percent at sample `position` of the wobble, through
+// the audio thread's copy.
 int32_t cachedCurveValue(Engine& engine, int row, int32_t position);
 
 typedef float Float4 __attribute__((vector_size(16)));
@@ -46,111 +114,5 @@ struct WobbleSteps {
 // engine's cache or worked out afresh; base and rising are the tracks'.
 WobbleSteps wobbleStepsFor(Engine& engine, int32_t n, Float4 rates, int32_t samples, Float4 base,
                            Int4 rising);
-
-// Advances the four tracks frame by frame through a run, side by side, one
-// lane each, holding their state between frames so the frames can be
-// interleaved with other work. The step is the cached magnitude with the
-// direction's sign: IEEE division is symmetric in sign, so the bits are those
-// of direction * (2 * size) / (44100 / rate). Limit hits come every few
-// samples at high rates, so limits are selects. Rates and the wobble length
-// are read once, at begin. Nothing outside takes the runner's address, so
-// its state can stay in registers.
-class WobbleRunner {
- public:
-  inline void begin(Engine& engine, const int32_t* counter, const uint8_t* active, float* x1,
-                    float* y1, float* x2, float* y2);
-  // Frame i: skipped unless active[i]; its sample count is counter[i].
-  inline void step(int i);
-  // Writes the tracks and modulatedX1..Y2 back into the engine's state.
-  inline void finish();
-
- private:
-  Engine* engine_ = nullptr;
-  const int32_t* counter_ = nullptr;
-  const uint8_t* active_ = nullptr;
-  float *x1_ = nullptr, *y1_ = nullptr, *x2_ = nullptr, *y2_ = nullptr;
-  int32_t samples_ = 0;
-  int lastActive_ = -1;
-  bool loaded_ = false;
-  WobbleSteps steps_{};
-  Float4 position_{}, base_{}, rate_{};
-  Int4 direction_{}, rising_{}, moving_{};
-};
-
-inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t* active, float* x1,
-                                float* y1, float* x2, float* y2) {
-  constexpr auto r = std::memory_order_relaxed;
-  engine_ = &e;
-  counter_ = counter;
-  active_ = active;
-  x1_ = x1;
-  y1_ = y1;
-  x2_ = x2;
-  y2_ = y2;
-  lastActive_ = -1;
-  loaded_ = false;
-  const EngineState& s = e.state;
-  const VoiceState& v = e.voice;
-  rate_ = Float4{v.wobbleRateX1.load(r), v.wobbleRateY1.load(r), v.wobbleRateX2.load(r),
-                 v.wobbleRateY2.load(r)};
-  samples_ = s.wobbleSamples.load(r);
-  position_ =
-      Float4{s.trackX1.position, s.trackY1.position, s.trackX2.position, s.trackY2.position};
-  base_ = Float4{s.trackX1.base, s.trackY1.base, s.trackX2.base, s.trackY2.base};
-  direction_ =
-      Int4{s.trackX1.direction, s.trackY1.direction, s.trackX2.direction, s.trackY2.direction};
-  const Float4 zero = {0, 0, 0, 0};
-  rising_ = Float4{s.modPercentX1, s.modPercentY1, s.modPercentX2, s.modPercentY2} > zero;
-  moving_ = rate_ > zero;
-}
-
-inline void WobbleRunner::step(int i) {
-  if (!active_[i]) return;
-  const int32_t n = counter_[i];
-  if (!loaded_ || n < steps_.validFrom || n > steps_.validTo) {
-    steps_ = wobbleStepsFor(*engine_, n, rate_, samples_, base_, rising_);
-    loaded_ = true;
-  }
-  const Float4 zero = {0, 0, 0, 0};
-  const Int4 one = {1, 1, 1, 1};
-  const Float4 step =
-      direction_ > 0 ? steps_.magnitude : (direction_ < 0 ? -steps_.magnitude : zero);
-  const Float4 p = position_ + step;
-  const Int4 over = p > steps_.hi, under = p < steps_.lo;
-  const Int4 hitHi = rising_ ? over : (~under & over);
-  const Int4 hitLo = rising_ ? (~over & under) : under;
-  const Float4 moved = hitHi ? steps_.hi : (hitLo ? steps_.lo : p);
-  const Int4 turned = hitHi ? -one : (hitLo ? one : direction_);
-  position_ = moving_ ? moved : position_;
-  direction_ = moving_ ? turned : direction_;
-  // Y2 counts from the middle line.
-  const Float4 middle = {0, 0, 0, 50};
-  const Int4 isY2 = {0, 0, 0, -1};
-  const Float4 hundred = {100, 100, 100, 100};
-  const Float4 coordinate = (isY2 ? position_ + middle : position_) / hundred;
-  x1_[i] = coordinate[0];
-  y1_[i] = coordinate[1];
-  x2_[i] = coordinate[2];
-  y2_[i] = coordinate[3];
-  lastActive_ = i;
-}
-
-inline void WobbleRunner::finish() {
-  if (!engine_ || lastActive_ < 0) return;
-  EngineState& s = engine_->state;
-  s.trackX1.position = position_[0];
-  s.trackY1.position = position_[1];
-  s.trackX2.position = position_[2];
-  s.trackY2.position = position_[3];
-  s.trackX1.direction = direction_[0];
-  s.trackY1.direction = direction_[1];
-  s.trackX2.direction = direction_[2];
-  s.trackY2.direction = direction_[3];
-  s.modulatedX1 = x1_[lastActive_];
-  s.modulatedY1 = y1_[lastActive_];
-  s.modulatedX2 = x2_[lastActive_];
-  s.modulatedY2 = y2_[lastActive_];
-  lastActive_ = -1;
-}
 
 }  // namespace ondelith

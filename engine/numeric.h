@@ -8,8 +8,6 @@
 
 namespace ondelith {
 
-constexpr double kSampleRate = 44100.0;
-
 inline int32_t saturate(int64_t v) {
   if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
   if (v < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();

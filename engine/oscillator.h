@@ -1,35 +1,58 @@
 #pragma once
+// The oscillator's phase: a whole number of samples per period, so the pitch
+// is the rate divided by a whole number. The waveform itself is the pure
+// evaluation in bezier.h.
+
 #include <cstdint>
 
 #include "engine/bezier.h"
-#include "engine/engine_state.h"
+#include "engine/numeric.h"
+#include "engine/sample_rate.h"
 
 namespace ondelith {
 
-// The raw sample for sample count n: advances the phase and the wobble,
-// evaluates the period and scales it by the volume.
-float oscillatorStep(Engine& engine, int32_t n);
+class Oscillator {
+ public:
+  explicit Oscillator(SampleRate rate = {}) : rate_(rate.hz()) {}
 
-// The two halves of oscillatorStep. The first carries everything that runs
-// from sample to sample (phase, wobble) and reports whether the voice sounds;
-// the second is the pure evaluation, so a run of samples can be evaluated
-// independently of one another.
+  // Samples per period for a frequency in Hz (above 0), reused while it holds.
+  int32_t period(double frequency) {
+    if (frequency != cachedFrequency_) {
+      cachedFrequency_ = frequency;
+      cachedPeriod_ = roundEven(rate_ / frequency);
+    }
+    return cachedPeriod_;
+  }
+  // The next sample's place in the period (0 to 1) at this frequency; a
+  // phase past a shortened period wraps to 0.
+  float nextPhase(double frequency) {
+    const int32_t p = period(frequency);
+    phaseCounter_ = phaseCounter_ < p ? phaseCounter_ + 1 : p;
+    if (phaseCounter_ >= p) phaseCounter_ = 0;
+    return static_cast<float>(phaseCounter_) / static_cast<float>(p);
+  }
+  // The next phase is 0.
+  void restart() { phaseCounter_ = -1; }
+  int32_t phaseCounter() const { return phaseCounter_; }
+  int32_t lastPeriod() const { return cachedPeriod_; }
+  // Places the phase: the next sample is index `counter` + 1.
+  void setPhaseCounter(int32_t counter) { phaseCounter_ = counter; }
+
+ private:
+  double rate_;
+  int32_t phaseCounter_ = 0;  // the sample's index within the period
+  double cachedFrequency_ = -1;
+  int32_t cachedPeriod_ = 0;
+};
+
+// The raw sample: one evaluation of the period, scaled by the volume (percent).
 struct OscillatorInput {
   float phase, x1, y1, x2, y2, volume;
 };
-bool oscillatorAdvance(Engine& engine, int32_t n, OscillatorInput& in);
-
-// The first half without the wobble: the phase and the volume. The wobble
-// (advanceWobble) must follow for every sample where this returns true.
-bool oscillatorPhase(Engine& engine, float& phase, float& volume);
-
 inline float oscillatorOutput(const OscillatorInput& in) {
   const float row = evaluateBezierCycle(in.phase, in.x1, in.y1, in.x2, in.y2);
   const float height = (200.0f - row) / 200.0f;
   return (height - 0.5f) * in.volume / 100.0f;
 }
-
-// Samples per period for a frequency, reused while the frequency holds.
-int32_t oscillatorPeriod(Engine& engine, double frequency);
 
 }  // namespace ondelith

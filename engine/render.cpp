@@ -2,10 +2,8 @@
 
 #include <algorithm>
 
-#include "engine/envelope.h"
-#include "engine/filter.h"
-#include "engine/modulation.h"
-#include "engine/oscillator.h"
+#include "engine/lifecycle.h"
+#include "engine/wobble_runner.h"
 
 namespace ondelith {
 
@@ -55,6 +53,17 @@ constexpr int kLanes = 8;
 }
 
 }  // namespace
+
+bool oscillatorPhase(Engine& e, float& phase, float& volume) {
+  const double noteFrequency = e.voice.noteFrequency.load(kRelaxed);
+  if (!(noteFrequency > 0)) return false;
+  const double frequency = e.life.gateTicks > e.life.fadeTicks
+                               ? noteFrequency
+                               : e.voice.previousFrequency.load(kRelaxed);
+  phase = e.oscillator.nextPhase(frequency);
+  volume = static_cast<float>(e.params.get(Param::Volume));
+  return true;
+}
 
 #ifdef ONDELITH_NO_TARGET_CLONES
 #define ONDELITH_CLONES
@@ -132,19 +141,19 @@ inline void advanceFrame(Engine& e, Run& r, int i, PendingWobble& before) {
       r.wobbled = i;
     }
   }
-  engineTickSeen(e, e.voice.sampleCounter.load(kRelaxed), view);
-  const int32_t c = e.voice.sampleCounter.load(kRelaxed);
+  engineTickSeen(e, e.sampleCounter.load(kRelaxed), view);
+  const int32_t c = e.sampleCounter.load(kRelaxed);
   r.active[i] = oscillatorPhase(e, r.phase[i], r.volume[i]);
   if (!r.active[i]) {  // no note yet: a silent sample
     r.phase[i] = 0.0f;
     r.x1[i] = r.y1[i] = r.x2[i] = r.y2[i] = 0.5f;
     r.volume[i] = 0.0f;
   }
-  r.envelope[i] = e.state.envelopeLevel;
-  r.cutoff[i] = e.params.filterCutoff.load(kRelaxed);
-  r.resonance[i] = e.params.filterResonance.load(kRelaxed);
+  r.envelope[i] = e.life.envelopeLevel;
+  r.cutoff[i] = e.params.get(Param::Cutoff);
+  r.resonance[i] = roundEven(e.params.get(Param::Resonance));
   r.counter[i] = c;
-  e.voice.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
+  e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
 }
 
 // Starts a run: the curves as they are now.
@@ -154,9 +163,10 @@ inline void beginRun(Engine& e, Run& r, int frames) {
   if (frames > 0) refreshCurveCaches(e);
 }
 
-inline float finishFrame(LadderFilter& filter, const Run& r, int i) {
-  return applyGain(ladderFilterStep(filter, r.raw[i], r.cutoff[i], r.resonance[i]), r.envelope[i],
-                   r.counter[i]);
+inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fadeIn) {
+  filter.setCutoff(r.cutoff[i]);
+  filter.setResonance(r.resonance[i]);
+  return applyGain(filter.process(r.raw[i]), r.envelope[i], r.counter[i], fadeIn);
 }
 
 void evaluateRange(Run& r, int from, int to) {
@@ -199,6 +209,7 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
   // A local copy keeps the filter's state in registers through the calls
   // around it; only the audio thread touches the filter.
   LadderFilter filter = e.filter;
+  const int32_t fadeIn = e.life.fadeInSamples;
   int64_t done = 0;
   constexpr int kGroup = 16;
   while (filtering->frames > 0) {
@@ -209,7 +220,7 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
     beginRun(e, a, nextSize());
     for (int g = 0; g < kChunk; g += kGroup) {
       for (int i = g; i < g + kGroup; ++i) {
-        if (i < f.frames) out[done + i] = finishFrame(filter, f, i);
+        if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
         pending.stepTo(i + 1);
         if (i < a.frames) advanceFrame(e, a, i, pending);
       }
@@ -222,14 +233,6 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
     advancing = &f;
   }
   e.filter = filter;
-}
-
-int renderCallback(const void*, void* output, unsigned long frameCount,
-                   const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* userData) {
-  if (frameCount == 0 || !output || !userData) return paContinue;
-  renderFrames(*static_cast<Engine*>(userData), static_cast<float*>(output),
-               static_cast<int64_t>(frameCount));
-  return paContinue;
 }
 
 }  // namespace ondelith

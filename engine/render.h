@@ -1,31 +1,29 @@
 #pragma once
-#include <portaudio.h>
+// The pieces of a frame that the pipelined render (renderFrames) and the
+// tests' per-sample reference share.
 
 #include <cstdint>
 
-#include "engine/engine_state.h"
+#include "engine/engine.h"
 
 namespace ondelith {
 
-// Renders `frames` mono samples: per frame the lifecycle tick, the
-// oscillator, the filter, the envelope gain and the fade-in of a note's
-// first 100 samples. Allocates nothing, locks nothing, never waits.
-void renderFrames(Engine& engine, float* out, int64_t frames);
-
-// PortAudio's stream callback; userData is the Engine.
-int renderCallback(const void* input, void* output, unsigned long frameCount,
-                   const PaStreamCallbackTimeInfo* timeInfo, PaStreamCallbackFlags statusFlags,
-                   void* userData);
+// The oscillator's phase for this frame and the volume (percent); false,
+// with nothing advanced, while no note has been played. The previous pitch
+// goes on while the previous sound fades out. The wobble (advanceWobble)
+// must follow for every frame where this returns true.
+bool oscillatorPhase(Engine& engine, float& phase, float& volume);
 
 // oscillatorOutput for n frames given as separate arrays, evaluated several
 // at a time; the same bits as one at a time.
 void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1, const float* x2,
                        const float* y2, const float* volume, float* raw);
 
-// The gain stage: the envelope, and the fade-in while the counter is below 100.
-inline float applyGain(double filtered, double envelopeLevel, int32_t counter) {
-  if (counter >= 100) return static_cast<float>(filtered * envelopeLevel);
-  const float q = static_cast<float>(counter) / 100.0f;
+// The gain stage: the envelope, and the fade-in while the counter is below
+// `fadeIn` samples.
+inline float applyGain(double filtered, double envelopeLevel, int32_t counter, int32_t fadeIn) {
+  if (counter >= fadeIn) return static_cast<float>(filtered * envelopeLevel);
+  const float q = static_cast<float>(counter) / static_cast<float>(fadeIn);
   const float fade = q * q * q * q * q;
   return static_cast<float>(fade * (filtered * envelopeLevel));
 }

@@ -2,14 +2,22 @@
 
 #include "engine/modulation.h"
 #include "engine/numeric.h"
+#include "engine/sample_rate.h"
 #include "platform/files.h"
 
 namespace ondelith {
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kFirstControlLine = 4 * kCurveBlockLines;  // index of line 57
+
+// A patch's curves count their width in samples at this rate, whatever rate
+// the engine runs at, so files move between machines unchanged.
+constexpr double kPatchSampleRate = kDefaultSampleRate;
+
+int32_t patchWobbleSamples(double durationMs) {
+  return wobbleSamplesFor(durationMs, kPatchSampleRate);
+}
 
 // The editors' ranges for a wobble of `samples` samples, X1 to Y2.
 void setCurveRangesFor(Synth& s, int32_t samples) {
@@ -36,8 +44,7 @@ int32_t setAndRead(Synth& s, int id, int32_t value) {
 
 PatchValues capturePatch(Synth& s) {
   PatchValues values{};
-  setCurveRangesFor(
-      s, wobbleSamplesFor(static_cast<float>(controlValue(s.controls, kSliderDuration))));
+  setCurveRangesFor(s, patchWobbleSamples(controlValue(s.controls, kSliderDuration)));
   for (int row = 0; row < kWobbleRows; ++row) {
     copyCurveToArray(s.editors, curveEditorId(s, row), s.curveBuffer, 1);
     if (s.curveBuffer.size() != kCurvePointCount) continue;  // no curve of this system's shape
@@ -51,23 +58,21 @@ PatchValues capturePatch(Synth& s) {
 
 void applyPatch(Synth& s, const PatchValues& values) {
   EngineParams& p = s.engine.params;
+  const auto setParam = [&](int id, int32_t value) {
+    const int32_t v = setAndRead(s, id, value);
+    const ControlParam* c = findControlParam(id);
+    p.set(c->param, c->divisor == 1 ? v : v / c->divisor);
+    return v;
+  };
   const auto line = [&](int n) { return values[static_cast<size_t>(n - 1)]; };
 
   for (int id = kSpinMod0; id <= spinFineId(kRowY2); ++id) {
-    setAndRead(s, id, line(57 + id - kSpinMod0));
+    setParam(id, line(57 + id - kSpinMod0));
     renderSpinText(s.controls, id);
   }
 
-  const int32_t x1 = setAndRead(s, kSliderX1, line(69));
-  const int32_t y1 = setAndRead(s, kSliderY1, line(70));
-  const int32_t x2 = setAndRead(s, kSliderX2, line(71));
-  const int32_t y2 = setAndRead(s, kSliderY2, line(72));
-  p.pointX1.store(static_cast<float>(x1) / 100.0f, kRelaxed);
-  p.pointY1.store(static_cast<float>(y1) / 100.0f, kRelaxed);
-  p.pointX2.store(static_cast<float>(x2) / 100.0f, kRelaxed);
-  p.pointY2.store(static_cast<float>(y2) / 100.0f, kRelaxed);
-
-  p.volume.store(static_cast<float>(setAndRead(s, kSliderVol, line(73))), kRelaxed);
+  for (int row = 0; row < kWobbleRows; ++row) setParam(pointSliderId(row), line(69 + row));
+  setParam(kSliderVol, line(73));
 
   const int32_t duration = line(74);
   const int32_t range = line(75);
@@ -76,9 +81,8 @@ void applyPatch(Synth& s, const PatchValues& values) {
     setControlValue(s.controls, kSpinDurationRange, range);
   }
 
-  const int32_t samples = wobbleSamplesFor(p.wobbleDuration.load(kRelaxed));
-  s.engine.state.wobbleSamples.store(samples, kRelaxed);
-  setCurveRangesFor(s, samples);
+  s.engine.applyWobbleDuration();
+  setCurveRangesFor(s, patchWobbleSamples(p.get(Param::WobbleDuration)));
 
   for (int row = 0; row < kWobbleRows; ++row) {
     const int id = curveEditorId(s, row);
@@ -89,13 +93,12 @@ void applyPatch(Synth& s, const PatchValues& values) {
     copyCurveFromArray(s.editors, id, s.curveBuffer, 1);
   }
 
-  p.attackTime.store(setAndRead(s, kSliderA, line(76)) / 1000.0, kRelaxed);
-  p.decayTime.store(setAndRead(s, kSliderD, line(77)) / 1000.0, kRelaxed);
-  p.sustainLevel.store(setAndRead(s, kSliderS, line(78)) / 100.0, kRelaxed);
-  p.releaseTime.store(setAndRead(s, kSliderR, line(79)) / 1000.0, kRelaxed);
-
-  p.filterCutoff.store(setAndRead(s, kSliderF, line(80)), kRelaxed);
-  p.filterResonance.store(setAndRead(s, kSliderRes, line(81)), kRelaxed);
+  setParam(kSliderA, line(76));
+  setParam(kSliderD, line(77));
+  setParam(kSliderS, line(78));
+  setParam(kSliderR, line(79));
+  setParam(kSliderF, line(80));
+  setParam(kSliderRes, line(81));
 }
 
 bool savePatchFile(Synth& s, const std::string& path, std::string* error) {

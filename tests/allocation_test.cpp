@@ -67,22 +67,22 @@ TEST(Allocation, RenderingANoteAllocatesNothing) {
   std::thread audio([&] {
     counting = true;
     float* out = buffer.data();
-    renderCallback(nullptr, out, 512, nullptr, 0, &s->engine);  // idle
+    renderFrames(s->engine, out, 512);  // idle
     midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
-    for (int i = 0; i < 200; ++i) renderCallback(nullptr, out, 512, nullptr, 0, &s->engine);
+    for (int i = 0; i < 200; ++i) renderFrames(s->engine, out, 512);
     midiInputCallback(s->midi, kMidiData, test::noteOnWord(72, 100));  // legato
-    for (int i = 0; i < 100; ++i) renderCallback(nullptr, out, 333, nullptr, 0, &s->engine);
+    for (int i = 0; i < 100; ++i) renderFrames(s->engine, out, 333);
     midiInputCallback(s->midi, kMidiData, test::noteOffWord(72));
     midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
-    for (int i = 0; i < 200; ++i) renderCallback(nullptr, out, 512, nullptr, 0, &s->engine);
+    for (int i = 0; i < 200; ++i) renderFrames(s->engine, out, 512);
     midiInputCallback(s->midi, kMidiData, test::noteOnWord(60, 100));  // a second set-up
-    for (int i = 0; i < 100; ++i) renderCallback(nullptr, out, 512, nullptr, 0, &s->engine);
+    for (int i = 0; i < 100; ++i) renderFrames(s->engine, out, 512);
     counting = false;
     during = allocations.load();
   });
   audio.join();
   EXPECT_EQ(during, 0);
-  EXPECT_EQ(s->engine.voice.attackBegun.load(), 1);  // the note did play
+  EXPECT_EQ(s->engine.life.attackSerial, s->engine.voice.noteSerial.load());  // the note did play
 }
 
 TEST(Allocation, TheCounterSeesAllocations) {

@@ -6,10 +6,13 @@
 #include <limits>
 
 #include "engine/oscillator.h"
+#include "reference_render.h"
 #include "test_support.h"
 
 namespace ondelith {
 namespace {
+
+using test::oscillatorStep;
 
 TEST(Bezier, StartPointsDipThenRise) {
   const float row25 = evaluateBezierCycle(0.25f, 0.5f, 0.06f, 0.75f, 0.95f);
@@ -55,32 +58,32 @@ TEST(Bezier, NonFiniteInputsLandOnTheZeroLineOrStayFinite) {
 
 TEST(Oscillator, PeriodsOfMidiNotes) {
   auto s = test::makeSynth();
-  EXPECT_EQ(oscillatorPeriod(s->engine, 440.0), 100);
-  EXPECT_EQ(oscillatorPeriod(s->engine, noteFrequencyOf(127)), 4);
-  EXPECT_EQ(oscillatorPeriod(s->engine, noteFrequencyOf(0)), 5394);
-  EXPECT_EQ(oscillatorPeriod(s->engine, 0.0), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(oscillatorPeriod(s->engine, std::nan("")), 0);
+  EXPECT_EQ(s->engine.oscillator.period(440.0), 100);
+  EXPECT_EQ(s->engine.oscillator.period(noteFrequencyOf(127)), 4);
+  EXPECT_EQ(s->engine.oscillator.period(noteFrequencyOf(0)), 5394);
+  EXPECT_EQ(s->engine.oscillator.period(0.0), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(s->engine.oscillator.period(std::nan("")), 0);
 }
 
 TEST(Oscillator, SilentAndStillBeforeTheFirstNote) {
   auto s = test::makeSynth();
   for (int n = 0; n < 300; ++n) EXPECT_EQ(oscillatorStep(s->engine, n), 0.0f);
-  EXPECT_EQ(s->engine.state.phaseCounter, 0);
+  EXPECT_EQ(s->engine.oscillator.phaseCounter(), 0);
 }
 
 TEST(Oscillator, RaisingThePitchWrapsAPhasePastTheNewPeriod) {
   auto s = test::makeSynth();
   Engine& e = s->engine;
   e.voice.noteFrequency.store(110.0);  // period 401
-  e.state.gateTicks = 2000;
-  e.state.phaseCounter = -1;
+  e.life.gateTicks = 2000;
+  e.oscillator.setPhaseCounter(-1);
   for (int n = 0; n < 250; ++n) oscillatorStep(e, n);
-  EXPECT_EQ(e.state.phaseCounter, 249);
+  EXPECT_EQ(e.oscillator.phaseCounter(), 249);
   e.voice.noteFrequency.store(440.0);  // period 100: the next sample wraps to 0
   oscillatorStep(e, 250);
-  EXPECT_EQ(e.state.phaseCounter, 0);
+  EXPECT_EQ(e.oscillator.phaseCounter(), 0);
   for (int n = 0; n < 100; ++n) oscillatorStep(e, n);
-  EXPECT_EQ(e.state.phaseCounter, 0);
+  EXPECT_EQ(e.oscillator.phaseCounter(), 0);
 }
 
 TEST(Oscillator, PreviousPitchDuringTheFadeOut) {
@@ -88,26 +91,26 @@ TEST(Oscillator, PreviousPitchDuringTheFadeOut) {
   Engine& e = s->engine;
   e.voice.noteFrequency.store(440.0);
   e.voice.previousFrequency.store(220.5);  // period 200
-  e.state.gateTicks = 1000;
-  e.state.phaseCounter = 150;
+  e.life.gateTicks = 1000;
+  e.oscillator.setPhaseCounter(150);
   oscillatorStep(e, 0);
-  EXPECT_EQ(e.state.phaseCounter, 151);  // still counting the old period
-  e.state.gateTicks = 1001;
+  EXPECT_EQ(e.oscillator.phaseCounter(), 151);  // still counting the old period
+  e.life.gateTicks = 1001;
   oscillatorStep(e, 0);
-  EXPECT_EQ(e.state.phaseCounter, 0);
+  EXPECT_EQ(e.oscillator.phaseCounter(), 0);
 }
 
 TEST(Oscillator, RawSampleSpansHalfTheVolumePerCent) {
   auto s = test::makeSynth();
   Engine& e = s->engine;
   e.voice.noteFrequency.store(440.0);
-  e.state.gateTicks = 2000;
-  e.state.phaseCounter = 24;  // next sample: phase 0.25
+  e.life.gateTicks = 2000;
+  e.oscillator.setPhaseCounter(24);  // next sample: phase 0.25
   // With rates 0 the tracks keep their positions; point them at the start values.
-  e.state.trackX1.position = 50;
-  e.state.trackY1.position = 6;
-  e.state.trackX2.position = 75;
-  e.state.trackY2.position = 45;
+  e.wobble.tracks[kRowX1].position = 50;
+  e.wobble.tracks[kRowY1].position = 6;
+  e.wobble.tracks[kRowX2].position = 75;
+  e.wobble.tracks[kRowY2].position = 45;
   const float raw = oscillatorStep(e, 0);
   const float row = evaluateBezierCycle(0.25f, 0.5f, 0.06f, 0.75f, 0.95f);
   EXPECT_FLOAT_EQ(raw, ((200.0f - row) / 200.0f - 0.5f) * 400.0f / 100.0f);

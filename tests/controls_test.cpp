@@ -55,12 +55,12 @@ TEST(Controls, SlidersStopAtTheirEnds) {
 TEST(Controls, StartState) {
   auto s = test::makeSynth();
   EXPECT_EQ(controlValue(s->controls, kSliderY1), 5);
-  EXPECT_FLOAT_EQ(s->engine.params.pointY1.load(), 0.06f);  // until the slider moves
-  EXPECT_EQ(s->engine.params.volume.load(), 400.0f);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 2000.0f);
-  EXPECT_EQ(s->engine.params.filterCutoff.load(), 1500.0);
-  EXPECT_EQ(s->engine.params.filterResonance.load(), 50);
-  EXPECT_EQ(s->engine.params.attackTime.load(), 0.0);
+  EXPECT_FLOAT_EQ(displayPoints(*s).y1, 0.05f);
+  EXPECT_EQ(s->engine.params.get(Param::Volume), 400.0f);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 2000.0f);
+  EXPECT_EQ(s->engine.params.get(Param::Cutoff), 1500.0);
+  EXPECT_EQ(s->engine.params.get(Param::Resonance), 50);
+  EXPECT_EQ(s->engine.params.get(Param::Attack), 0.001);
   EXPECT_EQ(s->engine.voice.previousFrequency.load(), 100.0);
   EXPECT_EQ(s->curveBuffer.size(), 2u);
   EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 2);
@@ -69,9 +69,9 @@ TEST(Controls, StartState) {
     ASSERT_NE(ed, nullptr);
     EXPECT_EQ(ed->handleRadius, 3);
     EXPECT_EQ(ed->grabTolerance, 10);
-    EXPECT_EQ(ed->rangeX.load(), 380.0f);
-    EXPECT_EQ(ed->rangeY.load(), 10000.0f);
-    EXPECT_EQ(ed->pointCount, 8);
+    EXPECT_EQ(ed->model->rangeX.load(), 380.0f);
+    EXPECT_EQ(ed->model->rangeY.load(), 10000.0f);
+    EXPECT_EQ(ed->model->pointCount, 8);
     EXPECT_EQ(curvePoint(*ed, 4).x, 89);  // laid out with the creation radius
   }
 }
@@ -87,22 +87,22 @@ TEST(Controls, EventsFeedTheirFields) {
   applyControlEvent(*s, kSliderR, 5000);
   applyControlEvent(*s, kSliderVol, 1500);
   applyControlEvent(*s, kSliderDuration, 7000);
-  EXPECT_EQ(p.filterCutoff.load(), 800.0);
-  EXPECT_EQ(p.filterResonance.load(), 77);
-  EXPECT_DOUBLE_EQ(p.attackTime.load(), 0.25);
-  EXPECT_DOUBLE_EQ(p.decayTime.load(), 4.0);
-  EXPECT_DOUBLE_EQ(p.sustainLevel.load(), 0.35);
-  EXPECT_DOUBLE_EQ(p.releaseTime.load(), 5.0);
-  EXPECT_EQ(p.volume.load(), 1500.0f);
-  EXPECT_EQ(p.wobbleDuration.load(), 7000.0f);
+  EXPECT_EQ(p.get(Param::Cutoff), 800.0);
+  EXPECT_EQ(p.get(Param::Resonance), 77);
+  EXPECT_DOUBLE_EQ(p.get(Param::Attack), 0.25);
+  EXPECT_DOUBLE_EQ(p.get(Param::Decay), 4.0);
+  EXPECT_DOUBLE_EQ(p.get(Param::Sustain), 0.35);
+  EXPECT_DOUBLE_EQ(p.get(Param::Release), 5.0);
+  EXPECT_EQ(p.get(Param::Volume), 1500.0f);
+  EXPECT_EQ(p.get(Param::WobbleDuration), 7000.0f);
   EXPECT_TRUE(applyControlEvent(*s, kSliderX1, 17));
-  EXPECT_FLOAT_EQ(p.pointX1.load(), 0.17f);
+  EXPECT_FLOAT_EQ(displayPoints(*s).x1, 0.17f);
   EXPECT_TRUE(applyControlEvent(*s, kSliderY2, 200));  // stops at 99
-  EXPECT_FLOAT_EQ(p.pointY2.load(), 0.99f);
+  EXPECT_FLOAT_EQ(displayPoints(*s).y2, 0.99f);
   // Spin boxes change no engine field.
   EXPECT_FALSE(applyControlEvent(*s, spinModId(1), 30));
   EXPECT_EQ(controlValue(s->controls, spinModId(1)), 30);
-  EXPECT_EQ(p.filterCutoff.load(), 800.0);
+  EXPECT_EQ(p.get(Param::Cutoff), 800.0);
 }
 
 TEST(Controls, SpinTexts) {
@@ -123,16 +123,16 @@ TEST(Controls, DurationRangeSwitchesBothWays) {
   EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 100);
   EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 1000);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 400);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 400.0f);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 400.0f);
   applyControlEvent(*s, kSpinDurationRange, 2);
   EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 1000);
   EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 10000);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 2000);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 2000.0f);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 2000.0f);
   // Another range does nothing.
   setDurationRange(*s, 3, 50);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 2000);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 2000.0f);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 2000.0f);
 }
 
 }  // namespace

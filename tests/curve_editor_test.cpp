@@ -56,7 +56,7 @@ struct Editors {
   std::vector<CurvePoint> points(int id) {
     std::vector<CurvePoint> a;
     copyCurveToArray(*set, id, a, 0);
-    for (CurvePoint& p : a) p.y = ed(id).height - p.y;  // back to pixels
+    for (CurvePoint& p : a) p.y = ed(id).model->height - p.y;  // back to pixels
     return a;
   }
 };
@@ -88,7 +88,7 @@ TEST(CurveEditor, TooFewPointsBecomeTwo) {
     EXPECT_EQ(pts[1], (CurvePoint{159, 35}));
   }
   setCurveEditorProperty(*e.set, id, PointCount, std::numeric_limits<int>::max());
-  EXPECT_EQ(e.ed(id).pointCount, kMaxCurvePoints);
+  EXPECT_EQ(e.ed(id).model->pointCount, kMaxCurvePoints);
 }
 
 TEST(CurveEditor, PropertyRules) {
@@ -97,8 +97,8 @@ TEST(CurveEditor, PropertyRules) {
   CurveEditor& ed = e.ed(id);
   EXPECT_EQ(ed.handleRadius, 5);
   EXPECT_EQ(ed.grabTolerance, 5);
-  EXPECT_EQ(ed.rangeX.load(), 160.0f);
-  EXPECT_EQ(ed.rangeY.load(), 70.0f);
+  EXPECT_EQ(ed.model->rangeX.load(), 160.0f);
+  EXPECT_EQ(ed.model->rangeY.load(), 70.0f);
   setCurveEditorProperty(*e.set, id, GrabTolerance, 10);
   setCurveEditorProperty(*e.set, id, HandleRadius, 12);
   EXPECT_EQ(ed.grabTolerance, 12);
@@ -118,7 +118,7 @@ TEST(CurveEditor, PropertyRules) {
   EXPECT_EQ(ed.drawBars, 0);
 
   setCurveEditorProperty(*e.set, id, RangeX, 88199);
-  EXPECT_EQ(ed.rangeX.load(), 88199.0f);
+  EXPECT_EQ(ed.model->rangeX.load(), 88199.0f);
   setCurveEditorProperty(*e.set, id, LockX, 1);
   setCurveEditorProperty(*e.set, id, MinimumGap, 4);
   EXPECT_EQ(ed.lockX, 1);
@@ -150,7 +150,7 @@ TEST(CurveEditor, PaintingAndRepaints) {
   // Asking again for an existing editor repaints it and creates nothing.
   EXPECT_EQ(createCurveEditor(*e.set, id, 0, 0, 10, 10, 3, 0, 0, 0), id);
   EXPECT_EQ(host.passes, 6);
-  EXPECT_EQ(e.ed(id).pointCount, 2);
+  EXPECT_EQ(e.ed(id).model->pointCount, 2);
   // A failed pass paints nothing and keeps the record.
   host.failPaint = true;
   setCurveEditorProperty(*e.set, id, HandleRadius, 7);
@@ -230,7 +230,7 @@ TEST(CurveEditor, HalvesRoundAwayFromZeroInLookups) {
   CurveEditor& ed = e.ed(id);
   moveCurvePoint(ed, 0, {0, 100});  // Y = 0
   moveCurvePoint(ed, 1, {4, 98});   // X = 4, Y = 2: slope one half
-  setCurveRanges(ed, 100.0f, 100.0f);
+  setCurveRanges(*ed.model, 100.0f, 100.0f);
   EXPECT_EQ(curveValueAt(*e.set, id, LookupScaled, 1), 1);  // 0.5
   EXPECT_EQ(curveValueAt(*e.set, id, LookupScaled, 2), 1);
   // Past the last point the last segment continues: 2.5.
@@ -305,7 +305,7 @@ TEST(CurveEditor, HostileValuesStayDefined) {
   EXPECT_EQ(a.size(), 8u);
   // The last two points sharing an x: beyond it, the last point's value.
   setCurveEditorProperty(*e.set, id, PointCount, 8);
-  setCurveRanges(ed, 160.0f, 70.0f);
+  setCurveRanges(*ed.model, 160.0f, 70.0f);
   moveCurvePoint(ed, 6, {159, 10});
   EXPECT_EQ(curveValueAt(*e.set, id, LookupScaled, 159), 35);
   EXPECT_EQ(curveValueAt(*e.set, id, LookupScaled, 160), 35);

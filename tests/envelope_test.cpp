@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/lifecycle.h"
 #include "engine/render.h"
+#include "reference_render.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -18,7 +20,7 @@ std::vector<double> levels(Synth& s, int frames) {
   float sample;
   for (int i = 0; i < frames; ++i) {
     renderFrames(s.engine, &sample, 1);
-    out.push_back(s.engine.state.envelopeLevel);
+    out.push_back(s.engine.life.envelopeLevel);
   }
   return out;
 }
@@ -63,24 +65,16 @@ TEST(Envelope, WorkedNoteFadeAttackDecaySustainRelease) {
   for (size_t i = 1; i < 44099; ++i) ASSERT_LT(off[i], off[i - 1]);
 }
 
-TEST(Envelope, SetUpTakesTheSlidersAndWritesTheTimes) {
+TEST(Envelope, SetUpTakesTheTimesOnceAndKeepsThem) {
   auto s = makeSynth();
-  // The controls change without the fields (as a patch or another thread might leave them).
-  setControlValue(s->controls, kSliderA, 20);
-  setControlValue(s->controls, kSliderD, 300);
-  setControlValue(s->controls, kSliderS, 25);
-  setControlValue(s->controls, kSliderR, 2000);
-  setControlValue(s->controls, kSliderF, 800);
+  setEnvelope(*s, 20, 300, 25, 2000);
   midiInputCallback(s->midi, kMidiData, noteOnWord(60, 1));
   levels(*s, 1);
-  EXPECT_DOUBLE_EQ(s->engine.params.attackTime.load(), 0.02);
-  EXPECT_DOUBLE_EQ(s->engine.state.attackSamples, 0.02 * 44100);
-  EXPECT_DOUBLE_EQ(s->engine.state.decaySamples, 0.3 * 44100);
-  EXPECT_DOUBLE_EQ(s->engine.state.noteSustain, 0.25);
-  EXPECT_DOUBLE_EQ(s->engine.state.releaseSamples, 2.0 * 44100);
-  EXPECT_EQ(s->engine.params.filterCutoff.load(), 1500.0);  // taken when the attack begins
-  levels(*s, 1001);
-  EXPECT_EQ(s->engine.params.filterCutoff.load(), 800.0);
+  setEnvelope(*s, 1, 1, 100, 1);  // after set-up: the next note's
+  EXPECT_DOUBLE_EQ(s->engine.envelope.attackSamples(), 0.02 * 44100);
+  EXPECT_DOUBLE_EQ(s->engine.envelope.decaySamples(), 0.3 * 44100);
+  EXPECT_DOUBLE_EQ(s->engine.envelope.sustain(), 0.25);
+  EXPECT_DOUBLE_EQ(s->engine.envelope.releaseSamples(), 2.0 * 44100);
 }
 
 TEST(Envelope, KeyDuringReleaseFadesTheOldSoundThenAttacks) {
@@ -97,20 +91,20 @@ TEST(Envelope, KeyDuringReleaseFadesTheOldSoundThenAttacks) {
   EXPECT_DOUBLE_EQ(v[500], 0.5 * reached);
   EXPECT_EQ(v[1000], 0.0);
   EXPECT_EQ(s->engine.voice.previousFrequency.load(), 440.0);
-  EXPECT_EQ(s->engine.state.gateTicks, 1099);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 99);  // the attack began at tick 1001
+  EXPECT_EQ(s->engine.life.gateTicks, 1099);
+  EXPECT_EQ(s->engine.sampleCounter, 99);  // the attack began at tick 1001
 }
 
 TEST(Envelope, LegatoKeepsTheEnvelopeGoing) {
   auto s = makeSynth();
   midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
   levels(*s, 5000);
-  const int32_t counter = s->engine.voice.sampleCounter.load();
+  const int32_t counter = s->engine.sampleCounter;
   midiInputCallback(s->midi, kMidiData, noteOnWord(72, 100));
   levels(*s, 10);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), counter + 10);
+  EXPECT_EQ(s->engine.sampleCounter, counter + 10);
   EXPECT_EQ(s->engine.voice.heldKeys.load(), 2);
-  EXPECT_EQ(s->engine.cachedPeriod, 84);  // 523.25 Hz at once
+  EXPECT_EQ(s->engine.oscillator.lastPeriod(), 84);  // 523.25 Hz at once
 }
 
 TEST(Envelope, NoteOffDuringTheFadeOutReleasesFromItsLevel) {
@@ -129,21 +123,21 @@ TEST(Envelope, NoteOffDuringTheFadeOutReleasesFromItsLevel) {
 
 TEST(Envelope, CounterWrapRestartsSilentWithTheGateOff) {
   auto s = makeSynth();
-  s->engine.state.releaseStartLevel = 0.8;
-  s->engine.state.releaseSamples = 1e12;
-  s->engine.voice.sampleCounter.store(2147483641);
-  engineTick(s->engine, 2147483641);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 0);
-  EXPECT_EQ(s->engine.state.releaseStartLevel, 0.0);
-  EXPECT_EQ(s->engine.state.envelopeLevel, 0.0);
+  s->engine.life.releaseStartLevel = 0.8;
+  s->engine.envelope.setUp(0.001, 1, 0.5, 1e12 / 44100);
+  s->engine.sampleCounter = 2147483641;
+  test::engineTick(s->engine, 2147483641);
+  EXPECT_EQ(s->engine.sampleCounter, 0);
+  EXPECT_EQ(s->engine.life.releaseStartLevel, 0.0);
+  EXPECT_EQ(s->engine.life.envelopeLevel, 0.0);
 }
 
 TEST(Envelope, CounterNearTheWrapDoesNotOverflow) {
   auto s = makeSynth();
-  s->engine.voice.sampleCounter.store(2147483640);
+  s->engine.sampleCounter = 2147483640;
   float out[8];
   renderFrames(s->engine, out, 8);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 7);
+  EXPECT_EQ(s->engine.sampleCounter, 7);
 }
 
 TEST(Envelope, CloseNoticeLetsTheNextNoteStartFresh) {
@@ -154,10 +148,10 @@ TEST(Envelope, CloseNoticeLetsTheNextNoteStartFresh) {
   levels(*s, 100);
   midiInputCallback(s->midi, kMidiData, noteOnWord(60, 100));
   levels(*s, 1);
-  EXPECT_EQ(s->engine.state.gateTicks, 0);  // a new set-up, not the old envelope
+  EXPECT_EQ(s->engine.life.gateTicks, 0);  // a new set-up, not the old envelope
   levels(*s, 1001);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 1);
-  EXPECT_EQ(s->engine.voice.attackBegun.load(), 1);
+  EXPECT_EQ(s->engine.sampleCounter, 1);
+  EXPECT_EQ(s->engine.life.attackSerial, s->engine.life.setUpSerial);
 }
 
 }  // namespace
@@ -166,27 +160,23 @@ TEST(Envelope, CloseNoticeLetsTheNextNoteStartFresh) {
 namespace ondelith {
 namespace {
 
-// The audio thread's set-up and attack flags can land after a release and a
-// new first key that arrived while its tick ran; the new note still gets its
-// own set-up and attack.
+// A release and a new first key that arrive between two ticks: the new
+// note still gets its own set-up and attack.
 TEST(Envelope, LateFlagsDoNotSwallowANewNote) {
   auto s = test::makeSynth();
   midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
   levels(*s, 3000);
   midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
   midiInputCallback(s->midi, kMidiData, test::noteOnWord(72, 100));
-  // The flags of the tick that was running when both arrived.
-  s->engine.voice.noteSetUp.store(1);
-  s->engine.voice.attackBegun.store(1);
   levels(*s, 1);
-  EXPECT_EQ(s->engine.state.gateTicks, 0);  // set up afresh
+  EXPECT_EQ(s->engine.life.gateTicks, 0);  // set up afresh
   levels(*s, 1001);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 1);  // its attack began
-  EXPECT_EQ(s->engine.cachedPeriod, 84);               // at the new pitch
+  EXPECT_EQ(s->engine.sampleCounter, 1);             // its attack began
+  EXPECT_EQ(s->engine.oscillator.lastPeriod(), 84);  // at the new pitch
 }
 
 // A release that lands while a tick runs: the tick read the open gate, then
-// the MIDI thread cleared the flags before the tick went on. The note must
+// the MIDI thread released the key before the tick went on. The note must
 // release from where it was, not restart its attack and fall from silence.
 TEST(Envelope, AReleaseDuringATickReleasesFromTheHeldLevel) {
   auto s = test::makeSynth();
@@ -197,13 +187,12 @@ TEST(Envelope, AReleaseDuringATickReleasesFromTheHeldLevel) {
   ASSERT_NEAR(held, 0.5, 1e-9);
   const NoteView seen = readNoteView(e.voice);
   ASSERT_EQ(seen.gate, 1);
-  const int32_t ticksBefore = e.state.gateTicks;
+  const int32_t ticksBefore = e.life.gateTicks;
   midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
-  ASSERT_EQ(e.voice.attackBegun.load(), 0);
-  engineTickSeen(e, e.voice.sampleCounter.load(), seen);
-  e.voice.sampleCounter.fetch_add(1);
-  EXPECT_EQ(e.state.gateTicks, ticksBefore + 1);   // no second set-up
-  EXPECT_NEAR(e.state.envelopeLevel, held, 1e-9);  // no second attack
+  engineTickSeen(e, e.sampleCounter, seen);
+  ++e.sampleCounter;
+  EXPECT_EQ(e.life.gateTicks, ticksBefore + 1);   // no second set-up
+  EXPECT_NEAR(e.life.envelopeLevel, held, 1e-9);  // no second attack
   const std::vector<double> release = levels(*s, 4410);
   EXPECT_NEAR(release.front(), held, 1e-3);
   EXPECT_NEAR(release[2205], held * (1.0 - 2206.0 / 44100.0), 1e-3);  // a 1 s fall

@@ -44,13 +44,13 @@ TEST(MidiInput, WobbleRatesFromCoarseAndFine) {
   applyControlEvent(*m.s, spinCoarseId(kRowY2), 15);
   applyControlEvent(*m.s, spinFineId(kRowY2), 99);
   m.data(noteOnWord(69, 1));
-  EXPECT_FLOAT_EQ(m.v().wobbleRateX1.load(), 990.0f);
-  EXPECT_FLOAT_EQ(m.v().wobbleRateY1.load(), 22.0f);
-  EXPECT_EQ(m.v().wobbleRateX2.load(), 0.0f);
-  EXPECT_FLOAT_EQ(m.v().wobbleRateY2.load(), 15.99f * 440.0f);
+  EXPECT_FLOAT_EQ(m.v().wobbleRate[kRowX1].load(), 990.0f);
+  EXPECT_FLOAT_EQ(m.v().wobbleRate[kRowY1].load(), 22.0f);
+  EXPECT_EQ(m.v().wobbleRate[kRowX2].load(), 0.0f);
+  EXPECT_FLOAT_EQ(m.v().wobbleRate[kRowY2].load(), 15.99f * 440.0f);
   // Changing the spin boxes leaves the sounding note's rates alone.
   applyControlEvent(*m.s, spinCoarseId(kRowX1), 3);
-  EXPECT_FLOAT_EQ(m.v().wobbleRateX1.load(), 990.0f);
+  EXPECT_FLOAT_EQ(m.v().wobbleRate[kRowX1].load(), 990.0f);
 }
 
 TEST(MidiInput, LastNotePriorityWithHeldKeys) {
@@ -62,13 +62,9 @@ TEST(MidiInput, LastNotePriorityWithHeldKeys) {
   EXPECT_EQ(m.v().noteFrequency.load(), 440.0);
   EXPECT_EQ(m.v().gate.load(), 1);
   EXPECT_EQ(m.texts.back(), "On");
-  m.v().noteSetUp.store(1);
-  m.v().attackBegun.store(1);
   m.data(noteOnWord(69, 0));  // velocity 0 releases the last key
   EXPECT_EQ(m.v().gate.load(), 0);
   EXPECT_EQ(m.v().heldKeys.load(), 0);
-  EXPECT_EQ(m.v().noteSetUp.load(), 0);
-  EXPECT_EQ(m.v().attackBegun.load(), 0);
   EXPECT_EQ(m.v().previousFrequency.load(), 440.0);
   EXPECT_EQ(m.texts, (std::vector<std::string>{"On", "On", "On", "Off"}));
 }
@@ -77,12 +73,10 @@ TEST(MidiInput, ExtraNoteOffsRepeatTheRelease) {
   Midi m;
   m.data(noteOnWord(60, 100));
   m.data(noteOffWord(60));
-  m.v().noteSetUp.store(1);
   m.v().noteFrequency.store(123.0);
   m.data(noteOffWord(61));
   EXPECT_EQ(m.v().heldKeys.load(), 0);
   EXPECT_EQ(m.v().gate.load(), 0);
-  EXPECT_EQ(m.v().noteSetUp.load(), 0);
   EXPECT_EQ(m.v().previousFrequency.load(), 123.0);
   EXPECT_EQ(m.texts.back(), "Off");
 }
@@ -106,13 +100,9 @@ TEST(MidiInput, CloseNoticeReleasesEveryKey) {
   Midi m;
   m.data(noteOnWord(60, 100));
   m.data(noteOnWord(64, 100));
-  m.v().noteSetUp.store(1);
-  m.v().attackBegun.store(1);
   midiInputCallback(m.s->midi, kMidiCloseNotice, 0);
   EXPECT_EQ(m.v().heldKeys.load(), 0);
   EXPECT_EQ(m.v().gate.load(), 0);
-  EXPECT_EQ(m.v().noteSetUp.load(), 0);
-  EXPECT_EQ(m.v().attackBegun.load(), 0);
   EXPECT_EQ(m.v().previousFrequency.load(), noteFrequencyOf(64));
   EXPECT_EQ(m.texts.back(), "Off");
   EXPECT_EQ(m.s->midi.noteStatus.load(), NoteStatus::Off);

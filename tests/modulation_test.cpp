@@ -15,7 +15,7 @@ using test::noteOnWord;
 
 // Puts every point of a row's curve on one pixel row (0 is the top).
 void flatCurve(Synth& s, int row, int pixelRow) {
-  CurveEditor& ed = *findCurveEditor(s.editors, curveEditorId(s, row));
+  CurveModel& ed = *findCurveEditor(s.editors, curveEditorId(s, row))->model;
   for (int i = 0; i < kCurvePointCount; ++i) moveCurvePoint(ed, i, {curvePoint(ed, i).x, pixelRow});
 }
 
@@ -32,8 +32,8 @@ Range wobbleRange(Synth& s, int row, int slider, int mod, int coarse, int frames
   midiInputCallback(s.midi, kMidiData, noteOnWord(69, 100));
   Range r{1e9f, -1e9f};
   float out;
-  const WobbleTrack* tracks[] = {&s.engine.state.trackX1, &s.engine.state.trackY1,
-                                 &s.engine.state.trackX2, &s.engine.state.trackY2};
+  const WobbleTrack* tracks[] = {&s.engine.wobble.tracks[kRowX1], &s.engine.wobble.tracks[kRowY1],
+                                 &s.engine.wobble.tracks[kRowX2], &s.engine.wobble.tracks[kRowY2]};
   for (int i = 0; i < frames; ++i) {
     renderFrames(s.engine, &out, 1);
     r.low = std::min(r.low, tracks[row]->position);
@@ -43,10 +43,10 @@ Range wobbleRange(Synth& s, int row, int slider, int mod, int coarse, int frames
 }
 
 TEST(Wobble, SamplesOfTheDuration) {
-  EXPECT_EQ(wobbleSamplesFor(2000.0f), 88200);
-  EXPECT_EQ(wobbleSamplesFor(400.0f), 17640);
-  EXPECT_EQ(wobbleSamplesFor(10000.0f), 441000);
-  EXPECT_EQ(wobbleSamplesFor(1e30f), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(wobbleSamplesFor(2000.0f, 44100.0), 88200);
+  EXPECT_EQ(wobbleSamplesFor(400.0f, 44100.0), 17640);
+  EXPECT_EQ(wobbleSamplesFor(10000.0f, 44100.0), 441000);
+  EXPECT_EQ(wobbleSamplesFor(1e30f, 44100.0), std::numeric_limits<int32_t>::max());
 }
 
 TEST(Wobble, SetUpSetsTheCurveRangesToTheDuration) {
@@ -55,9 +55,9 @@ TEST(Wobble, SetUpSetsTheCurveRangesToTheDuration) {
   midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
   float out;
   renderFrames(s->engine, &out, 1);
-  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 132300);
+  EXPECT_EQ(s->engine.wobble.samples.load(), 132300);
   for (int row = 0; row < kWobbleRows; ++row) {
-    const CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, row));
+    const CurveModel& ed = *findCurveEditor(s->editors, curveEditorId(*s, row))->model;
     EXPECT_EQ(ed.rangeX.load(), 132299.0f);
     EXPECT_EQ(ed.rangeY.load(), 100.0f);
   }
@@ -67,14 +67,14 @@ TEST(Wobble, SwingAndSizeOfY1) {
   auto s = makeSynth();
   flatCurve(*s, kRowY1, 0);  // full depth throughout
   Range r = wobbleRange(*s, kRowY1, 20, 50, 1);
-  EXPECT_FLOAT_EQ(s->engine.state.trackY1.swing, 14.5f);
+  EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowY1].swing, 14.5f);
   EXPECT_EQ(r.low, 20.0f);
   EXPECT_EQ(r.high, 34.0f);  // 14.5 rounds to 14
 
   auto t = makeSynth();
   flatCurve(*t, kRowY1, 0);
   r = wobbleRange(*t, kRowY1, 20, -50, 1);
-  EXPECT_FLOAT_EQ(t->engine.state.trackY1.swing, 9.5f);
+  EXPECT_FLOAT_EQ(t->engine.wobble.tracks[kRowY1].swing, 9.5f);
   EXPECT_EQ(r.low, 10.0f);  // 9.5 rounds to 10
   EXPECT_EQ(r.high, 20.0f);
 }
@@ -85,7 +85,8 @@ TEST(Wobble, FullDepthOfX1BothWays) {
   Range r = wobbleRange(*s, kRowX1, 50, 100, 3);
   EXPECT_EQ(r.low, 50.0f);
   EXPECT_EQ(r.high, 99.0f);
-  EXPECT_FLOAT_EQ(s->engine.state.modulatedX1, s->engine.state.trackX1.position / 100.0f);
+  EXPECT_FLOAT_EQ(s->engine.wobble.modulated[kRowX1],
+                  s->engine.wobble.tracks[kRowX1].position / 100.0f);
 
   auto t = makeSynth();
   flatCurve(*t, kRowX1, 0);
@@ -100,14 +101,14 @@ TEST(Wobble, Y2CountsFromTheMiddleLine) {
   const Range r = wobbleRange(*s, kRowY2, 60, -100, 2);
   EXPECT_EQ(r.low, 1.0f);  // slider 51, not 50
   EXPECT_EQ(r.high, 10.0f);
-  EXPECT_GE(s->engine.state.modulatedY2, 0.51f);
+  EXPECT_GE(s->engine.wobble.modulated[kRowY2], 0.51f);
 }
 
 TEST(Wobble, NoDepthOrNoRateHoldsThePoint) {
   auto s = makeSynth();
   flatCurve(*s, kRowX2, 0);
   Range r = wobbleRange(*s, kRowX2, 40, 0, 5);
-  EXPECT_EQ(s->engine.state.trackX2.swing, 0.0f);
+  EXPECT_EQ(s->engine.wobble.tracks[kRowX2].swing, 0.0f);
   EXPECT_EQ(r.low, 40.0f);
   EXPECT_EQ(r.high, 40.0f);
 
@@ -136,15 +137,15 @@ TEST(Wobble, NegativeSwingAtTheBottomHoldsOneAboveBase) {
   auto s = makeSynth();
   flatCurve(*s, kRowY1, 0);
   const Range r = wobbleRange(*s, kRowY1, 0, -100, 1);
-  EXPECT_FLOAT_EQ(s->engine.state.trackY1.swing, -1.0f);
+  EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowY1].swing, -1.0f);
   EXPECT_EQ(r.high, 1.0f);
-  EXPECT_EQ(s->engine.state.trackY1.position, 1.0f);
+  EXPECT_EQ(s->engine.wobble.tracks[kRowY1].position, 1.0f);
 }
 
 TEST(Wobble, AfterTheDurationTheSizeHoldsAtTheCurvesEnd) {
   auto s = makeSynth();
   applyControlEvent(*s, kSpinDurationRange, kDurationRangeX1);  // 400 ms
-  CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, kRowX1));
+  CurveModel& ed = *findCurveEditor(s->editors, curveEditorId(*s, kRowX1))->model;
   for (int i = 0; i < 7; ++i) moveCurvePoint(ed, i, {curvePoint(ed, i).x, 0});
   moveCurvePoint(ed, 7, {159, 35});  // ends at half depth
   // Past 17640 samples the size is round(49 * 0.5) = 24: 50 .. 74.
@@ -153,10 +154,10 @@ TEST(Wobble, AfterTheDurationTheSizeHoldsAtTheCurvesEnd) {
   float out;
   for (int i = 0; i < 5000; ++i) {
     renderFrames(s->engine, &out, 1);
-    r.low = std::min(r.low, s->engine.state.trackX1.position);
-    r.high = std::max(r.high, s->engine.state.trackX1.position);
+    r.low = std::min(r.low, s->engine.wobble.tracks[kRowX1].position);
+    r.high = std::max(r.high, s->engine.wobble.tracks[kRowX1].position);
   }
-  EXPECT_FLOAT_EQ(s->engine.state.trackX1.endFactor, 0.5f);
+  EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowX1].endFactor, 0.5f);
   EXPECT_EQ(r.low, 50.0f);
   EXPECT_EQ(r.high, 74.0f);
 }
@@ -166,7 +167,7 @@ TEST(Wobble, TriangleAtTheWobbleRate) {
   auto s = makeSynth();
   flatCurve(*s, kRowX1, 0);
   wobbleRange(*s, kRowX1, 50, 100, 1, 1);  // set-up, then the first step up from the base
-  EXPECT_FLOAT_EQ(s->engine.state.trackX1.position, 50.0f + 98.0f / (44100.0f / 440.0f));
+  EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowX1].position, 50.0f + 98.0f / (44100.0f / 440.0f));
 }
 
 TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
@@ -179,9 +180,9 @@ TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
   float out;
   for (int i = 0; i < 1100; ++i) renderFrames(t->engine, &out, 1);
   for (int i = 0; i < 6; ++i) {
-    const float a = t->engine.state.trackX1.position;
+    const float a = t->engine.wobble.tracks[kRowX1].position;
     renderFrames(t->engine, &out, 1);
-    const float b = t->engine.state.trackX1.position;
+    const float b = t->engine.wobble.tracks[kRowX1].position;
     EXPECT_TRUE((a == 50.0f && b == 99.0f) || (a == 99.0f && b == 50.0f)) << a << " " << b;
   }
 }
@@ -190,13 +191,13 @@ TEST(Wobble, CurveDrawnDuringTheNoteIsFollowed) {
   auto s = makeSynth();
   flatCurve(*s, kRowX1, 69);  // size 0 at swing 49
   wobbleRange(*s, kRowX1, 50, 100, 1, 1200);
-  EXPECT_EQ(s->engine.state.trackX1.position, 50.0f);
+  EXPECT_EQ(s->engine.wobble.tracks[kRowX1].position, 50.0f);
   flatCurve(*s, kRowX1, 0);
   Range r{1e9f, -1e9f};
   float out;
   for (int i = 0; i < 400; ++i) {
     renderFrames(s->engine, &out, 1);
-    r.high = std::max(r.high, s->engine.state.trackX1.position);
+    r.high = std::max(r.high, s->engine.wobble.tracks[kRowX1].position);
   }
   EXPECT_EQ(r.high, 99.0f);
 }

@@ -120,15 +120,15 @@ TEST(PatchApply, ZeroLengthFile) {
     EXPECT_EQ(curvePoint(ed, 7), (CurvePoint{159, 70}));
   }
   EXPECT_EQ(controlValue(s->controls, kSliderX1), 1);
-  EXPECT_FLOAT_EQ(s->engine.params.pointX1.load(), 0.01f);
+  EXPECT_FLOAT_EQ(displayPoints(*s).x1, 0.01f);
   EXPECT_EQ(controlValue(s->controls, kSliderY2), 50);
-  EXPECT_DOUBLE_EQ(s->engine.params.attackTime.load(), 0.001);
-  EXPECT_EQ(s->engine.params.filterCutoff.load(), 20.0);
-  EXPECT_EQ(s->engine.params.volume.load(), 0.0f);
+  EXPECT_DOUBLE_EQ(s->engine.params.get(Param::Attack), 0.001);
+  EXPECT_EQ(s->engine.params.get(Param::Cutoff), 20.0);
+  EXPECT_EQ(s->engine.params.get(Param::Volume), 0.0f);
   // The range 0 is neither x1 nor x10: the Duration stays.
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 3000);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 3000.0f);
-  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 132300);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 3000.0f);
+  EXPECT_EQ(s->engine.wobble.samples.load(), 132300);
 }
 
 PatchValues startValues() {
@@ -147,11 +147,11 @@ TEST(PatchApply, RangeX1WithDuration400) {
   EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 100);
   EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 1000);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 400);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 400.0f);
-  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 17640);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 400.0f);
+  EXPECT_EQ(s->engine.wobble.samples.load(), 17640);
   const CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, kRowY2));
-  EXPECT_EQ(ed.rangeX.load(), 17639.0f);
-  EXPECT_EQ(ed.rangeY.load(), 100.0f);
+  EXPECT_EQ(ed.model->rangeX.load(), 17639.0f);
+  EXPECT_EQ(ed.model->rangeY.load(), 100.0f);
   // A save without touching the range writes 1 again.
   EXPECT_EQ(capturePatch(*s)[74], 1);
   EXPECT_EQ(capturePatch(*s)[73], 400);
@@ -165,7 +165,7 @@ TEST(PatchApply, OutOfRangeValuesAreLimited) {
   v[57] = 99;     // X1 Coarse
   v[68] = 500;    // X1 slider
   v[72] = 99999;  // Vol
-  v[73] = 50;     // Duration below x1's range: the slider stops, wobbleDuration keeps 50
+  v[73] = 50;     // Duration below x1's range: the slider and the sound stop at 100
   v[74] = 1;
   v[79] = 6000;  // F
   v[80] = -4;    // Res
@@ -178,14 +178,14 @@ TEST(PatchApply, OutOfRangeValuesAreLimited) {
   EXPECT_EQ(s->controls.text[static_cast<size_t>(spinFineId(1))], ".70");
   EXPECT_EQ(controlValue(s->controls, spinCoarseId(0)), 15);
   EXPECT_EQ(controlValue(s->controls, kSliderX1), 99);
-  EXPECT_FLOAT_EQ(s->engine.params.pointX1.load(), 0.99f);
-  EXPECT_EQ(s->engine.params.volume.load(), 1500.0f);
+  EXPECT_FLOAT_EQ(displayPoints(*s).x1, 0.99f);
+  EXPECT_EQ(s->engine.params.get(Param::Volume), 1500.0f);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 100);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 50.0f);
-  EXPECT_EQ(s->engine.state.wobbleSamples.load(), 2205);
-  EXPECT_EQ(s->engine.params.filterCutoff.load(), 5000.0);
-  EXPECT_EQ(s->engine.params.filterResonance.load(), 0);
-  EXPECT_DOUBLE_EQ(s->engine.params.attackTime.load(), 0.001);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 100.0);
+  EXPECT_EQ(s->engine.wobble.samples.load(), 4410);
+  EXPECT_EQ(s->engine.params.get(Param::Cutoff), 5000.0);
+  EXPECT_EQ(s->engine.params.get(Param::Resonance), 0);
+  EXPECT_DOUBLE_EQ(s->engine.params.get(Param::Attack), 0.001);
 }
 
 TEST(PatchApply, OtherRangeValuesLeaveTheDuration) {
@@ -196,7 +196,7 @@ TEST(PatchApply, OtherRangeValuesLeaveTheDuration) {
   applyControlEvent(*s, kSliderDuration, 5000);
   applyPatch(*s, v);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 5000);
-  EXPECT_EQ(s->engine.params.wobbleDuration.load(), 5000.0f);
+  EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 5000.0f);
   EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 2);
 }
 

@@ -8,10 +8,15 @@
 #include "engine/envelope.h"
 #include "engine/filter.h"
 #include "engine/oscillator.h"
+#include "reference_render.h"
 #include "test_support.h"
 
 namespace ondelith {
 namespace {
+
+using test::engineTick;
+using test::filterProcess;
+using test::oscillatorStep;
 
 using test::makeSynth;
 
@@ -53,15 +58,15 @@ TEST(Render, SilentUntilTheFirstNote) {
   auto s = makeSynth();
   std::vector<float> out = test::render(*s, {}, 5000);
   for (float v : out) ASSERT_EQ(v, 0.0f);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 5000);
+  EXPECT_EQ(s->engine.sampleCounter, 5000);
 }
 
 TEST(Render, ZeroFramesChangeNothing) {
   auto s = makeSynth();
-  s->engine.voice.sampleCounter.store(77);
+  s->engine.sampleCounter = 77;
   float out = 1.0f;
-  EXPECT_EQ(renderCallback(nullptr, &out, 0, nullptr, 0, &s->engine), paContinue);
-  EXPECT_EQ(s->engine.voice.sampleCounter.load(), 77);
+  renderFrames(s->engine, &out, 0);
+  EXPECT_EQ(s->engine.sampleCounter, 77);
   EXPECT_EQ(out, 1.0f);
 }
 
@@ -78,13 +83,13 @@ TEST(Render, NoteStartsWithFadeAndAttackAtItsFrame) {
 }
 
 TEST(Render, FadeInFactors) {
-  EXPECT_EQ(applyGain(1.0, 1.0, 0), 0.0f);
-  EXPECT_FLOAT_EQ(applyGain(1.0, 1.0, 50), 0.03125f);
+  EXPECT_EQ(applyGain(1.0, 1.0, 0, 100), 0.0f);
+  EXPECT_FLOAT_EQ(applyGain(1.0, 1.0, 50, 100), 0.03125f);
   const float q = 0.99f;
-  EXPECT_FLOAT_EQ(applyGain(1.0, 1.0, 99), q * q * q * q * q);
-  EXPECT_NEAR(applyGain(1.0, 1.0, 99), 0.951, 0.001);
-  EXPECT_EQ(applyGain(0.7, 0.5, 100), static_cast<float>(0.35));
-  EXPECT_EQ(applyGain(0.7, 0.5, 2000000), static_cast<float>(0.35));
+  EXPECT_FLOAT_EQ(applyGain(1.0, 1.0, 99, 100), q * q * q * q * q);
+  EXPECT_NEAR(applyGain(1.0, 1.0, 99, 100), 0.951, 0.001);
+  EXPECT_EQ(applyGain(0.7, 0.5, 100, 100), static_cast<float>(0.35));
+  EXPECT_EQ(applyGain(0.7, 0.5, 2000000, 100), static_cast<float>(0.35));
 }
 
 // The frame-by-frame order of the render callback, written out plainly.
@@ -98,17 +103,17 @@ std::vector<float> referenceRender(Synth& s, const DriverSchedule& d, int64_t fr
   Engine& e = s.engine;
   for (int64_t f = 0; f < frames; ++f) {
     while (next < events.size() && events[next]->frame <= f) applyDriverEvent(s, *events[next++]);
-    engineTick(e, e.voice.sampleCounter.load());
-    const int32_t c = e.voice.sampleCounter.load();
+    engineTick(e, e.sampleCounter);
+    const int32_t c = e.sampleCounter;
     const float raw = oscillatorStep(e, c);
     const double filtered = filterProcess(e, raw);
-    double v = filtered * e.state.envelopeLevel;
+    double v = filtered * e.life.envelopeLevel;
     if (c < 100) {
       const float q = static_cast<float>(c) / 100.0f;
       v = (q * q * q * q * q) * v;
     }
     out.push_back(static_cast<float>(v));
-    e.voice.sampleCounter.store(c + 1);
+    e.sampleCounter = c + 1;
   }
   return out;
 }

@@ -6,10 +6,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/midi_message.h"
+
 namespace ondelith::test {
 
-std::unique_ptr<Synth> makeSynth() {
-  auto s = std::make_unique<Synth>();
+std::unique_ptr<Synth> makeSynth(SampleRate rate) {
+  auto s = std::make_unique<Synth>(rate);
   initSynth(*s);
   return s;
 }
@@ -58,12 +60,12 @@ std::string slurp(const std::filesystem::path& p) {
 }
 
 uint32_t noteOnWord(int note, int velocity, int channel) {
-  return (0x90u | static_cast<uint32_t>(channel)) | (static_cast<uint32_t>(note) << 8) |
+  return (kMidiNoteOn | static_cast<uint32_t>(channel)) | (static_cast<uint32_t>(note) << 8) |
          (static_cast<uint32_t>(velocity) << 16);
 }
 
 uint32_t noteOffWord(int note, int channel) {
-  return (0x80u | static_cast<uint32_t>(channel)) | (static_cast<uint32_t>(note) << 8);
+  return (kMidiNoteOff | static_cast<uint32_t>(channel)) | (static_cast<uint32_t>(note) << 8);
 }
 
 }  // namespace ondelith::test

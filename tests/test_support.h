@@ -10,7 +10,7 @@
 namespace ondelith::test {
 
 // A synthesizer in its start-up state, with no window and no devices.
-std::unique_ptr<Synth> makeSynth();
+std::unique_ptr<Synth> makeSynth(SampleRate rate = {});
 
 // Renders `frames` frames of a schedule in blocks of `block`.
 std::vector<float> render(Synth& synth, const DriverSchedule& schedule, int64_t frames,

@@ -28,7 +28,7 @@ TEST(Threading, RenderWhileNotesControlsAndCurvesChange) {
   std::thread audio([&] {
     float out[256];
     while (!stop.load()) {
-      renderCallback(nullptr, out, 256, nullptr, 0, &s->engine);
+      renderFrames(s->engine, out, 256);
       for (float v : out)
         if (!std::isfinite(v)) finite = false;
       blocks.fetch_add(1);
@@ -80,12 +80,12 @@ TEST(Threading, RenderWhileNotesControlsAndCurvesChange) {
           break;
         }
         case 5: {  // what Open does to the sounding note's wobble
-          const int32_t samples = wobbleSamplesFor(static_cast<float>(100 + rng() % 9900));
+          const int32_t samples = wobbleSamplesFor(static_cast<float>(100 + rng() % 9900), 44100.0);
           for (int r = 0; r < kWobbleRows; ++r) {
             setCurveEditorProperty(s->editors, curveEditorId(*s, r), RangeX, samples - 1);
             setCurveEditorProperty(s->editors, curveEditorId(*s, r), RangeY, 100);
           }
-          s->engine.state.wobbleSamples.store(samples);
+          s->engine.wobble.samples.store(samples);
           break;
         }
         default: curveValueAt(s->editors, id, LookupScaled, static_cast<int>(rng() % 1000)); break;
@@ -122,7 +122,7 @@ TEST(Threading, ReleasesLandingMidTickNeverCutTheSound) {
     float sample;
     while (!stop.load(std::memory_order_relaxed)) {
       renderFrames(s->engine, &sample, 1);  // the tick runs once per frame
-      const double level = s->engine.state.envelopeLevel;
+      const double level = s->engine.life.envelopeLevel;
       largestFall = std::max(largestFall, before - level);
       if (before - level > 0.01) cuts.fetch_add(1);
       before = level;
@@ -156,6 +156,7 @@ TEST(Threading, LookupsSeeWholeCurves) {
   const int id = curveEditorId(*s, kRowX1);
   setCurveEditorProperty(s->editors, id, RangeX, 1000);
   setCurveEditorProperty(s->editors, id, RangeY, 100);
+  s->engine.wobble.samples.store(1001);  // the engine reads over the same 1000
   std::atomic<bool> stop{false};
   std::atomic<long> torn{0};
   std::atomic<long> lookups{0};

@@ -154,33 +154,33 @@ TEST_F(Window, StatusBarFields) {
 TEST_F(Window, SliderEventsWriteTheirFieldsOnly) {
   EngineParams& p = app->synth.engine.params;
   key(kSliderF, Qt::Key_Up);
-  EXPECT_EQ(p.filterCutoff.load(), 1501.0);
+  EXPECT_EQ(p.get(Param::Cutoff), 1501.0);
   key(kSliderRes, Qt::Key_Down, 3);
-  EXPECT_EQ(p.filterResonance.load(), 47);
+  EXPECT_EQ(p.get(Param::Resonance), 47);
   key(kSliderA, Qt::Key_Up);
-  EXPECT_DOUBLE_EQ(p.attackTime.load(), 0.002);
+  EXPECT_DOUBLE_EQ(p.get(Param::Attack), 0.002);
   key(kSliderD, Qt::Key_Down);
-  EXPECT_DOUBLE_EQ(p.decayTime.load(), 0.999);
+  EXPECT_DOUBLE_EQ(p.get(Param::Decay), 0.999);
   key(kSliderS, Qt::Key_Up);
-  EXPECT_DOUBLE_EQ(p.sustainLevel.load(), 0.51);
+  EXPECT_DOUBLE_EQ(p.get(Param::Sustain), 0.51);
   key(kSliderR, Qt::Key_Up);
-  EXPECT_DOUBLE_EQ(p.releaseTime.load(), 1.501);
+  EXPECT_DOUBLE_EQ(p.get(Param::Release), 1.501);
   key(kSliderVol, Qt::Key_Up);
-  EXPECT_EQ(p.volume.load(), 401.0f);
+  EXPECT_EQ(p.get(Param::Volume), 401.0f);
   key(kSliderDuration, Qt::Key_Up);
-  EXPECT_EQ(p.wobbleDuration.load(), 2001.0f);
+  EXPECT_EQ(p.get(Param::WobbleDuration), 2001.0f);
   key(kSliderY2, Qt::Key_End);  // the top end
   EXPECT_EQ(tk->value(kSliderY2), 99);
-  EXPECT_FLOAT_EQ(p.pointY2.load(), 0.99f);
+  EXPECT_FLOAT_EQ(displayPoints(app->synth).y2, 0.99f);
   key(kSliderY2, Qt::Key_Home);
   EXPECT_EQ(tk->value(kSliderY2), 50);
   // Fields of other controls stayed.
-  EXPECT_FLOAT_EQ(p.pointX1.load(), 0.5f);
-  EXPECT_FLOAT_EQ(p.pointY1.load(), 0.06f);
+  EXPECT_FLOAT_EQ(displayPoints(app->synth).x1, 0.5f);
+  EXPECT_FLOAT_EQ(displayPoints(app->synth).y1, 0.05f);
 }
 
 TEST_F(Window, SpinBoxesShowTheirTextAndChangeNoField) {
-  const double cutoff = app->synth.engine.params.filterCutoff.load();
+  const double cutoff = app->synth.engine.params.get(Param::Cutoff);
   key(spinFineId(0), Qt::Key_Up, 5);
   EXPECT_EQ(tk->text(spinFineId(0)), ".05");
   key(spinFineId(0), Qt::Key_Up, 5);
@@ -190,7 +190,7 @@ TEST_F(Window, SpinBoxesShowTheirTextAndChangeNoField) {
   key(spinCoarseId(3), Qt::Key_Up, 20);  // stops at 15
   EXPECT_EQ(tk->text(spinCoarseId(3)), "15");
   EXPECT_EQ(controlValue(app->synth.controls, spinCoarseId(3)), 15);
-  EXPECT_EQ(app->synth.engine.params.filterCutoff.load(), cutoff);
+  EXPECT_EQ(app->synth.engine.params.get(Param::Cutoff), cutoff);
   // Typing into the field changes nothing.
   QTest::keyClicks(widget(spinModId(0)), "42");
   pump();
@@ -203,18 +203,22 @@ TEST_F(Window, DurationRangeSwitchesBothWays) {
   EXPECT_EQ(tk->minimum(kSliderDuration), 100);
   EXPECT_EQ(tk->maximum(kSliderDuration), 1000);
   EXPECT_EQ(tk->value(kSliderDuration), 400);
-  EXPECT_EQ(app->synth.engine.params.wobbleDuration.load(), 400.0f);
+  EXPECT_EQ(app->synth.engine.params.get(Param::WobbleDuration), 400.0f);
   key(kSpinDurationRange, Qt::Key_Up);
   EXPECT_EQ(tk->text(kSpinDurationRange), "x10");
   EXPECT_EQ(tk->minimum(kSliderDuration), 1000);
   EXPECT_EQ(tk->maximum(kSliderDuration), 10000);
   EXPECT_EQ(tk->value(kSliderDuration), 2000);
-  EXPECT_EQ(app->synth.engine.params.wobbleDuration.load(), 2000.0f);
+  EXPECT_EQ(app->synth.engine.params.get(Param::WobbleDuration), 2000.0f);
 }
 
 TEST_F(Window, DisplayRowsReadBackFromThePixels) {
-  const std::pair<int, int> expected[] = {{0, 100}, {100, 125}, {200, 112}, {300, 79}};
-  for (auto [column, row] : expected) {
+  // The start curve: below the middle line, then above it (Y1 at 0.05, as its slider).
+  const auto start = waveformRows(0.5f, 0.05f, 0.75f, 0.95f);
+  EXPECT_GT(start[100], 115);
+  EXPECT_LT(start[300], 85);
+  for (int column : {0, 100, 200, 300}) {
+    const int row = start[static_cast<size_t>(column)];
     EXPECT_TRUE(white(kWaveformDisplay, column, row)) << column;
     EXPECT_FALSE(white(kWaveformDisplay, column, row + 40)) << column;
     EXPECT_FALSE(white(kWaveformDisplay, column, row - 40)) << column;
@@ -595,7 +599,7 @@ TEST_F(FileMenu, OpenRestoresControlsRangeAndCurves) {
   EXPECT_EQ(tk->maximum(kSliderDuration), 1000);
   EXPECT_EQ(tk->value(kSliderDuration), 403);
   EXPECT_EQ(tk->value(kSliderX2), 55);
-  EXPECT_EQ(app->synth.engine.state.wobbleSamples.load(), wobbleSamplesFor(403));
+  EXPECT_EQ(app->synth.engine.wobble.samples.load(), wobbleSamplesFor(403, 44100.0));
   std::vector<CurvePoint> after;
   copyCurveToArray(app->synth.editors, curveEditorId(app->synth, 2), after, 0);
   EXPECT_EQ(after, before);
@@ -612,7 +616,7 @@ TEST_F(FileMenu, OpenOfAZeroLengthFile) {
     EXPECT_EQ(tk->text(spinFineId(row)), ".00");
   }
   EXPECT_EQ(tk->value(kSliderX1), 1);
-  EXPECT_FLOAT_EQ(app->synth.engine.params.pointX1.load(), 0.01f);
+  EXPECT_FLOAT_EQ(displayPoints(app->synth).x1, 0.01f);
   EXPECT_EQ(tk->value(kSliderY2), 50);
   EXPECT_EQ(tk->value(kSliderF), 20);
   EXPECT_EQ(tk->value(kSliderDuration), 2000);  // range 0: the Duration stays
@@ -637,13 +641,13 @@ TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
   renderFrames(app->synth.engine, out.data(), 4096);
   menu("Open");
   EXPECT_EQ(app->synth.engine.voice.gate.load(), 1);
-  EXPECT_EQ(app->synth.engine.voice.attackBegun.load(), 1);
-  EXPECT_EQ(app->synth.engine.params.volume.load(), 900.0f);
-  EXPECT_EQ(app->synth.engine.params.filterCutoff.load(), 300.0);
-  EXPECT_EQ(app->synth.engine.params.filterResonance.load(), 90);
-  const int32_t counter = app->synth.engine.voice.sampleCounter.load();
+  EXPECT_EQ(app->synth.engine.life.attackSerial, app->synth.engine.voice.noteSerial.load());
+  EXPECT_EQ(app->synth.engine.params.get(Param::Volume), 900.0f);
+  EXPECT_EQ(app->synth.engine.params.get(Param::Cutoff), 300.0);
+  EXPECT_EQ(app->synth.engine.params.get(Param::Resonance), 90);
+  const int32_t counter = app->synth.engine.sampleCounter;
   renderFrames(app->synth.engine, out.data(), 64);
-  EXPECT_EQ(app->synth.engine.voice.sampleCounter.load(), counter + 64);  // no new attack
+  EXPECT_EQ(app->synth.engine.sampleCounter, counter + 64);  // no new attack
 }
 
 TEST_F(FileMenu, AboutBox) {

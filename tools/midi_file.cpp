@@ -154,7 +154,8 @@ int64_t roundRatioHalfEven(__int128 numerator, __int128 denominator) {
   return static_cast<int64_t>(q);
 }
 
-bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& reason) {
+bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& reason,
+                  int sampleRate) {
   out = {};
   if (bytes.size() < 8 || bytes.substr(0, 4) != "MThd") {
     reason = "not a MIDI file";
@@ -234,10 +235,10 @@ bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& re
     lastPulses = e.pulses;
     if (!smpte && e.tempo >= 0) tempo = static_cast<uint32_t>(e.tempo);
     if (e.word)
-      out.notes.push_back({roundRatioHalfEven(elapsed * kRenderSampleRate, denominator), e.word});
+      out.notes.push_back({roundRatioHalfEven(elapsed * sampleRate, denominator), e.word});
   }
   out.lastEventFrames =
-      static_cast<long double>(elapsed) * kRenderSampleRate / static_cast<long double>(denominator);
+      static_cast<long double>(elapsed) * sampleRate / static_cast<long double>(denominator);
   return true;
 }
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace ondelith {
+#include "engine/sample_rate.h"
 
-constexpr int kRenderSampleRate = 44100;
+namespace ondelith {
 
 struct TimedMidiMessage {
   int64_t frame;  // applied just before this frame is rendered
@@ -24,7 +24,9 @@ struct MidiFileContents {
 // Reads the file's bytes; false with a one-line reason for anything that is
 // not a complete, well-formed MIDI file (a track must end with its End of
 // Track event; running status holds for channel messages only).
-bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& reason);
+// Frames count at `sampleRate` frames per second.
+bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& reason,
+                  int sampleRate = static_cast<int>(kDefaultSampleRate));
 
 // round(numerator / denominator), halves to even; denominator > 0.
 int64_t roundRatioHalfEven(__int128 numerator, __int128 denominator);

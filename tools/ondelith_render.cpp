@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "app/headless_driver.h"
 #include "patches/patch.h"
@@ -18,7 +19,7 @@ namespace {
 using namespace ondelith;
 
 constexpr double kMaxTailSeconds = 3600;
-constexpr long double kMaxFrames = 6.0L * 3600 * kRenderSampleRate;  // six hours
+constexpr long double kMaxSeconds = 6.0L * 3600;
 constexpr int64_t kBlock = 4096;
 
 int failure(const std::string& file, const std::string& reason, int status = 1) {
@@ -40,10 +41,10 @@ bool readWholeFile(const std::string& path, std::string& bytes, std::string& rea
 // The WAV file, under a temporary name beside its target until complete.
 class WavOutput {
  public:
-  bool open(const std::string& path, std::string& reason) {
+  bool open(const std::string& path, int rate, std::string& reason) {
     if (!file_.open(path, &reason)) return false;
     SF_INFO info{};
-    info.samplerate = kRenderSampleRate;
+    info.samplerate = rate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     sound_ = sf_open_fd(file_.descriptor(), SFM_WRITE, &info, 0);
@@ -86,9 +87,11 @@ int main(int argc, char** argv) {
   app.name("ondelith-render");
   std::string patchPath, midiPath, outPath;
   double tail = 2.0;
+  int rate = static_cast<int>(kDefaultSampleRate);
   app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)");
   app.add_option("--midi", midiPath, "Standard MIDI File to play")->required();
-  app.add_option("--out", outPath, "WAV file to write (mono, 44100 Hz, 32-bit float)")->required();
+  app.add_option("--out", outPath, "WAV file to write (mono, 32-bit float)")->required();
+  app.add_option("--rate", rate, "Sample rate in Hz, 22050 to 192000")->default_val(rate);
   app.add_option("--tail", tail, "Seconds rendered after the file's last event")->default_val(2.0);
   try {
     app.parse(argc, argv);
@@ -103,27 +106,31 @@ int main(int argc, char** argv) {
   if (!std::isfinite(tail) || tail < 0 || tail > kMaxTailSeconds)
     return failure("--tail", "must be between 0 and 3600 seconds", 2);
 
-  auto synth = std::make_unique<Synth>();
-  initSynth(*synth);
   std::string reason;
+  const std::optional<SampleRate> sampleRate = SampleRate::of(rate, &reason);
+  if (!sampleRate) return failure("--rate", reason, 2);
+
+  auto synth = std::make_unique<Synth>(*sampleRate);
+  initSynth(*synth);
   if (!patchPath.empty() && !openPatchFile(*synth, patchPath, &reason))
     return failure(patchPath, reason);
 
   std::string bytes;
   MidiFileContents midi;
-  if (!readWholeFile(midiPath, bytes, reason) || !readMidiFile(bytes, midi, reason))
+  if (!readWholeFile(midiPath, bytes, reason) || !readMidiFile(bytes, midi, reason, rate))
     return failure(midiPath, reason);
 
   const long double totalFrames =
-      std::nearbyint(midi.lastEventFrames + static_cast<long double>(tail) * kRenderSampleRate);
-  if (!(totalFrames <= kMaxFrames)) return failure(midiPath, "plays for longer than six hours");
+      std::nearbyint(midi.lastEventFrames + static_cast<long double>(tail) * rate);
+  if (!(totalFrames <= kMaxSeconds * rate))
+    return failure(midiPath, "plays for longer than six hours");
   const auto frames = static_cast<int64_t>(totalFrames);
 
   DriverSchedule schedule;
   for (const TimedMidiMessage& m : midi.notes) schedule.midi(m.frame, m.word);
 
   WavOutput out;
-  if (!out.open(outPath, reason)) return failure(outPath, reason);
+  if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
   const bool rendered = renderSchedule(
       *synth, schedule, frames, fixedBlocks(kBlock),
       [&out](const float* samples, int64_t count) { return out.write(samples, count); });

@@ -1,0 +1,29 @@
+#include "reference_render.h"
+
+#include "engine/lifecycle.h"
+#include "engine/render.h"
+
+namespace ondelith::test {
+
+void engineTick(Engine& e, int32_t n) { engineTickSeen(e, n, readNoteView(e.voice)); }
+
+float oscillatorStep(Engine& e, int32_t n) {
+  refreshCurveCaches(e);
+  OscillatorInput in;
+  if (!oscillatorPhase(e, in.phase, in.volume)) return 0.0f;
+  advanceWobble(e, n);
+  const auto& m = e.wobble.modulated;
+  in.x1 = m[kRowX1];
+  in.y1 = m[kRowY1];
+  in.x2 = m[kRowX2];
+  in.y2 = m[kRowY2];
+  return oscillatorOutput(in);
+}
+
+double filterProcess(Engine& e, float in) {
+  e.filter.setCutoff(e.params.get(Param::Cutoff));
+  e.filter.setResonance(static_cast<int32_t>(e.params.get(Param::Resonance)));
+  return e.filter.process(in);
+}
+
+}  // namespace ondelith::test
