@@ -51,6 +51,19 @@ class ToolkitWindow : public QMainWindow {
   }
 };
 
+// While a list, menu or other popup is open, Escape belongs to it and closes
+// only it. A drop-down's list closes while the key is still being checked
+// against shortcuts, so without this the window's own Escape would fire too.
+class PopupEscape : public QObject {
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::ShortcutOverride || !QApplication::activePopupWidget()) return false;
+    if (static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape) return false;
+    e->accept();  // no shortcut; the key press goes on to the popup, which closes
+    return true;
+  }
+};
+
 // A spin box whose text only the system writes: its arrows (and arrow keys)
 // change the value by one within the range, typing changes nothing.
 class SystemSpinBox : public QAbstractSpinBox {
@@ -139,6 +152,7 @@ struct Toolkit::Impl {
   int nextCanvas = 1000;
   Canvas* painting = nullptr;
   QTimer wake;
+  PopupEscape popupEscape;
 
   QWidget* client(int window) const {
     auto it = windows.find(window);
@@ -167,6 +181,7 @@ struct Toolkit::Impl {
 
 Toolkit::Toolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
   impl_->app = std::make_unique<QApplication>(argc, argv);
+  impl_->app->installEventFilter(&impl_->popupEscape);
   impl_->wake.setSingleShot(true);
 }
 

@@ -718,3 +718,59 @@ TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
 
 }  // namespace
 }  // namespace ondelith
+
+#include <QWindow>
+
+namespace ondelith {
+namespace {
+
+// Keys as the window system delivers them. With a window manager the main
+// window keeps the keyboard focus while a popup is open, so keys go to it.
+class DropDownInput : public Window {
+ protected:
+  QMainWindow* main() { return static_cast<QMainWindow*>(tk->nativeWindow(app->window)); }
+  // A hidden popup can keep the offscreen platform's focus; take it back.
+  void activate() {
+    main()->activateWindow();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(main()->isActiveWindow());
+  }
+  void escape(QWindow* to) {
+    QTest::keyClick(to, Qt::Key_Escape);
+    pump();
+  }
+};
+
+TEST_F(DropDownInput, EscapeClosesOnlyTheOpenListOrMenu) {
+  const std::pair<const char*, std::function<void()>> openers[] = {
+      {"MIDI list", [&] { QTest::mouseClick(widget(kMidiInputList), Qt::LeftButton); }},
+      {"Audio list", [&] { QTest::mouseClick(widget(kAudioOutputList), Qt::LeftButton); }},
+      {"File menu",
+       [&] {
+         QMenuBar* bar = main()->menuBar();
+         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
+       }},
+  };
+  const std::vector<std::string> startCalls = devices->calls;
+  for (const auto& [name, open] : openers) {
+    // The key to the main window, and to whichever window has the focus.
+    for (bool toMain : {true, false}) {
+      activate();
+      open();
+      ASSERT_NE(QApplication::activePopupWidget(), nullptr) << name;
+      escape(toMain ? main()->windowHandle() : QGuiApplication::focusWindow());
+      EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << name << toMain;
+      EXPECT_EQ(app->quitRequested, 0) << name << toMain;
+    }
+  }
+  EXPECT_EQ(devices->calls, startCalls);  // nothing chosen either
+  EXPECT_EQ(tk->value(kMidiInputList), 0);
+  EXPECT_EQ(tk->value(kAudioOutputList), 0);
+  // With nothing open, Escape on the main window still quits.
+  activate();
+  escape(main()->windowHandle());
+  EXPECT_EQ(app->quitRequested, 1);
+}
+
+}  // namespace
+}  // namespace ondelith
