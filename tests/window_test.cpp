@@ -719,13 +719,16 @@ TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
 }  // namespace
 }  // namespace ondelith
 
+#include <QWheelEvent>
 #include <QWindow>
 
 namespace ondelith {
 namespace {
 
-// Keys as the window system delivers them. With a window manager the main
-// window keeps the keyboard focus while a popup is open, so keys go to it.
+// Keys and wheel notches as the window system delivers them. With a window
+// manager the main window keeps the keyboard focus while a popup is open, so
+// keys go to it; a wheel notch goes to the window under the pointer,
+// spontaneous, so that focus policies and passing on to parents apply.
 class DropDownInput : public Window {
  protected:
   QMainWindow* main() { return static_cast<QMainWindow*>(tk->nativeWindow(app->window)); }
@@ -737,6 +740,15 @@ class DropDownInput : public Window {
   }
   void escape(QWindow* to) {
     QTest::keyClick(to, Qt::Key_Escape);
+    pump();
+  }
+  void wheelDown(int id) {
+    QWidget* w = widget(id);
+    const QPoint centre = w->rect().center();
+    QWheelEvent notch(QPointF(w->mapTo(main(), centre)), QPointF(w->mapToGlobal(centre)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&notch);
+    qApp->notify(main()->windowHandle(), &notch);
     pump();
   }
 };
@@ -770,6 +782,35 @@ TEST_F(DropDownInput, EscapeClosesOnlyTheOpenListOrMenu) {
   activate();
   escape(main()->windowHandle());
   EXPECT_EQ(app->quitRequested, 1);
+}
+
+TEST_F(DropDownInput, TheWheelChangesADropDownOnlyWithTheFocus) {
+  const std::pair<int, std::string> lists[] = {{kMidiInputList, "switchMidi 1"},
+                                               {kAudioOutputList, "switchAudio 1"}};
+  activate();
+  const size_t calls = devices->calls.size();
+  // Right after start-up, and with the focus on another control.
+  for (QWidget* focus : {static_cast<QWidget*>(nullptr), widget(kSliderF)}) {
+    if (focus) focus->setFocus();
+    for (const auto& [id, switched] : lists) {
+      wheelDown(id);
+      EXPECT_EQ(tk->value(id), 0) << id;
+      EXPECT_FALSE(widget(id)->hasFocus()) << id;
+    }
+  }
+  EXPECT_EQ(devices->calls.size(), calls);
+  for (const auto& [id, switched] : lists) {
+    // Opened and closed again with a click and Escape, it has the focus.
+    QTest::mouseClick(widget(id), Qt::LeftButton);
+    escape(main()->windowHandle());
+    activate();
+    ASSERT_TRUE(widget(id)->hasFocus()) << id;
+    wheelDown(id);
+    EXPECT_EQ(tk->value(id), 1) << id;
+    EXPECT_EQ(devices->calls.back(), switched);
+  }
+  EXPECT_EQ(devices->calls.size(), calls + 2);
+  EXPECT_EQ(app->quitRequested, 0);
 }
 
 }  // namespace
