@@ -760,7 +760,8 @@ TEST_F(DropDownInput, EscapeClosesOnlyTheOpenListOrMenu) {
       {"File menu",
        [&] {
          QMenuBar* bar = main()->menuBar();
-         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions()[0]).center());
+         QTest::mouseClick(bar, Qt::LeftButton, {},
+                           bar->actionGeometry(bar->actions()[0]).center());
        }},
   };
   const std::vector<std::string> startCalls = devices->calls;
