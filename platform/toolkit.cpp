@@ -21,6 +21,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -48,6 +49,35 @@ class ToolkitWindow : public QMainWindow {
   void closeEvent(QCloseEvent* e) override {
     e->ignore();
     if (onClose) onClose();
+  }
+};
+
+// While a list, menu or other popup is open, Escape belongs to it and closes
+// only it. A drop-down's list closes while the key is still being checked
+// against shortcuts, so without this the window's own Escape would fire too.
+class PopupEscape : public QObject {
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::ShortcutOverride || !QApplication::activePopupWidget()) return false;
+    if (static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape) return false;
+    e->accept();  // no shortcut; the key press goes on to the popup, which closes
+    return true;
+  }
+};
+
+// A drop-down that the wheel changes only while it has the focus: each change
+// reopens a device, so scrolling across a closed list must leave it alone,
+// and the wheel does not give it the focus either.
+class DropDown : public QComboBox {
+ public:
+  explicit DropDown(QWidget* parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+
+ protected:
+  void wheelEvent(QWheelEvent* e) override {
+    if (hasFocus())
+      QComboBox::wheelEvent(e);
+    else
+      e->ignore();
   }
 };
 
@@ -139,6 +169,7 @@ struct Toolkit::Impl {
   int nextCanvas = 1000;
   Canvas* painting = nullptr;
   QTimer wake;
+  PopupEscape popupEscape;
 
   QWidget* client(int window) const {
     auto it = windows.find(window);
@@ -167,6 +198,7 @@ struct Toolkit::Impl {
 
 Toolkit::Toolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
   impl_->app = std::make_unique<QApplication>(argc, argv);
+  impl_->app->installEventFilter(&impl_->popupEscape);
   impl_->wake.setSingleShot(true);
 }
 
@@ -205,6 +237,10 @@ void Toolkit::showWindow(int window) {
       w->move(area.center() - QPoint(w->width() / 2, w->height() / 2));
     }
   }
+  // A window with drop-downs starts with no control focused: the first one in
+  // the tab order would otherwise hold the focus unasked, and the wheel would
+  // switch its device.
+  if (!w->focusWidget() && w->findChild<DropDown*>()) w->centralWidget()->setFocus();
   w->show();
   QCoreApplication::processEvents();
 }
@@ -335,7 +371,7 @@ bool Toolkit::addSpinBox(int window, int id, Rect r, int minimum, int maximum, i
 bool Toolkit::addDropDown(int window, int id, Rect r) {
   QWidget* parent = impl_->client(window);
   if (!parent || exists(id)) return false;
-  auto* c = new QComboBox(parent);
+  auto* c = new DropDown(parent);
   c->setEditable(false);
   QObject::connect(c, &QComboBox::activated, [this, id, window](int) {
     impl_->push({UiEvent::Kind::Control, id, window});

@@ -722,3 +722,101 @@ TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
 
 }  // namespace
 }  // namespace ondelith
+
+#include <QWheelEvent>
+#include <QWindow>
+
+namespace ondelith {
+namespace {
+
+// Keys and wheel notches as the window system delivers them. With a window
+// manager the main window keeps the keyboard focus while a popup is open, so
+// keys go to it; a wheel notch goes to the window under the pointer,
+// spontaneous, so that focus policies and passing on to parents apply.
+class DropDownInput : public Window {
+ protected:
+  QMainWindow* main() { return static_cast<QMainWindow*>(tk->nativeWindow(app->window)); }
+  // A hidden popup can keep the offscreen platform's focus; take it back.
+  void activate() {
+    main()->activateWindow();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(main()->isActiveWindow());
+  }
+  void escape(QWindow* to) {
+    QTest::keyClick(to, Qt::Key_Escape);
+    pump();
+  }
+  void wheelDown(int id) {
+    QWidget* w = widget(id);
+    const QPoint centre = w->rect().center();
+    QWheelEvent notch(QPointF(w->mapTo(main(), centre)), QPointF(w->mapToGlobal(centre)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&notch);
+    qApp->notify(main()->windowHandle(), &notch);
+    pump();
+  }
+};
+
+TEST_F(DropDownInput, EscapeClosesOnlyTheOpenListOrMenu) {
+  const std::pair<const char*, std::function<void()>> openers[] = {
+      {"MIDI list", [&] { QTest::mouseClick(widget(kMidiInputList), Qt::LeftButton); }},
+      {"Audio list", [&] { QTest::mouseClick(widget(kAudioOutputList), Qt::LeftButton); }},
+      {"File menu",
+       [&] {
+         QMenuBar* bar = main()->menuBar();
+         QTest::mouseClick(bar, Qt::LeftButton, {},
+                           bar->actionGeometry(bar->actions()[0]).center());
+       }},
+  };
+  const std::vector<std::string> startCalls = devices->calls;
+  for (const auto& [name, open] : openers) {
+    // The key to the main window, and to whichever window has the focus.
+    for (bool toMain : {true, false}) {
+      activate();
+      open();
+      ASSERT_NE(QApplication::activePopupWidget(), nullptr) << name;
+      escape(toMain ? main()->windowHandle() : QGuiApplication::focusWindow());
+      EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << name << toMain;
+      EXPECT_EQ(app->quitRequested, 0) << name << toMain;
+    }
+  }
+  EXPECT_EQ(devices->calls, startCalls);  // nothing chosen either
+  EXPECT_EQ(tk->value(kMidiInputList), 0);
+  EXPECT_EQ(tk->value(kAudioOutputList), 0);
+  // With nothing open, Escape on the main window still quits.
+  activate();
+  escape(main()->windowHandle());
+  EXPECT_EQ(app->quitRequested, 1);
+}
+
+TEST_F(DropDownInput, TheWheelChangesADropDownOnlyWithTheFocus) {
+  const std::pair<int, std::string> lists[] = {{kMidiInputList, "switchMidi 1"},
+                                               {kAudioOutputList, "switchAudio 1"}};
+  activate();
+  const size_t calls = devices->calls.size();
+  // Right after start-up, and with the focus on another control.
+  for (QWidget* focus : {static_cast<QWidget*>(nullptr), widget(kSliderF)}) {
+    if (focus) focus->setFocus();
+    for (const auto& [id, switched] : lists) {
+      wheelDown(id);
+      EXPECT_EQ(tk->value(id), 0) << id;
+      EXPECT_FALSE(widget(id)->hasFocus()) << id;
+    }
+  }
+  EXPECT_EQ(devices->calls.size(), calls);
+  for (const auto& [id, switched] : lists) {
+    // Opened and closed again with a click and Escape, it has the focus.
+    QTest::mouseClick(widget(id), Qt::LeftButton);
+    escape(main()->windowHandle());
+    activate();
+    ASSERT_TRUE(widget(id)->hasFocus()) << id;
+    wheelDown(id);
+    EXPECT_EQ(tk->value(id), 1) << id;
+    EXPECT_EQ(devices->calls.back(), switched);
+  }
+  EXPECT_EQ(devices->calls.size(), calls + 2);
+  EXPECT_EQ(app->quitRequested, 0);
+}
+
+}  // namespace
+}  // namespace ondelith
