@@ -335,5 +335,45 @@ TEST(PatchFile, SaveWritesTheFormatsBytes) {
   EXPECT_EQ(slurp(ONDELITH_SOURCE_DIR "/fuzz/corpus/patch/startup.vx"), startup);
 }
 
+TEST(PatchFile, FilesThatAreNotRegularAreNeitherOpenedNorReplaced) {
+  TempDir dir;
+  const fs::path fifo = dir.path / "pipe.vx";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Open on a FIFO with no writer: refused at once. In a child, so that a wait
+  // for a writer ends in the alarm instead of stalling the tests.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(5);
+    auto c = test::makeSynth();
+    _exit(openPatchFile(*c, fifo.string()) ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  auto s = test::makeSynth();
+  std::string error;
+  EXPECT_FALSE(savePatchFile(*s, fifo.string(), &error));
+  EXPECT_NE(error.find("FIFO"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"pipe.vx"});
+}
+
+TEST(PatchFile, SaveThroughALinkReplacesItsTargetWithItsPermissions) {
+  TempDir dir;
+  const fs::path target = dir.path / "target.vx";
+  spit(target, "old patch");
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(target, mode);
+  fs::create_symlink("target.vx", dir.path / "link.vx");
+  auto s = test::makeSynth();
+  std::string error;
+  ASSERT_TRUE(savePatchFile(*s, (dir.path / "link.vx").string(), &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(dir.path / "link.vx"));
+  EXPECT_EQ(parsePatch(slurp(target)), capturePatch(*s));
+  EXPECT_EQ(fs::status(target).permissions(), mode);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.vx", "target.vx"}));
+}
+
 }  // namespace
 }  // namespace ondelith
