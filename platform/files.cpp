@@ -1,10 +1,14 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +21,21 @@ bool fail(std::string* error, const std::string& what) {
   return false;
 }
 
+bool refuse(std::string* error, const std::string& what) {
+  if (error) *error = what;
+  return false;
+}
+
+// Why a file that exists is not one to read or to replace.
+bool notRegular(const struct stat& st, std::string* error) {
+  if (S_ISDIR(st.st_mode)) return refuse(error, "is a folder, not a file");
+  if (S_ISFIFO(st.st_mode)) return refuse(error, "is a FIFO, not a regular file");
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+    return refuse(error, "is a device, not a regular file");
+  if (S_ISSOCK(st.st_mode)) return refuse(error, "is a socket, not a regular file");
+  return refuse(error, "is not a regular file");
+}
+
 // The permissions a newly created file gets under the process's umask.
 mode_t newFileMode() {
   const mode_t mask = umask(022);
@@ -24,28 +43,117 @@ mode_t newFileMode() {
   return 0666 & ~mask;
 }
 
+// Where a write to `path` lands: the end of its chain of symbolic links.
+// `exists` is false when nothing can be seen there; creating the file then
+// reports whatever is in the way.
+bool followLinks(const std::string& path, std::string& target, struct stat& st, bool& exists,
+                 std::string* error) {
+  std::string at = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    exists = lstat(at.c_str(), &st) == 0;
+    if (!exists || !S_ISLNK(st.st_mode)) {
+      target = at;
+      return true;
+    }
+    std::vector<char> link(PATH_MAX + 1);
+    const ssize_t n = readlink(at.c_str(), link.data(), link.size());
+    if (n < 0) return fail(error, "cannot read the link");
+    if (static_cast<size_t>(n) >= link.size()) {
+      errno = ENAMETOOLONG;
+      return fail(error, "cannot read the link");
+    }
+    const std::string next(link.data(), static_cast<size_t>(n));
+    const size_t slash = at.rfind('/');
+    at =
+        next.starts_with('/') || slash == std::string::npos ? next : at.substr(0, slash + 1) + next;
+  }
+  errno = ELOOP;
+  return fail(error, "cannot follow the link");
+}
+
+// The temporary files that a signal removes. The handler reads them without
+// a lock, so a slot is filled before it is marked as holding a name.
+constexpr int kSignalSlots = 8;
+constexpr size_t kSlotBytes = PATH_MAX;
+enum SlotState { kFree, kFilling, kHolding };
+char slotPaths[kSignalSlots][kSlotBytes];
+std::atomic<int> slotStates[kSignalSlots];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+int claimSignalSlot(const std::string& temp) {
+  if (temp.size() >= kSlotBytes) return -1;
+  for (int i = 0; i < kSignalSlots; ++i) {
+    int expected = kFree;
+    if (!slotStates[i].compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(slotPaths[i], temp.c_str(), temp.size() + 1);
+    slotStates[i].store(kHolding);
+    return i;
+  }
+  return -1;
+}
+
+void releaseSignalSlot(int& slot) {
+  if (slot >= 0) slotStates[slot].store(kFree);
+  slot = -1;
+}
+
+extern "C" void removeTemporariesAndEnd(int signal) {
+  for (int i = 0; i < kSignalSlots; ++i)
+    if (slotStates[i].load() == kHolding) unlink(slotPaths[i]);
+  ::signal(signal, SIG_DFL);
+  raise(signal);  // delivered as the handler returns, with the default action
+}
+
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 }  // namespace
 
 bool AtomicFile::open(const std::string& path, std::string* error) {
   abandon();
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string target;
+  struct stat st {};
+  bool exists = false;
+  if (!followLinks(path, target, st, exists, error)) return false;
+  if (exists && !S_ISREG(st.st_mode)) return notRegular(st, error);
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) {
     errno = EISDIR;
     return fail(error, "not a file name");
   }
   std::string pattern = dir + "." + name + ".XXXXXX";
+  // A signal between creating the file and noting its name would leave it.
+  sigset_t cleaned, old;
+  sigemptyset(&cleaned);
+  for (int s : kCleanedSignals) sigaddset(&cleaned, s);
+  pthread_sigmask(SIG_BLOCK, &cleaned, &old);
   const int fd = mkstemp(pattern.data());
+  const int created = errno;
+  if (fd >= 0) signalSlot_ = claimSignalSlot(pattern);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  errno = created;
   if (fd < 0) return fail(error, "cannot create a file in the folder");
   fd_ = fd;
   temp_ = pattern;
-  path_ = path;
-  if (fchmod(fd_, newFileMode()) != 0) {
+  path_ = target;
+  const auto failed = [&](const char* what) {
     const int saved = errno;
     abandon();
     errno = saved;
-    return fail(error, "cannot set permissions");
+    return fail(error, what);
+  };
+  if (exists) {
+    // The owner first: changing it may clear the set-id bits set below. Only
+    // a privileged process may give a file away, so a refusal is no failure.
+    struct stat made {};
+    if (fstat(fd_, &made) == 0 && (made.st_uid != st.st_uid || made.st_gid != st.st_gid)) {
+      const int refused = fchown(fd_, st.st_uid, st.st_gid);
+      (void)refused;
+    }
+    if (fchmod(fd_, st.st_mode & 07777) != 0) return failed("cannot set permissions");
+  } else if (fchmod(fd_, newFileMode()) != 0) {
+    return failed("cannot set permissions");
   }
   return true;
 }
@@ -77,6 +185,7 @@ bool AtomicFile::commit(std::string* error) {
   fd_ = -1;
   if (close(fd) != 0) return failed("cannot close");
   if (rename(temp_.c_str(), path_.c_str()) != 0) return failed("cannot replace the file");
+  releaseSignalSlot(signalSlot_);
   temp_.clear();
   return true;
 }
@@ -85,7 +194,35 @@ void AtomicFile::abandon() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   if (!temp_.empty()) unlink(temp_.c_str());
+  releaseSignalSlot(signalSlot_);
   temp_.clear();
+}
+
+bool mayReplace(const std::string& path, std::string* error) {
+  std::string target;
+  struct stat st {};
+  bool exists = false;
+  if (!followLinks(path, target, st, exists, error)) return false;
+  return !exists || S_ISREG(st.st_mode) || notRegular(st, error);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+void removeTemporaryFilesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = removeTemporariesAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (int s : kCleanedSignals) sigaddset(&action.sa_mask, s);  // one clean-up at a time
+  for (int s : kCleanedSignals) {
+    struct sigaction old {};
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
+  }
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view data, std::string* error) {
@@ -93,32 +230,56 @@ bool writeFileAtomically(const std::string& path, std::string_view data, std::st
   return file.open(path, error) && file.write(data, error) && file.commit(error);
 }
 
-bool readFileInPieces(const std::string& path,
-                      const std::function<bool(const char*, size_t)>& consume, std::string* error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(error, "cannot open");
+InputFile::~InputFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool InputFile::open(const std::string& path, std::string* error) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  size_ = 0;
+  // Looked at before opening: opening a device can already do something.
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (S_ISDIR(st.st_mode)) errno = EISDIR;
+  if (stat(path.c_str(), &st) != 0) return fail(error, "cannot open");
+  if (!S_ISREG(st.st_mode)) return notRegular(st, error);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return fail(error, "cannot open");
+  if (fstat(fd, &st) != 0) {
     const int saved = errno;
     close(fd);
     errno = saved;
     return fail(error, "cannot read");
   }
+  if (!S_ISREG(st.st_mode)) {  // replaced in between
+    close(fd);
+    return notRegular(st, error);
+  }
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool InputFile::read(char* data, size_t capacity, size_t& got, std::string* error) {
+  got = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd_, data, capacity);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(error, "cannot read");
+    got = static_cast<size_t>(n);
+    return true;
+  }
+}
+
+bool readFileInPieces(const std::string& path,
+                      const std::function<bool(const char*, size_t)>& consume, std::string* error) {
+  InputFile file;
+  if (!file.open(path, error)) return false;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int saved = errno;
-      close(fd);
-      errno = saved;
-      return fail(error, "cannot read");
-    }
-    if (n == 0 || !consume(buffer, static_cast<size_t>(n))) break;
+    size_t n = 0;
+    if (!file.read(buffer, sizeof buffer, n, error)) return false;
+    if (n == 0 || !consume(buffer, n)) return true;
   }
-  close(fd);
-  return true;
 }
 
 }  // namespace ondelith

@@ -3,6 +3,7 @@
 // pieces. Failures come back as false with a short reason.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,11 @@ namespace ondelith {
 // A file written under a temporary name beside its target and renamed over
 // the target only once it is complete and on the disk. Abandoned (or
 // destroyed before commit) it leaves no trace and the target untouched.
+//
+// A symbolic link is followed: the file it leads to is replaced and the link
+// stays. A file that is replaced keeps its permissions (and, where the
+// process may set it, its owner). Anything at the path that is not a regular
+// file (a folder, a device, a FIFO, a socket) is refused, never replaced.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -28,13 +34,46 @@ class AtomicFile {
  private:
   std::string path_, temp_;
   int fd_ = -1;
+  int signalSlot_ = -1;
 };
+
+// Whether a write to `path` may replace what is there: nothing, or a regular
+// file at the end of its symbolic links. False with the reason otherwise.
+bool mayReplace(const std::string& path, std::string* error = nullptr);
+
+// Whether both paths lead to one file (after links; hard links count too).
+bool sameFile(const std::string& a, const std::string& b);
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the
+// AtomicFiles still open, then end the process by that signal as before. A
+// signal the process ignores stays ignored. For single-threaded programs.
+void removeTemporaryFilesOnSignals();
 
 // Writes `data` to a new file beside `path`, flushes it to the disk and only
 // then renames it over `path`. On any failure the file at `path` (if any) is
 // untouched and no temporary file is left.
 bool writeFileAtomically(const std::string& path, std::string_view data,
                          std::string* error = nullptr);
+
+// A regular file opened for reading. Opening never waits (a FIFO with no
+// writer would hold the caller forever) and anything but a regular file is
+// refused, as a file that cannot be read.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  bool open(const std::string& path, std::string* error = nullptr);
+  uint64_t size() const { return size_; }  // when it was opened
+  // Up to `capacity` bytes; `got` is 0 at the end of the file.
+  bool read(char* data, size_t capacity, size_t& got, std::string* error = nullptr);
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
 
 // Hands the file's bytes to `consume` piece by piece until the end of the
 // file or until `consume` returns false.

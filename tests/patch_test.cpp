@@ -287,5 +287,93 @@ TEST(PatchFile, FailedSavesLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(parsePatch(slurp(target)), capturePatch(*s));
 }
 
+// Save's whole file, with the values worked out from the format by hand.
+TEST(PatchFile, SaveWritesTheFormatsBytes) {
+  // Start-up: Duration 2000 ms, so W = 88200, RangeX = 88199 and RangeY = 100 on
+  // the 160 x 70 editors. The laid-out pixels x = 22, 44, 66, 89, 111, 133 give
+  // 88199 x / 160 = 12127.36, 24254.73, 36382.09, 49060.69, 61188.06, 73315.42;
+  // every point's y = 35 gives 100 - 100 * 35 / 70 = 50.
+  const std::string start =
+      "50\r\n12127\r\n50\r\n24255\r\n50\r\n36382\r\n50\r\n49061\r\n50\r\n61188\r\n50\r\n"
+      "73315\r\n50\r\n50\r\n";
+  const std::string startup = start + start + start + start +
+                              "0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n"
+                              "50\r\n5\r\n75\r\n95\r\n400\r\n2000\r\n2\r\n"
+                              "1\r\n1000\r\n50\r\n1500\r\n1500\r\n50\r\n";
+  // Range x1 at 400 ms: W = 17640, RangeX = 17639, so the same pixels give
+  // 2425.36, 4850.73, 7276.09, 9811.69, 12237.06, 14662.42. X1's point 3 moved
+  // to pixel (80, 0): 8819.5 rounds to the even 8820, the top row is 100. Y1's
+  // point 0 on the bottom row, y = 69: 100 - 100 * 69 / 70 = 1.43, so 1.
+  const std::string x1 =
+      "50\r\n2425\r\n50\r\n4851\r\n50\r\n8820\r\n100\r\n9812\r\n50\r\n12237\r\n50\r\n"
+      "14662\r\n50\r\n50\r\n";
+  const std::string y1 =
+      "1\r\n2425\r\n50\r\n4851\r\n50\r\n7276\r\n50\r\n9812\r\n50\r\n12237\r\n50\r\n"
+      "14662\r\n50\r\n50\r\n";
+  const std::string rest =
+      "50\r\n2425\r\n50\r\n4851\r\n50\r\n7276\r\n50\r\n9812\r\n50\r\n12237\r\n50\r\n"
+      "14662\r\n50\r\n50\r\n";
+  const std::string changed = x1 + y1 + rest + rest +
+                              "-30\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n5\r\n"
+                              "50\r\n5\r\n75\r\n95\r\n400\r\n400\r\n1\r\n"
+                              "1\r\n1000\r\n50\r\n1500\r\n1500\r\n50\r\n";
+
+  TempDir dir;
+  const std::string path = (dir.path / "p.vx").string();
+  auto s = test::makeSynth();
+  ASSERT_TRUE(savePatchFile(*s, path));
+  EXPECT_EQ(slurp(path), startup);
+  applyControlEvent(*s, spinModId(kRowX1), -30);
+  applyControlEvent(*s, spinFineId(kRowY2), 5);
+  applyControlEvent(*s, kSpinDurationRange, 1);
+  applyControlEvent(*s, kSliderDuration, 400);
+  moveCurvePoint(*findCurveEditor(s->editors, curveEditorId(*s, kRowX1)), 3, {80, 0});
+  moveCurvePoint(*findCurveEditor(s->editors, curveEditorId(*s, kRowY1)), 0, {0, 69});
+  ASSERT_TRUE(savePatchFile(*s, path));
+  EXPECT_EQ(slurp(path), changed);
+  // The fuzzer's seed is what Save writes at start-up.
+  EXPECT_EQ(slurp(ONDELITH_SOURCE_DIR "/fuzz/corpus/patch/startup.vx"), startup);
+}
+
+TEST(PatchFile, FilesThatAreNotRegularAreNeitherOpenedNorReplaced) {
+  TempDir dir;
+  const fs::path fifo = dir.path / "pipe.vx";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Open on a FIFO with no writer: refused at once. In a child, so that a wait
+  // for a writer ends in the alarm instead of stalling the tests.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(5);
+    auto c = test::makeSynth();
+    _exit(openPatchFile(*c, fifo.string()) ? 1 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  auto s = test::makeSynth();
+  std::string error;
+  EXPECT_FALSE(savePatchFile(*s, fifo.string(), &error));
+  EXPECT_NE(error.find("FIFO"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"pipe.vx"});
+}
+
+TEST(PatchFile, SaveThroughALinkReplacesItsTargetWithItsPermissions) {
+  TempDir dir;
+  const fs::path target = dir.path / "target.vx";
+  spit(target, "old patch");
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(target, mode);
+  fs::create_symlink("target.vx", dir.path / "link.vx");
+  auto s = test::makeSynth();
+  std::string error;
+  ASSERT_TRUE(savePatchFile(*s, (dir.path / "link.vx").string(), &error)) << error;
+  EXPECT_TRUE(fs::is_symlink(dir.path / "link.vx"));
+  EXPECT_EQ(parsePatch(slurp(target)), capturePatch(*s));
+  EXPECT_EQ(fs::status(target).permissions(), mode);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.vx", "target.vx"}));
+}
+
 }  // namespace
 }  // namespace ondelith

@@ -1,10 +1,16 @@
 // The offline renderer, run as the program it is, on MIDI files written here.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -59,33 +65,89 @@ struct Smf {
 using test::TempDir;
 
 struct ProgramRun {
-  int status = -1;
-  std::string err;
+  int status = -1;  // the exit status, -1 when it did not exit
+  int signal = 0;   // the signal that ended it, if one did
+  bool timedOut = false;
+  std::string out, err;
 };
 
-ProgramRun renderer(const std::vector<std::string>& args) {
-  int pipeFd[2];
-  if (pipe(pipeFd) != 0) return {};
+struct RunOptions {
+  int seconds = 120;        // killed after this, so that a hang fails instead of stalling
+  rlim_t addressSpace = 0;  // a limit on the renderer's memory, or none
+};
+
+// Starts the renderer with its stdout and stderr on pipes.
+pid_t startRenderer(const std::vector<std::string>& args, const RunOptions& options, int& outFd,
+                    int& errFd) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return -1;
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(pipeFd[1], 2);
-    close(pipeFd[0]);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+    if (options.addressSpace) {
+      const rlimit limit{options.addressSpace, options.addressSpace};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     std::vector<char*> argv{const_cast<char*>(ONDELITH_RENDER_PATH)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(pipeFd[1]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  outFd = outPipe[0];
+  errFd = errPipe[0];
+  return pid;
+}
+
+// Collects the output until the renderer ends, or kills it at the deadline.
+ProgramRun finishRenderer(pid_t pid, int outFd, int errFd, int seconds) {
   ProgramRun run;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(pipeFd[0], buf, sizeof buf)) > 0) run.err.append(buf, static_cast<size_t>(n));
-  close(pipeFd[0]);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* texts[2] = {&run.out, &run.err};
+  int reading = 2;
+  while (reading > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      run.timedOut = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        texts[i]->append(buf, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --reading;
+      }
+    }
+  }
+  for (const pollfd& f : fds)
+    if (f.fd >= 0) close(f.fd);
   int status = 0;
   waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;
+}
+
+ProgramRun renderer(const std::vector<std::string>& args, const RunOptions& options = {}) {
+  int outFd, errFd;
+  const pid_t pid = startRenderer(args, options, outFd, errFd);
+  if (pid < 0) return {};
+  return finishRenderer(pid, outFd, errFd, options.seconds);
 }
 
 std::vector<float> readWav(const std::string& path, SF_INFO& info) {
@@ -99,7 +161,7 @@ std::vector<float> readWav(const std::string& path, SF_INFO& info) {
 }
 
 std::vector<float> renderFile(const TempDir& dir, const std::string& midi,
-                              std::vector<std::string> extra = {}) {
+                              std::vector<std::string> extra = {}, int rate = 44100) {
   const std::string out = (dir.path / "out.wav").string();
   std::vector<std::string> args = {"--midi", dir.file("in.mid", midi), "--out", out};
   args.insert(args.end(), extra.begin(), extra.end());
@@ -108,15 +170,15 @@ std::vector<float> renderFile(const TempDir& dir, const std::string& midi,
   EXPECT_EQ(run.err, "");
   SF_INFO info;
   std::vector<float> samples = readWav(out, info);
-  EXPECT_EQ(info.samplerate, 44100);
+  EXPECT_EQ(info.samplerate, rate);
   EXPECT_EQ(info.channels, 1);
   EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
   return samples;
 }
 
 std::vector<float> driverRender(const DriverSchedule& d, int64_t frames,
-                                const std::string& patch = "") {
-  auto s = test::makeSynth();
+                                const std::string& patch = "", double rate = 44100) {
+  auto s = test::makeSynth(*SampleRate::of(rate));
   if (!patch.empty()) {
     EXPECT_TRUE(openPatchFile(*s, patch));
   }
@@ -140,6 +202,20 @@ TEST(RenderTool, SilenceThenTheFadeThenTheAttackAtTheNotesFrame) {
   d.noteOn(22050, 69, 100);
   d.noteOff(44100, 69);
   EXPECT_EQ(out, driverRender(d, 3 * 44100));
+}
+
+TEST(RenderTool, AtAnotherRateTheNotesLandAtTheirTimesInFramesOfThatRate) {
+  TempDir dir;
+  const std::string midi =
+      Smf().track().event(480, {0x90, 69, 100}).event(480, {0x80, 69, 0}).end().bytes();
+  for (int rate : {22050, 48000, 96000}) {
+    const std::vector<float> out = renderFile(dir, midi, {"--rate", std::to_string(rate)}, rate);
+    EXPECT_EQ(out.size(), 3u * rate);
+    DriverSchedule d;
+    d.noteOn(rate / 2, 69, 100);
+    d.noteOff(rate, 69);
+    EXPECT_EQ(out, driverRender(d, 3 * rate, "", rate)) << rate;
+  }
 }
 
 TEST(RenderTool, TailSetsTheLength) {
@@ -290,12 +366,18 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
       {{"--midi", truncated, "--out", out}, 1, "cut.mid"},
       {{"--patch", (dir.path / "none.vx").string(), "--midi", midi, "--out", out}, 1, "none.vx"},
       {{"--midi", midi, "--out", (dir.path / "no" / "out.wav").string()}, 1, "out.wav"},
-      {{"--midi", midi, "--out", dir.path.string()}, 1, ""},
+      {{"--midi", midi, "--out", dir.path.string()}, 2, "folder"},
+      {{"--midi", midi, "--out", out, "--tail", ""}, 2, "--tail"},
+      {{"--patch", "", "--midi", midi, "--out", out}, 2, "--patch"},
+      {{"--midi", midi, "--out", ""}, 2, "--out"},
+      {{"--midi", "", "--out", out}, 2, "--midi"},
       {{"--midi", midi, "--out", out, "--tail", "-1"}, 2, "--tail"},
       {{"--midi", midi, "--out", out, "--tail", "1e9"}, 2, "--tail"},
       {{"--midi", midi, "--out", out, "--tail", "nan"}, 2, "--tail"},
       {{"--out", out}, 2, "--midi"},
       {{"--midi", midi, "--out", out, "--bogus"}, 2, "--bogus"},
+      {{"--midi", midi, "--out", out, "--rate", "8000"}, 2, "--rate"},
+      {{"--midi", midi, "--out", out, "--rate", "fast"}, 2, "--rate"},
   };
   const size_t before = dir.entries().size();
   for (const Case& c : cases) {
@@ -308,6 +390,197 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
   // A patch is read however it looks, as Open reads it.
   const std::string odd = dir.file("odd.vx", "not a patch at all");
   EXPECT_EQ(renderer({"--patch", odd, "--midi", midi, "--out", out}).status, 0);
+}
+
+TEST(RenderTool, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("ok.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string fifo = (dir.path / "pipe").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string out = (dir.path / "out.wav").string();
+  const std::vector<std::vector<std::string>> runs = {
+      {"--midi", fifo, "--out", out},
+      {"--patch", fifo, "--midi", midi, "--out", out},
+      {"--midi", "/dev/zero", "--out", out},
+      {"--midi", dir.path.string(), "--out", out},
+  };
+  for (const auto& args : runs) {
+    // A FIFO with no writer holds a blocking open() for ever: the wait is bounded.
+    const ProgramRun run = renderer(args, {.seconds = 5});
+    EXPECT_FALSE(run.timedOut) << args[1];
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(args[1] + ": "), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"ok.mid", "pipe"}));
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ONDELITH_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ONDELITH_SANITIZED 1
+#endif
+#endif
+
+// Note messages of three bytes each (running status, no time between them):
+// as many notes as a file of that size can hold.
+std::string denseMidi(size_t bytes) {
+  Smf smf;
+  smf.track().event(0, {0x90, 60, 100});
+  std::string& t = smf.tracks.back();
+  t.reserve(bytes);
+  while (t.size() + 10 < bytes) t += std::string("\0\x3C\0\0\x3C\x64", 6);
+  return smf.end().bytes();
+}
+
+TEST(RenderTool, MemoryStaysASmallMultipleOfTheFile) {
+#ifdef ONDELITH_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+  TempDir dir;
+  const auto sparse = [&](const std::string& name, off_t size) {
+    const std::string path = dir.file(name, "");
+    EXPECT_EQ(truncate(path.c_str(), size), 0);
+    return path;
+  };
+  const std::string out = (dir.path / "out.wav").string();
+  struct Case {
+    std::string midi;
+    int status;
+    std::string says;
+  };
+  // The program itself needs about 10 MiB.
+  const rlim_t limit = rlim_t{64} << 20;
+  const std::vector<Case> cases = {
+      {dir.file("4.mid", denseMidi(4 << 20)), 0, ""},
+      {dir.file("16.mid", denseMidi(16 << 20)), 1, "16.mid: too large to hold in memory"},
+      // The header is looked at first, the size before anything is read.
+      {sparse("zeros.mid", off_t{512} << 20), 1, "zeros.mid: not a MIDI file"},
+      {sparse("huge.mid", (off_t{1} << 30) + 1), 1, "huge.mid: larger than 1 GiB"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = renderer({"--midi", c.midi, "--out", out}, {.addressSpace = limit});
+    EXPECT_EQ(run.status, c.status) << c.midi << " " << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.status ? 1 : 0) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(fs::exists(out), c.status == 0);
+    fs::remove(out);
+  }
+  for (const std::string& name : dir.entries()) EXPECT_FALSE(name.starts_with(".")) << name;
+}
+
+TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
+  TempDir dir;
+  const std::string midiBytes = Smf().track().event(0, {0x90, 60, 100}).end(10).bytes();
+  const std::string midi = dir.file("in.mid", midiBytes);
+  const std::string patch = dir.file("in.vx", "50\r\n");
+  const fs::path fifo = dir.path / "pipe.wav";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directory(dir.path / "folder.wav");
+  fs::create_hard_link(midi, dir.path / "hard.wav");
+  fs::create_symlink("in.mid", dir.path / "link.wav");
+  struct Case {
+    std::string out;
+    std::string says;
+  };
+  std::vector<Case> cases = {
+      {(dir.path / "folder.wav").string(), "is a folder"},
+      {fifo.string(), "is a FIFO"},
+      {midi, "is the --midi file"},
+      {(dir.path / "hard.wav").string(), "is the --midi file"},
+      {(dir.path / "link.wav").string(), "is the --midi file"},
+      {patch, "is the --patch file"},
+  };
+  // A device of its own where the process may make one; the system's null
+  // device only where the process could not replace it anyway.
+  const fs::path null = dir.path / "null.wav";
+  if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    cases.push_back({null.string(), "is a device"});
+  else if (geteuid() != 0)
+    cases.push_back({"/dev/null", "is a device"});
+  const std::vector<std::string> before = dir.entries();
+  for (const Case& c : cases) {
+    const ProgramRun run = renderer({"--patch", patch, "--midi", midi, "--out", c.out});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(c.out + ": " + c.says), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(dir.entries(), before);
+  EXPECT_EQ(test::slurp(midi), midiBytes);
+  EXPECT_EQ(test::slurp(patch), "50\r\n");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_directory(dir.path / "folder.wav"));
+  EXPECT_TRUE(fs::is_symlink(dir.path / "link.wav"));
+  if (fs::exists(null)) {
+    EXPECT_TRUE(fs::is_character_file(null));
+  }
+}
+
+TEST(RenderTool, OutputThroughALinkReplacesItsTargetWithItsPermissions) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const fs::path target = dir.path / "target.wav";
+  dir.file("target.wav", "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("target.wav", dir.path / "link.wav");
+  fs::create_symlink("new.wav", dir.path / "dangling.wav");
+  for (const char* out : {"link.wav", "dangling.wav"}) {
+    const ProgramRun run = renderer({"--midi", midi, "--out", (dir.path / out).string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(dir.path / out));
+  }
+  SF_INFO info;
+  EXPECT_FALSE(readWav(target.string(), info).empty());
+  EXPECT_FALSE(readWav((dir.path / "new.wav").string(), info).empty());
+  EXPECT_EQ(fs::status(target).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"dangling.wav", "in.mid", "link.wav",
+                                                     "new.wav", "target.wav"}));
+}
+
+TEST(RenderTool, SignalsRemoveTheTemporaryFile) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    int outFd, errFd;
+    // An hour of sound: long enough to be caught while it is written.
+    const pid_t pid =
+        startRenderer({"--midi", midi, "--out", (dir.path / "out.wav").string(), "--tail", "3600"},
+                      {}, outFd, errFd);
+    ASSERT_GT(pid, 0);
+    bool writing = false;
+    for (int i = 0; i < 3000 && !writing; ++i) {
+      for (const std::string& name : dir.entries()) writing |= name.starts_with(".out.wav.");
+      if (!writing) usleep(10000);
+    }
+    EXPECT_TRUE(writing) << strsignal(sig);
+    kill(pid, sig);
+    const ProgramRun run = finishRenderer(pid, outFd, errFd, 60);
+    EXPECT_EQ(run.signal, sig) << strsignal(sig) << " " << run.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"}) << strsignal(sig);
+  }
+}
+
+TEST(RenderTool, VersionHelpAndRepeatableOutput) {
+  ProgramRun run = renderer({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "ondelith-render " ONDELITH_VERSION "\n");
+  run = renderer({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("Exit status: 0 "), std::string::npos) << run.out;
+  // Nothing of the moment of writing goes into the file.
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  for (const char* out : {"a.wav", "b.wav"})
+    EXPECT_EQ(renderer({"--midi", midi, "--out", (dir.path / out).string()}).status, 0);
+  const std::string a = test::slurp(dir.path / "a.wav");
+  EXPECT_EQ(a, test::slurp(dir.path / "b.wav"));
+  EXPECT_EQ(a.find("PEAK"), std::string::npos);
 }
 
 }  // namespace

@@ -1,19 +1,14 @@
 #include "tools/midi_file.h"
 
-#include <algorithm>
+#include <functional>
+#include <queue>
+#include <utility>
 
 namespace ondelith {
 
 namespace {
 
 constexpr uint32_t kDefaultTempo = 500000;  // microseconds per quarter note
-
-struct Event {
-  int64_t pulses;
-  int track;
-  uint32_t word;  // note message, or 0
-  int32_t tempo;  // a tempo change, or -1
-};
 
 // Big-endian reads and variable-length quantities over a bounded range.
 class Cursor {
@@ -61,85 +56,80 @@ uint32_t bigEndian(std::string_view b, size_t at, int n) {
 
 int dataBytes(uint8_t status) { return (status & 0xE0) == 0xC0 ? 1 : 2; }
 
-// One track chunk's events; false with a reason when it is malformed or cut short.
-bool readTrack(std::string_view bytes, size_t begin, size_t end, int track,
-               std::vector<Event>& events, std::string& reason) {
-  Cursor c(bytes, begin, end);
-  int64_t pulses = 0;
-  uint8_t running = 0;
-  const std::string where = "track " + std::to_string(track) + ": ";
-  for (;;) {
+// One track chunk, an event at a time; its note messages and tempo changes
+// are kept, every other event only moves the time on.
+class TrackReader {
+ public:
+  TrackReader(std::string_view bytes, size_t begin, size_t end, int track)
+      : bytes_(bytes), c_(bytes, begin, end), track_(track) {}
+
+  // Reads the next event; false with a reason when the track is malformed or
+  // cut short. Not called again once ended().
+  bool step(std::string& reason) {
+    word_ = 0;
+    tempo_ = -1;
     uint32_t delta;
-    if (c.done()) {
-      reason = where + "ends without End of Track (truncated?)";
-      return false;
-    }
-    if (!c.quantity(delta)) {
-      reason = where + "bad delta time (truncated?)";
-      return false;
-    }
-    pulses += delta;
+    if (c_.done()) return fail(reason, "ends without End of Track (truncated?)");
+    if (!c_.quantity(delta)) return fail(reason, "bad delta time (truncated?)");
+    pulses_ += delta;
     uint8_t status;
-    if (!c.peek(status)) {
-      reason = where + "truncated event";
-      return false;
-    }
+    if (!c_.peek(status)) return fail(reason, "truncated event");
     if (status & 0x80) {
-      c.byte(status);
-    } else if (running) {
-      status = running;
+      c_.byte(status);
+    } else if (running_) {
+      status = running_;
     } else {
-      reason = where + "data byte without a status";
-      return false;
+      return fail(reason, "data byte without a status");
     }
     if (status < 0xF0) {
-      running = status;
+      running_ = status;
       uint8_t data[2] = {0, 0};
       for (int i = 0; i < dataBytes(status); ++i) {
-        if (!c.byte(data[i])) {
-          reason = where + "truncated event";
-          return false;
-        }
-        if (data[i] & 0x80) {
-          reason = where + "status byte inside a message";
-          return false;
-        }
+        if (!c_.byte(data[i])) return fail(reason, "truncated event");
+        if (data[i] & 0x80) return fail(reason, "status byte inside a message");
       }
       const uint32_t word = status | (uint32_t{data[0]} << 8) | (uint32_t{data[1]} << 16);
-      events.push_back({pulses, track, (status & 0xE0) == 0x80 ? word : 0, -1});
-      continue;
+      if ((status & 0xE0) == 0x80) word_ = word;
+      return true;
     }
-    running = 0;  // system and meta events cancel running status
+    running_ = 0;  // system and meta events cancel running status
     if (status == 0xF0 || status == 0xF7) {
       uint32_t length;
-      if (!c.quantity(length) || !c.skip(length)) {
-        reason = where + "truncated system exclusive event";
-        return false;
-      }
-      events.push_back({pulses, track, 0, -1});
-      continue;
+      if (!c_.quantity(length) || !c_.skip(length))
+        return fail(reason, "truncated system exclusive event");
+      return true;
     }
-    if (status != 0xFF) {
-      reason = where + "unexpected status byte";
-      return false;
-    }
+    if (status != 0xFF) return fail(reason, "unexpected status byte");
     uint8_t type;
     uint32_t length;
-    if (!c.byte(type) || !c.quantity(length)) {
-      reason = where + "truncated meta event";
-      return false;
-    }
-    const size_t data = c.at();
-    if (!c.skip(length)) {
-      reason = where + "truncated meta event";
-      return false;
-    }
-    int32_t tempo = -1;
-    if (type == 0x51 && length == 3) tempo = static_cast<int32_t>(bigEndian(bytes, data, 3));
-    events.push_back({pulses, track, 0, tempo});
-    if (type == 0x2F) return true;  // End of Track; anything after it is not read
+    if (!c_.byte(type) || !c_.quantity(length)) return fail(reason, "truncated meta event");
+    const size_t data = c_.at();
+    if (!c_.skip(length)) return fail(reason, "truncated meta event");
+    if (type == 0x51 && length == 3) tempo_ = static_cast<int32_t>(bigEndian(bytes_, data, 3));
+    ended_ = type == 0x2F;  // End of Track; anything after it is not read
+    return true;
   }
-}
+
+  int64_t pulses() const { return pulses_; }
+  uint32_t word() const { return word_; }   // the event's note message, or 0
+  int32_t tempo() const { return tempo_; }  // the event's tempo, or -1
+  bool ended() const { return ended_; }
+
+ private:
+  bool fail(std::string& reason, const char* what) const {
+    reason = "track " + std::to_string(track_) + ": " + what;
+    return false;
+  }
+
+  std::string_view bytes_;
+  Cursor c_;
+  int track_;
+  int64_t pulses_ = 0;
+  uint8_t running_ = 0;
+  uint32_t word_ = 0;
+  int32_t tempo_ = -1;
+  bool ended_ = false;
+};
 
 }  // namespace
 
@@ -197,7 +187,14 @@ bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& re
     denominator = __int128{division} * 1000000;
   }
 
-  std::vector<Event> events;
+  // Every track is read through once to find its faults and count its notes,
+  // so that the notes are held in one allocation of their exact size; the
+  // events themselves are never held.
+  struct Span {
+    size_t begin, end;
+  };
+  std::vector<Span> spans;
+  size_t noteCount = 0;
   size_t at = 8 + headerLength;
   uint32_t found = 0;
   while (found < tracks && at < bytes.size()) {
@@ -212,8 +209,12 @@ bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& re
     }
     if (bytes.substr(at, 4) == "MTrk") {
       ++found;
-      if (!readTrack(bytes, at + 8, at + 8 + length, static_cast<int>(found), events, reason))
-        return false;
+      TrackReader track(bytes, at + 8, at + 8 + length, static_cast<int>(found));
+      do {
+        if (!track.step(reason)) return false;
+        if (track.word()) ++noteCount;
+      } while (!track.ended());
+      spans.push_back({at + 8, at + 8 + length});
     }
     at += 8 + length;  // chunks of other kinds are skipped
   }
@@ -223,19 +224,31 @@ bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& re
   }
 
   // Tracks merged by time, the lower track first on a tie, each in its order.
-  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
-    return a.pulses != b.pulses ? a.pulses < b.pulses : a.track < b.track;
-  });
+  std::vector<TrackReader> readers;
+  readers.reserve(spans.size());
+  using Next = std::pair<int64_t, size_t>;  // a track's next event: its time, the track
+  std::priority_queue<Next, std::vector<Next>, std::greater<Next>> due;
+  for (const Span& span : spans) {
+    readers.emplace_back(bytes, span.begin, span.end, static_cast<int>(readers.size() + 1));
+    if (!readers.back().step(reason)) return false;
+    due.push({readers.back().pulses(), readers.size() - 1});
+  }
+  out.notes.reserve(noteCount);
   __int128 elapsed = 0;  // in 1 / denominator seconds
   int64_t lastPulses = 0;
   uint32_t tempo = kDefaultTempo;
-  for (const Event& e : events) {
-    const __int128 ticks = e.pulses - lastPulses;
+  while (!due.empty()) {
+    TrackReader& e = readers[due.top().second];
+    due.pop();
+    const __int128 ticks = e.pulses() - lastPulses;
     elapsed += ticks * (smpte ? smpteScale : __int128{tempo});
-    lastPulses = e.pulses;
-    if (!smpte && e.tempo >= 0) tempo = static_cast<uint32_t>(e.tempo);
-    if (e.word)
-      out.notes.push_back({roundRatioHalfEven(elapsed * sampleRate, denominator), e.word});
+    lastPulses = e.pulses();
+    if (!smpte && e.tempo() >= 0) tempo = static_cast<uint32_t>(e.tempo());
+    if (e.word())
+      out.notes.push_back({roundRatioHalfEven(elapsed * sampleRate, denominator), e.word()});
+    if (e.ended()) continue;
+    if (!e.step(reason)) return false;
+    due.push({e.pulses(), static_cast<size_t>(&e - readers.data())});
   }
   out.lastEventFrames =
       static_cast<long double>(elapsed) * sampleRate / static_cast<long double>(denominator);

@@ -3,10 +3,12 @@
 #include <sndfile.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "app/headless_driver.h"
@@ -20,22 +22,48 @@ using namespace ondelith;
 
 constexpr double kMaxTailSeconds = 3600;
 constexpr long double kMaxSeconds = 6.0L * 3600;
+constexpr uint64_t kMaxMidiBytes = uint64_t{1} << 30;  // no MIDI file is that large
 constexpr int64_t kBlock = 4096;
 
-int failure(const std::string& file, const std::string& reason, int status = 1) {
+// Exit statuses: an input that cannot be read or held, or an output that
+// cannot be written; a wrong command line, or an --out that must stay.
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+int failure(const std::string& file, const std::string& reason, int status = kFailed) {
   std::cerr << "ondelith-render: " << file << ": " << reason << "\n";
   return status;
 }
 
-bool readWholeFile(const std::string& path, std::string& bytes, std::string& reason) {
+// The whole file, its first bytes looked at before the rest is read.
+bool readMidiBytes(const std::string& path, std::string& bytes, std::string& reason) {
+  InputFile file;
+  if (!file.open(path, &reason)) return false;
+  if (file.size() > kMaxMidiBytes) {
+    reason = "larger than 1 GiB: not a MIDI file this program can play";
+    return false;
+  }
   bytes.clear();
-  return readFileInPieces(
-      path,
-      [&bytes](const char* data, size_t size) {
-        bytes.append(data, size);
-        return bytes.size() <= (size_t{1} << 30);  // no MIDI file is that large
-      },
-      &reason);
+  char buffer[65536];
+  for (;;) {
+    // The first four bytes alone: anything that is not a MIDI file is turned
+    // away before the rest is read or room is made for it.
+    const size_t want = bytes.size() < 4 ? 4 - bytes.size() : sizeof buffer;
+    size_t got = 0;
+    if (!file.read(buffer, want, got, &reason)) return false;
+    if (got == 0) return true;
+    bytes.append(buffer, got);
+    if (bytes.size() < 4) continue;
+    if (bytes.compare(0, 4, "MThd") != 0) {
+      reason = "not a MIDI file";
+      return false;
+    }
+    if (bytes.size() == 4) bytes.reserve(static_cast<size_t>(file.size()));
+    if (bytes.size() > kMaxMidiBytes) {  // grew while being read
+      reason = "larger than 1 GiB: not a MIDI file this program can play";
+      return false;
+    }
+  }
 }
 
 // The WAV file, under a temporary name beside its target until complete.
@@ -53,6 +81,9 @@ class WavOutput {
       file_.abandon();
       return false;
     }
+    // The PEAK chunk carries the time of writing: without it the same input
+    // always gives the same bytes.
+    sf_command(sound_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     return true;
   }
   bool write(const float* samples, int64_t count) {
@@ -80,64 +111,112 @@ class WavOutput {
   SNDFILE* sound_ = nullptr;
 };
 
+// Plays the notes into `sink`: each applied just before its frame, as the
+// driver applies a schedule's events, with the stretches between them
+// rendered in the driver's blocks. No schedule of the whole file is built.
+bool renderNotes(Synth& synth, const std::vector<TimedMidiMessage>& notes, int64_t frames,
+                 const BlockSink& sink) {
+  const DriverSchedule nothing;
+  size_t next = 0;
+  int64_t frame = 0;
+  while (frame < frames) {
+    for (; next < notes.size() && notes[next].frame <= frame; ++next) {
+      DriverEvent e;
+      e.kind = DriverEvent::Kind::Midi;
+      e.word = notes[next].word;
+      applyDriverEvent(synth, e);
+    }
+    const int64_t until = next < notes.size() ? std::min(notes[next].frame, frames) : frames;
+    if (!renderSchedule(synth, nothing, until - frame, fixedBlocks(kBlock), sink)) return false;
+    frame = until;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Renders a Standard MIDI File through Ondelith into a WAV file."};
   app.name("ondelith-render");
+  app.set_version_flag("--version", "ondelith-render " ONDELITH_VERSION);
+  app.footer(
+      "Exit status: 0 when the WAV file is written; 1 when an input cannot be read or held in\n"
+      "memory, or the WAV file cannot be written; 2 for a wrong command line, or an --out that\n"
+      "is a folder, a device, a FIFO or one of the input files.");
+  // An empty value is a mistake, never a quiet default.
+  const CLI::Validator notEmpty(
+      [](const std::string& v) { return v.empty() ? std::string("empty value") : std::string(); },
+      "");
   std::string patchPath, midiPath, outPath;
   double tail = 2.0;
   int rate = static_cast<int>(kDefaultSampleRate);
-  app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)");
-  app.add_option("--midi", midiPath, "Standard MIDI File to play")->required();
-  app.add_option("--out", outPath, "WAV file to write (mono, 32-bit float)")->required();
+  app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)")->check(notEmpty);
+  app.add_option("--midi", midiPath, "Standard MIDI File to play")->required()->check(notEmpty);
   app.add_option("--rate", rate, "Sample rate in Hz, 22050 to 192000")->default_val(rate);
-  app.add_option("--tail", tail, "Seconds rendered after the file's last event")->default_val(2.0);
+  app.add_option("--out", outPath, "WAV file to write (mono, 32-bit float)")
+      ->required()
+      ->check(notEmpty);
+  app.add_option("--tail", tail, "Seconds rendered after the file's last event")
+      ->default_val(2.0)
+      ->check(notEmpty);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::string message = e.what();
     std::replace(message.begin(), message.end(), '\n', ' ');
     std::cerr << "ondelith-render: " << message << " (see --help)\n";
-    return 2;
+    return kUsage;
   }
   if (!std::isfinite(tail) || tail < 0 || tail > kMaxTailSeconds)
-    return failure("--tail", "must be between 0 and 3600 seconds", 2);
+    return failure("--tail", "must be between 0 and 3600 seconds", kUsage);
 
   std::string reason;
   const std::optional<SampleRate> sampleRate = SampleRate::of(rate, &reason);
-  if (!sampleRate) return failure("--rate", reason, 2);
+  if (!sampleRate) return failure("--rate", reason, kUsage);
 
-  auto synth = std::make_unique<Synth>(*sampleRate);
-  initSynth(*synth);
-  if (!patchPath.empty() && !openPatchFile(*synth, patchPath, &reason))
-    return failure(patchPath, reason);
+  // The output is looked at before anything is read or rendered.
+  if (!mayReplace(outPath, &reason)) return failure(outPath, reason, kUsage);
+  if (sameFile(outPath, midiPath)) return failure(outPath, "is the --midi file", kUsage);
+  if (!patchPath.empty() && sameFile(outPath, patchPath))
+    return failure(outPath, "is the --patch file", kUsage);
+  removeTemporaryFilesOnSignals();
 
-  std::string bytes;
-  MidiFileContents midi;
-  if (!readWholeFile(midiPath, bytes, reason) || !readMidiFile(bytes, midi, reason, rate))
-    return failure(midiPath, reason);
+  try {
+    auto synth = std::make_unique<Synth>(*sampleRate);
+    initSynth(*synth);
+    if (!patchPath.empty() && !openPatchFile(*synth, patchPath, &reason))
+      return failure(patchPath, reason);
 
-  const long double totalFrames =
-      std::nearbyint(midi.lastEventFrames + static_cast<long double>(tail) * rate);
-  if (!(totalFrames <= kMaxSeconds * rate))
-    return failure(midiPath, "plays for longer than six hours");
-  const auto frames = static_cast<int64_t>(totalFrames);
+    MidiFileContents midi;
+    {
+      std::string bytes;
+      if (!readMidiBytes(midiPath, bytes, reason) || !readMidiFile(bytes, midi, reason, rate))
+        return failure(midiPath, reason);
+    }
 
-  DriverSchedule schedule;
-  for (const TimedMidiMessage& m : midi.notes) schedule.midi(m.frame, m.word);
+    const long double totalFrames =
+        std::nearbyint(midi.lastEventFrames + static_cast<long double>(tail) * rate);
+    if (!(totalFrames <= kMaxSeconds * rate))
+      return failure(midiPath, "plays for longer than six hours");
+    const auto frames = static_cast<int64_t>(totalFrames);
 
-  WavOutput out;
-  if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
-  const bool rendered = renderSchedule(
-      *synth, schedule, frames, fixedBlocks(kBlock),
-      [&out](const float* samples, int64_t count) { return out.write(samples, count); });
-  if (!rendered) {
-    out.abandon();
-    return failure(outPath, "cannot write");
+    WavOutput out;
+    if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
+    const bool rendered = renderNotes(
+        *synth, midi.notes, frames,
+        [&out](const float* samples, int64_t count) { return out.write(samples, count); });
+    if (!rendered) {
+      out.abandon();
+      return failure(outPath, "cannot write");
+    }
+    if (!out.commit(reason)) return failure(outPath, reason);
+  } catch (const std::bad_alloc&) {
+    // Only the MIDI file's contents grow with an input.
+    return failure(midiPath, "too large to hold in memory");
   }
-  if (!out.commit(reason)) return failure(outPath, reason);
   return 0;
 }
