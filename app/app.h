@@ -39,8 +39,9 @@ struct App {
 constexpr int kClientWidth = 535;
 constexpr int kClientHeight = 590;
 
-// Start-up steps 1 to 13: everything up to a started stream. False when the
-// program must end at once; `status` is then its exit status.
+// Start-up, everything up to a started stream: the records, the audio
+// output, the window and its controls, the MIDI input, then the stream.
+// False when the program must end at once; `status` is then its exit status.
 bool startUp(App& app, int& status);
 // Builds the main window's contents in their order (the window is open).
 void buildMainWindow(App& app);

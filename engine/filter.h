@@ -26,14 +26,21 @@ class LadderFilter {
   // The filter at rest, as made; the settings stay.
   void reset();
 
+  // Beyond this the output has left what the clipper allows.
+  static constexpr double kOutputLimit = 1.0;
+
   struct Coefficients {
     double f, p, k, t, t2, r;
   };
   Coefficients coefficients() const { return {f_, p_, k_, t_, t2_, r_}; }
   // The last stage's output, which feeds back into the next sample.
   double lastOutput() const { return y4_; }
+  // How often the filter had to start afresh since it was made.
+  uint32_t restarts() const { return restarts_; }
 
  private:
+  void clearState() { y1_ = y2_ = y3_ = y4_ = oldx_ = oldy1_ = oldy2_ = oldy3_ = 0; }
+
   double rate_;
   double cutoff_ = 0;
   int32_t resonance_ = 0;
@@ -44,6 +51,7 @@ class LadderFilter {
   // Stage outputs and their previous values.
   double y1_ = 0, y2_ = 0, y3_ = 0, y4_ = 0;
   double oldx_ = 0, oldy1_ = 0, oldy2_ = 0, oldy3_ = 0;
+  uint32_t restarts_ = 0;
 };
 
 inline double LadderFilter::process(float in) {
@@ -67,6 +75,14 @@ inline double LadderFilter::process(float in) {
   y3_ = (y2_ + oldy2_) * p_ - k_ * y3_;
   y4_ = (y3_ + oldy3_) * p_ - k_ * y4_;
   y4_ = y4_ - y4_ * y4_ * y4_ / 6.0;
+  // The clipper keeps every output that the controls can drive within
+  // 2 * sqrt(2) / 3 (about 0.943); past 1 (or not a number) it is folding
+  // back and the feedback runs away for good, so the filter starts afresh.
+  if (!(y4_ <= kOutputLimit && y4_ >= -kOutputLimit)) {
+    clearState();
+    ++restarts_;
+    return 0.0;
+  }
   oldx_ = x;
   oldy1_ = y1_;
   oldy2_ = y2_;

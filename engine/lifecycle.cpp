@@ -10,6 +10,9 @@ namespace {
 constexpr int32_t kCounterWrap = 2147483640;
 
 void setUpNote(Engine& e) {
+  // The fade starts where the sound was left, also when the release and this
+  // key came within one tick and no released tick updated the level.
+  e.life.retriggerLevel = e.life.envelopeLevel;
   e.life.gateTicks = -1;
   setUpWobble(e);
   const EngineParams& p = e.params;

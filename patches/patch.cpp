@@ -9,7 +9,7 @@ namespace ondelith {
 
 namespace {
 
-constexpr int kFirstControlLine = 4 * kCurveBlockLines;  // index of line 57
+constexpr int kFirstControlLine = 4 * kCurveBlockLines;  // the first line after the curves
 
 // A patch's curves count their width in samples at this rate, whatever rate
 // the engine runs at, so files move between machines unchanged.

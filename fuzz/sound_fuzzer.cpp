@@ -1,0 +1,40 @@
+// Any patch values and notes, at any rate: every sample that comes out is a
+// number within -1 to 1, whatever a file put into the patch.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "app/synth.h"
+#include "patches/patch.h"
+
+using namespace ondelith;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider in(data, size);
+  constexpr double kRates[] = {44100, 48000, 22050, 96000};
+  auto synth = std::make_unique<Synth>(*SampleRate::of(kRates[in.ConsumeIntegralInRange(0, 3)]));
+  initSynth(*synth);
+  PatchValues values{};
+  for (int32_t& v : values) v = in.ConsumeIntegral<int32_t>();
+  applyPatch(*synth, values);
+
+  std::vector<float> out(4096);
+  for (int event = 0; event < 24 && in.remaining_bytes() > 0; ++event) {
+    const int note = in.ConsumeIntegralInRange(0, 127);
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+      case 0: midiInputCallback(synth->midi, kMidiData, 0x640090u | uint32_t(note) << 8); break;
+      case 1: midiInputCallback(synth->midi, kMidiData, 0x80u | uint32_t(note) << 8); break;
+      case 2: midiInputCallback(synth->midi, kMidiCloseNotice, 0); break;
+      default: applyPatch(*synth, values); break;  // opened again while it sounds
+    }
+    const size_t frames = in.ConsumeIntegralInRange<size_t>(0, out.size());
+    renderFrames(synth->engine, out.data(), static_cast<int64_t>(frames));
+    for (size_t i = 0; i < frames; ++i)
+      if (!(std::fabs(out[i]) <= 1.0f)) __builtin_trap();
+  }
+  return 0;
+}
