@@ -65,11 +65,14 @@ std::unique_ptr<Synth> playing(SampleRate rate, bool wobble) {
   return s;
 }
 
-void renderLoop(benchmark::State& state, Synth& s, bool wobble) {
+using RenderPath = void (*)(Engine&, float*, int64_t);
+
+void renderLoop(benchmark::State& state, Synth& s, bool wobble,
+                RenderPath render = &renderFrames) {
   std::vector<float> out(kBlock);
   int64_t samples = 0;
   for (auto _ : state) {
-    renderFrames(s.engine, out.data(), kBlock);
+    render(s.engine, out.data(), kBlock);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
     if (wobble) stayInsideTheDuration(s);
@@ -96,6 +99,13 @@ void BM_WobblingNote(benchmark::State& state) {
   renderLoop(state, *s, true);
 }
 BENCHMARK(BM_WobblingNote)->Arg(44100)->Arg(48000);
+
+// The same voice frame by frame in the plain order, without the pipeline.
+void BM_WobblingNotePerSample(benchmark::State& state) {
+  auto s = playing(rateOf(state), true);
+  renderLoop(state, *s, true, &test::renderReference);
+}
+BENCHMARK(BM_WobblingNotePerSample)->Arg(44100);
 
 // The floor: the filter's recursion alone on the wobbling voice's raw input.
 void BM_FilterFloor(benchmark::State& state) {

@@ -26,4 +26,15 @@ double filterProcess(Engine& e, float in) {
   return e.filter.process(in);
 }
 
+void renderReference(Engine& e, float* out, int64_t frames) {
+  for (int64_t i = 0; i < frames; ++i) {
+    engineTick(e, e.sampleCounter.load());
+    const int32_t c = e.sampleCounter.load();
+    const float raw = oscillatorStep(e, c);
+    const double filtered = filterProcess(e, raw);
+    out[i] = applyGain(filtered, e.life.envelopeLevel, c, e.life.fadeInSamples);
+    e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u));
+  }
+}
+
 }  // namespace ondelith::test

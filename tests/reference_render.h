@@ -15,5 +15,7 @@ void engineTick(Engine& engine, int32_t n);
 float oscillatorStep(Engine& engine, int32_t n);
 // One sample through the engine's filter at the current parameters.
 double filterProcess(Engine& engine, float in);
+// `frames` samples in that order, one at a time.
+void renderReference(Engine& engine, float* out, int64_t frames);
 
 }  // namespace ondelith::test
