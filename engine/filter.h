@@ -33,8 +33,6 @@ class LadderFilter {
     double f, p, k, t, t2, r;
   };
   Coefficients coefficients() const { return {f_, p_, k_, t_, t2_, r_}; }
-  // The last stage's output, which feeds back into the next sample.
-  double lastOutput() const { return y4_; }
   // How often the filter had to start afresh since it was made.
   uint32_t restarts() const { return restarts_; }
 
