@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <limits>
 
 #include "engine/engine.h"
 
@@ -22,9 +23,50 @@ inline bool setsUpNote(const Engine& engine, const NoteView& view) {
   return view.gate != 0 && view.noteSerial != engine.life.setUpSerial;
 }
 
+// A new note's set-up: the wobble tracks and the envelope's times, from the
+// parameters as they are now.
+void setUpNote(Engine& engine);
+
+// Past this the sample count starts again (about 13.5 hours at 44100 Hz).
+constexpr int32_t kCounterWrap = 2147483640;
+
 // One frame of the note lifecycle and the envelope, with the note state as
 // the caller read it (so it can tell beforehand whether a note is set up)
-// and sample count n.
-void engineTickSeen(Engine& engine, int32_t n, const NoteView& view);
+// and sample count n. Inline: the render runs it once a frame.
+inline void engineTickSeen(Engine& e, int32_t n, const NoteView& view) {
+  NoteLifecycle& s = e.life;
+  if (n > kCounterWrap) {
+    e.sampleCounter.store(0, std::memory_order_relaxed);
+    s.releaseStartLevel = 0;
+  }
+
+  if (view.gate == 0) {
+    s.envelopeLevel = e.envelope.releaseLevel(s.releaseStartLevel, s.lastGateSample, n);
+    s.retriggerLevel = s.envelopeLevel;
+    return;
+  }
+
+  if (setsUpNote(e, view)) {
+    s.setUpSerial = view.noteSerial;
+    setUpNote(e);
+  }
+  if (s.gateTicks < std::numeric_limits<int32_t>::max()) ++s.gateTicks;
+
+  if (s.gateTicks <= s.fadeTicks) {
+    s.envelopeLevel = (1.0 - s.gateTicks / static_cast<double>(s.fadeTicks)) * s.retriggerLevel;
+  } else {
+    // By serial, not by a flag the note entry clears: a release landing
+    // while this tick still sees the gate open must not restart the attack.
+    if (s.attackSerial != s.setUpSerial) {
+      s.attackSerial = s.setUpSerial;
+      e.oscillator.restart();
+      e.sampleCounter.store(0, std::memory_order_relaxed);
+      n = 0;
+    }
+    s.envelopeLevel = e.envelope.heldLevel(n);
+  }
+  s.releaseStartLevel = s.envelopeLevel;
+  s.lastGateSample = n;
+}
 
 }  // namespace ondelith

@@ -12,7 +12,17 @@ namespace ondelith {
 // with nothing advanced, while no note has been played. The previous pitch
 // goes on while the previous sound fades out. The wobble (advanceWobble)
 // must follow for every frame where this returns true.
-bool oscillatorPhase(Engine& engine, float& phase, float& volume);
+inline bool oscillatorPhase(Engine& e, float& phase, float& volume) {
+  constexpr auto kRelaxed = std::memory_order_relaxed;
+  const double noteFrequency = e.voice.noteFrequency.load(kRelaxed);
+  if (!(noteFrequency > 0)) return false;
+  const double frequency = e.life.gateTicks > e.life.fadeTicks
+                               ? noteFrequency
+                               : e.voice.previousFrequency.load(kRelaxed);
+  phase = e.oscillator.nextPhase(frequency);
+  volume = static_cast<float>(e.params.get(Param::Volume));
+  return true;
+}
 
 // oscillatorOutput for n frames given as separate arrays, evaluated several
 // at a time; the same bits as one at a time.
