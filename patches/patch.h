@@ -6,13 +6,9 @@
 
 #include "app/synth.h"
 #include "patches/patch_file.h"
+#include "patches/patch_sound.h"
 
 namespace ondelith {
-
-// The control behind each line that follows the four curve blocks, in file order.
-constexpr std::array<int, 25> kPatchControlIds = {
-    24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 17, 18, 19, 20, 21, 22, 54, 6, 7, 8, 9, 4, 5};
-constexpr int kCurveBlockLines = 14;  // per curve: point 0 y, points 1..6 x and y, point 7 y
 
 // Save's capture: the curve editors' ranges set from the Duration slider,
 // each curve taken through curveBuffer, then the 25 control values.

@@ -1,0 +1,118 @@
+// Counts heap allocations made while the plugin's audio-thread functions run
+// (run() and the answers of its worker): a note's whole life, controls moved,
+// a patch file applied and a host's All Notes Off must not touch the heap.
+// The C allocator is taken over here, so the plugin's own calls are counted.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "patches/patch_file.h"
+#include "plugin/tests/lv2_host.h"
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+}
+
+namespace {
+thread_local bool counting = false;
+std::atomic<long> allocations{0};
+void count() {
+  if (counting) allocations.fetch_add(1);
+}
+}  // namespace
+
+extern "C" {
+void* malloc(size_t n) {
+  count();
+  return __libc_malloc(n);
+}
+void* calloc(size_t a, size_t b) {
+  count();
+  return __libc_calloc(a, b);
+}
+void* realloc(void* p, size_t n) {
+  count();
+  return __libc_realloc(p, n);
+}
+void* aligned_alloc(size_t alignment, size_t n) {
+  count();
+  return __libc_memalign(alignment, n);
+}
+}
+
+namespace ondelith {
+namespace {
+
+using lv2test::Host;
+using lv2test::Instance;
+
+TEST(Realtime, TheAudioThreadsFunctionsAllocateNothing) {
+  Host host;
+  ASSERT_TRUE(host.plugin);
+  Instance plugin(host, 48000);
+  ASSERT_TRUE(plugin.ok());
+  char name[] = "/tmp/ondelith-rt-XXXXXX";
+  const int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  PatchValues v = parsePatch("");
+  v[56] = 80;    // X1 Mod%
+  v[57] = 3;     // X1 Coarse
+  v[73] = 3000;  // Duration
+  v[74] = 2;
+  v[72] = 400;   // Vol
+  v[76] = 100;   // D
+  v[77] = 50;    // S
+  v[79] = 1500;  // F
+  const std::string text = formatPatch(v);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+
+  // One run with the audio thread's parts counted, the worker's not.
+  const auto audioRun = [&](uint32_t frames) {
+    counting = true;
+    plugin.runOnly(frames);
+    counting = false;
+    plugin.work();
+    counting = true;
+    plugin.deliverAnswers();
+    counting = false;
+  };
+  audioRun(256);  // idle
+  plugin.midi(10, {0x90, 69, 100});
+  for (int i = 0; i < 100; ++i) audioRun(256);
+  plugin.set("x1_mod", 50);
+  plugin.set("duration", 5000);
+  plugin.choosePatchFile(name, 3);
+  audioRun(256);
+  plugin.midi(0, {0x90, 72, 100});  // legato
+  for (int i = 0; i < 100; ++i) audioRun(333);
+  plugin.midi(5, {0xB0, 123, 0});  // All Notes Off
+  for (int i = 0; i < 100; ++i) audioRun(256);
+  plugin.midi(0, {0x90, 60, 100});  // a new set-up
+  for (int i = 0; i < 100; ++i) audioRun(512);
+  std::remove(name);
+
+  EXPECT_EQ(allocations.load(), 0);
+  // The count sees the allocations it is meant to see.
+  counting = true;
+  static void* volatile probe = std::malloc(8);
+  counting = false;
+  std::free(probe);
+  EXPECT_EQ(allocations.load(), 1);
+  EXPECT_TRUE(plugin.log.empty());
+  float peak = 0;
+  for (uint32_t i = 0; i < 512; ++i) peak = std::max(peak, std::abs(plugin.output()[i]));
+  EXPECT_GT(peak, 0.0f);  // the last note sounds
+}
+
+}  // namespace
+}  // namespace ondelith
