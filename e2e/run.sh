@@ -7,7 +7,7 @@
 # switching the audio device while a key is held, and losing the JACK server
 # while a note plays.
 #
-#   run.sh [--standin] [--keep] SYNTH RENDER
+#   run.sh [--standin] [--keep] [--rate HZ] SYNTH RENDER
 #
 # SYNTH is the synthesizer (no arguments) or, with --standin, e2e_standin;
 # RENDER is ondelith-render. The harness's own tools are taken from
@@ -15,21 +15,24 @@
 # ($E2E_TOOLS, default: the directory of RENDER's build's e2e/). --keep keeps
 # the working folder (it is always kept when a check fails). $E2E_JACKD_OPTS
 # goes to jackd before its own options (-r: a machine without real-time
-# scheduling).
+# scheduling). --rate runs the server at that rate (44100 unless given): the
+# synthesizer must then open its stream and make its engine at it.
 set -euo pipefail
 
 standin=0
 keep=0
+rate=44100
 while [[ $# -gt 0 && $1 == --* ]]; do
   case $1 in
     --standin) standin=1 ;;
     --keep) keep=1 ;;
+    --rate) rate=${2:-}; shift ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
-if [[ $# -ne 2 ]]; then
-  echo "usage: run.sh [--standin] [--keep] SYNTH RENDER" >&2
+if [[ $# -ne 2 || ! $rate =~ ^[0-9]+$ ]] || ((rate < 22050 || rate > 65534)); then
+  echo "usage: run.sh [--standin] [--keep] [--rate HZ] SYNTH RENDER" >&2
   exit 2
 fi
 synth=$1
@@ -167,16 +170,17 @@ judge() {
   fail "$4"
 }
 
-# A format-0 Standard MIDI File, one tick per frame at 44100 Hz (22050 ticks
-# per quarter note at 0.5 s per quarter): note 69 on at 0, off $1 frames
-# later; written to $2.
+# A format-0 Standard MIDI File, one tick per frame at the server's rate
+# (rate / 2 ticks per quarter note at 0.5 s per quarter): note 69 on at 0,
+# off $1 frames later; written to $2.
 write_midi() {
   local delta=$1 vlq=() track=() length
   vlq=($((delta & 0x7f)))
   for ((delta >>= 7; delta > 0; delta >>= 7)); do vlq=($(((delta & 0x7f) | 0x80)) "${vlq[@]}"); done
   track=(0 0xff 0x51 3 0x07 0xa1 0x20 0 0x90 69 100 "${vlq[@]}" 0x80 69 0 0 0xff 0x2f 0)
   length=${#track[@]}
-  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 0x56 0x22
+  local division=$((rate / 2))
+  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 $((division >> 8)) $((division & 255))
                0x4d 0x54 0x72 0x6b $((length >> 24)) $(((length >> 16) & 255))
                $(((length >> 8) & 255)) $((length & 255)) "${track[@]}")
   local text="" b
@@ -188,7 +192,7 @@ write_midi() {
 # $work/$1-reference.wav.
 render_reference() {
   write_midi $((off - on)) "$work/$1.mid"
-  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 ||
+  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 --rate "$rate" ||
     fail "ondelith-render failed"
 }
 
@@ -206,7 +210,7 @@ for n in 0 1 2 3 4 5 6 7; do
   # the server for that store and may die of SIGBUS, or break it for all.
   socket="/dev/shm/jack_${JACK_DEFAULT_SERVER}_$(id -u)_0"
   rm -f "$socket"
-  stdbuf -oL -eL jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
+  stdbuf -oL -eL jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r "$rate" -p 256 >"$work/jackd.log" 2>&1 &
   jackd_pid=$!
   pids+=("$jackd_pid")
   # Ours, not a server that another run started under the same name meanwhile.
@@ -217,7 +221,7 @@ for n in 0 1 2 3 4 5 6 7; do
   jackd_pid=""
 done
 [[ -n $jackd_pid ]] || fail "no JACK server could start: $(tail -n 3 "$work/jackd.log")"
-log "JACK server $JACK_DEFAULT_SERVER"
+log "JACK server $JACK_DEFAULT_SERVER at $rate Hz"
 
 ui=0
 if [[ $standin -eq 0 ]]; then
@@ -235,9 +239,11 @@ if [[ $standin -eq 0 ]]; then
   fi
 fi
 
-# Qt complains on stderr without a runtime folder of its own.
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
+# Qt complains on stderr without a runtime folder of its own. The settings
+# and data folders are the run's own: nothing remembered from the user's
+# runs or earlier ones decides which devices open.
+mkdir -m 700 "$work/runtime" "$work/config" "$work/data"
+export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 
 mkfifo "$work/keys"
 "$send" --name e2e_keys <"$work/keys" >"$work/sender.out" 2>"$work/sender.err" &

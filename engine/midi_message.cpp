@@ -4,7 +4,8 @@ namespace ondelith {
 
 GateChange playMidiMessage(NoteEntry& notes, uint32_t word, int channel) {
   const uint32_t status = word & 0xFFu;
-  if ((status & 0x0Fu) != static_cast<uint32_t>(channel)) return GateChange::None;
+  if (channel != kAllChannels && (status & 0x0Fu) != static_cast<uint32_t>(channel))
+    return GateChange::None;
   const int note = static_cast<int>((word >> 8) & 0x7Fu);
   const uint32_t velocity = (word >> 16) & 0xFFu;
   const uint32_t kind = status & 0xF0u;

@@ -20,20 +20,28 @@ GateChange NoteEntry::keyDown(int note) {
                                                  kRelaxed);
   }
   // Two sources may press keys at once: the count decides which opens the gate.
-  if (v.heldKeys.fetch_add(1, kRelaxed) == 0) {
+  // Sequentially consistent with keyUp's closing (see there).
+  if (v.heldKeys.fetch_add(1) == 0) {
     v.noteSerial.fetch_add(1, kRelaxed);
-    v.gate.store(1, std::memory_order_release);  // a tick that sees the gate sees the serial
+    v.gate.store(1);  // a tick that sees the gate sees the serial
     return GateChange::Opened;
   }
   return GateChange::None;
 }
 
 GateChange NoteEntry::keyUp(int) {
-  int32_t held = voice_.heldKeys.load(kRelaxed);
-  while (held > 0 && !voice_.heldKeys.compare_exchange_weak(held, held - 1, kRelaxed)) {
+  VoiceState& v = voice_;
+  int32_t held = v.heldKeys.load();
+  while (held > 0 && !v.heldKeys.compare_exchange_weak(held, held - 1)) {
   }
   if (held > 1) return GateChange::None;
-  return releaseAll();
+  // The last key up. Another source may press a key between the count
+  // reaching 0 and the gate closing: its key must not lose the gate, so the
+  // count is looked at again after the gate is closed.
+  v.previousFrequency.store(v.noteFrequency.load(kRelaxed), kRelaxed);
+  v.gate.store(0);
+  if (v.heldKeys.load() > 0) v.gate.store(1);
+  return GateChange::Closed;
 }
 
 GateChange NoteEntry::releaseAll() {

@@ -19,6 +19,17 @@ struct Rect {
   int x, y, w, h;
 };
 
+// One field of a form dialog: a choice from a list, or a whole number.
+struct FormField {
+  enum class Kind { Choice, Number };
+  std::string label;
+  Kind kind = Kind::Choice;
+  std::vector<std::string> choices;  // Choice
+  int minimum = 0, maximum = 0;      // Number
+  std::string suffix;                // Number: shown after the value (" %")
+  int value = 0;                     // the choice's index, or the number
+};
+
 struct UiEvent {
   enum class Kind { None, Menu, Control, Close };
   Kind kind = Kind::None;
@@ -83,7 +94,16 @@ class Toolkit : public CanvasHost {
   void setText(int id, const std::string& text);
   std::string text(int id) const;
   void addEntry(int id, const std::string& text);
+  void clearEntries(int id);
   int entryCount(int id) const;
+  std::string entryText(int id, int entry) const;
+  // Called just before a drop-down's list opens, so its entries can be made
+  // current; selecting inside it raises the usual event.
+  void setListOpening(int id, std::function<void()> opening);
+  // The text shown while the pointer rests on a control; while a slider is
+  // being dragged it is shown at once and follows the value.
+  void setToolTip(int id, const std::string& text);
+  std::string toolTip(int id) const;
   void setPointerShape(int id, PointerShape shape) override;
 
   // The window new canvases (createCanvas) go into.
@@ -103,6 +123,11 @@ class Toolkit : public CanvasHost {
   bool waitEventFor(int ms, UiEvent& event);
   // Runs `task` on the UI thread; callable from any thread.
   void postToUi(std::function<void()> task);
+
+  // A modal dialog of labelled fields with a note below them, OK and
+  // Cancel; true (the fields' values updated) on OK.
+  bool formDialog(int window, const std::string& title, std::vector<FormField>& fields,
+                  const std::string& note);
 
   // A modal message box with one OK button; a carriage return starts a line.
   void messageBox(int window, const std::string& title, const std::string& text);

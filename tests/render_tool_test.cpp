@@ -309,11 +309,23 @@ TEST(RenderTool, EventFramesRoundHalvesToEven) {
   EXPECT_EQ(m.notes[0].word, 0x01'3C'90u);
 }
 
-TEST(RenderTool, OtherChannelsAreSilent) {
+TEST(RenderTool, OnlyTheChosenChannelIsHeard) {
   TempDir dir;
   const std::string midi =
       Smf().track().event(0, {0x91, 69, 100}).event(400, {0x9F, 50, 100}).end(480).bytes();
-  for (float v : renderFile(dir, midi)) ASSERT_EQ(v, 0.0f);
+  const auto sounds = [](const std::vector<float>& v) {
+    return std::any_of(v.begin(), v.end(), [](float s) { return s != 0.0f; });
+  };
+  EXPECT_FALSE(sounds(renderFile(dir, midi)));  // channel 1 unless told
+  EXPECT_FALSE(sounds(renderFile(dir, midi, {"--channel", "3"})));
+  const std::vector<float> two = renderFile(dir, midi, {"--channel", "2"});
+  EXPECT_TRUE(sounds(two));
+  EXPECT_TRUE(sounds(renderFile(dir, midi, {"--channel", "16"})));
+  // All channels: the second note (channel 16) plays legato on the first.
+  const std::vector<float> all = renderFile(dir, midi, {"--channel", "all"});
+  EXPECT_EQ(std::vector<float>(all.begin(), all.begin() + 400),
+            std::vector<float>(two.begin(), two.begin() + 400));
+  EXPECT_NE(all, two);
 }
 
 TEST(RenderTool, MalformedMidiFiles) {
@@ -378,6 +390,9 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
       {{"--midi", midi, "--out", out, "--bogus"}, 2, "--bogus"},
       {{"--midi", midi, "--out", out, "--rate", "8000"}, 2, "--rate"},
       {{"--midi", midi, "--out", out, "--rate", "fast"}, 2, "--rate"},
+      {{"--midi", midi, "--out", out, "--channel", "0"}, 2, "--channel"},
+      {{"--midi", midi, "--out", out, "--channel", "17"}, 2, "--channel"},
+      {{"--midi", midi, "--out", out, "--channel", "every"}, 2, "--channel"},
   };
   const size_t before = dir.entries().size();
   for (const Case& c : cases) {
