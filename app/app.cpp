@@ -17,6 +17,7 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kStatusInput = 0;
 constexpr int kStatusNote = 1;
+constexpr int kStatusOctave = 2;
 
 Rect placeOf(const ControlSpec& s) { return {s.x, s.y, s.w, s.h}; }
 
@@ -129,6 +130,23 @@ void switchAudio(App& app, int entry) {
       "Ondelith cannot play through \"" + name + "\":\r" + app.devices->audioErrorText(error));
   if (previous >= 0 && previous != entry) app.devices->switchAudio(previous);
   app.tk.setValue(kAudioOutputList, app.devices->currentAudioEntry());
+}
+
+// The player's settings into the note entry, as the renderer gives them too.
+void applyPlaySettings(App& app) {
+  const Preferences& p = app.prefs;
+  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), kRelaxed);
+  app.synth.engine.notes.setSetting(NoteSetting::BendRange, p.bendRange);
+  app.synth.engine.notes.setSetting(NoteSetting::VelocitySensitivity, p.velocitySensitivity);
+}
+
+void showOctave(App& app) {
+  app.tk.setStatusText(app.window, kStatusOctave, noteName(app.keyboard.base()));
+}
+
+void playKeys(App& app, const std::vector<ComputerKeyboard::Note>& notes) {
+  for (const ComputerKeyboard::Note& n : notes)
+    playSourceNote(app.synth.midi, n.note, n.down, kKeyboardVelocity);
 }
 
 void postNoteStatus(void* context, const char* text) {
@@ -247,7 +265,7 @@ bool startUp(App& app, int& status) {
     shutDown(app);
     return usage(status, "--audio-out: no audio output named \"" + line.audioOut + "\"");
   }
-  app.synth.midi.channel.store(midiChannelOf(app.prefs.midiChannel), kRelaxed);
+  applyPlaySettings(app);
   app.window = app.tk.openWindow("Ondelith", kClientWidth, kClientHeight);
   if (app.window == 0) {
     shutDown(app);
@@ -263,6 +281,8 @@ bool startUp(App& app, int& status) {
   app.tk.addStatusBar(app.window, {100, 100, 30});
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
+  app.tk.setPlayingKeys(app.window, keyboardScanCodes());
+  showOctave(app);
   app.synth.midi.statusContext = &app;
   app.synth.midi.statusHook = &postNoteStatus;
   app.devices->openMidiInput();
@@ -291,6 +311,13 @@ void dispatch(App& app, const UiEvent& e) {
     case UiEvent::Kind::Close:
       if (e.window == app.window) app.quitRequested = 1;
       return;
+    case UiEvent::Kind::Key: {
+      const int base = app.keyboard.base();
+      playKeys(app, app.keyboard.key(e.id, e.x == 1, e.y == 1));
+      if (app.keyboard.base() != base) showOctave(app);
+      return;
+    }
+    case UiEvent::Kind::FocusLost: playKeys(app, app.keyboard.releaseAll()); return;
     case UiEvent::Kind::Control: break;
     case UiEvent::Kind::None: return;
   }
@@ -333,9 +360,26 @@ void settingsCommand(App& app) {
       latencyChoice = static_cast<int>(i);
   }
   for (int c = 1; c <= 16; ++c) channels.push_back(std::to_string(c));
+  const NoteSettingSpec& bend = kNoteSettingSpecs[static_cast<size_t>(NoteSetting::BendRange)];
+  const NoteSettingSpec& velocity =
+      kNoteSettingSpecs[static_cast<size_t>(NoteSetting::VelocitySensitivity)];
   std::vector<FormField> fields = {
       {"Latency", FormField::Kind::Choice, latencies, 0, 0, "", latencyChoice},
       {"MIDI channel", FormField::Kind::Choice, channels, 0, 0, "", p.midiChannel},
+      {"Pitch bend range",
+       FormField::Kind::Number,
+       {},
+       static_cast<int>(bend.minimum),
+       static_cast<int>(bend.maximum),
+       " semitones",
+       p.bendRange},
+      {"Velocity sensitivity",
+       FormField::Kind::Number,
+       {},
+       static_cast<int>(velocity.minimum),
+       static_cast<int>(velocity.maximum),
+       " %",
+       p.velocitySensitivity},
   };
   // What the device made of the latency asked for: it may take only some.
   const double actual = app.devices->outputLatency() * 1000.0;
@@ -346,7 +390,9 @@ void settingsCommand(App& app) {
   if (!app.tk.formDialog(app.window, "Settings", fields, note)) return;
   const int latencyMs = kLatencyChoicesMs[static_cast<size_t>(fields[0].value)];
   p.midiChannel = fields[1].value;
-  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), kRelaxed);
+  p.bendRange = fields[2].value;
+  p.velocitySensitivity = fields[3].value;
+  applyPlaySettings(app);
   if (latencyMs != p.latencyMs) {
     p.latencyMs = latencyMs;
     app.devices->setLatency(latencyMs / 1000.0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/computer_keyboard.h"
 #include "app/preferences.h"
 #include "app/synth.h"
 #include "platform/settings_store.h"
@@ -52,6 +53,7 @@ struct App {
   Preferences prefs;
   std::string midiName;  // the MIDI input in use, "" for none
   int midiEntry = -1;    // its entry in the drop-down
+  ComputerKeyboard keyboard;
 };
 
 constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."
@@ -80,8 +82,9 @@ int runApp(App& app);
 
 void redrawDisplay(App& app);
 
-// The Settings dialog: latency and MIDI channel; on OK the choices are kept
-// and the stream reopened with the new latency.
+// The Settings dialog: latency, MIDI channel, pitch bend range and
+// velocity sensitivity; on OK the choices are kept and the stream reopened
+// with the new latency.
 void settingsCommand(App& app);
 
 // The MIDI channel setting as the MIDI input reads it.

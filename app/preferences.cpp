@@ -26,6 +26,8 @@ Preferences loadPreferences(const SettingsStore& store) {
     p.midiChannel = kEveryChannel;
   else
     p.midiChannel = whole(store, "midi/channel", 1, 16, 1);
+  p.bendRange = whole(store, "play/bendRange", 0, 24, p.bendRange);
+  p.velocitySensitivity = whole(store, "play/velocitySensitivity", 0, 100, 0);
   return p;
 }
 
@@ -38,6 +40,8 @@ void storePreferences(SettingsStore& store, const Preferences& p) {
     store.set("midi/channel", std::string("all"));
   else
     store.set("midi/channel", int64_t{p.midiChannel});
+  store.set("play/bendRange", int64_t{p.bendRange});
+  store.set("play/velocitySensitivity", int64_t{p.velocitySensitivity});
   store.save();
 }
 

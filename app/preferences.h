@@ -26,6 +26,8 @@ struct Preferences {
   std::string audioDevice, audioHostApi;  // by name and host API
   int latencyMs = kDefaultLatencyMs;      // kMinLatencyMs to kMaxLatencyMs
   int midiChannel = 1;                    // 1 to 16, or kEveryChannel
+  int bendRange = 2;                      // semitones, 0 to 24
+  int velocitySensitivity = 0;            // percent: off unless chosen
 };
 
 Preferences loadPreferences(const SettingsStore& store);

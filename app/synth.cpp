@@ -9,6 +9,9 @@ void remakeEngine(Synth& s, SampleRate rate) {
   std::array<double, kParamCount> values{};
   for (const ParamSpec& spec : kParamSpecs)
     values[static_cast<size_t>(spec.id)] = s.engine.params.get(spec.id);
+  std::array<double, kNoteSettingCount> settings{};
+  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
+    settings[static_cast<size_t>(spec.id)] = s.engine.notes.setting(spec.id);
   struct Curve {
     int32_t count;
     std::array<CurvePoint, kMaxCurvePoints> points;
@@ -26,6 +29,8 @@ void remakeEngine(Synth& s, SampleRate rate) {
   std::construct_at(&s.engine, rate);
   for (const ParamSpec& spec : kParamSpecs)
     s.engine.params.set(spec.id, values[static_cast<size_t>(spec.id)]);
+  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
+    s.engine.notes.setSetting(spec.id, settings[static_cast<size_t>(spec.id)]);
   for (int row = 0; row < kWobbleRows; ++row) {
     CurveModel& to = s.engine.curves[static_cast<size_t>(row)];
     const Curve& c = (*curves)[static_cast<size_t>(row)];

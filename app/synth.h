@@ -48,8 +48,8 @@ bool applyControlEvent(Synth& synth, int id, int32_t value);
 void setDurationRange(Synth& synth, int range, int32_t durationMs);
 
 // The engine made again at another rate, at the same address, carrying over
-// the parameter set and the curves' points and ranges; notes held before are
-// let go. Never while the audio thread renders it; MIDI threads are kept out
+// the parameter set, the note settings and the curves' points and ranges;
+// notes held before are let go. Never while the audio thread renders it; MIDI threads are kept out
 // meanwhile. UI thread.
 void remakeEngine(Synth& synth, SampleRate rate);
 

@@ -35,6 +35,10 @@ struct MidiInput {
 // Several sources (a device, the program's own port) may call this at once.
 void midiInputCallback(MidiInput& midi, uint32_t kind, uint32_t word);
 
+// A note from a source that has no channel (the computer keyboard): the same
+// note entry, status and hook as a MIDI message, on the caller's thread.
+void playSourceNote(MidiInput& midi, int note, bool down, int velocity);
+
 // Keeps every MIDI thread out of the engine while it lives: on return from
 // the constructor no callback is inside it. UI thread.
 class MidiPause {

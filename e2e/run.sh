@@ -3,9 +3,11 @@
 # dummy back end: a MIDI sender that exists before the synthesizer (so it is
 # the synthesizer's MIDI entry 0), the synthesizer, a recorder on its audio
 # output; one note played live, the same note rendered offline, and the two
-# compared. With a window (Xvfb and xdotool) two more scenarios follow:
-# switching the audio device while a key is held, and losing the JACK server
-# while a note plays.
+# compared; then a note bent with the wheel and held by the sustain pedal,
+# live and rendered from a MIDI file of the same messages. With a window
+# (Xvfb and xdotool) more scenarios follow: switching the audio device while
+# a key is held, choosing the MIDI device again, a note played on the
+# computer keyboard, and losing the JACK server while a note plays.
 #
 #   run.sh [--standin] [--keep] [--rate HZ] SYNTH RENDER
 #
@@ -188,6 +190,29 @@ write_midi() {
   printf '%b' "$text" >"$2"
 }
 
+# A format-0 Standard MIDI File like write_midi's from lines "FRAME B0 B1 B2"
+# (hexadecimal bytes) on standard input, frames counted from the first
+# line's; written to $1.
+write_midi_events() {
+  local track=() last="" frame b0 b1 b2 delta vlq
+  while read -r frame b0 b1 b2; do
+    [[ -n $last ]] || last=$frame
+    delta=$((frame - last))
+    last=$frame
+    vlq=($((delta & 0x7f)))
+    for ((delta >>= 7; delta > 0; delta >>= 7)); do vlq=($(((delta & 0x7f) | 0x80)) "${vlq[@]}"); done
+    track+=("${vlq[@]}" "0x$b0" "0x$b1" "0x$b2")
+  done
+  track=(0 0xff 0x51 3 0x07 0xa1 0x20 "${track[@]}" 0 0xff 0x2f 0)
+  local length=${#track[@]} division=$((rate / 2))
+  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 $((division >> 8)) $((division & 255))
+               0x4d 0x54 0x72 0x6b $((length >> 24)) $(((length >> 16) & 255))
+               $(((length >> 8) & 255)) $((length & 255)) "${track[@]}")
+  local text="" b
+  for b in "${bytes[@]}"; do text+=$(printf '\\x%02x' "$((b))"); done
+  printf '%b' "$text" >"$1"
+}
+
 # The same key held from $on to $off, rendered offline from frame 0 into
 # $work/$1-reference.wav.
 render_reference() {
@@ -342,9 +367,67 @@ play_midi() {
   wait_for 10 sender_connected || fail "the MIDI input did not come back after the switch"
 }
 
+# --- Scenario 1b: the wheel and the pedal, live and from a file -----------
+# The note is bent up, the pedal holds it past its note-off, the wheel goes
+# back and the pedal up lets it go: the renderer must play the same messages
+# to the sample. Its pitch moves, so the correlation is the check, not the pitch.
+play_bend() {
+  start_recorder bend "$audio_port"
+  sleep 0.5
+  local events=()
+  send_midi "on 69 100"; on=$frame; events+=("$frame 90 45 64")
+  sleep 0.3
+  send_midi "raw E0 7F 7F"; events+=("$frame E0 7F 7F")
+  sleep 0.3
+  send_midi "raw B0 40 7F"; events+=("$frame B0 40 7F")
+  sleep 0.2
+  send_midi "off 69"; events+=("$frame 80 45 00")
+  sleep 0.3
+  send_midi "raw E0 00 40"; events+=("$frame E0 00 40")
+  sleep 0.2
+  send_midi "raw B0 40 00"; off=$frame; events+=("$frame B0 40 00")
+  sleep 2
+  stop_recorder bend
+  printf '%s\n' "${events[@]}" | write_midi_events "$work/bend.mid"
+  "$render" --midi "$work/bend.mid" --out "$work/bend-reference.wav" --tail 2.5 --rate "$rate" ||
+    fail "ondelith-render failed"
+  analysed=0
+  "$analyse" --recording "$work/bend.wav" --reference "$work/bend-reference.wav" \
+    --start-frame "$start" --on-frame "$on" --off-frame "$off" --hz-tolerance 1000 \
+    >"$work/bend.txt" || analysed=$?
+}
+
+# --- Scenario 2c: a note on the computer keyboard ---------------------------
+# The key where A sits on a US keyboard plays C4, held for a second while
+# the X server repeats it: one note, no retrigger, at C4's pitch.
+play_key() {
+  start_recorder key "$audio_port"
+  sleep 0.3
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  send_midi time
+  on=$frame
+  xdotool keydown a
+  sleep 1
+  xdotool keyup a
+  send_midi time
+  off=$frame
+  sleep 2
+  stop_recorder key
+  local period
+  period=$(awk -v r="$rate" 'BEGIN { p = r / 261.6255653; printf "%d", (p - int(p) >= 0.5) ? int(p) + 1 : int(p) }')
+  analysed=0
+  "$analyse" --recording "$work/key.wav" --start-frame "$start" --on-frame "$on" \
+    --off-frame "$off" --note-hz "$(awk -v r="$rate" -v p="$period" 'BEGIN { print r / p }')" \
+    --max-latency-ms 250 >"$work/key.txt" || analysed=$?
+}
+
 for ((attempt = 1; ; attempt++)); do
   play_note
   judge note "$attempt" "$analysed" "the live note does not match" && break
+done
+for ((attempt = 1; ; attempt++)); do
+  play_bend
+  judge bend "$attempt" "$analysed" "the bent and held note does not match its rendering" && break
 done
 
 if [[ $ui -eq 1 ]]; then
@@ -358,6 +441,10 @@ if [[ $ui -eq 1 ]]; then
     play_midi
     judge midi "$attempt" "$analysed" "choosing the MIDI device again did not release the held key" &&
       break
+  done
+  for ((attempt = 1; ; attempt++)); do
+    play_key
+    judge key "$attempt" "$analysed" "the computer keyboard's key did not play C4" && break
   done
 fi
 

@@ -28,10 +28,12 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <deque>
 #include <map>
+#include <set>
 
 namespace ondelith {
 
@@ -169,6 +171,44 @@ class Canvas : public QWidget {
   }
 };
 
+// Playing keys of a window become Key events before any control sees them,
+// and the window's losing the keyboard becomes a FocusLost event.
+class PlayingKeys : public QObject {
+ public:
+  QWidget* window = nullptr;
+  int windowId = 0;
+  std::set<int> scanCodes;
+  std::function<void(UiEvent)> push;
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* e) override {
+    if (!window) return false;
+    if (e->type() == QEvent::WindowDeactivate && target == window) {
+      push({UiEvent::Kind::FocusLost, 0, windowId});
+      return false;
+    }
+    if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease &&
+        e->type() != QEvent::ShortcutOverride)
+      return false;
+    auto* key = static_cast<QKeyEvent*>(e);
+    if (!scanCodes.count(static_cast<int>(key->nativeScanCode()))) return false;
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget()) return false;
+    auto* widget = qobject_cast<QWidget*>(target);
+    auto* handle = qobject_cast<QWindow*>(target);
+    const bool ours =
+        (widget && widget->window() == window) || (handle && handle == window->windowHandle());
+    if (!ours) return false;
+    if (e->type() == QEvent::ShortcutOverride) {
+      e->accept();  // a note, not a shortcut
+      return true;
+    }
+    push({UiEvent::Kind::Key, static_cast<int>(key->nativeScanCode()), windowId,
+          PointerAction::None, e->type() == QEvent::KeyPress ? 1 : 0, key->isAutoRepeat() ? 1 : 0});
+    return true;
+  }
+};
+
 struct Toolkit::Impl {
   std::unique_ptr<QApplication> app;
   std::map<int, ToolkitWindow*> windows;
@@ -181,6 +221,7 @@ struct Toolkit::Impl {
   Canvas* painting = nullptr;
   QTimer wake;
   PopupEscape popupEscape;
+  PlayingKeys playingKeys;
 
   QWidget* client(int window) const {
     auto it = windows.find(window);
@@ -210,6 +251,8 @@ struct Toolkit::Impl {
 Toolkit::Toolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
   impl_->app = std::make_unique<QApplication>(argc, argv);
   impl_->app->installEventFilter(&impl_->popupEscape);
+  impl_->app->installEventFilter(&impl_->playingKeys);
+  impl_->playingKeys.push = [this](UiEvent e) { impl_->push(e); };
   impl_->wake.setSingleShot(true);
 }
 
@@ -268,6 +311,7 @@ void Toolkit::destroyWindow(int window) {
     }
   }
   impl_->statusFields.erase(window);
+  if (impl_->playingKeys.window == it->second) impl_->playingKeys.window = nullptr;
   it->second->hide();
   it->second->deleteLater();
   impl_->windows.erase(it);
@@ -309,6 +353,14 @@ void Toolkit::bindEscape(int window, int command) {
   QObject::connect(shortcut, &QShortcut::activated, [this, window, command] {
     impl_->push({UiEvent::Kind::Menu, command, window});
   });
+}
+
+void Toolkit::setPlayingKeys(int window, const std::vector<int>& scanCodes) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  impl_->playingKeys.window = it->second;
+  impl_->playingKeys.windowId = window;
+  impl_->playingKeys.scanCodes = std::set<int>(scanCodes.begin(), scanCodes.end());
 }
 
 bool Toolkit::addStatusBar(int window, const std::vector<int>& fieldWidths) {

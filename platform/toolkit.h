@@ -31,9 +31,12 @@ struct FormField {
 };
 
 struct UiEvent {
-  enum class Kind { None, Menu, Control, Close };
+  // Key: a playing key (setPlayingKeys) of a window went down or up: id is
+  // its scan code, x 1 down or 0 up, y 1 when the system repeats it.
+  // FocusLost: the window no longer takes the keyboard.
+  enum class Kind { None, Menu, Control, Close, Key, FocusLost };
   Kind kind = Kind::None;
-  int id = 0;                                   // menu command or control id
+  int id = 0;                                   // menu command, control id, scan code
   int window = 0;                               // the window it came from
   PointerAction pointer = PointerAction::None;  // canvas pointer events
   int x = 0, y = 0;                             // in canvas pixels
@@ -61,6 +64,11 @@ class Toolkit : public CanvasHost {
   bool addMenu(int window, const std::string& title,
                const std::vector<std::pair<std::string, int>>& items);
   void bindEscape(int window, int command);
+  // Keys (by the scan code of where they sit) that play while `window` has
+  // the keyboard and no list, menu or dialog is open: they raise Key events
+  // instead of reaching the focused control. With Ctrl, Alt or Meta held
+  // they keep their usual meaning.
+  void setPlayingKeys(int window, const std::vector<int>& scanCodes);
   bool addStatusBar(int window, const std::vector<int>& fieldWidths);
   bool hasStatusBar(int window) const;
   void setStatusText(int window, int field, const std::string& text);

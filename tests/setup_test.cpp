@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QSlider>
+#include <QSpinBox>
 #include <fstream>
 #include <sstream>
 
@@ -131,6 +132,8 @@ TEST_F(Window, SettingsDialogReopensTheStreamAndSetsTheChannel) {
     note = dialog->findChild<QLabel*>("note")->text().toStdString();
     dialog->findChild<QComboBox*>("Latency")->setCurrentIndex(2);       // 12 ms
     dialog->findChild<QComboBox*>("MIDI channel")->setCurrentIndex(0);  // All
+    dialog->findChild<QSpinBox*>("Pitch bend range")->setValue(7);
+    dialog->findChild<QSpinBox*>("Velocity sensitivity")->setValue(50);
     QTest::keyClick(dialog, Qt::Key_Return);
   });
   auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
@@ -146,6 +149,8 @@ TEST_F(Window, SettingsDialogReopensTheStreamAndSetsTheChannel) {
   restart();
   EXPECT_DOUBLE_EQ(devices->latency, 0.012);
   EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
+  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::BendRange), 7);
+  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::VelocitySensitivity), 50);
 }
 
 TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {

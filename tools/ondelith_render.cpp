@@ -160,6 +160,14 @@ int main(int argc, char** argv) {
   app.add_option("--tail", tail, "Seconds rendered after the file's last event")
       ->default_val(2.0)
       ->check(notEmpty);
+  int bendRange = static_cast<int>(kNoteSettingSpecs[0].start);
+  app.add_option("--bend-range", bendRange, "Pitch bend range in semitones, 0 to 24, as live")
+      ->default_val(bendRange)
+      ->check(CLI::Range(0, 24));
+  int velocity = 0;
+  app.add_option("--velocity", velocity, "Velocity sensitivity in percent, 0 to 100, as live")
+      ->default_val(0)
+      ->check(CLI::Range(0, 100));
   std::string channel = "1";
   app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\", as live")
       ->default_val("1")
@@ -195,6 +203,8 @@ int main(int argc, char** argv) {
     auto synth = std::make_unique<Synth>(*sampleRate);
     initSynth(*synth);
     synth->midi.channel.store(channel == "all" ? kAllChannels : std::stoi(channel) - 1);
+    synth->engine.notes.setSetting(NoteSetting::BendRange, bendRange);
+    synth->engine.notes.setSetting(NoteSetting::VelocitySensitivity, velocity);
     if (!patchPath.empty() && !openPatchFile(*synth, patchPath, &reason))
       return failure(patchPath, reason);
 
