@@ -1,7 +1,12 @@
 #include "app/app.h"
 
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
+#include "engine/midi_message.h"
 #include "patches/file_menu.h"
 #include "patches/patch.h"
 
@@ -12,6 +17,7 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kStatusInput = 0;
 constexpr int kStatusNote = 1;
+constexpr int kStatusOctave = 2;
 
 Rect placeOf(const ControlSpec& s) { return {s.x, s.y, s.w, s.h}; }
 
@@ -59,6 +65,90 @@ void showRecords(App& app) {
   redrawDisplay(app);
 }
 
+void showToolTip(App& app, int id) {
+  app.tk.setToolTip(id, controlToolTip(id, controlValue(app.synth.controls, id)));
+}
+
+void rememberChoices(App& app) {
+  if (app.settings) storePreferences(*app.settings, app.prefs);
+}
+
+// The MIDI drop-down as the inputs are now, the one in use selected.
+void fillMidiList(App& app) {
+  std::vector<std::string> names;
+  app.devices->listMidiInputs(names);
+  app.tk.clearEntries(kMidiInputList);
+  for (const std::string& name : names) app.tk.addEntry(kMidiInputList, name);
+  const auto it = std::find(names.begin(), names.end(), app.midiName);
+  app.midiEntry =
+      app.midiName.empty() || it == names.end() ? -1 : static_cast<int>(it - names.begin());
+  app.tk.setValue(kMidiInputList, app.midiEntry);
+}
+
+void fillAudioList(App& app) {
+  app.tk.clearEntries(kAudioOutputList);
+  for (const std::string& name : app.devices->audioDeviceNames())
+    app.tk.addEntry(kAudioOutputList, name);
+  app.tk.setValue(kAudioOutputList, app.devices->currentAudioEntry());
+}
+
+void switchMidi(App& app, int entry) {
+  const std::string name = app.tk.entryText(kMidiInputList, entry);
+  std::string reason;
+  if (app.devices->switchMidi(entry, reason)) {
+    app.midiName = name;
+    app.midiEntry = entry;
+    app.prefs.midiDevice = name;
+    rememberChoices(app);
+    return;
+  }
+  app.tk.messageBox(app.window, "MIDI input",
+                    "Ondelith cannot take notes from \"" + name + "\":\r" + reason);
+  // Back to the one before, if it is still there.
+  std::string ignored;
+  if (app.midiEntry >= 0 && app.devices->switchMidi(app.midiEntry, ignored)) {
+    app.tk.setValue(kMidiInputList, app.midiEntry);
+  } else {
+    app.midiName.clear();
+    app.midiEntry = -1;
+    app.tk.setValue(kMidiInputList, -1);
+  }
+}
+
+void switchAudio(App& app, int entry) {
+  const int previous = app.devices->currentAudioEntry();
+  const std::string name = app.tk.entryText(kAudioOutputList, entry);
+  const int error = app.devices->switchAudio(entry);
+  if (error == 0) {
+    app.prefs.audioDevice = name;
+    app.prefs.audioHostApi = app.devices->audioHostApis()[static_cast<size_t>(entry)];
+    rememberChoices(app);
+    return;
+  }
+  app.tk.messageBox(
+      app.window, "Audio output",
+      "Ondelith cannot play through \"" + name + "\":\r" + app.devices->audioErrorText(error));
+  if (previous >= 0 && previous != entry) app.devices->switchAudio(previous);
+  app.tk.setValue(kAudioOutputList, app.devices->currentAudioEntry());
+}
+
+// The player's settings into the note entry, as the renderer gives them too.
+void applyPlaySettings(App& app) {
+  const Preferences& p = app.prefs;
+  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), kRelaxed);
+  app.synth.engine.notes.setSetting(NoteSetting::BendRange, p.bendRange);
+  app.synth.engine.notes.setSetting(NoteSetting::VelocitySensitivity, p.velocitySensitivity);
+}
+
+void showOctave(App& app) {
+  app.tk.setStatusText(app.window, kStatusOctave, noteName(app.keyboard.base()));
+}
+
+void playKeys(App& app, const std::vector<ComputerKeyboard::Note>& notes) {
+  for (const ComputerKeyboard::Note& n : notes)
+    playSourceNote(app.synth.midi, n.note, n.down, kKeyboardVelocity);
+}
+
 void postNoteStatus(void* context, const char* text) {
   auto* app = static_cast<App*>(context);
   app->tk.postToUi([app, status = std::string(text)] {
@@ -73,28 +163,41 @@ void redrawDisplay(App& app) {
   redrawWaveformDisplay(app.tk, kWaveformDisplay, p.x1, p.y1, p.x2, p.y2);
 }
 
+int midiChannelOf(int playerChannel) {
+  return playerChannel == kEveryChannel ? kAllChannels : playerChannel - 1;
+}
+
 void buildMainWindow(App& app) {
   Toolkit& tk = app.tk;
-  tk.addMenu(app.window, "File", {{"Open", kCmdOpen}, {"Save", kCmdSave}});
+  tk.addMenu(app.window, "File",
+             {{"Open", kCmdOpen}, {"Save", kCmdSave}, {"Settings...", kCmdSettings}});
   tk.addMenu(app.window, "?", {{"About", kCmdAbout}, {"Help", kCmdHelp}});
   addControl(app, kFrameAmplitude);
   addControl(app, kFrameFilter);
 
   addControl(app, kMidiInputList);
   std::vector<std::string> midiNames;
-  const int midiCount = app.devices->listMidiInputs(midiNames);
+  app.devices->listMidiInputs(midiNames);
   for (const std::string& name : midiNames) tk.addEntry(kMidiInputList, name);
-  if (midiCount != 0) {
-    tk.setValue(kMidiInputList, 0);
-    app.devices->setMidiDeviceId(0);
-  } else {
-    app.devices->setMidiDeviceId(-1);
-  }
+  // The one asked for on the command line, else the one remembered.
+  const std::string wanted =
+      app.commandLine.midiIn.empty() ? app.prefs.midiDevice : app.commandLine.midiIn;
+  app.midiEntry = chooseMidiEntry(midiNames, wanted);
+  app.midiName = app.midiEntry >= 0 ? midiNames[static_cast<size_t>(app.midiEntry)] : "";
+  tk.setValue(kMidiInputList, app.midiEntry);
+  app.devices->setMidiDeviceId(app.midiEntry);
+  tk.setToolTip(kMidiInputList, "MIDI input");
+  tk.setListOpening(kMidiInputList, [&app] {
+    app.devices->openOwnMidiPort();  // a JACK server may have started since
+    fillMidiList(app);
+  });
 
   addControl(app, kAudioOutputList);
-  for (const std::string& name : app.devices->audioDeviceNames())
-    tk.addEntry(kAudioOutputList, name);
-  tk.setValue(kAudioOutputList, 0);
+  fillAudioList(app);
+  tk.setToolTip(kAudioOutputList, "Audio output");
+  tk.setListOpening(kAudioOutputList, [&app] {
+    if (app.devices->refreshAudio()) fillAudioList(app);
+  });
 
   tk.setCanvasWindow(app.window);
   createCurveEditors(app.synth, &tk);
@@ -113,17 +216,56 @@ void buildMainWindow(App& app) {
     addControl(app, kLabelCoarse0 + 2 * row);
     addControl(app, kLabelFine0 + 2 * row);
   }
+  for (const ControlSpec& s : kControlSpecs)
+    if (s.kind == ControlKind::Slider || s.kind == ControlKind::SpinBox) showToolTip(app, s.id);
 }
+
+namespace {
+
+// A --midi-in or --audio-out that names nothing present ends the program.
+bool listed(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool usage(int& status, const std::string& line) {
+  std::cerr << "ondelith: " << line << "\n";
+  status = kExitUsage;
+  return false;
+}
+
+}  // namespace
 
 bool startUp(App& app, int& status) {
   initRecords(app.synth);
-  if (const int error = app.devices->startAudio(); error != 0) {
+  app.settings = std::make_unique<SettingsStore>(app.settingsPath);
+  app.prefs = loadPreferences(*app.settings);
+  const CommandLine& line = app.commandLine;
+  PatchValues patch;
+  std::string reason;
+  if (!line.patch.empty() && !readPatchFile(line.patch, patch, &reason))
+    return usage(status, line.patch + ": " + reason);
+  if (!line.midiIn.empty()) {
+    std::vector<std::string> names;
+    app.devices->listMidiInputs(names);
+    if (!listed(names, line.midiIn))
+      return usage(status, "--midi-in: no MIDI input named \"" + line.midiIn + "\"");
+  }
+  const double latencyMs = line.latencyMs.value_or(app.prefs.latencyMs);
+  app.devices->setLatency(latencyMs / 1000.0);
+  const bool named = !line.audioOut.empty();
+  const int error = app.devices->startAudio(named ? line.audioOut : app.prefs.audioDevice,
+                                            named ? std::string() : app.prefs.audioHostApi);
+  if (error != 0) {
     // Nothing can sound: the one fatal path, and a failure says so.
     app.tk.messageBox(0, "PortAudio", app.devices->audioErrorText(error));
-    status = 1;
+    status = kExitNoSound;
     return false;
   }
-  app.devices->setMidiDeviceId(0);
+  if (named && !listed(app.devices->audioDeviceNames(), line.audioOut)) {
+    shutDown(app);
+    return usage(status, "--audio-out: no audio output named \"" + line.audioOut + "\"");
+  }
+  applyPlaySettings(app);
   app.window = app.tk.openWindow("Ondelith", kClientWidth, kClientHeight);
   if (app.window == 0) {
     shutDown(app);
@@ -131,13 +273,20 @@ bool startUp(App& app, int& status) {
     return false;
   }
   buildMainWindow(app);
+  if (!line.patch.empty()) {
+    applyPatch(app.synth, patch);
+    showRecords(app);
+  }
   redrawDisplay(app);
   app.tk.addStatusBar(app.window, {100, 100, 30});
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
+  app.tk.setPlayingKeys(app.window, keyboardScanCodes());
+  showOctave(app);
   app.synth.midi.statusContext = &app;
   app.synth.midi.statusHook = &postNoteStatus;
   app.devices->openMidiInput();
+  app.devices->openOwnMidiPort();
   app.synth.engine.voice.gate.store(0, kRelaxed);
   app.devices->startStream();  // last: nothing sounds before the window is whole
   app.quitRequested = 0;
@@ -154,6 +303,7 @@ void dispatch(App& app, const UiEvent& e) {
           openPatchCommand(app.tk, app.window, app.synth, [&app] { showRecords(app); });
           break;
         case kCmdSave: savePatchCommand(app.tk, app.window, app.synth); break;
+        case kCmdSettings: settingsCommand(app); break;
         case kCmdQuit: app.quitRequested = 1; break;
         default: break;
       }
@@ -161,16 +311,23 @@ void dispatch(App& app, const UiEvent& e) {
     case UiEvent::Kind::Close:
       if (e.window == app.window) app.quitRequested = 1;
       return;
+    case UiEvent::Kind::Key: {
+      const int base = app.keyboard.base();
+      playKeys(app, app.keyboard.key(e.id, e.x == 1, e.y == 1));
+      if (app.keyboard.base() != base) showOctave(app);
+      return;
+    }
+    case UiEvent::Kind::FocusLost: playKeys(app, app.keyboard.releaseAll()); return;
     case UiEvent::Kind::Control: break;
     case UiEvent::Kind::None: return;
   }
   const int id = e.id;
   if (id == kMidiInputList) {
-    app.devices->switchMidi(app.tk.value(id));
+    switchMidi(app, app.tk.value(id));
     return;
   }
   if (id == kAudioOutputList) {
-    app.devices->switchAudio(app.tk.value(id));
+    switchAudio(app, app.tk.value(id));
     return;
   }
   for (int row = 0; row < kWobbleRows; ++row) {
@@ -188,7 +345,61 @@ void dispatch(App& app, const UiEvent& e) {
     showControl(app, kSpinDurationRange);
     showControl(app, kSliderDuration);
   }
+  if (id == kSpinDurationRange) showToolTip(app, kSliderDuration);
+  showToolTip(app, id);
   if (redraw) redrawDisplay(app);
+}
+
+void settingsCommand(App& app) {
+  Preferences& p = app.prefs;
+  std::vector<std::string> latencies, channels{"All"};
+  int latencyChoice = 0;
+  for (size_t i = 0; i < kLatencyChoicesMs.size(); ++i) {
+    latencies.push_back(std::to_string(kLatencyChoicesMs[i]) + " ms");
+    if (kLatencyChoicesMs[i] == nearestLatencyChoice(p.latencyMs))
+      latencyChoice = static_cast<int>(i);
+  }
+  for (int c = 1; c <= 16; ++c) channels.push_back(std::to_string(c));
+  const NoteSettingSpec& bend = kNoteSettingSpecs[static_cast<size_t>(NoteSetting::BendRange)];
+  const NoteSettingSpec& velocity =
+      kNoteSettingSpecs[static_cast<size_t>(NoteSetting::VelocitySensitivity)];
+  std::vector<FormField> fields = {
+      {"Latency", FormField::Kind::Choice, latencies, 0, 0, "", latencyChoice},
+      {"MIDI channel", FormField::Kind::Choice, channels, 0, 0, "", p.midiChannel},
+      {"Pitch bend range",
+       FormField::Kind::Number,
+       {},
+       static_cast<int>(bend.minimum),
+       static_cast<int>(bend.maximum),
+       " semitones",
+       p.bendRange},
+      {"Velocity sensitivity",
+       FormField::Kind::Number,
+       {},
+       static_cast<int>(velocity.minimum),
+       static_cast<int>(velocity.maximum),
+       " %",
+       p.velocitySensitivity},
+  };
+  // What the device made of the latency asked for: it may take only some.
+  const double actual = app.devices->outputLatency() * 1000.0;
+  const std::string note = actual > 0 ? "The audio output reports " +
+                                            std::to_string(static_cast<int>(std::lround(actual))) +
+                                            " ms of latency now."
+                                      : "No audio output is open.";
+  if (!app.tk.formDialog(app.window, "Settings", fields, note)) return;
+  const int latencyMs = kLatencyChoicesMs[static_cast<size_t>(fields[0].value)];
+  p.midiChannel = fields[1].value;
+  p.bendRange = fields[2].value;
+  p.velocitySensitivity = fields[3].value;
+  applyPlaySettings(app);
+  if (latencyMs != p.latencyMs) {
+    p.latencyMs = latencyMs;
+    app.devices->setLatency(latencyMs / 1000.0);
+    const int entry = app.devices->currentAudioEntry();
+    if (entry >= 0) switchAudio(app, entry);
+  }
+  rememberChoices(app);
 }
 
 void runEventLoop(App& app) {

@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/computer_keyboard.h"
+#include "app/preferences.h"
 #include "app/synth.h"
+#include "platform/settings_store.h"
 #include "platform/toolkit.h"
 
 namespace ondelith {
@@ -15,16 +19,25 @@ namespace ondelith {
 class Devices {
  public:
   virtual ~Devices() = default;
-  virtual int startAudio() = 0;  // 0, or the audio library's error code
+  // Opens (does not start) the output on the device of that name and host
+  // API if listed, else on the first that opens: 0, or the library's error
+  // code. The engine runs at the rate opened from here on.
+  virtual int startAudio(const std::string& name, const std::string& hostApi) = 0;
   virtual std::string audioErrorText(int code) = 0;
   virtual std::vector<std::string> audioDeviceNames() = 0;
+  virtual std::vector<std::string> audioHostApis() = 0;
+  virtual int currentAudioEntry() = 0;  // -1 with no stream
   virtual void startStream() = 0;
-  virtual void switchAudio(int entry) = 0;
+  virtual int switchAudio(int entry) = 0;  // 0, or the library's error code
+  virtual bool refreshAudio() = 0;         // true when the list was built again
+  virtual void setLatency(double seconds) = 0;
+  virtual double outputLatency() = 0;  // the open stream's, seconds
   virtual void stopAudio(const std::function<void()>& waitOneMs) = 0;
   virtual int listMidiInputs(std::vector<std::string>& names) = 0;
   virtual void setMidiDeviceId(int id) = 0;
-  virtual void openMidiInput() = 0;
-  virtual void switchMidi(int position) = 0;
+  virtual bool openMidiInput() = 0;
+  virtual int openOwnMidiPort() = 0;  // how many back ends have it
+  virtual bool switchMidi(int position, std::string& reason) = 0;
 };
 
 struct App {
@@ -34,7 +47,21 @@ struct App {
   Synth synth;
   int window = 0;
   int quitRequested = 0;
+  CommandLine commandLine;
+  std::string settingsPath;  // empty: the user's own settings
+  std::unique_ptr<SettingsStore> settings;
+  Preferences prefs;
+  std::string midiName;  // the MIDI input in use, "" for none
+  int midiEntry = -1;    // its entry in the drop-down
+  ComputerKeyboard keyboard;
 };
+
+constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."
+
+// Exit statuses: start-up could not reach any sound, or the command line
+// named something that is not there.
+constexpr int kExitNoSound = 1;
+constexpr int kExitUsage = 2;
 
 constexpr int kClientWidth = 535;
 constexpr int kClientHeight = 590;
@@ -55,5 +82,13 @@ void shutDown(App& app);
 int runApp(App& app);
 
 void redrawDisplay(App& app);
+
+// The Settings dialog: latency, MIDI channel, pitch bend range and
+// velocity sensitivity; on OK the choices are kept and the stream reopened
+// with the new latency.
+void settingsCommand(App& app);
+
+// The MIDI channel setting as the MIDI input reads it.
+int midiChannelOf(int playerChannel);
 
 }  // namespace ondelith

@@ -1,6 +1,8 @@
 #include "app/control_model.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace ondelith {
 
@@ -24,6 +26,41 @@ std::string spinText(int id, int32_t value) {
   const bool fine = id >= kSpinFine0 && id <= spinFineId(kRowY2) && (id - kSpinFine0) % 3 == 0;
   if (!fine) return std::to_string(value);
   return (value >= 0 && value < 10 ? ".0" : ".") + std::to_string(value);
+}
+
+std::string controlToolTip(int id, int32_t value) {
+  const std::string v = std::to_string(value);
+  const auto hundredths = [](int32_t n) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%s%d.%02d", n < 0 ? "-" : "", std::abs(n) / 100,
+                  std::abs(n) % 100);
+    return std::string(text);
+  };
+  if (id == kSpinDurationRange)
+    return value == kDurationRangeX1 ? "Duration range: x1 (100 to 1000 ms)"
+                                     : "Duration range: x10 (1000 to 10000 ms)";
+  const ControlParam* c = findControlParam(id);
+  if (!c) return {};
+  const ParamSpec& spec = paramSpec(c->param);
+  const std::string name(spec.name);
+  if (id >= kSliderX1 && id <= kSliderY2) return name + ": " + hundredths(value);
+  if (id >= kSpinMod0 && id <= spinFineId(kRowY2)) {
+    const int row = (id - kSpinMod0) / 3;
+    const std::string point(paramSpec(pointParam(row)).name);
+    switch ((id - kSpinMod0) % 3) {
+      case 0: return point + " Mod: " + v + " %";
+      case 1: return point + " Coarse: " + v + " x pitch";
+      default: return point + " Fine: " + hundredths(value) + " x pitch";
+    }
+  }
+  switch (spec.unit) {
+    case ParamUnit::Seconds: return name + ": " + v + " ms";  // the sliders count milliseconds
+    case ParamUnit::Level:
+    case ParamUnit::Percent: return name + ": " + v + " %";
+    case ParamUnit::Milliseconds: return name + ": " + v + " ms";
+    case ParamUnit::Hertz: return name + ": " + v + " Hz";
+    default: return name + ": " + v;
+  }
 }
 
 void renderSpinText(ControlModel& model, int id) {

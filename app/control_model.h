@@ -52,6 +52,11 @@ bool hasRange(int id);
 // in decimal, Fine as hundredths (".05", ".25"). Other ids: the decimal value.
 std::string spinText(int id, int32_t value);
 
+// What a slider or spin box shows while the pointer rests on it: its name,
+// its value in the unit the player thinks in ("F: 1500 Hz", "A: 10 ms",
+// "X1: 0.50", "X1 Fine: 0.25 x pitch"). Empty for other ids.
+std::string controlToolTip(int id, int32_t value);
+
 // Writes a wobble spin box's text from the value it now holds.
 void renderSpinText(ControlModel& model, int id);
 

@@ -1,15 +1,22 @@
-// Ondelith: a monophonic Bezier-waveform synthesizer. It reads no command
-// line; the toolkit is given the program's name only.
+// Ondelith: a monophonic Bezier-waveform synthesizer.
+#include <iostream>
 #include <memory>
 
 #include "app/app.h"
 #include "app/real_devices.h"
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+  ondelith::CommandLine line;
+  // A wrong command line ends here, before any window.
+  if (const int status = ondelith::parseCommandLine(argc, argv, line, std::cout, std::cerr);
+      status >= 0)
+    return status;
+  // The toolkit is given the program's name only: the options are ours.
   int toolkitArgc = 1;
   char* toolkitArgv[] = {argv[0], nullptr};
   ondelith::Toolkit toolkit(toolkitArgc, toolkitArgv);
   auto app = std::make_unique<ondelith::App>(toolkit);
+  app->commandLine = line;
   ondelith::RealDevices devices(*app);
   app->devices = &devices;
   return ondelith::runApp(*app);

@@ -1,6 +1,45 @@
 #include "app/synth.h"
 
+#include <memory>
+
 namespace ondelith {
+
+void remakeEngine(Synth& s, SampleRate rate) {
+  MidiPause pause(s.midi);
+  std::array<double, kParamCount> values{};
+  for (const ParamSpec& spec : kParamSpecs)
+    values[static_cast<size_t>(spec.id)] = s.engine.params.get(spec.id);
+  std::array<double, kNoteSettingCount> settings{};
+  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
+    settings[static_cast<size_t>(spec.id)] = s.engine.notes.setting(spec.id);
+  struct Curve {
+    int32_t count;
+    std::array<CurvePoint, kMaxCurvePoints> points;
+    float rangeX, rangeY;
+  };
+  auto curves = std::make_unique<std::array<Curve, kWobbleRows>>();
+  for (int row = 0; row < kWobbleRows; ++row) {
+    const CurveModel& from = s.engine.curves[static_cast<size_t>(row)];
+    (*curves)[static_cast<size_t>(row)] = {from.pointCount, from.points, from.rangeX.load(),
+                                           from.rangeY.load()};
+  }
+  // Everything that refers to the engine (the MIDI input, the editors, the
+  // stream's user data) keeps referring to it.
+  std::destroy_at(&s.engine);
+  std::construct_at(&s.engine, rate);
+  for (const ParamSpec& spec : kParamSpecs)
+    s.engine.params.set(spec.id, values[static_cast<size_t>(spec.id)]);
+  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
+    s.engine.notes.setSetting(spec.id, settings[static_cast<size_t>(spec.id)]);
+  for (int row = 0; row < kWobbleRows; ++row) {
+    CurveModel& to = s.engine.curves[static_cast<size_t>(row)];
+    const Curve& c = (*curves)[static_cast<size_t>(row)];
+    to.pointCount = c.count;
+    to.points = c.points;
+    publishCurve(to);
+    setCurveRanges(to, c.rangeX, c.rangeY);
+  }
+}
 
 int curveEditorId(const Synth& s, int row) { return s.curveEditors[static_cast<size_t>(row)]; }
 

@@ -47,6 +47,12 @@ bool applyControlEvent(Synth& synth, int id, int32_t value);
 // wobble duration take durationMs. It leaves spin box 54's value.
 void setDurationRange(Synth& synth, int range, int32_t durationMs);
 
+// The engine made again at another rate, at the same address, carrying over
+// the parameter set, the note settings and the curves' points and ranges;
+// notes held before are let go. Never while the audio thread renders it; MIDI threads are kept out
+// meanwhile. UI thread.
+void remakeEngine(Synth& synth, SampleRate rate);
+
 // The editor id of wobble row 0..3.
 int curveEditorId(const Synth& synth, int row);
 

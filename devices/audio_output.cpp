@@ -1,7 +1,5 @@
 #include "devices/audio_output.h"
 
-#include <alsa/asoundlib.h>
-#include <dlfcn.h>
 #include <jack/jack.h>
 #include <pa_jack.h>
 
@@ -9,133 +7,28 @@
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <thread>
 
+#include "devices/jack_watch.h"
 #include "devices/render_callback.h"
 #include "engine/engine.h"
-
-// PortAudio's JACK host API (19.6) stops and opens streams by waiting up to
-// ten minutes for a process cycle of its JACK client, and its clean-up
-// asserts that port and client calls succeed. Once the JACK server has gone
-// away neither holds: stopping the dead stream hangs, closing it aborts the
-// process. So the library's JACK client is watched here: its shutdown notice
-// is kept, sent again while a stream call waits for a cycle that will never
-// come, and the clean-up calls on the dead client are let through.
-namespace {
-
-struct JackWatch {
-  std::atomic<jack_client_t*> client{nullptr};
-  std::atomic<JackShutdownCallback> callback{nullptr};
-  std::atomic<void*> arg{nullptr};
-  std::atomic<bool> down{false};
-};
-
-JackWatch jackWatch;
-// Only the library's own client is watched: the one it registers while this
-// thread initialises it.
-thread_local bool capturing = false;
-
-template <typename F>
-F realJack(const char* symbol) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, symbol));
-}
-
-void onJackShutdown(void*) {
-  jackWatch.down.store(true);
-  if (auto cb = jackWatch.callback.load()) cb(jackWatch.arg.load());
-}
-
-bool isDeadClient(jack_client_t* client) {
-  return client && client == jackWatch.client.load() && jackWatch.down.load();
-}
-
-}  // namespace
-
-extern "C" {
-
-void jack_on_shutdown(jack_client_t* client, JackShutdownCallback function, void* arg) {
-  static const auto real =
-      realJack<void (*)(jack_client_t*, JackShutdownCallback, void*)>("jack_on_shutdown");
-  if (!real) return;
-  if (!capturing) {
-    real(client, function, arg);
-    return;
-  }
-  jackWatch.callback.store(function);
-  jackWatch.arg.store(arg);
-  jackWatch.down.store(false);
-  jackWatch.client.store(client);
-  real(client, onJackShutdown, nullptr);
-}
-
-int jack_port_unregister(jack_client_t* client, jack_port_t* port) {
-  static const auto real = realJack<int (*)(jack_client_t*, jack_port_t*)>("jack_port_unregister");
-  if (isDeadClient(client)) return 0;  // the server took the port with it
-  return real ? real(client, port) : -1;
-}
-
-int jack_deactivate(jack_client_t* client) {
-  static const auto real = realJack<int (*)(jack_client_t*)>("jack_deactivate");
-  if (isDeadClient(client)) return 0;
-  return real ? real(client) : -1;
-}
-
-int jack_client_close(jack_client_t* client) {
-  static const auto real = realJack<int (*)(jack_client_t*)>("jack_client_close");
-  const bool dead = isDeadClient(client);
-  const int result = real ? real(client) : -1;
-  if (client && client == jackWatch.client.load()) {
-    jackWatch.client.store(nullptr);
-    jackWatch.callback.store(nullptr);
-    jackWatch.down.store(false);
-  }
-  return dead ? 0 : result;  // the client's memory is released all the same
-}
-
-}  // extern "C"
+#include "platform/quiet_libraries.h"
 
 namespace ondelith {
 
 namespace {
 
-constexpr double kSuggestedLatency = 0.075;
 constexpr int kMaxShutdownWaitMs = 2000;  // an aborted stream that never goes inactive
 
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-void quietJack(const char*) {}
-
-// The library's chatter about absent sound cards and servers has no reader.
-void silenceLibraries() {
-  snd_lib_error_set_handler(quietAlsa);
-  jack_set_error_function(quietJack);
-  jack_set_info_function(quietJack);
-}
-
-// Runs a library call that may wait for a JACK cycle; if the server is gone,
-// or goes while it waits, the kept shutdown notice ends the wait.
-template <typename F>
-PaError withJackWatch(F call) {
-  std::atomic<bool> done{false};
-  std::thread waker([&done] {
-    while (!done.load()) {
-      if (jackWatch.down.load()) {
-        if (auto cb = jackWatch.callback.load()) cb(jackWatch.arg.load());
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  });
-  const PaError result = call();
-  done.store(true);
-  waker.join();
-  return result;
-}
-
 PaError initializeLibrary(AudioOutput& audio) {
-  silenceLibraries();
+  quietSoundLibraries();
   PaJack_SetClientName("Ondelith");
-  capturing = true;
+  startCapturingJackClient();
   const PaError result = Pa_Initialize();
-  capturing = false;
+  stopCapturingJackClient();
   audio.initialized = result == paNoError;
   return result;
 }
@@ -150,7 +43,24 @@ void closeStream(AudioOutput& audio) {
   if (!audio.stream) return;
   PaStream* stream = audio.stream;
   audio.stream = nullptr;
+  audio.rate = 0;
+  audio.current = -1;
   withJackWatch([stream] { return Pa_CloseStream(stream); });
+}
+
+// What the library's device list depends on that can change while it runs:
+// the sound cards and whether a JACK server answers. PortAudio lists devices
+// only when it starts, and starting it again interrupts the sound, so it is
+// restarted only when this changes.
+std::string deviceSignature() {
+  std::ostringstream s;
+  std::ifstream cards("/proc/asound/cards");
+  s << cards.rdbuf();
+  jack_status_t status;
+  jack_client_t* probe = jack_client_open("Ondelith probe", JackNoStartServer, &status);
+  s << "\njack " << (probe != nullptr);
+  if (probe) jack_client_close(probe);
+  return s.str();
 }
 
 std::vector<AudioDeviceInfo> libraryDevices() {
@@ -216,11 +126,34 @@ AudioDeviceList buildAudioDeviceList(const std::vector<AudioDeviceInfo>& devices
   return list;
 }
 
-int startAudio(AudioOutput& audio, Engine& engine) {
+int findAudioEntry(const AudioDeviceList& list, const std::string& name,
+                   const std::string& hostApi) {
+  if (name.empty()) return -1;
+  for (size_t k = 0; k < list.name.size(); ++k)
+    if (list.name[k] == name && k < list.hostApi.size() && list.hostApi[k] == hostApi)
+      return static_cast<int>(k);
+  for (size_t k = 0; k < list.name.size(); ++k)
+    if (list.name[k] == name) return static_cast<int>(k);
+  return -1;
+}
+
+namespace {
+
+void buildList(AudioOutput& audio) {
+  audio.signature = deviceSignature();
+  audio.devices = buildAudioDeviceList(libraryDevices(), Pa_GetDefaultOutputDevice());
+}
+
+}  // namespace
+
+int startAudio(AudioOutput& audio, Engine& engine, const std::string& name,
+               const std::string& hostApi) {
   audio.engine = &engine;
   const PaError init = initializeLibrary(audio);
   if (init != paNoError) return init;
-  audio.devices = buildAudioDeviceList(libraryDevices(), Pa_GetDefaultOutputDevice());
+  buildList(audio);
+  const int preferred = findAudioEntry(audio.devices, name, hostApi);
+  if (preferred >= 0 && openOutputStream(audio, preferred) == paNoError) return paNoError;
   PaError result = paInvalidDevice;
   for (size_t k = 0; k < audio.devices.name.size(); ++k) {
     result = openOutputStream(audio, static_cast<int>(k));
@@ -238,12 +171,21 @@ int openOutputStream(AudioOutput& audio, int k) {
   p.device = device;
   p.channelCount = 1;
   p.sampleFormat = paFloat32;
-  p.suggestedLatency = kSuggestedLatency;
+  p.suggestedLatency = audio.suggestedLatency;
   p.hostApiSpecificStreamInfo = nullptr;
+  // 44100 Hz where the device takes it; a sound server takes only its own rate.
+  double hz = kDefaultSampleRate;
+  if (Pa_IsFormatSupported(nullptr, &p, hz) != paFormatIsSupported) {
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    if (!info) return paInvalidDevice;
+    hz = info->defaultSampleRate;
+  }
+  const std::optional<SampleRate> rate = SampleRate::of(hz);
+  if (!rate) return paInvalidSampleRate;
   PaStream* stream = nullptr;
   const PaError result = withJackWatch([&] {
-    return Pa_OpenStream(&stream, nullptr, &p, audio.engine->rate.hz(),
-                         paFramesPerBufferUnspecified, paNoFlag, renderCallback, audio.engine);
+    return Pa_OpenStream(&stream, nullptr, &p, rate->hz(), paFramesPerBufferUnspecified, paNoFlag,
+                         renderCallback, audio.engine);
   });
   if (result != paNoError) {
     // Some host APIs hand back a half-made stream with the error.
@@ -251,6 +193,10 @@ int openOutputStream(AudioOutput& audio, int k) {
     return result;
   }
   audio.stream = stream;
+  audio.rate = rate->hz();
+  audio.current = k;
+  // Not started yet: nothing renders while the engine is made again.
+  if (rate->hz() != audio.engine->rate.hz() && audio.useRate) audio.useRate(*rate);
   return paNoError;
 }
 
@@ -260,15 +206,40 @@ void startStream(AudioOutput& audio) {
   withJackWatch([stream] { return Pa_StartStream(stream); });
 }
 
-void switchAudioDevice(AudioOutput& audio, int k) {
+int switchAudioDevice(AudioOutput& audio, int k) {
   closeStream(audio);
   // A library whose JACK server went away cannot reach it again, nor a
   // device that appeared after it started; only a fresh start can.
-  if (!audio.initialized || jackWatch.down.load() || resolveEntry(audio, k) == paNoDevice) {
+  if (!audio.initialized || jackServerLost() || resolveEntry(audio, k) == paNoDevice) {
     terminateLibrary(audio);
     initializeLibrary(audio);
   }
-  if (openOutputStream(audio, k) == paNoError) startStream(audio);
+  const int result = openOutputStream(audio, k);
+  if (result == paNoError) startStream(audio);
+  return result;
+}
+
+bool refreshAudioDevices(AudioOutput& audio) {
+  if (audio.initialized && !jackServerLost() && deviceSignature() == audio.signature) return false;
+  const bool running = audio.stream != nullptr;
+  std::string name, hostApi;
+  if (audio.current >= 0 && static_cast<size_t>(audio.current) < audio.devices.name.size()) {
+    name = audio.devices.name[static_cast<size_t>(audio.current)];
+    hostApi = audio.devices.hostApi[static_cast<size_t>(audio.current)];
+  }
+  closeStream(audio);
+  terminateLibrary(audio);
+  if (initializeLibrary(audio) != paNoError) return true;
+  buildList(audio);
+  const int entry = findAudioEntry(audio.devices, name, hostApi);
+  if (running && entry >= 0 && openOutputStream(audio, entry) == paNoError) startStream(audio);
+  return true;
+}
+
+double outputLatency(const AudioOutput& audio) {
+  if (!audio.stream) return 0;
+  const PaStreamInfo* info = Pa_GetStreamInfo(audio.stream);
+  return info ? info->outputLatency : 0;
 }
 
 void stopAudio(AudioOutput& audio, const std::function<void()>& waitOneMs) {

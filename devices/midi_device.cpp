@@ -19,16 +19,21 @@ int listMidiInputs(MidiDevice& device, std::vector<std::string>& names) {
   return static_cast<int>(names.size());
 }
 
-void openMidiInput(MidiDevice& device) {
+bool openMidiInput(MidiDevice& device) {
   const bool open =
       device.midiDeviceId >= 0 && device.service.open(device.midiDeviceId, deliver, &device);
   showInputStatus(device, open);
+  return open;
 }
 
-void switchMidiDevice(MidiDevice& device, int position) {
+int openOwnMidiPort(MidiDevice& device) { return device.ownPort.open(deliver, &device); }
+
+bool switchMidiDevice(MidiDevice& device, int position, std::string* reason) {
   device.service.close();
   device.midiDeviceId = position;
-  openMidiInput(device);
+  const bool open = openMidiInput(device);
+  if (!open && reason) *reason = device.service.lastError();
+  return open;
 }
 
 }  // namespace ondelith

@@ -16,6 +16,7 @@ struct MidiDevice {
   explicit MidiDevice(MidiInput& m) : midi(m) {}
   MidiInput& midi;
   MidiService service;
+  OwnMidiPort ownPort;  // beside the chosen device, into the same note entry
   int32_t midiDeviceId = -1;
   std::function<void(const std::string&)> setInputStatus;  // status-bar field 0
 };
@@ -23,11 +24,17 @@ struct MidiDevice {
 // The names for the drop-down; returns how many devices there are.
 int listMidiInputs(MidiDevice& device, std::vector<std::string>& names);
 
-// Start-up: open and start midiDeviceId; field 0 tells how it went.
-void openMidiInput(MidiDevice& device);
+// Start-up: open and start midiDeviceId; field 0 tells how it went. True
+// when it opened.
+bool openMidiInput(MidiDevice& device);
+
+// Opens the program's own port on every back end that is there and has
+// none yet; how many are open.
+int openOwnMidiPort(MidiDevice& device);
 
 // The MIDI drop-down's action: close the open input (its close notice
-// releases every key), then open entry `position`.
-void switchMidiDevice(MidiDevice& device, int position);
+// releases every key), then open entry `position`. False, with the
+// library's reason, when it cannot be opened.
+bool switchMidiDevice(MidiDevice& device, int position, std::string* reason = nullptr);
 
 }  // namespace ondelith

@@ -19,6 +19,7 @@ struct Options {
   int64_t startFrame = 0, onFrame = 0, offFrame = 0;
   int64_t correlateUntil = -1;
   std::vector<int64_t> held;  // pairs of JACK frame times
+  std::vector<double> heldHz;  // the pitch of each held pair; noteHz where none is given
   double noteHz = 441, hzTolerance = 1, minCorrelation = 0.99, maxLatencyMs = 200;
   double silence = 1e-4;
   double maxEnvelopeMismatch = 0.02;
@@ -51,7 +52,10 @@ int main(int argc, char** argv) {
                  "Compare with the reference only before this JACK frame time");
   app.add_option("--held", o.held,
                  "FROM TO: JACK frame times between which the note must still sound")
-      ->expected(2);
+      ->type_size(2)
+      ->expected(1, 8)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--held-hz", o.heldHz, "The pitch of each --held interval, in their order");
   app.add_option("--note-hz", o.noteHz, "Expected pitch")->default_val(441);
   app.add_option("--hz-tolerance", o.hzTolerance)->default_val(1);
   app.add_option("--min-correlation", o.minCorrelation)->default_val(0.99);
@@ -167,8 +171,9 @@ int main(int argc, char** argv) {
     const double level = rmsLevel(x, from, to);
     const double heldHz = pitchOf(from, to);
     std::printf("held_%zu_rms %.4g\nheld_%zu_frequency_hz %.3f\n", k / 2, level, k / 2, heldHz);
+    const double expectedHz = k / 2 < o.heldHz.size() ? o.heldHz[k / 2] : o.noteHz;
     check(level >= 0.5 * heldLevel, "the note keeps sounding");
-    check(std::fabs(heldHz - o.noteHz) <= o.hzTolerance, "the note keeps its pitch");
+    check(std::fabs(heldHz - expectedHz) <= o.hzTolerance, "the note keeps its pitch");
   }
 
   if (!ref.samples.empty()) {

@@ -3,11 +3,13 @@
 # dummy back end: a MIDI sender that exists before the synthesizer (so it is
 # the synthesizer's MIDI entry 0), the synthesizer, a recorder on its audio
 # output; one note played live, the same note rendered offline, and the two
-# compared. With a window (Xvfb and xdotool) two more scenarios follow:
-# switching the audio device while a key is held, and losing the JACK server
-# while a note plays.
+# compared; then a note bent with the wheel and held by the sustain pedal,
+# live and rendered from a MIDI file of the same messages. With a window
+# (Xvfb and xdotool) more scenarios follow: switching the audio device while
+# a key is held, choosing the MIDI device again, a note played on the
+# computer keyboard, and losing the JACK server while a note plays.
 #
-#   run.sh [--standin] [--keep] SYNTH RENDER
+#   run.sh [--standin] [--keep] [--rate HZ] SYNTH RENDER
 #
 # SYNTH is the synthesizer (no arguments) or, with --standin, e2e_standin;
 # RENDER is ondelith-render. The harness's own tools are taken from
@@ -15,21 +17,24 @@
 # ($E2E_TOOLS, default: the directory of RENDER's build's e2e/). --keep keeps
 # the working folder (it is always kept when a check fails). $E2E_JACKD_OPTS
 # goes to jackd before its own options (-r: a machine without real-time
-# scheduling).
+# scheduling). --rate runs the server at that rate (44100 unless given): the
+# synthesizer must then open its stream and make its engine at it.
 set -euo pipefail
 
 standin=0
 keep=0
+rate=44100
 while [[ $# -gt 0 && $1 == --* ]]; do
   case $1 in
     --standin) standin=1 ;;
     --keep) keep=1 ;;
+    --rate) rate=${2:-}; shift ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
-if [[ $# -ne 2 ]]; then
-  echo "usage: run.sh [--standin] [--keep] SYNTH RENDER" >&2
+if [[ $# -ne 2 || ! $rate =~ ^[0-9]+$ ]] || ((rate < 22050 || rate > 65534)); then
+  echo "usage: run.sh [--standin] [--keep] [--rate HZ] SYNTH RENDER" >&2
   exit 2
 fi
 synth=$1
@@ -167,16 +172,17 @@ judge() {
   fail "$4"
 }
 
-# A format-0 Standard MIDI File, one tick per frame at 44100 Hz (22050 ticks
-# per quarter note at 0.5 s per quarter): note 69 on at 0, off $1 frames
-# later; written to $2.
+# A format-0 Standard MIDI File, one tick per frame at the server's rate
+# (rate / 2 ticks per quarter note at 0.5 s per quarter): note 69 on at 0,
+# off $1 frames later; written to $2.
 write_midi() {
   local delta=$1 vlq=() track=() length
   vlq=($((delta & 0x7f)))
   for ((delta >>= 7; delta > 0; delta >>= 7)); do vlq=($(((delta & 0x7f) | 0x80)) "${vlq[@]}"); done
   track=(0 0xff 0x51 3 0x07 0xa1 0x20 0 0x90 69 100 "${vlq[@]}" 0x80 69 0 0 0xff 0x2f 0)
   length=${#track[@]}
-  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 0x56 0x22
+  local division=$((rate / 2))
+  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 $((division >> 8)) $((division & 255))
                0x4d 0x54 0x72 0x6b $((length >> 24)) $(((length >> 16) & 255))
                $(((length >> 8) & 255)) $((length & 255)) "${track[@]}")
   local text="" b
@@ -184,11 +190,34 @@ write_midi() {
   printf '%b' "$text" >"$2"
 }
 
+# A format-0 Standard MIDI File like write_midi's from lines "FRAME B0 B1 B2"
+# (hexadecimal bytes) on standard input, frames counted from the first
+# line's; written to $1.
+write_midi_events() {
+  local track=() last="" frame b0 b1 b2 delta vlq
+  while read -r frame b0 b1 b2; do
+    [[ -n $last ]] || last=$frame
+    delta=$((frame - last))
+    last=$frame
+    vlq=($((delta & 0x7f)))
+    for ((delta >>= 7; delta > 0; delta >>= 7)); do vlq=($(((delta & 0x7f) | 0x80)) "${vlq[@]}"); done
+    track+=("${vlq[@]}" "0x$b0" "0x$b1" "0x$b2")
+  done
+  track=(0 0xff 0x51 3 0x07 0xa1 0x20 "${track[@]}" 0 0xff 0x2f 0)
+  local length=${#track[@]} division=$((rate / 2))
+  local bytes=(0x4d 0x54 0x68 0x64 0 0 0 6 0 0 0 1 $((division >> 8)) $((division & 255))
+               0x4d 0x54 0x72 0x6b $((length >> 24)) $(((length >> 16) & 255))
+               $(((length >> 8) & 255)) $((length & 255)) "${track[@]}")
+  local text="" b
+  for b in "${bytes[@]}"; do text+=$(printf '\\x%02x' "$((b))"); done
+  printf '%b' "$text" >"$1"
+}
+
 # The same key held from $on to $off, rendered offline from frame 0 into
 # $work/$1-reference.wav.
 render_reference() {
   write_midi $((off - on)) "$work/$1.mid"
-  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 ||
+  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 --rate "$rate" ||
     fail "ondelith-render failed"
 }
 
@@ -206,7 +235,7 @@ for n in 0 1 2 3 4 5 6 7; do
   # the server for that store and may die of SIGBUS, or break it for all.
   socket="/dev/shm/jack_${JACK_DEFAULT_SERVER}_$(id -u)_0"
   rm -f "$socket"
-  stdbuf -oL -eL jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
+  stdbuf -oL -eL jackd ${E2E_JACKD_OPTS:-} -n "$JACK_DEFAULT_SERVER" -d dummy -r "$rate" -p 256 >"$work/jackd.log" 2>&1 &
   jackd_pid=$!
   pids+=("$jackd_pid")
   # Ours, not a server that another run started under the same name meanwhile.
@@ -217,7 +246,7 @@ for n in 0 1 2 3 4 5 6 7; do
   jackd_pid=""
 done
 [[ -n $jackd_pid ]] || fail "no JACK server could start: $(tail -n 3 "$work/jackd.log")"
-log "JACK server $JACK_DEFAULT_SERVER"
+log "JACK server $JACK_DEFAULT_SERVER at $rate Hz"
 
 ui=0
 if [[ $standin -eq 0 ]]; then
@@ -235,9 +264,11 @@ if [[ $standin -eq 0 ]]; then
   fi
 fi
 
-# Qt complains on stderr without a runtime folder of its own.
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
+# Qt complains on stderr without a runtime folder of its own. The settings
+# and data folders are the run's own: nothing remembered from the user's
+# runs or earlier ones decides which devices open.
+mkdir -m 700 "$work/runtime" "$work/config" "$work/data"
+export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 
 mkfifo "$work/keys"
 "$send" --name e2e_keys <"$work/keys" >"$work/sender.out" 2>"$work/sender.err" &
@@ -336,9 +367,80 @@ play_midi() {
   wait_for 10 sender_connected || fail "the MIDI input did not come back after the switch"
 }
 
+# --- Scenario 1b: the wheel and the pedal, live and from a file -----------
+# The note is bent up, the pedal holds it past its note-off, the wheel goes
+# back and the pedal up lets it go. Live messages land at the start of an
+# audio cycle, not at the frame they were sent, so the sound is compared
+# with the renderer's only up to the bend; after it the pitch and the level
+# tell whether the wheel and the pedal arrived.
+play_bend() {
+  start_recorder bend "$audio_port"
+  sleep 0.5
+  local events=() bent pedal released back up
+  send_midi "on 69 100"; on=$frame; events+=("$frame 90 45 64")
+  sleep 0.3
+  send_midi "raw E0 7F 7F"; bent=$frame; events+=("$frame E0 7F 7F")
+  sleep 0.3
+  send_midi "raw B0 40 7F"; pedal=$frame; events+=("$frame B0 40 7F")
+  sleep 0.2
+  send_midi "off 69"; released=$frame; events+=("$frame 80 45 00")
+  sleep 0.3
+  send_midi "raw E0 00 40"; back=$frame; events+=("$frame E0 00 40")
+  sleep 0.3
+  send_midi "raw B0 40 00"; up=$frame; off=$frame; events+=("$frame B0 40 00")
+  sleep 2
+  stop_recorder bend
+  printf '%s\n' "${events[@]}" | write_midi_events "$work/bend.mid"
+  "$render" --midi "$work/bend.mid" --out "$work/bend-reference.wav" --tail 2.5 --rate "$rate" ||
+    fail "ondelith-render failed"
+  local margin=$((rate / 20))
+  analysed=0
+  "$analyse" --recording "$work/bend.wav" --reference "$work/bend-reference.wav" \
+    --start-frame "$start" --on-frame "$on" --off-frame "$off" --correlate-until "$bent" \
+    --note-hz "$(period_hz 440)" \
+    --held $((bent + margin)) $((released - margin / 2)) --held-hz "$(period_hz 493.8833013)" \
+    --held $((back + margin)) $((up - margin / 2)) --held-hz "$(period_hz 440)" \
+    >"$work/bend.txt" || analysed=$?
+  : "$pedal"
+}
+
+# The pitch the oscillator plays for a note of $1 Hz: the rate over a whole
+# number of samples.
+period_hz() {
+  awk -v r="$rate" -v f="$1" 'BEGIN { p = r / f; p = (p - int(p) >= 0.5) ? int(p) + 1 : int(p); print r / p }'
+}
+
+# --- Scenario 2c: a note on the computer keyboard ---------------------------
+# The key where A sits on a US keyboard plays C4, held for a second while
+# the X server repeats it: one note, no retrigger, at C4's pitch.
+play_key() {
+  start_recorder key "$audio_port"
+  sleep 0.3
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  send_midi time
+  on=$frame
+  xdotool keydown a
+  sleep 1
+  xdotool keyup a
+  send_midi time
+  off=$frame
+  sleep 2
+  stop_recorder key
+  local period
+  period=$(awk -v r="$rate" 'BEGIN { p = r / 261.6255653; printf "%d", (p - int(p) >= 0.5) ? int(p) + 1 : int(p) }')
+  analysed=0
+  "$analyse" --recording "$work/key.wav" --start-frame "$start" --on-frame "$on" \
+    --off-frame "$off" --note-hz "$(awk -v r="$rate" -v p="$period" 'BEGIN { print r / p }')" \
+    --max-latency-ms 250 >"$work/key.txt" || analysed=$?
+}
+
 for ((attempt = 1; ; attempt++)); do
   play_note
   judge note "$attempt" "$analysed" "the live note does not match" && break
+done
+for ((attempt = 1; ; attempt++)); do
+  play_bend
+  judge bend "$attempt" "$analysed" "the bent and held note does not match its rendering" && break
 done
 
 if [[ $ui -eq 1 ]]; then
@@ -352,6 +454,10 @@ if [[ $ui -eq 1 ]]; then
     play_midi
     judge midi "$attempt" "$analysed" "choosing the MIDI device again did not release the held key" &&
       break
+  done
+  for ((attempt = 1; ; attempt++)); do
+    play_key
+    judge key "$attempt" "$analysed" "the computer keyboard's key did not play C4" && break
   done
 fi
 

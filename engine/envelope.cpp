@@ -5,7 +5,8 @@
 namespace ondelith {
 
 void Envelope::setUp(double attackSeconds, double decaySeconds, double sustainLevel,
-                     double releaseSeconds) {
+                     double releaseSeconds, double noteLevel) {
+  noteLevel_ = noteLevel;
   attackSamples_ = attackSeconds * rate_;
   decaySamples_ = decaySeconds * rate_;
   sustain_ = sustainLevel;

@@ -12,7 +12,7 @@ void setUpNote(Engine& e) {
   setUpWobble(e);
   const EngineParams& p = e.params;
   e.envelope.setUp(p.get(Param::Attack), p.get(Param::Decay), p.get(Param::Sustain),
-                   p.get(Param::Release));
+                   p.get(Param::Release), e.voice.noteLevel.load(std::memory_order_relaxed));
 }
 
 }  // namespace ondelith

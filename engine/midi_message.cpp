@@ -1,16 +1,34 @@
 #include "engine/midi_message.h"
 
+#include <algorithm>
+
 namespace ondelith {
 
 GateChange playMidiMessage(NoteEntry& notes, uint32_t word, int channel) {
   const uint32_t status = word & 0xFFu;
-  if ((status & 0x0Fu) != static_cast<uint32_t>(channel)) return GateChange::None;
-  const int note = static_cast<int>((word >> 8) & 0x7Fu);
-  const uint32_t velocity = (word >> 16) & 0xFFu;
+  if (status < 0x80u || status >= 0xF0u) return GateChange::None;
+  if (channel != kAllChannels && (status & 0x0Fu) != static_cast<uint32_t>(channel))
+    return GateChange::None;
+  const uint32_t data1 = (word >> 8) & 0xFFu;
+  const uint32_t data2 = (word >> 16) & 0xFFu;
   const uint32_t kind = status & 0xF0u;
-  if (kind == kMidiNoteOn && velocity != 0) return notes.keyDown(note);
-  if (kind == kMidiNoteOn || kind == kMidiNoteOff) return notes.keyUp(note);
-  return GateChange::None;
+  if (kind == kMidiNoteOn && data2 != 0)
+    return notes.keyDown(static_cast<int>(data1 & 0x7Fu), static_cast<int>(std::min(data2, 127u)));
+  if (kind == kMidiNoteOn || kind == kMidiNoteOff)
+    return notes.keyUp(static_cast<int>(data1 & 0x7Fu));
+  if ((kind != kMidiPitchBend && kind != kMidiControlChange) || data1 > 127 || data2 > 127)
+    return GateChange::None;
+  if (kind == kMidiPitchBend) {
+    notes.bend(static_cast<int>(data1 | data2 << 7));
+    return GateChange::None;
+  }
+  switch (static_cast<int>(data1)) {
+    case kSustainPedal: return notes.pedal(data2 >= 64);
+    case kAllSoundOff:
+    case kAllNotesOff: return notes.releaseAll();
+    case kResetAllControllers: return notes.resetControllers();
+    default: return GateChange::None;
+  }
 }
 
 }  // namespace ondelith

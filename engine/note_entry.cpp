@@ -1,6 +1,9 @@
 #include "engine/note_entry.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "engine/numeric.h"
 
 namespace ondelith {
 
@@ -10,38 +13,129 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 double noteFrequencyOf(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
-GateChange NoteEntry::keyDown(int note) {
+double bendFactor(int bend, double rangeSemitones) {
+  if (bend == kBendCentre || !(rangeSemitones > 0)) return 1.0;
+  const int offset = std::clamp(bend, 0, kBendMaximum) - kBendCentre;
+  const double span = offset > 0 ? kBendMaximum - kBendCentre : kBendCentre;
+  return std::pow(2.0, rangeSemitones * offset / span / 12.0);
+}
+
+double velocityLevel(int velocity, double sensitivityPercent) {
+  const double v = std::clamp(velocity, 1, 127) / 127.0;
+  return 1.0 - sensitivityPercent / 100.0 * (1.0 - v);
+}
+
+NoteEntry::NoteEntry(VoiceState& voice, const EngineParams& params)
+    : voice_(voice), params_(params) {
+  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
+    settings_[static_cast<size_t>(spec.id)].store(spec.start, kRelaxed);
+}
+
+double NoteEntry::setSetting(NoteSetting id, double value) {
+  const NoteSettingSpec& spec = kNoteSettingSpecs[static_cast<size_t>(id)];
+  if (std::isnan(value)) value = spec.start;
+  value = std::clamp(value, spec.minimum, spec.maximum);
+  if (spec.integer) value = roundEven(value);
+  settings_[static_cast<size_t>(id)].store(value, kRelaxed);
+  if (id == NoteSetting::BendRange) publishPitch(voice_.heldKeys.load() == 0);
+  return value;
+}
+
+void NoteEntry::publishPitch(bool alsoPrevious) {
   VoiceState& v = voice_;
-  const double frequency = noteFrequencyOf(note);
-  v.noteFrequency.store(frequency, kRelaxed);
-  for (int row = 0; row < kWobbleRows; ++row) {
-    const double multiplier = params_.get(coarseParam(row)) + params_.get(fineParam(row)) / 100.0;
-    v.wobbleRate[static_cast<size_t>(row)].store(static_cast<float>(multiplier * frequency),
-                                                 kRelaxed);
+  for (;;) {
+    const uint32_t version = pitchVersion_.load();
+    const int note = note_.load();
+    if (note < 0) return;
+    // Centred, the factor is exactly 1: unbent notes keep their pitch to the bit.
+    const double frequency =
+        noteFrequencyOf(note) * bendFactor(bend_.load(), setting(NoteSetting::BendRange));
+    v.noteFrequency.store(frequency, kRelaxed);
+    for (int row = 0; row < kWobbleRows; ++row)
+      v.wobbleRate[static_cast<size_t>(row)].store(
+          static_cast<float>(multiplier_[static_cast<size_t>(row)].load(kRelaxed) * frequency),
+          kRelaxed);
+    // With no key held the release sounds at the bent pitch, and so does the
+    // fade of what it leaves when the next key comes.
+    if (alsoPrevious) v.previousFrequency.store(frequency, kRelaxed);
+    if (pitchVersion_.load() == version) return;
   }
+}
+
+GateChange NoteEntry::keyDown(int note, int velocity) {
+  VoiceState& v = voice_;
+  for (int row = 0; row < kWobbleRows; ++row)
+    multiplier_[static_cast<size_t>(row)].store(
+        params_.get(coarseParam(row)) + params_.get(fineParam(row)) / 100.0, kRelaxed);
+  note_.store(std::clamp(note, kLowestNote, kHighestNote));
+  pitchVersion_.fetch_add(1);
+  publishPitch(false);
+  // Read at the note's set-up, which follows the gate's opening below.
+  v.noteLevel.store(velocityLevel(velocity, setting(NoteSetting::VelocitySensitivity)), kRelaxed);
   // Two sources may press keys at once: the count decides which opens the gate.
-  if (v.heldKeys.fetch_add(1, kRelaxed) == 0) {
+  // Sequentially consistent with the closing in releaseOne (see there).
+  if (v.heldKeys.fetch_add(1) == 0) {
     v.noteSerial.fetch_add(1, kRelaxed);
-    v.gate.store(1, std::memory_order_release);  // a tick that sees the gate sees the serial
+    v.gate.store(1);  // a tick that sees the gate sees the serial and level
     return GateChange::Opened;
   }
   return GateChange::None;
 }
 
 GateChange NoteEntry::keyUp(int) {
-  int32_t held = voice_.heldKeys.load(kRelaxed);
-  while (held > 0 && !voice_.heldKeys.compare_exchange_weak(held, held - 1, kRelaxed)) {
+  // While the pedal is down the release waits for it; one atomic word holds
+  // both, so a pedal lifted meanwhile never loses a release.
+  uint32_t p = pedal_.load();
+  while (p & kPedalDown)
+    if (pedal_.compare_exchange_weak(p, p + 1)) return GateChange::None;
+  return releaseOne();
+}
+
+GateChange NoteEntry::releaseOne() {
+  VoiceState& v = voice_;
+  int32_t held = v.heldKeys.load();
+  while (held > 0 && !v.heldKeys.compare_exchange_weak(held, held - 1)) {
   }
   if (held > 1) return GateChange::None;
-  return releaseAll();
+  // The last key up. Another source may press a key between the count
+  // reaching 0 and the gate closing: its key must not lose the gate, so the
+  // count is looked at again after the gate is closed.
+  v.previousFrequency.store(v.noteFrequency.load(kRelaxed), kRelaxed);
+  v.gate.store(0);
+  if (v.heldKeys.load() > 0) v.gate.store(1);
+  return GateChange::Closed;
 }
 
 GateChange NoteEntry::releaseAll() {
   VoiceState& v = voice_;
+  pedal_.fetch_and(kPedalDown);  // nothing held back any more; the pedal stays where it is
   v.heldKeys.store(0, kRelaxed);
   v.gate.store(0, kRelaxed);
   v.previousFrequency.store(v.noteFrequency.load(kRelaxed), kRelaxed);
   return GateChange::Closed;
+}
+
+void NoteEntry::bend(int value) {
+  bend_.store(std::clamp(value, 0, kBendMaximum));
+  pitchVersion_.fetch_add(1);
+  publishPitch(voice_.heldKeys.load() == 0);
+}
+
+GateChange NoteEntry::pedal(bool down) {
+  if (down) {
+    pedal_.fetch_or(kPedalDown);
+    return GateChange::None;
+  }
+  uint32_t heldBack = pedal_.exchange(0) & ~kPedalDown;
+  GateChange change = GateChange::None;
+  for (; heldBack > 0; --heldBack)
+    if (releaseOne() == GateChange::Closed) change = GateChange::Closed;
+  return change;
+}
+
+GateChange NoteEntry::resetControllers() {
+  if (bend_.load() != kBendCentre) bend(kBendCentre);
+  return pedal(false);
 }
 
 }  // namespace ondelith

@@ -57,7 +57,8 @@ enum class ParamUnit : uint8_t {
   Milliseconds,
   Seconds,
   Level,
-  Hertz
+  Hertz,
+  Semitones
 };
 
 struct ParamSpec {

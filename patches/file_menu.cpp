@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -20,6 +21,19 @@ std::string withSeparator(std::string path) {
 
 }  // namespace
 
+std::string userDataDirectory() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::string base;
+  if (data && data[0] == '/')
+    base = data;
+  else if (home && home[0])
+    base = std::string(home) + "/.local/share";
+  else
+    return {};
+  return withSeparator(base) + "Ondelith/";
+}
+
 std::string patchDirectory() {
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -27,6 +41,14 @@ std::string patchDirectory() {
   const std::string temp = withSeparator(std::filesystem::temp_directory_path(error).string());
   if (dir.empty() || dir == temp)
     dir = withSeparator(std::filesystem::current_path(error).string());
+  // Installed, the program's folder is the system's: patches go to the user's.
+  if (access(dir.c_str(), W_OK) != 0) {
+    const std::string data = userDataDirectory();
+    if (!data.empty()) {
+      std::filesystem::create_directories(data, error);
+      if (!error) dir = data;
+    }
+  }
   return dir;
 }
 

@@ -17,8 +17,12 @@ constexpr int kHelpTextBox = 1;  // the Help window's one control
 
 // The folder the patch dialogs start in, ending with a separator: the
 // program's own folder, or the working folder when the program runs from
-// the temporary folder.
+// the temporary folder; where that folder is not writable (an installed
+// program), the user's data folder, created when missing.
 std::string patchDirectory();
+
+// $XDG_DATA_HOME/Ondelith/, else ~/.local/share/Ondelith/; "" with neither.
+std::string userDataDirectory();
 
 // ".vx" appended unless the name already ends in it, in any case.
 std::string withPatchExtension(const std::string& path);

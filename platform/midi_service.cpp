@@ -7,6 +7,8 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/quiet_libraries.h"
+
 namespace ondelith {
 
 namespace {
@@ -15,17 +17,7 @@ constexpr uint32_t kDataKind = 963;
 constexpr uint32_t kCloseKind = 962;
 constexpr const char* kClientName = "Ondelith";
 
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-void quietJack(const char*) {}
 void quietRtMidi(RtMidiError::Type, const std::string&, void*) {}
-
-// Probing a back end that is not there (no sequencer, no server) makes the
-// libraries talk on stderr; the failure itself is handled by the caller.
-void silenceLibraries() {
-  snd_lib_error_set_handler(quietAlsa);
-  jack_set_error_function(quietJack);
-  jack_set_info_function(quietJack);
-}
 
 // RtMidi reports a missing sequencer or server on stderr before its error
 // callback can be set, so look for them first.
@@ -66,6 +58,19 @@ struct Port {
   std::string name;
 };
 
+// One short message as a word: status | data1 << 8 | data2 << 16.
+bool packShortMessage(const std::vector<unsigned char>* message, uint32_t& word) {
+  if (!message || message->empty() || message->size() > 3) return false;
+  word = 0;
+  for (size_t i = 0; i < message->size(); ++i) word |= uint32_t{(*message)[i]} << (8 * i);
+  return true;
+}
+
+std::string reasonOf(const std::exception& e, const char* fallback) {
+  const std::string what = e.what();
+  return what.empty() ? fallback : what;
+}
+
 }  // namespace
 
 struct MidiService::Impl {
@@ -73,6 +78,7 @@ struct MidiService::Impl {
   std::unique_ptr<RtMidiIn> input;
   Callback callback = nullptr;
   void* context = nullptr;
+  std::string error;
   // Delivery ends before the close notice: the close waits out any message
   // that is already on its way.
   std::atomic<bool> delivering{false};
@@ -81,11 +87,9 @@ struct MidiService::Impl {
   static void receive(double, std::vector<unsigned char>* message, void* user) {
     auto* self = static_cast<Impl*>(user);
     self->inFlight.fetch_add(1);
-    if (self->delivering.load() && message && !message->empty() && message->size() <= 3) {
-      uint32_t word = 0;
-      for (size_t i = 0; i < message->size(); ++i) word |= uint32_t{(*message)[i]} << (8 * i);
+    uint32_t word;
+    if (self->delivering.load() && packShortMessage(message, word))
       self->callback(self->context, kDataKind, word);
-    }
     self->inFlight.fetch_sub(1);
   }
 
@@ -108,7 +112,7 @@ struct MidiService::Impl {
   }
 };
 
-MidiService::MidiService() : impl_(std::make_unique<Impl>()) { silenceLibraries(); }
+MidiService::MidiService() : impl_(std::make_unique<Impl>()) { quietSoundLibraries(); }
 
 MidiService::~MidiService() { impl_->release(); }
 
@@ -136,12 +140,19 @@ std::vector<std::string> MidiService::listInputs() {
 
 bool MidiService::open(int position, Callback callback, void* context) {
   close();
-  if (!callback || position < 0 || static_cast<size_t>(position) >= impl_->ports.size())
+  impl_->error.clear();
+  if (!callback || position < 0 || static_cast<size_t>(position) >= impl_->ports.size()) {
+    impl_->error = "no such MIDI input";
     return false;
+  }
   const Port port = impl_->ports[position];
   try {
     auto in = makeInput(port.api);
-    if (!in) return false;
+    if (!in) {
+      impl_->error = port.api == RtMidi::UNIX_JACK ? "the JACK server is not running"
+                                                   : "there is no ALSA sequencer";
+      return false;
+    }
     // Ports come and go: if the number now names another port, look for ours.
     const unsigned int count = in->getPortCount();
     unsigned int number = count;
@@ -151,25 +162,37 @@ bool MidiService::open(int position, Callback callback, void* context) {
       for (unsigned int i = 0; i < count && number == count; ++i)
         if (in->getPortName(i) == port.name) number = i;
     }
-    if (number == count) return false;
+    if (number == count) {
+      impl_->error = "the port is gone";
+      return false;
+    }
     in->ignoreTypes(true, true, true);
     impl_->callback = callback;
     impl_->context = context;
     impl_->delivering.store(true);
     in->setCallback(&Impl::receive, impl_.get());
-    in->openPort(number, "MIDI In");
+    in->openPort(number, "Device In");
     impl_->input = std::move(in);
     if (!impl_->input->isPortOpen()) {
       impl_->release();
+      impl_->error = "the port cannot be opened";
       return false;
     }
     return true;
+  } catch (const std::exception& e) {
+    impl_->delivering.store(false);
+    impl_->release();
+    impl_->error = reasonOf(e, "the port cannot be opened");
+    return false;
   } catch (...) {
     impl_->delivering.store(false);
     impl_->release();
+    impl_->error = "the port cannot be opened";
     return false;
   }
 }
+
+const std::string& MidiService::lastError() const { return impl_->error; }
 
 void MidiService::close() {
   if (impl_->release()) impl_->callback(impl_->context, kCloseKind, 0);
@@ -181,6 +204,92 @@ bool MidiService::isOpen() const {
   } catch (...) {
     return false;
   }
+}
+
+}  // namespace ondelith
+
+namespace ondelith {
+
+// One virtual input per back end, each its own client, each delivering as
+// MidiService does.
+struct OwnMidiPort::Impl {
+  struct Input {
+    RtMidi::Api api;
+    std::unique_ptr<RtMidiIn> in;
+  };
+  std::vector<Input> inputs;
+  Callback callback = nullptr;
+  void* context = nullptr;
+  std::atomic<bool> delivering{false};
+  std::atomic<int> inFlight{0};
+
+  static void receive(double, std::vector<unsigned char>* message, void* user) {
+    auto* self = static_cast<Impl*>(user);
+    self->inFlight.fetch_add(1);
+    uint32_t word;
+    if (self->delivering.load() && packShortMessage(message, word))
+      self->callback(self->context, kDataKind, word);
+    self->inFlight.fetch_sub(1);
+  }
+  bool has(RtMidi::Api api) const {
+    for (const Input& i : inputs)
+      if (i.api == api) return true;
+    return false;
+  }
+};
+
+OwnMidiPort::OwnMidiPort() : impl_(std::make_unique<Impl>()) { quietSoundLibraries(); }
+
+OwnMidiPort::~OwnMidiPort() { close(); }
+
+int OwnMidiPort::open(Callback callback, void* context) {
+  if (!callback) return 0;
+  // Ports already open keep delivering where they did.
+  if (impl_->inputs.empty()) {
+    impl_->callback = callback;
+    impl_->context = context;
+  }
+  impl_->delivering.store(true);
+  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+    if (impl_->has(api) || !apiAvailable(api)) continue;
+    try {
+      auto in = makeInput(api);
+      if (!in) continue;
+      in->ignoreTypes(true, true, true);
+      in->setCallback(&Impl::receive, impl_.get());
+      in->openVirtualPort(kOwnPortName);
+      impl_->inputs.push_back({api, std::move(in)});
+    } catch (...) {
+      // This back end has no port of ours; the other may.
+    }
+  }
+  return static_cast<int>(impl_->inputs.size());
+}
+
+void OwnMidiPort::close() {
+  impl_->delivering.store(false);
+  for (auto& i : impl_->inputs) {
+    try {
+      i.in->cancelCallback();
+      i.in->closePort();
+    } catch (...) {
+    }
+  }
+  while (impl_->inFlight.load() != 0) std::this_thread::yield();
+  for (auto& i : impl_->inputs) {
+    try {
+      i.in.reset();
+    } catch (...) {
+      i.in.release();
+    }
+  }
+  impl_->inputs.clear();
+}
+
+std::vector<std::string> OwnMidiPort::backEnds() const {
+  std::vector<std::string> names;
+  for (const auto& i : impl_->inputs) names.push_back(i.api == RtMidi::UNIX_JACK ? "JACK" : "ALSA");
+  return names;
 }
 
 }  // namespace ondelith

@@ -36,6 +36,36 @@ class MidiService {
 
   bool isOpen() const;
 
+  // Why the last open failed, in the library's words where it gave any.
+  const std::string& lastError() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The program's own MIDI input, named after it, so that a sequencer, a
+// patchbay or a virtual keyboard can connect to it: a port on the ALSA
+// sequencer when there is one and on JACK when a server runs. It delivers
+// as MidiService does, on the back end's own thread.
+constexpr const char* kOwnPortName = "MIDI In";
+
+class OwnMidiPort {
+ public:
+  using Callback = MidiService::Callback;
+  OwnMidiPort();
+  ~OwnMidiPort();
+  OwnMidiPort(const OwnMidiPort&) = delete;
+  OwnMidiPort& operator=(const OwnMidiPort&) = delete;
+
+  // Opens the port on each back end that is there and has none yet (a JACK
+  // server that started since is taken up); how many ports are open.
+  int open(Callback callback, void* context);
+  // Closes every port; no message is delivered after it returns.
+  void close();
+  // "ALSA", "JACK": where the port is open.
+  std::vector<std::string> backEnds() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

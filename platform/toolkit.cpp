@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -19,13 +22,18 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolTip>
+#include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <deque>
 #include <map>
+#include <set>
 
 namespace ondelith {
 
@@ -70,7 +78,12 @@ class PopupEscape : public QObject {
 // and the wheel does not give it the focus either.
 class DropDown : public QComboBox {
  public:
+  std::function<void()> opening;
   explicit DropDown(QWidget* parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+  void showPopup() override {
+    if (opening) opening();
+    QComboBox::showPopup();
+  }
 
  protected:
   void wheelEvent(QWheelEvent* e) override {
@@ -158,6 +171,44 @@ class Canvas : public QWidget {
   }
 };
 
+// Playing keys of a window become Key events before any control sees them,
+// and the window's losing the keyboard becomes a FocusLost event.
+class PlayingKeys : public QObject {
+ public:
+  QWidget* window = nullptr;
+  int windowId = 0;
+  std::set<int> scanCodes;
+  std::function<void(UiEvent)> push;
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* e) override {
+    if (!window) return false;
+    if (e->type() == QEvent::WindowDeactivate && target == window) {
+      push({UiEvent::Kind::FocusLost, 0, windowId});
+      return false;
+    }
+    if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease &&
+        e->type() != QEvent::ShortcutOverride)
+      return false;
+    auto* key = static_cast<QKeyEvent*>(e);
+    if (!scanCodes.count(static_cast<int>(key->nativeScanCode()))) return false;
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget()) return false;
+    auto* widget = qobject_cast<QWidget*>(target);
+    auto* handle = qobject_cast<QWindow*>(target);
+    const bool ours =
+        (widget && widget->window() == window) || (handle && handle == window->windowHandle());
+    if (!ours) return false;
+    if (e->type() == QEvent::ShortcutOverride) {
+      e->accept();  // a note, not a shortcut
+      return true;
+    }
+    push({UiEvent::Kind::Key, static_cast<int>(key->nativeScanCode()), windowId,
+          PointerAction::None, e->type() == QEvent::KeyPress ? 1 : 0, key->isAutoRepeat() ? 1 : 0});
+    return true;
+  }
+};
+
 struct Toolkit::Impl {
   std::unique_ptr<QApplication> app;
   std::map<int, ToolkitWindow*> windows;
@@ -170,6 +221,7 @@ struct Toolkit::Impl {
   Canvas* painting = nullptr;
   QTimer wake;
   PopupEscape popupEscape;
+  PlayingKeys playingKeys;
 
   QWidget* client(int window) const {
     auto it = windows.find(window);
@@ -199,6 +251,8 @@ struct Toolkit::Impl {
 Toolkit::Toolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
   impl_->app = std::make_unique<QApplication>(argc, argv);
   impl_->app->installEventFilter(&impl_->popupEscape);
+  impl_->app->installEventFilter(&impl_->playingKeys);
+  impl_->playingKeys.push = [this](UiEvent e) { impl_->push(e); };
   impl_->wake.setSingleShot(true);
 }
 
@@ -257,6 +311,7 @@ void Toolkit::destroyWindow(int window) {
     }
   }
   impl_->statusFields.erase(window);
+  if (impl_->playingKeys.window == it->second) impl_->playingKeys.window = nullptr;
   it->second->hide();
   it->second->deleteLater();
   impl_->windows.erase(it);
@@ -298,6 +353,14 @@ void Toolkit::bindEscape(int window, int command) {
   QObject::connect(shortcut, &QShortcut::activated, [this, window, command] {
     impl_->push({UiEvent::Kind::Menu, command, window});
   });
+}
+
+void Toolkit::setPlayingKeys(int window, const std::vector<int>& scanCodes) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  impl_->playingKeys.window = it->second;
+  impl_->playingKeys.windowId = window;
+  impl_->playingKeys.scanCodes = std::set<int>(scanCodes.begin(), scanCodes.end());
 }
 
 bool Toolkit::addStatusBar(int window, const std::vector<int>& fieldWidths) {
@@ -379,10 +442,33 @@ bool Toolkit::addDropDown(int window, int id, Rect r) {
   return impl_->place(window, id, c, r);
 }
 
+namespace {
+
+// A caption is never cut: the window's font is as large as the desktop
+// makes it, the label's width is fixed, so the font shrinks until the text
+// fits (measured with the font the label draws with).
+void fitCaption(QLabel* label) {
+  QFont font = label->parentWidget() ? label->parentWidget()->font() : label->font();
+  const int room = label->width() - label->contentsMargins().left() -
+                   label->contentsMargins().right() - 2 * label->margin();
+  for (int step = 0; step < 40; ++step) {
+    if (QFontMetrics(font).horizontalAdvance(label->text()) <= room) break;
+    const qreal size = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize() * 0.75;
+    if (size <= 4) break;
+    font.setPointSizeF(size * 0.93);
+  }
+  label->setFont(font);
+}
+
+}  // namespace
+
 bool Toolkit::addLabel(int window, int id, Rect r, const std::string& text) {
   QWidget* parent = impl_->client(window);
   if (!parent || exists(id)) return false;
-  return impl_->place(window, id, new QLabel(QString::fromStdString(text), parent), r);
+  auto* label = new QLabel(QString::fromStdString(text), parent);
+  impl_->place(window, id, label, r);
+  fitCaption(label);
+  return true;
 }
 
 bool Toolkit::addFrame(int window, int id, Rect r, const std::string& title) {
@@ -492,9 +578,10 @@ void Toolkit::setText(int id, const std::string& text) {
   const QString t = QString::fromStdString(text);
   if (auto* b = impl_->control<SystemSpinBox>(id))
     b->setShownText(t);
-  else if (auto* l = impl_->control<QLabel>(id))
+  else if (auto* l = impl_->control<QLabel>(id)) {
     l->setText(t);
-  else if (auto* g = impl_->control<QGroupBox>(id))
+    fitCaption(l);
+  } else if (auto* g = impl_->control<QGroupBox>(id))
     g->setTitle(t);
 }
 
@@ -512,6 +599,39 @@ void Toolkit::addEntry(int id, const std::string& text) {
     QSignalBlocker quiet(c);
     c->addItem(QString::fromStdString(text));
   }
+}
+
+void Toolkit::clearEntries(int id) {
+  if (auto* c = impl_->control<QComboBox>(id)) {
+    QSignalBlocker quiet(c);
+    c->clear();
+  }
+}
+
+std::string Toolkit::entryText(int id, int entry) const {
+  auto* c = impl_->control<QComboBox>(id);
+  return c ? c->itemText(entry).toStdString() : std::string();
+}
+
+void Toolkit::setListOpening(int id, std::function<void()> opening) {
+  if (auto* d = impl_->control<DropDown>(id)) d->opening = std::move(opening);
+}
+
+void Toolkit::setToolTip(int id, const std::string& text) {
+  auto it = impl_->controls.find(id);
+  if (it == impl_->controls.end()) return;
+  QWidget* w = it->second;
+  const QString t = QString::fromStdString(text);
+  w->setToolTip(t);
+  // While dragged (or while its tip shows) the tip follows the value at once.
+  auto* slider = dynamic_cast<QSlider*>(w);
+  if ((slider && slider->isSliderDown()) || (QToolTip::isVisible() && w->underMouse()))
+    QToolTip::showText(w->mapToGlobal(QPoint(w->width(), 0)), t, w);
+}
+
+std::string Toolkit::toolTip(int id) const {
+  auto it = impl_->controls.find(id);
+  return it == impl_->controls.end() ? std::string() : it->second->toolTip().toStdString();
 }
 
 int Toolkit::entryCount(int id) const {
@@ -659,6 +779,52 @@ bool Toolkit::waitEventFor(int ms, UiEvent& event) {
 
 void Toolkit::postToUi(std::function<void()> task) {
   QMetaObject::invokeMethod(impl_->app.get(), std::move(task), Qt::QueuedConnection);
+}
+
+bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormField>& fields,
+                         const std::string& note) {
+  auto it = impl_->windows.find(window);
+  QDialog dialog(it == impl_->windows.end() ? nullptr : it->second);
+  dialog.setWindowTitle(QString::fromStdString(title));
+  dialog.setModal(true);
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* form = new QFormLayout();
+  layout->addLayout(form);
+  std::vector<QWidget*> inputs;
+  for (const FormField& f : fields) {
+    QWidget* input = nullptr;
+    if (f.kind == FormField::Kind::Choice) {
+      auto* c = new QComboBox(&dialog);
+      for (const std::string& choice : f.choices) c->addItem(QString::fromStdString(choice));
+      c->setCurrentIndex(f.value);
+      input = c;
+    } else {
+      auto* n = new QSpinBox(&dialog);
+      n->setRange(f.minimum, f.maximum);
+      n->setSuffix(QString::fromStdString(f.suffix));
+      n->setValue(f.value);
+      input = n;
+    }
+    input->setObjectName(QString::fromStdString(f.label));
+    form->addRow(QString::fromStdString(f.label), input);
+    inputs.push_back(input);
+  }
+  if (!note.empty()) {
+    auto* label = new QLabel(QString::fromStdString(note), &dialog);
+    label->setObjectName("note");
+    label->setWordWrap(true);
+    layout->addWidget(label);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (auto* c = dynamic_cast<QComboBox*>(inputs[i])) fields[i].value = c->currentIndex();
+    if (auto* n = dynamic_cast<QSpinBox*>(inputs[i])) fields[i].value = n->value();
+  }
+  return true;
 }
 
 void Toolkit::messageBox(int window, const std::string& title, const std::string& text) {

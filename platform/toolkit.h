@@ -19,10 +19,24 @@ struct Rect {
   int x, y, w, h;
 };
 
+// One field of a form dialog: a choice from a list, or a whole number.
+struct FormField {
+  enum class Kind { Choice, Number };
+  std::string label;
+  Kind kind = Kind::Choice;
+  std::vector<std::string> choices;  // Choice
+  int minimum = 0, maximum = 0;      // Number
+  std::string suffix;                // Number: shown after the value (" %")
+  int value = 0;                     // the choice's index, or the number
+};
+
 struct UiEvent {
-  enum class Kind { None, Menu, Control, Close };
+  // Key: a playing key (setPlayingKeys) of a window went down or up: id is
+  // its scan code, x 1 down or 0 up, y 1 when the system repeats it.
+  // FocusLost: the window no longer takes the keyboard.
+  enum class Kind { None, Menu, Control, Close, Key, FocusLost };
   Kind kind = Kind::None;
-  int id = 0;                                   // menu command or control id
+  int id = 0;                                   // menu command, control id, scan code
   int window = 0;                               // the window it came from
   PointerAction pointer = PointerAction::None;  // canvas pointer events
   int x = 0, y = 0;                             // in canvas pixels
@@ -50,6 +64,11 @@ class Toolkit : public CanvasHost {
   bool addMenu(int window, const std::string& title,
                const std::vector<std::pair<std::string, int>>& items);
   void bindEscape(int window, int command);
+  // Keys (by the scan code of where they sit) that play while `window` has
+  // the keyboard and no list, menu or dialog is open: they raise Key events
+  // instead of reaching the focused control. With Ctrl, Alt or Meta held
+  // they keep their usual meaning.
+  void setPlayingKeys(int window, const std::vector<int>& scanCodes);
   bool addStatusBar(int window, const std::vector<int>& fieldWidths);
   bool hasStatusBar(int window) const;
   void setStatusText(int window, int field, const std::string& text);
@@ -83,7 +102,16 @@ class Toolkit : public CanvasHost {
   void setText(int id, const std::string& text);
   std::string text(int id) const;
   void addEntry(int id, const std::string& text);
+  void clearEntries(int id);
   int entryCount(int id) const;
+  std::string entryText(int id, int entry) const;
+  // Called just before a drop-down's list opens, so its entries can be made
+  // current; selecting inside it raises the usual event.
+  void setListOpening(int id, std::function<void()> opening);
+  // The text shown while the pointer rests on a control; while a slider is
+  // being dragged it is shown at once and follows the value.
+  void setToolTip(int id, const std::string& text);
+  std::string toolTip(int id) const;
   void setPointerShape(int id, PointerShape shape) override;
 
   // The window new canvases (createCanvas) go into.
@@ -103,6 +131,11 @@ class Toolkit : public CanvasHost {
   bool waitEventFor(int ms, UiEvent& event);
   // Runs `task` on the UI thread; callable from any thread.
   void postToUi(std::function<void()> task);
+
+  // A modal dialog of labelled fields with a note below them, OK and
+  // Cancel; true (the fields' values updated) on OK.
+  bool formDialog(int window, const std::string& title, std::vector<FormField>& fields,
+                  const std::string& note);
 
   // A modal message box with one OK button; a carriage return starts a line.
   void messageBox(int window, const std::string& title, const std::string& text);

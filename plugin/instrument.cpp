@@ -12,10 +12,6 @@ namespace ondelith::lv2 {
 
 namespace {
 
-constexpr uint32_t kControlChange = 0xB0;
-constexpr uint8_t kAllSoundOff = 120;
-constexpr uint8_t kAllNotesOff = 123;
-
 // A port's value as its control takes it: within the port's range, rounded
 // to the whole steps the window's controls take.
 int32_t portValue(const ControlPort& port, float value) {
@@ -96,11 +92,7 @@ void Instrument::takePorts(const ControlPortValues& ports) {
 void Instrument::playMidi(const uint8_t* bytes, uint32_t size) {
   if (size < 3) return;  // no note or controller message is shorter
   const uint32_t word = bytes[0] | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16);
-  // A host silences a track it stops with these; the program never sees them.
-  if (bytes[0] == kControlChange && (bytes[1] == kAllNotesOff || bytes[1] == kAllSoundOff)) {
-    engine_->notes.releaseAll();
-    return;
-  }
+  // Also All Notes Off and All Sound Off, which a host sends when its transport stops.
   playMidiMessage(engine_->notes, word);
 }
 

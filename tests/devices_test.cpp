@@ -1,7 +1,6 @@
 // The devices against real libraries: PortAudio and RtMidi on a JACK server
 // with the dummy back end that each test starts under a name of its own.
 
-#include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -18,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,6 +26,7 @@
 
 #include "devices/audio_output.h"
 #include "devices/midi_device.h"
+#include "platform/quiet_libraries.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -47,14 +48,6 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
   return true;
 }
 
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
-void silenceLibraries() {
-  snd_lib_error_set_handler(quietAlsa);
-  jack_set_error_function([](const char*) {});
-  jack_set_info_function([](const char*) {});
-}
-
 // A name no server uses.
 std::string unusedServerName() { return "ondelith-devtest-none-" + std::to_string(getpid()); }
 
@@ -71,7 +64,7 @@ void useServer(const std::string& name) {
 // process at a time, and a crashed run's entry is taken over by the next.
 class JackServer {
  public:
-  JackServer() {
+  explicit JackServer(int rate = 44100) : rate_(std::to_string(rate)) {
     for (int k = 0; k < 16 && name_.empty(); ++k) {
       const std::string lock = "/tmp/ondelith-devtest-jack-" + std::to_string(k) + ".lock";
       lockFd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -138,7 +131,7 @@ class JackServer {
       if (getppid() != parent) _exit(1);
       freopen("/dev/null", "w", stdout);
       freopen("/dev/null", "w", stderr);
-      execlp("jackd", "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", "44100", "-p", "256",
+      execlp("jackd", "jackd", "-n", name_.c_str(), "-d", "dummy", "-r", rate_.c_str(), "-p", "256",
              static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -183,6 +176,7 @@ class JackServer {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
+  std::string rate_;
   std::string name_;
   int lockFd_ = -1;
   pid_t pid_ = -1;
@@ -311,9 +305,10 @@ int positionOf(const std::vector<std::string>& names, const std::string& name) {
 // A JACK server of the test's own, up for the whole test.
 class OnJack : public ::testing::Test {
  protected:
+  virtual int serverRate() const { return 44100; }
   void SetUp() override {
-    silenceLibraries();
-    server = std::make_unique<JackServer>();
+    quietSoundLibraries();
+    server = std::make_unique<JackServer>(serverRate());
     useServer(server->name());
     ASSERT_TRUE(server->start()) << "jackd did not come up";
   }
@@ -485,8 +480,38 @@ TEST_F(AudioOnJack, ShutdownAfterServerLossEndsPromptly) {
   EXPECT_FALSE(audio.initialized);
 }
 
+// A server at 48000 Hz takes no other rate: the stream opens at the
+// server's, the engine is made again at it (keeping the sound's settings),
+// and each latency asked for is reported as the server gives it.
+class AudioOnJack48k : public AudioOnJack {
+ protected:
+  int serverRate() const override { return 48000; }
+};
+
+TEST_F(AudioOnJack48k, OpensAtTheServersRateAndTheEngineFollows) {
+  applyControlEvent(*synth, kSliderF, 700);
+  audio.useRate = [&](SampleRate rate) { remakeEngine(*synth, rate); };
+  ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
+  EXPECT_EQ(audio.rate, 48000.0);
+  EXPECT_EQ(synth->engine.rate.hz(), 48000.0);
+  EXPECT_EQ(synth->engine.params.get(Param::Cutoff), 700.0);
+  startStream(audio);
+  ASSERT_TRUE(waitFor([&] { return counter() > 0; }));
+  EXPECT_NEAR(renderRate(1.0), 48000.0, 48000.0 * 0.1);
+  for (const double ms : {3.0, 6.0, 12.0, 25.0, 50.0, 75.0}) {
+    audio.suggestedLatency = ms / 1000;
+    ASSERT_EQ(switchAudioDevice(audio, audio.current), paNoError) << ms;
+    const double reported = outputLatency(audio) * 1000;
+    EXPECT_GT(reported, 0) << ms;
+    RecordProperty("latency_" + std::to_string(static_cast<int>(ms)) + "ms",
+                   std::to_string(reported));
+    std::cout << "asked " << ms << " ms, reported " << reported << " ms\n";
+  }
+  EXPECT_EQ(synth->engine.rate.hz(), 48000.0);
+}
+
 TEST(AudioWithoutServer, StartUpReportsTheFailureOfTheLastOpen) {
-  silenceLibraries();
+  quietSoundLibraries();
   useServer(unusedServerName());
   auto synth = test::makeSynth();
   AudioOutput audio;
@@ -534,6 +559,12 @@ struct Received {
 
 class MidiOnJack : public OnJack {
  protected:
+  // A client of the test's own for looking at and connecting ports.
+  jack_client_t* sharedClient() {
+    if (!looker) looker = jack_client_open("Looker", JackNoStartServer, nullptr);
+    return looker;
+  }
+  jack_client_t* looker = nullptr;
   void SetUp() override {
     OnJack::SetUp();
     if (HasFatalFailure()) return;
@@ -543,6 +574,7 @@ class MidiOnJack : public OnJack {
         << "JACK status " << keyboard->status() << ", " << keyboard2->status();
   }
   void TearDown() override {
+    if (looker) jack_client_close(looker);
     keyboard.reset();
     keyboard2.reset();
     OnJack::TearDown();
@@ -560,7 +592,7 @@ TEST_F(MidiOnJack, DeliversShortMessagesAndOneCloseNotice) {
   EXPECT_GE(positionOf(names, "Keyboard2:out"), 0);
   ASSERT_TRUE(service.open(position, &Received::callback, &got));
   EXPECT_TRUE(service.isOpen());
-  EXPECT_EQ(keyboard->connections(), std::vector<std::string>{"Ondelith:MIDI In"});
+  EXPECT_EQ(keyboard->connections(), std::vector<std::string>{"Ondelith:Device In"});
 
   keyboard->send({0x90, 60, 100});
   ASSERT_TRUE(waitFor([&] { return got.has(kMidiData, 0x643C90); }));
@@ -666,8 +698,44 @@ TEST_F(MidiOnJack, SwitchingDevicesReleasesTheHeldKeyAndShowsTheInputStatus) {
   EXPECT_EQ(status, (std::vector<std::string>{"MIDI IN", "MIDI IN", "No MIDI IN", "No MIDI IN"}));
 }
 
+// The program's own port, open beside a chosen device: another program's
+// output connected to it plays into the same note entry.
+TEST_F(MidiOnJack, TheOwnPortPlaysBesideTheChosenDevice) {
+  auto synth = test::makeSynth();
+  MidiDevice device(synth->midi);
+  std::vector<std::string> names;
+  listMidiInputs(device, names);
+  device.midiDeviceId = positionOf(names, "Keyboard:out");
+  ASSERT_TRUE(openMidiInput(device));
+  ASSERT_EQ(openOwnMidiPort(device), 1);  // JACK; no ALSA sequencer here
+  EXPECT_EQ(device.ownPort.backEnds(), std::vector<std::string>{"JACK"});
+  // Found as a patchbay finds it: a MIDI input of the program's, named so.
+  const char** ports = jack_get_ports(sharedClient(), "^Ondelith[^:]*:MIDI In$",
+                                      JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+  ASSERT_TRUE(ports && ports[0] && !ports[1]);
+  const std::string own = ports[0];
+  jack_free(ports);
+  // Not listed among the inputs to choose from: it is ours.
+  listMidiInputs(device, names);
+  EXPECT_EQ(positionOf(names, own), -1);
+  ASSERT_EQ(jack_connect(sharedClient(), "Keyboard2:out", own.c_str()), 0);
+
+  VoiceState& voice = synth->engine.voice;
+  keyboard2->send({0x90, 69, 100});
+  ASSERT_TRUE(waitFor([&] { return voice.gate.load() == 1; }));
+  EXPECT_EQ(voice.noteFrequency.load(), 440.0);
+  keyboard->send({0x90, 57, 100});  // the chosen device, legato
+  ASSERT_TRUE(waitFor([&] { return voice.heldKeys.load() == 2; }));
+  EXPECT_EQ(voice.noteFrequency.load(), 220.0);
+  keyboard2->send({0x80, 69, 0});
+  keyboard->send({0x80, 57, 0});
+  ASSERT_TRUE(waitFor([&] { return voice.heldKeys.load() == 0; }));
+  EXPECT_EQ(voice.gate.load(), 0);
+  device.ownPort.close();
+}
+
 TEST(MidiWithoutServer, ListingWithoutSequencerOrServerFindsNothingAndThrowsNothing) {
-  silenceLibraries();
+  quietSoundLibraries();
   useServer(unusedServerName());
   MidiService service;
   std::vector<std::string> names;

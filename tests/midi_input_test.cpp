@@ -84,8 +84,8 @@ TEST(MidiInput, ExtraNoteOffsRepeatTheRelease) {
 TEST(MidiInput, OnlyChannelOneNotesAreHeard) {
   Midi m;
   m.data(noteOnWord(69, 100, 1));  // channel 2
-  m.data(0x00407BB0u);             // controller
-  m.data(0x000040E0u);             // pitch bend
+  m.data(0x004007B0u);             // a controller the voice has no use for
+  m.data(0x000040E0u);             // pitch bend, with no note yet
   m.data(0xF8u);                   // clock
   EXPECT_EQ(m.v().gate.load(), 0);
   EXPECT_EQ(m.v().noteFrequency.load(), 0.0);

@@ -265,6 +265,59 @@ TEST(RenderTool, TempoChangesAndTiesAcrossTracksMatchTheDriver) {
   EXPECT_GT(loudest, 0.01f);
 }
 
+// Bends, the pedal, all notes off and velocity from a file: the live
+// program's reading, sample for sample, with the player's settings as options.
+TEST(RenderTool, BendsPedalAndVelocityPlayAsLive) {
+  TempDir dir;
+  Smf smf;
+  smf.division = 441;  // at 1 s a quarter: 100 frames a tick at 44100 Hz
+  smf.track()
+      .tempo(0, 1000000)
+      .event(10, {0x90, 69, 90})
+      .event(20, {0xE0, 0x7F, 0x7F})  // the wheel at its top
+      .event(10, {0xB0, 64, 127})     // pedal down
+      .event(0, {7, 100})             // running status: a controller without use here
+      .event(10, {0x80, 69, 0})       // held back
+      .event(10, {0xE0, 0, 0x20})     // the wheel half way down
+      .event(10, {0xB0, 64, 0})       // pedal up: the release runs
+      .event(30, {0x90, 60, 40})
+      .event(20, {0xB0, 123, 0})  // all notes off
+      .end(20);
+  for (const auto& [range, velocity] : {std::pair{2, 0}, std::pair{12, 100}}) {
+    const std::vector<float> out =
+        renderFile(dir, smf.bytes(),
+                   {"--bend-range", std::to_string(range), "--velocity", std::to_string(velocity)});
+    DriverSchedule d;
+    d.noteOn(1000, 69, 90);
+    d.midi(3000, 0x7F7FE0);
+    d.midi(4000, 0x7F40B0);
+    d.midi(4000, 0x6407B0);
+    d.noteOff(5000, 69);
+    d.midi(6000, 0x2000E0);
+    d.midi(7000, 0x0040B0);
+    d.noteOn(10000, 60, 40);
+    d.midi(12000, 0x007BB0);
+    const int64_t frames = 14000 + 88200;
+    ASSERT_EQ(static_cast<int64_t>(out.size()), frames);
+    auto s = test::makeSynth();
+    s->engine.notes.setSetting(NoteSetting::BendRange, range);
+    s->engine.notes.setSetting(NoteSetting::VelocitySensitivity, velocity);
+    EXPECT_EQ(out, test::render(*s, d, frames, 777)) << range;
+  }
+  const std::string midi = dir.file("b.mid", smf.bytes());
+  const std::string out = (dir.path / "o.wav").string();
+  for (const auto& bad : std::vector<std::vector<std::string>>{{"--bend-range", "25"},
+                                                               {"--bend-range", "-1"},
+                                                               {"--velocity", "101"},
+                                                               {"--velocity", "x"}}) {
+    std::vector<std::string> args = {"--midi", midi, "--out", out};
+    args.insert(args.end(), bad.begin(), bad.end());
+    const ProgramRun run = renderer(args);
+    EXPECT_EQ(run.status, 2) << bad[0] << " " << bad[1];
+    EXPECT_NE(run.err.find(bad[0]), std::string::npos) << run.err;
+  }
+}
+
 TEST(RenderTool, SmpteDivision) {
   // 25 frames of 40 ticks: 1000 ticks a second.
   MidiFileContents m;
@@ -309,11 +362,23 @@ TEST(RenderTool, EventFramesRoundHalvesToEven) {
   EXPECT_EQ(m.notes[0].word, 0x01'3C'90u);
 }
 
-TEST(RenderTool, OtherChannelsAreSilent) {
+TEST(RenderTool, OnlyTheChosenChannelIsHeard) {
   TempDir dir;
   const std::string midi =
       Smf().track().event(0, {0x91, 69, 100}).event(400, {0x9F, 50, 100}).end(480).bytes();
-  for (float v : renderFile(dir, midi)) ASSERT_EQ(v, 0.0f);
+  const auto sounds = [](const std::vector<float>& v) {
+    return std::any_of(v.begin(), v.end(), [](float s) { return s != 0.0f; });
+  };
+  EXPECT_FALSE(sounds(renderFile(dir, midi)));  // channel 1 unless told
+  EXPECT_FALSE(sounds(renderFile(dir, midi, {"--channel", "3"})));
+  const std::vector<float> two = renderFile(dir, midi, {"--channel", "2"});
+  EXPECT_TRUE(sounds(two));
+  EXPECT_TRUE(sounds(renderFile(dir, midi, {"--channel", "16"})));
+  // All channels: the second note (channel 16) plays legato on the first.
+  const std::vector<float> all = renderFile(dir, midi, {"--channel", "all"});
+  EXPECT_EQ(std::vector<float>(all.begin(), all.begin() + 400),
+            std::vector<float>(two.begin(), two.begin() + 400));
+  EXPECT_NE(all, two);
 }
 
 TEST(RenderTool, MalformedMidiFiles) {
@@ -329,6 +394,9 @@ TEST(RenderTool, MalformedMidiFiles) {
   EXPECT_FALSE(
       readMidiFile(Smf().track().tempo(0, 5).event(0, {60, 100}).end().bytes(), m, reason));
   EXPECT_FALSE(readMidiFile(Smf().track().event(0, {0x90, 0x90, 100}).end().bytes(), m, reason));
+  // A controller value beyond 127 in running status is a status byte out of place.
+  EXPECT_FALSE(readMidiFile(
+      Smf().track().event(0, {0xB0, 64, 127}).event(0, {64, 0x80}).end().bytes(), m, reason));
   EXPECT_FALSE(readMidiFile(Smf().track().event(0, {0x90, 60, 100}).bytes(), m, reason));
   Smf two = Smf().track().end();
   two.format = 2;
@@ -378,6 +446,9 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
       {{"--midi", midi, "--out", out, "--bogus"}, 2, "--bogus"},
       {{"--midi", midi, "--out", out, "--rate", "8000"}, 2, "--rate"},
       {{"--midi", midi, "--out", out, "--rate", "fast"}, 2, "--rate"},
+      {{"--midi", midi, "--out", out, "--channel", "0"}, 2, "--channel"},
+      {{"--midi", midi, "--out", out, "--channel", "17"}, 2, "--channel"},
+      {{"--midi", midi, "--out", out, "--channel", "every"}, 2, "--channel"},
   };
   const size_t before = dir.entries().size();
   for (const Case& c : cases) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -148,6 +149,52 @@ TEST(Threading, ReleasesLandingMidTickNeverCutTheSound) {
   audio.join();
   EXPECT_EQ(cuts.load(), 0) << "largest fall in one frame: " << largestFall;
   EXPECT_GT(largestFall, 0.0);
+}
+
+// Two sources (a device and the program's own port) play into one note
+// entry at once, while the audio thread renders. Rounds of random note-ons
+// and note-offs end with each source holding one key: the gate must then
+// be open with two keys counted; released, closed with none.
+TEST(Threading, TwoSourcesInterleavingLeaveNoStuckKeyAndNoDroppedGate) {
+  auto s = test::makeSynth();
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    float out[64];
+    while (!stop.load()) renderFrames(s->engine, out, 64);
+  });
+  constexpr int kRounds = 300;
+  int held = 0, open = 0, idle = 0;
+  const auto checkHeld = [&]() noexcept {
+    held += s->engine.voice.heldKeys.load() == 2;
+    open += s->engine.voice.gate.load() == 1;
+  };
+  const auto checkIdle = [&]() noexcept {
+    idle += s->engine.voice.heldKeys.load() == 0 && s->engine.voice.gate.load() == 0;
+  };
+  std::barrier bothHold(2, checkHeld);
+  std::barrier bothReleased(2, checkIdle);
+  const auto source = [&](unsigned seed) {
+    std::mt19937 rng(seed);
+    for (int round = 0; round < kRounds; ++round) {
+      for (int k = static_cast<int>(rng() % 16); k > 0; --k) {
+        const int note = 40 + static_cast<int>(rng() % 40);
+        midiInputCallback(s->midi, kMidiData, test::noteOnWord(note, 100));
+        midiInputCallback(s->midi, kMidiData, test::noteOffWord(note));
+      }
+      midiInputCallback(s->midi, kMidiData, test::noteOnWord(60, 100));
+      bothHold.arrive_and_wait();
+      midiInputCallback(s->midi, kMidiData, test::noteOffWord(60));
+      bothReleased.arrive_and_wait();
+    }
+  };
+  std::thread device(source, 11u), ownPort(source, 12u);
+  device.join();
+  ownPort.join();
+  stop = true;
+  audio.join();
+  EXPECT_EQ(held, kRounds);
+  EXPECT_EQ(open, kRounds);
+  EXPECT_EQ(idle, kRounds);
 }
 
 // While whole curves are replaced, every lookup sees one of them, never a mix.

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QTest>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "app/app.h"
@@ -14,91 +15,14 @@
 #include "engine/bezier.h"
 #include "engine/numeric.h"
 #include "engine/render.h"
+#include "test_support.h"
+#include "window_fixture.h"
 
 namespace ondelith {
 namespace {
 
-// Devices that record what start-up and the loop ask of them.
-class FakeDevices : public Devices {
- public:
-  explicit FakeDevices(App& a) : app(a) {}
-  App& app;
-  std::vector<std::string> calls;
-  bool everyControlExistedAtStart = false;
-  int audioError = 0;
-  int midiDeviceId = -2;
-
-  int startAudio() override {
-    calls.push_back("startAudio");
-    return audioError;
-  }
-  std::string audioErrorText(int) override { return "Invalid device"; }
-  std::vector<std::string> audioDeviceNames() override { return {"default", "system"}; }
-  void startStream() override {
-    calls.push_back("startStream");
-    everyControlExistedAtStart = true;
-    for (const ControlSpec& s : kControlSpecs)
-      everyControlExistedAtStart = everyControlExistedAtStart && app.tk.exists(s.id);
-    for (int row = 0; row < kWobbleRows; ++row)
-      everyControlExistedAtStart =
-          everyControlExistedAtStart && app.tk.exists(curveEditorId(app.synth, row));
-    everyControlExistedAtStart = everyControlExistedAtStart && app.tk.hasStatusBar(app.window);
-  }
-  void switchAudio(int entry) override { calls.push_back("switchAudio " + std::to_string(entry)); }
-  void stopAudio(const std::function<void()>& waitOneMs) override {
-    calls.push_back("stopAudio");
-    waitOneMs();
-  }
-  int listMidiInputs(std::vector<std::string>& names) override {
-    names = {"Keyboard A", "Keyboard B"};
-    return 2;
-  }
-  void setMidiDeviceId(int id) override { midiDeviceId = id; }
-  void openMidiInput() override {
-    calls.push_back("openMidiInput " + std::to_string(midiDeviceId));
-    app.tk.setStatusText(app.window, 0, "MIDI IN");
-  }
-  void switchMidi(int position) override {
-    calls.push_back("switchMidi " + std::to_string(position));
-  }
-};
-
-class Window : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    tk = std::make_unique<Toolkit>(argc, argv);
-    app = std::make_unique<App>(*tk);
-    devices = std::make_unique<FakeDevices>(*app);
-    app->devices = devices.get();
-    int status = -1;
-    ASSERT_TRUE(startUp(*app, status));
-  }
-  void TearDown() override {
-    QCoreApplication::processEvents();
-    devices.reset();
-    app.reset();
-    tk.reset();
-  }
-  QWidget* widget(int id) { return static_cast<QWidget*>(tk->nativeWidget(id)); }
-  // Handles every event the toolkit has queued.
-  void pump() {
-    UiEvent e;
-    while (tk->waitEventFor(5, e)) dispatch(*app, e);
-  }
-  void key(int id, Qt::Key k, int times = 1) {
-    for (int i = 0; i < times; ++i) QTest::keyClick(widget(id), k);
-    pump();
-  }
-  bool white(int canvas, int x, int y) { return tk->canvasPixel(canvas, x, y) == 0xFFFFFF; }
-
-  int argc = 1;
-  char name[9] = "ondelith";
-  char* argv[2] = {name, nullptr};
-  std::unique_ptr<Toolkit> tk;
-  std::unique_ptr<App> app;
-  std::unique_ptr<FakeDevices> devices;
-};
+using test::FakeDevices;
+using test::Window;
 
 TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
   auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
@@ -132,14 +56,14 @@ TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
   EXPECT_EQ(tk->value(kMidiInputList), 0);
   EXPECT_EQ(tk->text(kAudioOutputList), "default");
   EXPECT_EQ(devices->calls,
-            (std::vector<std::string>{"startAudio", "openMidiInput 0", "startStream"}));
+            (std::vector<std::string>{"startAudio ", "openMidiInput 0", "startStream"}));
   EXPECT_TRUE(devices->everyControlExistedAtStart);
 }
 
 TEST_F(Window, StatusBarFields) {
   EXPECT_EQ(tk->statusText(app->window, 0), "MIDI IN");
   EXPECT_EQ(tk->statusText(app->window, 1), "");
-  EXPECT_EQ(tk->statusText(app->window, 2), "");
+  EXPECT_EQ(tk->statusText(app->window, 2), "C4");  // the computer keyboard's octave
   // Note status comes from the MIDI thread and is shown by the UI thread.
   std::thread midi([this] { midiInputCallback(app->synth.midi, kMidiData, 0x644590); });
   midi.join();
@@ -287,6 +211,8 @@ TEST(WindowStartUp, AudioFailureEndsWithStatusOne) {
   char* argv[] = {name, nullptr};
   Toolkit tk(argc, argv);
   App app(tk);
+  test::TempDir settings;
+  app.settingsPath = (settings.path / "Ondelith.conf").string();
   FakeDevices devices(app);
   devices.audioError = -9996;
   app.devices = &devices;

@@ -56,7 +56,7 @@ uint32_t bigEndian(std::string_view b, size_t at, int n) {
 
 int dataBytes(uint8_t status) { return (status & 0xE0) == 0xC0 ? 1 : 2; }
 
-// One track chunk, an event at a time; its note messages and tempo changes
+// One track chunk, an event at a time; its played messages and tempo changes
 // are kept, every other event only moves the time on.
 class TrackReader {
  public:
@@ -89,7 +89,9 @@ class TrackReader {
         if (data[i] & 0x80) return fail(reason, "status byte inside a message");
       }
       const uint32_t word = status | (uint32_t{data[0]} << 8) | (uint32_t{data[1]} << 16);
-      if ((status & 0xE0) == 0x80) word_ = word;
+      // Notes, controllers and the wheel: what the synthesizer plays.
+      const uint8_t kind = status & 0xF0;
+      if (kind == 0x80 || kind == 0x90 || kind == 0xB0 || kind == 0xE0) word_ = word;
       return true;
     }
     running_ = 0;  // system and meta events cancel running status
@@ -111,7 +113,7 @@ class TrackReader {
   }
 
   int64_t pulses() const { return pulses_; }
-  uint32_t word() const { return word_; }   // the event's note message, or 0
+  uint32_t word() const { return word_; }   // the event's played message, or 0
   int32_t tempo() const { return tempo_; }  // the event's tempo, or -1
   bool ended() const { return ended_; }
 

@@ -1,5 +1,6 @@
 #pragma once
-// A Standard MIDI File read into timed note messages: format 0 and 1,
+// A Standard MIDI File read into timed channel messages (notes, controllers,
+// pitch bend): format 0 and 1,
 // ticks-per-quarter and SMPTE divisions, every tempo change honoured.
 
 #include <cstdint>
@@ -13,12 +14,13 @@ namespace ondelith {
 
 struct TimedMidiMessage {
   int64_t frame;  // applied just before this frame is rendered
-  uint32_t word;  // status | note << 8 | velocity << 16
+  uint32_t word;  // status | data1 << 8 | data2 << 16
 };
 
 struct MidiFileContents {
-  std::vector<TimedMidiMessage> notes;  // note-on and note-off messages, in play order
-  long double lastEventFrames = 0;      // the time of the last event of any kind, in frames
+  // Note, controller and pitch-bend messages, in play order.
+  std::vector<TimedMidiMessage> notes;
+  long double lastEventFrames = 0;  // the time of the last event of any kind, in frames
 };
 
 // Reads the file's bytes; false with a one-line reason for anything that is

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "app/headless_driver.h"
+#include "engine/midi_message.h"
 #include "patches/patch.h"
 #include "platform/files.h"
 #include "tools/midi_file.h"
@@ -159,6 +160,19 @@ int main(int argc, char** argv) {
   app.add_option("--tail", tail, "Seconds rendered after the file's last event")
       ->default_val(2.0)
       ->check(notEmpty);
+  int bendRange = static_cast<int>(kNoteSettingSpecs[0].start);
+  app.add_option("--bend-range", bendRange, "Pitch bend range in semitones, 0 to 24, as live")
+      ->default_val(bendRange)
+      ->check(CLI::Range(0, 24));
+  int velocity = 0;
+  app.add_option("--velocity", velocity, "Velocity sensitivity in percent, 0 to 100, as live")
+      ->default_val(0)
+      ->check(CLI::Range(0, 100));
+  std::string channel = "1";
+  app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\", as live")
+      ->default_val("1")
+      ->check(CLI::IsMember({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13",
+                             "14", "15", "16", "all"}));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -188,6 +202,9 @@ int main(int argc, char** argv) {
   try {
     auto synth = std::make_unique<Synth>(*sampleRate);
     initSynth(*synth);
+    synth->midi.channel.store(channel == "all" ? kAllChannels : std::stoi(channel) - 1);
+    synth->engine.notes.setSetting(NoteSetting::BendRange, bendRange);
+    synth->engine.notes.setSetting(NoteSetting::VelocitySensitivity, velocity);
     if (!patchPath.empty() && !openPatchFile(*synth, patchPath, &reason))
       return failure(patchPath, reason);
 

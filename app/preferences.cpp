@@ -1,0 +1,71 @@
+#include "app/preferences.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+namespace ondelith {
+
+namespace {
+
+int whole(const SettingsStore& store, const char* key, int minimum, int maximum, int fallback) {
+  const std::optional<int64_t> v = store.integer(key);
+  return v && *v >= minimum && *v <= maximum ? static_cast<int>(*v) : fallback;
+}
+
+}  // namespace
+
+Preferences loadPreferences(const SettingsStore& store) {
+  Preferences p;
+  p.midiDevice = store.text("midi/device").value_or("");
+  p.audioDevice = store.text("audio/device").value_or("");
+  p.audioHostApi = store.text("audio/hostApi").value_or("");
+  p.latencyMs = whole(store, "audio/latencyMs", kMinLatencyMs, kMaxLatencyMs, kDefaultLatencyMs);
+  if (store.text("midi/channel") == "all")
+    p.midiChannel = kEveryChannel;
+  else
+    p.midiChannel = whole(store, "midi/channel", 1, 16, 1);
+  p.bendRange = whole(store, "play/bendRange", 0, 24, p.bendRange);
+  p.velocitySensitivity = whole(store, "play/velocitySensitivity", 0, 100, 0);
+  return p;
+}
+
+void storePreferences(SettingsStore& store, const Preferences& p) {
+  store.set("midi/device", p.midiDevice);
+  store.set("audio/device", p.audioDevice);
+  store.set("audio/hostApi", p.audioHostApi);
+  store.set("audio/latencyMs", int64_t{p.latencyMs});
+  if (p.midiChannel == kEveryChannel)
+    store.set("midi/channel", std::string("all"));
+  else
+    store.set("midi/channel", int64_t{p.midiChannel});
+  store.set("play/bendRange", int64_t{p.bendRange});
+  store.set("play/velocitySensitivity", int64_t{p.velocitySensitivity});
+  store.save();
+}
+
+int chooseMidiEntry(const std::vector<std::string>& names, const std::string& remembered) {
+  if (names.empty()) return -1;
+  if (!remembered.empty()) {
+    const auto it = std::find(names.begin(), names.end(), remembered);
+    if (it != names.end()) return static_cast<int>(it - names.begin());
+  }
+  const auto isThrough = [](std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name.find("through") != std::string::npos;
+  };
+  for (size_t k = 0; k < names.size(); ++k)
+    if (!isThrough(names[k])) return static_cast<int>(k);
+  return 0;
+}
+
+int nearestLatencyChoice(double ms) {
+  int best = kLatencyChoicesMs.back();
+  for (int c : kLatencyChoicesMs)
+    if (std::abs(c - ms) < std::abs(best - ms)) best = c;
+  return best;
+}
+
+}  // namespace ondelith

@@ -1,0 +1,44 @@
+#pragma once
+// What the program remembers between runs: the devices chosen, the latency
+// and the MIDI channel. Values that are missing, out of range or of the
+// wrong type read as their defaults.
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/settings_store.h"
+
+namespace ondelith {
+
+// The latencies offered, in milliseconds, given to the audio library as
+// its suggested latency; the last is the one used before any choice.
+inline constexpr std::array<int, 6> kLatencyChoicesMs = {3, 6, 12, 25, 50, 75};
+constexpr int kMinLatencyMs = 3;
+constexpr int kMaxLatencyMs = 75;
+constexpr int kDefaultLatencyMs = 75;
+
+// The MIDI channel as the player counts it: 1 to 16, or 0 for all of them.
+constexpr int kEveryChannel = 0;
+
+struct Preferences {
+  std::string midiDevice;                 // by name
+  std::string audioDevice, audioHostApi;  // by name and host API
+  int latencyMs = kDefaultLatencyMs;      // kMinLatencyMs to kMaxLatencyMs
+  int midiChannel = 1;                    // 1 to 16, or kEveryChannel
+  int bendRange = 2;                      // semitones, 0 to 24
+  int velocitySensitivity = 0;            // percent: off unless chosen
+};
+
+Preferences loadPreferences(const SettingsStore& store);
+void storePreferences(SettingsStore& store, const Preferences& prefs);
+
+// The MIDI entry to start with: the remembered name where it is listed;
+// else entry 0, unless that is a through port (which only echoes what other
+// programs send it) and another port exists. -1 for an empty list.
+int chooseMidiEntry(const std::vector<std::string>& names, const std::string& remembered);
+
+// The offered latency nearest to `ms`.
+int nearestLatencyChoice(double ms);
+
+}  // namespace ondelith

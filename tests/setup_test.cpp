@@ -1,0 +1,240 @@
+// The program on a musician's own set-up: remembered devices and settings,
+// the Settings dialog, failed switches, readable controls, the command line.
+#include <sys/wait.h>
+
+#include <QLabel>
+#include <QSlider>
+#include <QSpinBox>
+#include <fstream>
+#include <sstream>
+
+#include "engine/midi_message.h"
+#include "window_fixture.h"
+
+namespace ondelith {
+namespace {
+
+using test::FakeDevices;
+using test::Window;
+
+TEST(MidiChoice, RememberedByNameElseTheFirstThatIsNoThroughPort) {
+  const std::vector<std::string> alsa = {"Midi Through:Midi Through Port-0 14:0",
+                                         "USB Keys:USB Keys MIDI 1 20:0", "Pads 24:0"};
+  const struct {
+    std::vector<std::string> names;
+    std::string remembered;
+    int expected;
+  } cases[] = {
+      {alsa, "Pads 24:0", 2},
+      {alsa, "", 1},
+      {alsa, "Gone 30:0", 1},  // falls back without a word
+      {{"Midi Through:Midi Through Port-0 14:0"}, "", 0},
+      {{"e2e_keys:out", "Midi Through Port"}, "", 0},
+      {{}, "Pads 24:0", -1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(chooseMidiEntry(c.names, c.remembered), c.expected) << c.remembered;
+}
+
+TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
+  const Preferences defaults;
+  const struct {
+    const char* file;
+    int latency, channel;
+    std::string midi;
+  } cases[] = {
+      {nullptr, defaults.latencyMs, defaults.midiChannel, ""},
+      {"[audio]\nlatencyMs=12\n[midi]\nchannel=all\ndevice=Keys\n", 12, kEveryChannel, "Keys"},
+      {"[audio]\nlatencyMs=500\n[midi]\nchannel=17\n", defaults.latencyMs, 1, ""},
+      {"[audio]\nlatencyMs=fast\n[midi]\nchannel=2.5\ndevice=@Variant(\\0\\0\\0\\x7f)\n",
+       defaults.latencyMs, 1, ""},
+      {"[audio]\nlatencyMs=-3\n[midi]\nchannel=0\n", defaults.latencyMs, 1, ""},
+      {"\xff\xfe\x00[[[\x01\n=\n\\", defaults.latencyMs, 1, ""},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    const std::string path = (dir.path / "Ondelith.conf").string();
+    if (c.file) std::ofstream(path, std::ios::binary) << std::string(c.file, strlen(c.file) + 1);
+    const SettingsStore store(path);
+    const Preferences p = loadPreferences(store);
+    EXPECT_EQ(p.latencyMs, c.latency) << (c.file ? c.file : "none");
+    EXPECT_EQ(p.midiChannel, c.channel) << (c.file ? c.file : "none");
+    EXPECT_EQ(p.midiDevice, c.midi) << (c.file ? c.file : "none");
+  }
+}
+
+TEST_F(Window, RememberedDevicesAreChosenAgainWhereverTheyAreListed) {
+  // First run: the second entry of each list chosen by the player.
+  key(kMidiInputList, Qt::Key_Down);
+  key(kAudioOutputList, Qt::Key_Down);
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard B");
+  EXPECT_EQ(tk->text(kAudioOutputList), "system");
+
+  // Second run: other devices came, the order changed.
+  restart([](FakeDevices& d) {
+    d.midiNames = {"Midi Through Port-0", "Keyboard C", "Keyboard B", "Keyboard A"};
+    d.audioNames = {"system", "pulse", "default"};
+  });
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard B");
+  EXPECT_EQ(devices->midiDeviceId, 2);
+  EXPECT_EQ(devices->calls.front(), "startAudio system");
+  EXPECT_EQ(tk->text(kAudioOutputList), "system");
+
+  // Third run: the keyboard is gone; the first port that is not a through.
+  restart([](FakeDevices& d) { d.midiNames = {"Midi Through Port-0", "Keyboard C"}; });
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard C");
+  EXPECT_EQ(devices->midiDeviceId, 1);
+}
+
+TEST_F(Window, ListsAreReadAgainWhenTheyOpen) {
+  devices->midiNames = {"Keyboard B", "New Keys"};
+  devices->audioNames = {"default", "system", "USB"};
+  for (int id : {kMidiInputList, kAudioOutputList}) {
+    QTest::mouseClick(widget(id), Qt::LeftButton);
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    pump();
+  }
+  EXPECT_EQ(tk->entryCount(kMidiInputList), 2);
+  EXPECT_EQ(tk->entryCount(kAudioOutputList), 3);
+  // The device in use stays chosen where it now is; one that went, none.
+  EXPECT_EQ(tk->text(kAudioOutputList), "default");
+  EXPECT_EQ(tk->value(kMidiInputList), -1);
+}
+
+TEST_F(Window, AFailedSwitchSaysWhyAndTheDeviceBeforeStays) {
+  std::vector<std::string> boxes;
+  tk->setDialogResponder([&](const std::string&, const std::string& title, const std::string& t) {
+    boxes.push_back(title + ": " + t);
+    return std::string();
+  });
+  devices->failingAudio = {1};
+  devices->failingMidi = {1};
+  key(kAudioOutputList, Qt::Key_Down);
+  key(kMidiInputList, Qt::Key_Down);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "Audio output: Ondelith cannot play through \"system\":\rInvalid device",
+                       "MIDI input: Ondelith cannot take notes from \"Keyboard B\":\rthe port is "
+                       "gone"}));
+  EXPECT_EQ(tk->value(kAudioOutputList), 0);
+  EXPECT_EQ(devices->audioEntry, 0);
+  EXPECT_EQ(tk->value(kMidiInputList), 0);
+  EXPECT_EQ(devices->calls.back(), "switchMidi 0");
+  // Nothing remembered from a failure.
+  restart();
+  EXPECT_EQ(devices->calls.front(), "startAudio ");
+}
+
+TEST_F(Window, SettingsDialogReopensTheStreamAndSetsTheChannel) {
+  std::string note;
+  tk->postToUi([&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    note = dialog->findChild<QLabel*>("note")->text().toStdString();
+    dialog->findChild<QComboBox*>("Latency")->setCurrentIndex(2);       // 12 ms
+    dialog->findChild<QComboBox*>("MIDI channel")->setCurrentIndex(0);  // All
+    dialog->findChild<QSpinBox*>("Pitch bend range")->setValue(7);
+    dialog->findChild<QSpinBox*>("Velocity sensitivity")->setValue(50);
+    QTest::keyClick(dialog, Qt::Key_Return);
+  });
+  auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
+  QAction* file = main->menuBar()->actions()[0];
+  EXPECT_EQ(file->menu()->actions().back()->text().toStdString(), "Settings...");
+  file->menu()->actions().back()->trigger();
+  pump();
+  EXPECT_EQ(note, "The audio output reports 94 ms of latency now.");  // 75 ms asked
+  EXPECT_DOUBLE_EQ(devices->latency, 0.012);
+  EXPECT_EQ(devices->calls.back(), "switchAudio 0");
+  EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
+  // Kept for the next run.
+  restart();
+  EXPECT_DOUBLE_EQ(devices->latency, 0.012);
+  EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
+  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::BendRange), 7);
+  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::VelocitySensitivity), 50);
+}
+
+TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {
+  auto* f = static_cast<QSlider*>(widget(kSliderF));
+  EXPECT_EQ(tk->toolTip(kSliderF), "F: 1500 Hz");
+  const QPoint handle = f->rect().center();
+  QTest::mousePress(f, Qt::LeftButton, {}, handle);
+  for (int dy : {10, 25, -30}) {
+    QTest::mouseMove(f, handle + QPoint(0, dy));
+    pump();
+    EXPECT_EQ(tk->toolTip(kSliderF), "F: " + std::to_string(f->value()) + " Hz") << dy;
+  }
+  QTest::mouseRelease(f, Qt::LeftButton, {}, handle + QPoint(0, -30));
+  pump();
+  EXPECT_NE(f->value(), 1500);
+  const std::pair<int, std::string> tips[] = {{kSliderA, "A: 1 ms"},
+                                              {kSliderS, "S: 50 %"},
+                                              {kSliderX1, "X1: 0.50"},
+                                              {kSliderDuration, "Duration: 2000 ms"},
+                                              {spinFineId(1), "Y1 Fine: 0.00 x pitch"},
+                                              {kMidiInputList, "MIDI input"},
+                                              {kAudioOutputList, "Audio output"}};
+  for (const auto& [id, tip] : tips) EXPECT_EQ(tk->toolTip(id), tip) << id;
+  for (const ControlSpec& s : kControlSpecs) {
+    if (s.kind != ControlKind::Label) continue;
+    auto* label = static_cast<QLabel*>(widget(s.id));
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())
+        << s.text;
+  }
+}
+
+TEST(CommandLine, OptionsAndMistakes) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    bool oneErrorLine;
+  } cases[] = {
+      {{}, -1, false},
+      {{"--patch", "a.vx", "--midi-in", "Keys", "--audio-out", "system", "--latency", "12"},
+       -1,
+       false},
+      {{"--help"}, 0, false},
+      {{"--version"}, 0, false},
+      {{"--bogus"}, 2, true},
+      {{"--latency", "100"}, 2, true},
+      {{"--latency", "fast"}, 2, true},
+      {{"--midi-in"}, 2, true},
+      {{"--audio-out", ""}, 2, true},
+      {{"stray"}, 2, true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> words = {"ondelith"};
+    words.insert(words.end(), c.args.begin(), c.args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    CommandLine line;
+    std::ostringstream out, err;
+    EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), line, out, err),
+              c.status)
+        << words.back();
+    const std::string e = err.str();
+    EXPECT_EQ(c.oneErrorLine, std::count(e.begin(), e.end(), '\n') == 1) << e;
+    if (c.status == 0) {
+      EXPECT_FALSE(out.str().empty());
+    }
+  }
+}
+
+#ifdef ONDELITH_PROGRAM
+TEST(CommandLine, TheProgramEndsWithStatusTwoAndNoWindow) {
+  // No display at all: a window would fail to open, not end with status 2.
+  const std::string command =
+      "env -u DISPLAY QT_QPA_PLATFORM=xcb " ONDELITH_PROGRAM " --latency 1 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  const int status = pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+  EXPECT_EQ(output.rfind("ondelith: ", 0), 0u) << output;
+}
+#endif
+
+}  // namespace
+}  // namespace ondelith
