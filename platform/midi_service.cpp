@@ -73,25 +73,35 @@ std::string reasonOf(const std::exception& e, const char* fallback) {
 
 }  // namespace
 
-struct MidiService::Impl {
-  std::vector<Port> ports;
-  std::unique_ptr<RtMidiIn> input;
-  Callback callback = nullptr;
+namespace {
+
+// Hands each short message to the callback while delivering; a close first
+// stops delivery, then waits out any message already on its way.
+struct Delivery {
+  MidiService::Callback callback = nullptr;
   void* context = nullptr;
-  std::string error;
-  // Delivery ends before the close notice: the close waits out any message
-  // that is already on its way.
   std::atomic<bool> delivering{false};
   std::atomic<int> inFlight{0};
 
   static void receive(double, std::vector<unsigned char>* message, void* user) {
-    auto* self = static_cast<Impl*>(user);
+    auto* self = static_cast<Delivery*>(user);
     self->inFlight.fetch_add(1);
     uint32_t word;
     if (self->delivering.load() && packShortMessage(message, word))
       self->callback(self->context, kDataKind, word);
     self->inFlight.fetch_sub(1);
   }
+  void waitOut() const {
+    while (inFlight.load() != 0) std::this_thread::yield();
+  }
+};
+
+}  // namespace
+
+struct MidiService::Impl : Delivery {
+  std::vector<Port> ports;
+  std::unique_ptr<RtMidiIn> input;
+  std::string error;
 
   // Stops delivery and lets the port go; true when a port was open.
   bool release() {
@@ -102,7 +112,7 @@ struct MidiService::Impl {
       input->closePort();
     } catch (...) {
     }
-    while (inFlight.load() != 0) std::this_thread::yield();
+    waitOut();
     try {
       input.reset();
     } catch (...) {
@@ -170,7 +180,7 @@ bool MidiService::open(int position, Callback callback, void* context) {
     impl_->callback = callback;
     impl_->context = context;
     impl_->delivering.store(true);
-    in->setCallback(&Impl::receive, impl_.get());
+    in->setCallback(&Delivery::receive, static_cast<Delivery*>(impl_.get()));
     in->openPort(number, "Device In");
     impl_->input = std::move(in);
     if (!impl_->input->isPortOpen()) {
@@ -212,25 +222,12 @@ namespace ondelith {
 
 // One virtual input per back end, each its own client, each delivering as
 // MidiService does.
-struct OwnMidiPort::Impl {
+struct OwnMidiPort::Impl : Delivery {
   struct Input {
     RtMidi::Api api;
     std::unique_ptr<RtMidiIn> in;
   };
   std::vector<Input> inputs;
-  Callback callback = nullptr;
-  void* context = nullptr;
-  std::atomic<bool> delivering{false};
-  std::atomic<int> inFlight{0};
-
-  static void receive(double, std::vector<unsigned char>* message, void* user) {
-    auto* self = static_cast<Impl*>(user);
-    self->inFlight.fetch_add(1);
-    uint32_t word;
-    if (self->delivering.load() && packShortMessage(message, word))
-      self->callback(self->context, kDataKind, word);
-    self->inFlight.fetch_sub(1);
-  }
   bool has(RtMidi::Api api) const {
     for (const Input& i : inputs)
       if (i.api == api) return true;
@@ -256,7 +253,7 @@ int OwnMidiPort::open(Callback callback, void* context) {
       auto in = makeInput(api);
       if (!in) continue;
       in->ignoreTypes(true, true, true);
-      in->setCallback(&Impl::receive, impl_.get());
+      in->setCallback(&Delivery::receive, static_cast<Delivery*>(impl_.get()));
       in->openVirtualPort(kOwnPortName);
       impl_->inputs.push_back({api, std::move(in)});
     } catch (...) {
@@ -275,7 +272,7 @@ void OwnMidiPort::close() {
     } catch (...) {
     }
   }
-  while (impl_->inFlight.load() != 0) std::this_thread::yield();
+  impl_->waitOut();
   for (auto& i : impl_->inputs) {
     try {
       i.in.reset();
