@@ -192,7 +192,9 @@ void buildMainWindow(App& app) {
     fillMidiList(app);
   });
 
+  addControl(app, kLabelMidiInput);
   addControl(app, kAudioOutputList);
+  addControl(app, kLabelAudioOutput);
   fillAudioList(app);
   tk.setToolTip(kAudioOutputList, "Audio output");
   tk.setListOpening(kAudioOutputList, [&app] {

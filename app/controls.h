@@ -59,7 +59,10 @@ constexpr int kSpinDurationRange = 54;
 constexpr int kFrameAmplitude = 55;
 constexpr int kFrameFilter = 56;
 
-constexpr int kControlIdLimit = 57;  // ids are 0 .. kControlIdLimit - 1
+constexpr int kLabelMidiInput = 57;
+constexpr int kLabelAudioOutput = 58;
+
+constexpr int kControlIdLimit = 59;  // ids are 0 .. kControlIdLimit - 1
 
 // Rows of the wobble grid are the engine's wobble rows (kRowX1 .. kRowY2).
 constexpr int spinModId(int row) { return kSpinMod0 + 3 * row; }
@@ -136,9 +139,11 @@ constexpr int startOf(int id) {
 }
 
 // Every control of the main window.
-inline constexpr std::array<ControlSpec, 54> kControlSpecs = {{
-    {kMidiInputList, ControlKind::DropDown, "", 390, 502, 140, 20, 0, 0, 0},
-    {kAudioOutputList, ControlKind::DropDown, "", 390, 525, 140, 20, 0, 0, 0},
+inline constexpr std::array<ControlSpec, 56> kControlSpecs = {{
+    {kMidiInputList, ControlKind::DropDown, "", 422, 502, 108, 20, 0, 0, 0},
+    {kAudioOutputList, ControlKind::DropDown, "", 422, 525, 108, 20, 0, 0, 0},
+    {kLabelMidiInput, ControlKind::Label, "MIDI", 384, 504, 36, 16, 0, 0, 0},
+    {kLabelAudioOutput, ControlKind::Label, "Audio", 384, 527, 36, 16, 0, 0, 0},
     {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, 20, 5000, startOf(kSliderF)},
     {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, 0, 100, startOf(kSliderRes)},
     {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, 1, 2000, startOf(kSliderA)},

@@ -152,11 +152,11 @@ play_switch() {
   # The Audio drop-down, then its current entry again: a full switch (the
   # stream torn down and reopened) that lands on JACK whatever else the
   # machine offers.
-  # It lies at (390..530, 525..545) of the 590-pixel-high client area, which
+  # It lies at (422..530, 525..545) of the 590-pixel-high client area, which
   # the menu bar above and the status bar below push down by about half their
   # sum; its middle leaves ten pixels either way (the MIDI drop-down ends at 522).
   height=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
-  read -r cx cy <<<"${E2E_AUDIO_DROPDOWN_XY:-460 $((535 + (height - 590) / 2))}"
+  read -r cx cy <<<"${E2E_AUDIO_DROPDOWN_XY:-476 $((535 + (height - 590) / 2))}"
   xdotool mousemove --window "$window" "$cx" "$cy" click 1
   sleep 0.5
   xdotool key Return
@@ -188,8 +188,8 @@ play_midi() {
   send_midi "on 69 100"
   on=$frame
   sleep 1
-  # The MIDI drop-down lies at (390..530, 502..522) of the client area.
-  read -r mx my <<<"${E2E_MIDI_DROPDOWN_XY:-460 $((512 + (height - 590) / 2))}"
+  # The MIDI drop-down lies at (422..530, 502..522) of the client area.
+  read -r mx my <<<"${E2E_MIDI_DROPDOWN_XY:-476 $((512 + (height - 590) / 2))}"
   xdotool mousemove --window "$window" "$mx" "$my" click 1
   sleep 0.5
   xdotool key Return
