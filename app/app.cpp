@@ -19,11 +19,11 @@ constexpr int kStatusInput = 0;
 constexpr int kStatusNote = 1;
 constexpr int kStatusOctave = 2;
 
-Rect placeOf(const ControlSpec& s) { return {s.x, s.y, s.w, s.h}; }
+Rect placeOf(const ControlInfo& s) { return {s.x, s.y, s.w, s.h}; }
 
 // One control of the table, created with its start value and text.
 void addControl(App& app, int id) {
-  const ControlSpec* s = findControlSpec(id);
+  const ControlInfo* s = findControl(id);
   if (!s) return;
   const ControlModel& m = app.synth.controls;
   const int32_t value = controlValue(m, id);
@@ -54,7 +54,7 @@ void showControl(App& app, int id) {
   const ControlRange& r = m.range[static_cast<size_t>(id)];
   app.tk.setRange(id, r.minimum, r.maximum);
   app.tk.setValue(id, controlValue(m, id));
-  const ControlSpec* s = findControlSpec(id);
+  const ControlInfo* s = findControl(id);
   if (s && s->kind == ControlKind::SpinBox) app.tk.setText(id, m.text[static_cast<size_t>(id)]);
 }
 
@@ -218,7 +218,7 @@ void buildMainWindow(App& app) {
     addControl(app, kLabelCoarse0 + 2 * row);
     addControl(app, kLabelFine0 + 2 * row);
   }
-  for (const ControlSpec& s : kControlSpecs)
+  for (const ControlInfo& s : kControlTable)
     if (s.kind == ControlKind::Slider || s.kind == ControlKind::SpinBox) showToolTip(app, s.id);
 }
 
@@ -362,9 +362,9 @@ void settingsCommand(App& app) {
       latencyChoice = static_cast<int>(i);
   }
   for (int c = 1; c <= 16; ++c) channels.push_back(std::to_string(c));
-  const NoteSettingSpec& bend = kNoteSettingSpecs[static_cast<size_t>(NoteSetting::BendRange)];
-  const NoteSettingSpec& velocity =
-      kNoteSettingSpecs[static_cast<size_t>(NoteSetting::VelocitySensitivity)];
+  const NoteSettingInfo& bend = kNoteSettingTable[static_cast<size_t>(NoteSetting::BendRange)];
+  const NoteSettingInfo& velocity =
+      kNoteSettingTable[static_cast<size_t>(NoteSetting::VelocitySensitivity)];
   std::vector<FormField> fields = {
       {"Latency", FormField::Kind::Choice, latencies, 0, 0, "", latencyChoice},
       {"MIDI channel", FormField::Kind::Choice, channels, 0, 0, "", p.midiChannel},

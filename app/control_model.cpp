@@ -7,7 +7,7 @@
 namespace ondelith {
 
 bool hasRange(int id) {
-  const ControlSpec* control = findControlSpec(id);
+  const ControlInfo* control = findControl(id);
   return control && (control->kind == ControlKind::Slider || control->kind == ControlKind::SpinBox);
 }
 
@@ -15,7 +15,7 @@ void initControls(ControlModel& model) {
   for (auto& r : model.range) r = {};
   for (auto& t : model.text) t.clear();
   for (auto& v : model.mirror.value) v.store(0, std::memory_order_relaxed);
-  for (const ControlSpec& s : kControlSpecs) {
+  for (const ControlInfo& s : kControlTable) {
     model.range[static_cast<size_t>(s.id)] = {s.minimum, s.maximum};
     model.mirror.value[static_cast<size_t>(s.id)].store(s.start, std::memory_order_relaxed);
     model.text[static_cast<size_t>(s.id)] = std::string(s.text);
@@ -41,19 +41,19 @@ std::string controlToolTip(int id, int32_t value) {
                                      : "Duration range: x10 (1000 to 10000 ms)";
   const ControlParam* c = findControlParam(id);
   if (!c) return {};
-  const ParamSpec& spec = paramSpec(c->param);
-  const std::string name(spec.name);
+  const ParamInfo& info = paramInfo(c->param);
+  const std::string name(info.name);
   if (id >= kSliderX1 && id <= kSliderY2) return name + ": " + hundredths(value);
   if (id >= kSpinMod0 && id <= spinFineId(kRowY2)) {
     const int row = (id - kSpinMod0) / 3;
-    const std::string point(paramSpec(pointParam(row)).name);
+    const std::string point(paramInfo(pointParam(row)).name);
     switch ((id - kSpinMod0) % 3) {
       case 0: return point + " Mod: " + v + " %";
       case 1: return point + " Coarse: " + v + " x pitch";
       default: return point + " Fine: " + hundredths(value) + " x pitch";
     }
   }
-  switch (spec.unit) {
+  switch (info.unit) {
     case ParamUnit::Seconds: return name + ": " + v + " ms";  // the sliders count milliseconds
     case ParamUnit::Level:
     case ParamUnit::Percent: return name + ": " + v + " %";
@@ -64,12 +64,12 @@ std::string controlToolTip(int id, int32_t value) {
 }
 
 void renderSpinText(ControlModel& model, int id) {
-  if (!findControlSpec(id)) return;
+  if (!findControl(id)) return;
   model.text[static_cast<size_t>(id)] = spinText(id, controlValue(model, id));
 }
 
 int32_t setControlValue(ControlModel& model, int id, int32_t value) {
-  if (!findControlSpec(id)) return 0;
+  if (!findControl(id)) return 0;
   if (hasRange(id)) {
     const ControlRange& r = model.range[static_cast<size_t>(id)];
     value = std::clamp(value, r.minimum, std::max(r.minimum, r.maximum));

@@ -76,7 +76,7 @@ constexpr int kDurationRangeX10 = 2;
 
 enum class ControlKind : uint8_t { None, Slider, SpinBox, DropDown, Label, Frame, Display };
 
-struct ControlSpec {
+struct ControlInfo {
   int id;
   ControlKind kind;
   std::string_view text;  // caption of labels and frames, start text of spin boxes
@@ -132,14 +132,14 @@ constexpr const ControlParam* findControlParam(int id) {
 constexpr int startOf(int id) {
   for (const ControlParam& c : kControlParams) {
     if (c.id != id) continue;
-    const double v = paramSpec(c.param).start * c.divisor;
+    const double v = paramInfo(c.param).start * c.divisor;
     return static_cast<int>(v < 0 ? v - 0.5 : v + 0.5);
   }
   return 0;
 }
 
 // Every control of the main window.
-inline constexpr std::array<ControlSpec, 56> kControlSpecs = {{
+inline constexpr std::array<ControlInfo, 56> kControlTable = {{
     {kMidiInputList, ControlKind::DropDown, "", 422, 502, 108, 20, 0, 0, 0},
     {kAudioOutputList, ControlKind::DropDown, "", 422, 525, 108, 20, 0, 0, 0},
     {kLabelMidiInput, ControlKind::Label, "MIDI", 384, 504, 36, 16, 0, 0, 0},
@@ -200,8 +200,8 @@ inline constexpr std::array<ControlSpec, 56> kControlSpecs = {{
 }};
 
 // The table entry of a control id, or nullptr for an id that names no control.
-constexpr const ControlSpec* findControlSpec(int id) {
-  for (const ControlSpec& s : kControlSpecs)
+constexpr const ControlInfo* findControl(int id) {
+  for (const ControlInfo& s : kControlTable)
     if (s.id == id) return &s;
   return nullptr;
 }

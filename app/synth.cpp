@@ -7,11 +7,11 @@ namespace ondelith {
 void remakeEngine(Synth& s, SampleRate rate) {
   MidiPause pause(s.midi);
   std::array<double, kParamCount> values{};
-  for (const ParamSpec& spec : kParamSpecs)
-    values[static_cast<size_t>(spec.id)] = s.engine.params.get(spec.id);
+  for (const ParamInfo& info : kParamTable)
+    values[static_cast<size_t>(info.id)] = s.engine.params.get(info.id);
   std::array<double, kNoteSettingCount> settings{};
-  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
-    settings[static_cast<size_t>(spec.id)] = s.engine.notes.setting(spec.id);
+  for (const NoteSettingInfo& info : kNoteSettingTable)
+    settings[static_cast<size_t>(info.id)] = s.engine.notes.setting(info.id);
   struct Curve {
     int32_t count;
     std::array<CurvePoint, kMaxCurvePoints> points;
@@ -27,10 +27,10 @@ void remakeEngine(Synth& s, SampleRate rate) {
   // stream's user data) keeps referring to it.
   std::destroy_at(&s.engine);
   std::construct_at(&s.engine, rate);
-  for (const ParamSpec& spec : kParamSpecs)
-    s.engine.params.set(spec.id, values[static_cast<size_t>(spec.id)]);
-  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
-    s.engine.notes.setSetting(spec.id, settings[static_cast<size_t>(spec.id)]);
+  for (const ParamInfo& info : kParamTable)
+    s.engine.params.set(info.id, values[static_cast<size_t>(info.id)]);
+  for (const NoteSettingInfo& info : kNoteSettingTable)
+    s.engine.notes.setSetting(info.id, settings[static_cast<size_t>(info.id)]);
   for (int row = 0; row < kWobbleRows; ++row) {
     CurveModel& to = s.engine.curves[static_cast<size_t>(row)];
     const Curve& c = (*curves)[static_cast<size_t>(row)];

@@ -27,15 +27,15 @@ double velocityLevel(int velocity, double sensitivityPercent) {
 
 NoteEntry::NoteEntry(VoiceState& voice, const EngineParams& params)
     : voice_(voice), params_(params) {
-  for (const NoteSettingSpec& spec : kNoteSettingSpecs)
-    settings_[static_cast<size_t>(spec.id)].store(spec.start, kRelaxed);
+  for (const NoteSettingInfo& info : kNoteSettingTable)
+    settings_[static_cast<size_t>(info.id)].store(info.start, kRelaxed);
 }
 
 double NoteEntry::setSetting(NoteSetting id, double value) {
-  const NoteSettingSpec& spec = kNoteSettingSpecs[static_cast<size_t>(id)];
-  if (std::isnan(value)) value = spec.start;
-  value = std::clamp(value, spec.minimum, spec.maximum);
-  if (spec.integer) value = roundEven(value);
+  const NoteSettingInfo& info = kNoteSettingTable[static_cast<size_t>(id)];
+  if (std::isnan(value)) value = info.start;
+  value = std::clamp(value, info.minimum, info.maximum);
+  if (info.integer) value = roundEven(value);
   settings_[static_cast<size_t>(id)].store(value, kRelaxed);
   if (id == NoteSetting::BendRange) publishPitch(voice_.heldKeys.load() == 0);
   return value;

@@ -43,7 +43,7 @@ double noteFrequencyOf(int note);  // equal temperament, note 69 = 440 Hz
 enum class NoteSetting : int { BendRange, VelocitySensitivity, Count };
 constexpr int kNoteSettingCount = static_cast<int>(NoteSetting::Count);
 
-struct NoteSettingSpec {
+struct NoteSettingInfo {
   NoteSetting id;
   std::string_view symbol;  // stable and machine-readable
   std::string_view name;
@@ -55,7 +55,7 @@ struct NoteSettingSpec {
 // Bend range: how far the wheel at either end bends, in semitones (it also
 // bends the wobble rates, which follow the pitch). Velocity sensitivity: at
 // 100 % a note's level is velocity / 127, at 0 % every note is at full level.
-inline constexpr std::array<NoteSettingSpec, kNoteSettingCount> kNoteSettingSpecs = {{
+inline constexpr std::array<NoteSettingInfo, kNoteSettingCount> kNoteSettingTable = {{
     {NoteSetting::BendRange, "bend_range", "Pitch bend range", ParamUnit::Semitones, 0, 24, 2,
      true},
     {NoteSetting::VelocitySensitivity, "velocity", "Velocity sensitivity", ParamUnit::Percent, 0,

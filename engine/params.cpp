@@ -8,15 +8,15 @@
 namespace ondelith {
 
 double limitParam(Param id, double value) {
-  const ParamSpec& spec = paramSpec(id);
-  if (std::isnan(value)) return spec.start;
-  value = std::clamp(value, spec.minimum, spec.maximum);
-  return spec.integer ? roundEven(value) : value;
+  const ParamInfo& info = paramInfo(id);
+  if (std::isnan(value)) return info.start;
+  value = std::clamp(value, info.minimum, info.maximum);
+  return info.integer ? roundEven(value) : value;
 }
 
 void EngineParams::reset() {
-  for (const ParamSpec& spec : kParamSpecs)
-    values_[static_cast<size_t>(spec.id)].store(spec.start, std::memory_order_relaxed);
+  for (const ParamInfo& info : kParamTable)
+    values_[static_cast<size_t>(info.id)].store(info.start, std::memory_order_relaxed);
 }
 
 double EngineParams::set(Param id, double value) {

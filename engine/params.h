@@ -61,7 +61,7 @@ enum class ParamUnit : uint8_t {
   Semitones
 };
 
-struct ParamSpec {
+struct ParamInfo {
   Param id;
   std::string_view symbol;  // stable and machine-readable: plugin ports use it
   std::string_view name;
@@ -70,7 +70,7 @@ struct ParamSpec {
   bool integer;  // whole values only: set() rounds
 };
 
-inline constexpr std::array<ParamSpec, kParamCount> kParamSpecs = {{
+inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
     {Param::PointX1, "x1", "X1", ParamUnit::Hundredths, 1, 99, 50, true},
     {Param::PointY1, "y1", "Y1", ParamUnit::Hundredths, 0, 49, 5, true},
     {Param::PointX2, "x2", "X2", ParamUnit::Hundredths, 1, 99, 75, true},
@@ -98,7 +98,7 @@ inline constexpr std::array<ParamSpec, kParamCount> kParamSpecs = {{
     {Param::Resonance, "resonance", "Res", ParamUnit::Percent, 0, 100, 50, true},
 }};
 
-constexpr const ParamSpec& paramSpec(Param id) { return kParamSpecs[static_cast<size_t>(id)]; }
+constexpr const ParamInfo& paramInfo(Param id) { return kParamTable[static_cast<size_t>(id)]; }
 
 // A value brought into the parameter's range (and to a whole number where
 // it takes only those); not a number gives the start value.

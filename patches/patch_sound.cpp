@@ -93,13 +93,13 @@ PatchValues capturePatchValues(const PatchControls& c, Engine& e, std::vector<Cu
 }
 
 HostControls::HostControls() {
-  for (int id : kPatchControlIds) values_[static_cast<size_t>(id)] = findControlSpec(id)->start;
+  for (int id : kPatchControlIds) values_[static_cast<size_t>(id)] = findControl(id)->start;
 }
 
 int32_t HostControls::set(int id, int32_t value) {
   if (!isPatchControl(id)) return 0;
-  const ControlSpec& spec = *findControlSpec(id);
-  DurationBounds bounds{spec.minimum, spec.maximum};
+  const ControlInfo& info = *findControl(id);
+  DurationBounds bounds{info.minimum, info.maximum};
   if (id == kSliderDuration) bounds = durationBounds(get(kSpinDurationRange));
   return values_[static_cast<size_t>(id)] = std::clamp(value, bounds.minimum, bounds.maximum);
 }

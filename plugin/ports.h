@@ -47,7 +47,7 @@ struct ControlPort {
 
 // A parameter's unit as the window's control counts it.
 constexpr PortUnit windowUnit(const ControlParam& c) {
-  const ParamUnit unit = paramSpec(c.param).unit;
+  const ParamUnit unit = paramInfo(c.param).unit;
   if (unit == ParamUnit::Seconds && c.divisor == 1000) return PortUnit::Milliseconds;
   if (unit == ParamUnit::Level && c.divisor == 100) return PortUnit::Percent;
   if (c.divisor != 1) throw "a control whose unit the plugin cannot name";
@@ -62,18 +62,18 @@ constexpr PortUnit windowUnit(const ControlParam& c) {
 }
 
 constexpr ControlPort controlPort(int id) {
-  const ControlSpec& spec = *findControlSpec(id);
+  const ControlInfo& info = *findControl(id);
   if (id == kSpinDurationRange)
     return {id,
             "duration_range",
             "Duration range",
-            spec.minimum,
-            spec.maximum,
-            spec.start,
+            info.minimum,
+            info.maximum,
+            info.start,
             PortUnit::None,
             {{{"x1", kDurationRangeX1}, {"x10", kDurationRangeX10}}}};
   const ControlParam& c = *findControlParam(id);
-  const ParamSpec& p = paramSpec(c.param);
+  const ParamInfo& p = paramInfo(c.param);
   // The Duration slider's range follows the range switch: the port spans both.
   if (id == kSliderDuration)
     return {id,
@@ -81,10 +81,10 @@ constexpr ControlPort controlPort(int id) {
             p.name,
             durationBounds(kDurationRangeX1).minimum,
             durationBounds(kDurationRangeX10).maximum,
-            spec.start,
+            info.start,
             windowUnit(c),
             {}};
-  return {id, p.symbol, p.name, spec.minimum, spec.maximum, spec.start, windowUnit(c), {}};
+  return {id, p.symbol, p.name, info.minimum, info.maximum, info.start, windowUnit(c), {}};
 }
 
 constexpr std::array<ControlPort, kControlPortCount> makeControlPorts() {

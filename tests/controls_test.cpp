@@ -9,7 +9,7 @@ namespace {
 TEST(Controls, EveryIdOnceAndOnlyValidIds) {
   int count = 0;
   for (int id = -5; id < 200; ++id) {
-    const ControlSpec* s = findControlSpec(id);
+    const ControlInfo* s = findControl(id);
     if (!s) continue;
     ++count;
     EXPECT_EQ(s->id, id);
@@ -20,16 +20,16 @@ TEST(Controls, EveryIdOnceAndOnlyValidIds) {
 
 TEST(Controls, WobbleGridRowsRepeatEightyPixelsDown) {
   for (int r = 0; r < kWobbleRows; ++r) {
-    const ControlSpec* mod = findControlSpec(spinModId(r));
-    const ControlSpec* coarse = findControlSpec(spinCoarseId(r));
-    const ControlSpec* fine = findControlSpec(spinFineId(r));
+    const ControlInfo* mod = findControl(spinModId(r));
+    const ControlInfo* coarse = findControl(spinCoarseId(r));
+    const ControlInfo* fine = findControl(spinFineId(r));
     ASSERT_TRUE(mod && coarse && fine);
     EXPECT_EQ(mod->y, 260 + 80 * r);
     EXPECT_EQ(coarse->y, 260 + 80 * r);
     EXPECT_EQ(fine->y, 260 + 80 * r);
-    EXPECT_EQ(findControlSpec(kLabelMod0 + r)->y, 240 + 80 * r);
-    EXPECT_EQ(findControlSpec(kLabelCoarse0 + 2 * r)->y, 240 + 80 * r);
-    EXPECT_EQ(findControlSpec(kLabelFine0 + 2 * r)->y, 240 + 80 * r);
+    EXPECT_EQ(findControl(kLabelMod0 + r)->y, 240 + 80 * r);
+    EXPECT_EQ(findControl(kLabelCoarse0 + 2 * r)->y, 240 + 80 * r);
+    EXPECT_EQ(findControl(kLabelFine0 + 2 * r)->y, 240 + 80 * r);
     EXPECT_EQ(curveEditorPlace(r).y, 240 + 80 * r);
     EXPECT_EQ(mod->minimum, -100);
     EXPECT_EQ(coarse->maximum, 15);

@@ -174,7 +174,7 @@ TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {
                                               {kMidiInputList, "MIDI input"},
                                               {kAudioOutputList, "Audio output"}};
   for (const auto& [id, tip] : tips) EXPECT_EQ(tk->toolTip(id), tip) << id;
-  for (const ControlSpec& s : kControlSpecs) {
+  for (const ControlInfo& s : kControlTable) {
     if (s.kind != ControlKind::Label) continue;
     auto* label = static_cast<QLabel*>(widget(s.id));
     EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())

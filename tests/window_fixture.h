@@ -54,7 +54,7 @@ class FakeDevices : public Devices {
   void startStream() override {
     calls.push_back("startStream");
     everyControlExistedAtStart = true;
-    for (const ControlSpec& s : kControlSpecs)
+    for (const ControlInfo& s : kControlTable)
       everyControlExistedAtStart = everyControlExistedAtStart && app.tk.exists(s.id);
     for (int row = 0; row < kWobbleRows; ++row)
       everyControlExistedAtStart =

@@ -29,7 +29,7 @@ TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
   EXPECT_EQ(main->windowTitle().toStdString(), "Ondelith");
   EXPECT_EQ(main->centralWidget()->size(), QSize(kClientWidth, kClientHeight));
   EXPECT_EQ(main->minimumSize(), main->maximumSize());  // not resizable
-  for (const ControlSpec& s : kControlSpecs) {
+  for (const ControlInfo& s : kControlTable) {
     const Rect r = tk->geometry(s.id);
     EXPECT_EQ(r.x, s.x) << s.id;
     EXPECT_EQ(r.y, s.y) << s.id;

@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
   app.add_option("--tail", tail, "Seconds rendered after the file's last event")
       ->default_val(2.0)
       ->check(notEmpty);
-  int bendRange = static_cast<int>(kNoteSettingSpecs[0].start);
+  int bendRange = static_cast<int>(kNoteSettingTable[0].start);
   app.add_option("--bend-range", bendRange, "Pitch bend range in semitones, 0 to 24, as live")
       ->default_val(bendRange)
       ->check(CLI::Range(0, 24));

@@ -18,7 +18,7 @@ constexpr uint32_t kEventBytes = sizeof(std::array<uint64_t, 8192>);
 }
 
 Host::Host() {
-  // The build tree's bundle first; the system's LV2 specifications after it.
+  // The build tree's bundle first; the system's own LV2 bundles after it.
   const std::string path =
       std::string(ONDELITH_LV2_BUILD_DIR) + ":/usr/lib/x86_64-linux-gnu/lv2:/usr/lib/lv2";
   setenv("LV2_PATH", path.c_str(), 1);

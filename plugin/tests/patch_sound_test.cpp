@@ -38,7 +38,7 @@ PatchValues scrambled(unsigned seed) {
 
 void expectSameSound(Synth& s, HostControls& c, Engine& e, const std::string& what) {
   SCOPED_TRACE(what);
-  for (const ParamSpec& p : kParamSpecs)
+  for (const ParamInfo& p : kParamTable)
     EXPECT_EQ(e.params.get(p.id), s.engine.params.get(p.id)) << p.symbol;
   EXPECT_EQ(e.wobble.samples.load(), s.engine.wobble.samples.load());
   for (size_t row = 0; row < e.curves.size(); ++row) {
