@@ -77,14 +77,6 @@ sender_connected() { jack_lsp -c e2e_keys:out 2>/dev/null | grep -q '^ \+Ondelit
 recorder_connected() { jack_lsp -c e2e_rec:in 2>/dev/null | grep -q '^ '; }
 recorder_unconnected() { ! recorder_connected; }
 
-# The same key held from $on to $off, rendered offline from frame 0 into
-# $work/$1-reference.wav.
-render_reference() {
-  write_midi $((off - on)) "$work/$1.mid"
-  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 --rate "$rate" ||
-    fail "ondelith-render failed"
-}
-
 # --- The server, a display, the sender, the synthesizer ---------------------
 start_jack_server ondelith-e2e
 log "JACK server $JACK_DEFAULT_SERVER at $rate Hz"
@@ -124,17 +116,7 @@ log "synthesizer output: $audio_port"
 
 # --- Scenario 1: one note, live and rendered --------------------------------
 play_note() {
-  start_recorder note "$audio_port"
-  sleep 0.5
-  send_midi "on 69 100"
-  on=$frame
-  sleep 1
-  send_midi "off 69"
-  off=$frame
-  sleep 2
-  stop_recorder note
-
-  render_reference note
+  record_and_render_note "$audio_port"
   analysed=0
   "$analyse" --recording "$work/note.wav" --reference "$work/note-reference.wav" \
     --start-frame "$start" --on-frame "$on" --off-frame "$off" >"$work/note.txt" || analysed=$?

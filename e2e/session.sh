@@ -2,8 +2,8 @@
 # folder, the processes started (stopped newest first at exit), a private
 # server with the dummy back end, the MIDI sender, the recorder and the MIDI
 # files that replay what was sent. The script sets $me (its name for
-# messages), $keep (1: keep the working folder) and $rate before it sources
-# this, and calls session_start.
+# messages), $keep (1: keep the working folder), $rate and its tools
+# ($record, $send, $render) before it sources this, and calls session_start.
 
 # Waits up to $1 seconds for the command that follows to succeed.
 wait_for() {
@@ -173,4 +173,27 @@ write_midi_events() {
 # Note 69 on at 0 and off $1 frames later, into $2.
 write_midi() {
   printf '0 90 45 64\n%d 80 45 00\n' "$1" | write_midi_events "$2"
+}
+
+# The same key held from $on to $off, rendered offline from frame 0 into
+# $work/$1-reference.wav.
+render_reference() {
+  write_midi $((off - on)) "$work/$1.mid"
+  "$render" --midi "$work/$1.mid" --out "$work/$1-reference.wav" --tail 2.5 --rate "$rate" ||
+    fail "ondelith-render failed"
+}
+
+# One second of note 69 played live from $1 into note.wav (setting $start,
+# $on and $off) and the same key rendered into note-reference.wav.
+record_and_render_note() {
+  start_recorder note "$1"
+  sleep 0.5
+  send_midi "on 69 100"
+  on=$frame
+  sleep 1
+  send_midi "off 69"
+  off=$frame
+  sleep 2
+  stop_recorder note
+  render_reference note
 }

@@ -58,21 +58,10 @@ start_sender --connect "$client:midi_in"
 
 # --- One note, live through jalv and rendered offline -------------------------
 for ((attempt = 1; ; attempt++)); do
-  start_recorder note "$client:out"
-  sleep 0.5
-  send_midi "on 69 100"
-  on=$frame
-  sleep 1
-  send_midi "off 69"
-  off=$frame
-  sleep 2
-  stop_recorder note
-  write_midi $((off - on)) "$work/note.mid"
-  "$render" --midi "$work/note.mid" --out "$work/reference.wav" --rate $rate --tail 2.5 ||
-    fail "ondelith-render failed"
+  record_and_render_note "$client:out"
   # A4 at 48000 Hz: 109 samples per period.
   analysed=0
-  "$analyse" --recording "$work/note.wav" --reference "$work/reference.wav" \
+  "$analyse" --recording "$work/note.wav" --reference "$work/note-reference.wav" \
     --start-frame "$start" --on-frame "$on" --off-frame "$off" --note-hz 440 --hz-tolerance 1 \
     >"$work/note.txt" || analysed=$?
   judge note "$attempt" "$analysed" "the note jalv played does not match" && break
