@@ -6,39 +6,13 @@ namespace ondelith {
 
 void remakeEngine(Synth& s, SampleRate rate) {
   MidiPause pause(s.midi);
-  std::array<double, kParamCount> values{};
-  for (const ParamInfo& info : kParamTable)
-    values[static_cast<size_t>(info.id)] = s.engine.params.get(info.id);
-  std::array<double, kNoteSettingCount> settings{};
-  for (const NoteSettingInfo& info : kNoteSettingTable)
-    settings[static_cast<size_t>(info.id)] = s.engine.notes.setting(info.id);
-  struct Curve {
-    int32_t count;
-    std::array<CurvePoint, kMaxCurvePoints> points;
-    float rangeX, rangeY;
-  };
-  auto curves = std::make_unique<std::array<Curve, kWobbleRows>>();
-  for (int row = 0; row < kWobbleRows; ++row) {
-    const CurveModel& from = s.engine.curves[static_cast<size_t>(row)];
-    (*curves)[static_cast<size_t>(row)] = {from.pointCount, from.points, from.rangeX.load(),
-                                           from.rangeY.load()};
-  }
+  const auto saved = std::make_unique<Engine>(s.engine.rate);
+  saved->takeSettingsFrom(s.engine);
   // Everything that refers to the engine (the MIDI input, the editors, the
   // stream's user data) keeps referring to it.
   std::destroy_at(&s.engine);
   std::construct_at(&s.engine, rate);
-  for (const ParamInfo& info : kParamTable)
-    s.engine.params.set(info.id, values[static_cast<size_t>(info.id)]);
-  for (const NoteSettingInfo& info : kNoteSettingTable)
-    s.engine.notes.setSetting(info.id, settings[static_cast<size_t>(info.id)]);
-  for (int row = 0; row < kWobbleRows; ++row) {
-    CurveModel& to = s.engine.curves[static_cast<size_t>(row)];
-    const Curve& c = (*curves)[static_cast<size_t>(row)];
-    to.pointCount = c.count;
-    to.points = c.points;
-    publishCurve(to);
-    setCurveRanges(to, c.rangeX, c.rangeY);
-  }
+  s.engine.takeSettingsFrom(*saved);
 }
 
 int curveEditorId(const Synth& s, int row) { return s.curveEditors[static_cast<size_t>(row)]; }

@@ -53,6 +53,11 @@ struct Engine {
   // duration at once. Any thread.
   void applyWobbleDuration();
 
+  // Everything a player set on `other` (parameters, note settings, the
+  // curves' points and ranges), for an engine made afresh, at the same or
+  // another rate, to go on where `other` was. The curves' owner's thread.
+  void takeSettingsFrom(const Engine& other);
+
   // Samples since the attack began (or the start). Only the audio thread
   // writes it; others may watch it.
   std::atomic<int32_t> sampleCounter{0};

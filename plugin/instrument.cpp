@@ -110,15 +110,7 @@ void Instrument::applyPatch(const PatchValues& values) {
 void Instrument::resetVoice() {
   if (!played_) return;
   auto fresh = std::make_unique<Engine>(engine_->rate);
-  for (const ParamInfo& p : kParamTable) fresh->params.set(p.id, engine_->params.get(p.id));
-  for (size_t row = 0; row < fresh->curves.size(); ++row) {
-    const CurveModel& from = engine_->curves[row];
-    CurveModel& to = fresh->curves[row];
-    to.pointCount = from.pointCount;
-    to.points = from.points;
-    setCurveRanges(to, from.rangeX.load(), from.rangeY.load());
-    publishCurve(to);
-  }
+  fresh->takeSettingsFrom(*engine_);
   engine_ = std::move(fresh);
   played_ = false;
 }
