@@ -7,8 +7,8 @@
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 #include "engine/midi_message.h"
-#include "patches/file_menu.h"
-#include "patches/patch.h"
+#include "app/file_menu.h"
+#include "app/patch_commands.h"
 
 namespace ondelith {
 
@@ -61,7 +61,7 @@ void showControl(App& app, int id) {
 // Every control a patch holds, shown as the records now have it, and the
 // display redrawn (the curve editors repaint themselves).
 void showRecords(App& app) {
-  for (int id : kPatchControlIds) showControl(app, id);
+  for (const ControlParam& c : kControlParams) showControl(app, c.id);
   redrawDisplay(app);
 }
 
@@ -135,9 +135,9 @@ void switchAudio(App& app, int entry) {
 // The player's settings into the note entry, as the renderer gives them too.
 void applyPlaySettings(App& app) {
   const Preferences& p = app.prefs;
-  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), kRelaxed);
-  app.synth.engine.notes.setSetting(NoteSetting::BendRange, p.bendRange);
-  app.synth.engine.notes.setSetting(NoteSetting::VelocitySensitivity, p.velocitySensitivity);
+  app.synth.instrument.setValue(kChannelIndex, p.midiChannel);
+  app.synth.instrument.setValue(kBendRangeIndex, p.bendRange);
+  app.synth.instrument.setValue(kVelocityIndex, p.velocitySensitivity);
 }
 
 void showOctave(App& app) {
@@ -149,13 +149,6 @@ void playKeys(App& app, const std::vector<ComputerKeyboard::Note>& notes) {
     playSourceNote(app.synth.midi, n.note, n.down, kKeyboardVelocity);
 }
 
-void postNoteStatus(void* context, const char* text) {
-  auto* app = static_cast<App*>(context);
-  app->tk.postToUi([app, status = std::string(text)] {
-    app->tk.setStatusText(app->window, kStatusNote, status);
-  });
-}
-
 }  // namespace
 
 void redrawDisplay(App& app) {
@@ -163,9 +156,7 @@ void redrawDisplay(App& app) {
   redrawWaveformDisplay(app.tk, kWaveformDisplay, p.x1, p.y1, p.x2, p.y2);
 }
 
-int midiChannelOf(int playerChannel) {
-  return playerChannel == kEveryChannel ? kAllChannels : playerChannel - 1;
-}
+int midiChannelOf(int playerChannel) { return engineChannel(playerChannel); }
 
 void buildMainWindow(App& app) {
   Toolkit& tk = app.tk;
@@ -285,11 +276,8 @@ bool startUp(App& app, int& status) {
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());
   showOctave(app);
-  app.synth.midi.statusContext = &app;
-  app.synth.midi.statusHook = &postNoteStatus;
   app.devices->openMidiInput();
   app.devices->openOwnMidiPort();
-  app.synth.engine.voice.gate.store(0, kRelaxed);
   app.devices->startStream();  // last: nothing sounds before the window is whole
   app.quitRequested = 0;
   return true;
@@ -404,8 +392,21 @@ void settingsCommand(App& app) {
   rememberChoices(app);
 }
 
+void pollVoice(App& app) {
+  const NoteStatus status = app.synth.engine.noteStatus.load(std::memory_order_relaxed);
+  if (status != app.shownNoteStatus) {
+    app.shownNoteStatus = status;
+    app.tk.setStatusText(app.window, kStatusNote, noteStatusText(status));
+  }
+  app.synth.instrument.flush();
+}
+
 void runEventLoop(App& app) {
-  while (!app.quitRequested) dispatch(app, app.tk.waitEvent());
+  while (!app.quitRequested) {
+    UiEvent e;
+    if (app.tk.waitEventFor(kVoicePollMs, e)) dispatch(app, e);
+    pollVoice(app);
+  }
 }
 
 void shutDown(App& app) {

@@ -54,7 +54,15 @@ struct App {
   std::string midiName;  // the MIDI input in use, "" for none
   int midiEntry = -1;    // its entry in the drop-down
   ComputerKeyboard keyboard;
+  NoteStatus shownNoteStatus = NoteStatus::None;  // what the status bar shows
 };
+
+// How often the event loop looks at what the voice published (note status)
+// and sends what the voice's queue had no room for.
+constexpr int kVoicePollMs = 20;
+
+// What the voice published, into the status bar: the note status when it changed.
+void pollVoice(App& app);
 
 constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."
 

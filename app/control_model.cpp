@@ -41,7 +41,8 @@ std::string controlToolTip(int id, int32_t value) {
                                      : "Duration range: x10 (1000 to 10000 ms)";
   const ControlParam* c = findControlParam(id);
   if (!c) return {};
-  const ParamInfo& info = paramInfo(c->param);
+  if (parameter(c->index).target != Target::Param) return {};
+  const ParamInfo& info = paramInfo(paramOf(c->index));
   const std::string name(info.name);
   if (id >= kSliderX1 && id <= kSliderY2) return name + ": " + hundredths(value);
   if (id >= kSpinMod0 && id <= spinFineId(kRowY2)) {

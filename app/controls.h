@@ -9,6 +9,7 @@
 #include "engine/curve_model.h"
 #include "engine/numeric.h"
 #include "engine/params.h"
+#include "instrument/registry.h"
 
 namespace ondelith {
 
@@ -70,9 +71,6 @@ constexpr int spinCoarseId(int row) { return kSpinCoarse0 + 3 * row; }
 constexpr int spinFineId(int row) { return kSpinFine0 + 3 * row; }
 constexpr int pointSliderId(int row) { return kSliderX1 + row; }
 
-// Duration slider ranges, chosen by spin box 54.
-constexpr int kDurationRangeX1 = 1;
-constexpr int kDurationRangeX10 = 2;
 
 enum class ControlKind : uint8_t { None, Slider, SpinBox, DropDown, Label, Frame, Display };
 
@@ -89,7 +87,7 @@ struct CurveEditorPlace {
   int x, y, w, h;
 };
 constexpr CurveEditorPlace curveEditorPlace(int row) {
-  return {220, 240 + 80 * row, kCurveWidth, kCurveHeight};
+  return {220, 240 + 80 * row, kCurveGridWidth, kCurveGridHeight};
 }
 constexpr uint32_t kCurveLineColor = 0xFFFFFF;
 constexpr uint32_t kCurveBackgroundColor = 0x000000;
@@ -99,43 +97,54 @@ constexpr int kCurveGrabTolerance = 10;
 constexpr int kCurveStartRangeX = 380;
 constexpr int kCurveStartRangeY = 10000;
 
-// How a control's integer value maps onto an engine parameter: the
-// parameter is value / divisor.
+// The registry entry each control sets.
 struct ControlParam {
   int id;
-  Param param;
-  double divisor;
+  int index;
 };
-inline constexpr std::array<ControlParam, 24> kControlParams = {{
-    {kSliderX1, Param::PointX1, 1},  {kSliderY1, Param::PointY1, 1},
-    {kSliderX2, Param::PointX2, 1},  {kSliderY2, Param::PointY2, 1},
-    {24, Param::ModX1, 1},           {25, Param::CoarseX1, 1},
-    {26, Param::FineX1, 1},          {27, Param::ModY1, 1},
-    {28, Param::CoarseY1, 1},        {29, Param::FineY1, 1},
-    {30, Param::ModX2, 1},           {31, Param::CoarseX2, 1},
-    {32, Param::FineX2, 1},          {33, Param::ModY2, 1},
-    {34, Param::CoarseY2, 1},        {35, Param::FineY2, 1},
-    {kSliderVol, Param::Volume, 1},  {kSliderDuration, Param::WobbleDuration, 1},
-    {kSliderA, Param::Attack, 1000}, {kSliderD, Param::Decay, 1000},
-    {kSliderS, Param::Sustain, 100}, {kSliderR, Param::Release, 1000},
-    {kSliderF, Param::Cutoff, 1},    {kSliderRes, Param::Resonance, 1},
+inline constexpr std::array<ControlParam, 25> kControlParams = {{
+    {kSliderX1, pointIndex(kRowX1)},   {kSliderY1, pointIndex(kRowY1)},
+    {kSliderX2, pointIndex(kRowX2)},   {kSliderY2, pointIndex(kRowY2)},
+    {24, modIndex(kRowX1)},            {25, coarseIndex(kRowX1)},
+    {26, fineIndex(kRowX1)},           {27, modIndex(kRowY1)},
+    {28, coarseIndex(kRowY1)},         {29, fineIndex(kRowY1)},
+    {30, modIndex(kRowX2)},            {31, coarseIndex(kRowX2)},
+    {32, fineIndex(kRowX2)},           {33, modIndex(kRowY2)},
+    {34, coarseIndex(kRowY2)},         {35, fineIndex(kRowY2)},
+    {kSliderVol, kVolumeIndex},        {kSliderDuration, kDurationIndex},
+    {kSpinDurationRange, kDurationRangeIndex},
+    {kSliderA, kAttackIndex},          {kSliderD, kDecayIndex},
+    {kSliderS, kSustainIndex},         {kSliderR, kReleaseIndex},
+    {kSliderF, kCutoffIndex},          {kSliderRes, kResonanceIndex},
 }};
 
-// The parameter a control drives, or nullptr.
+// The registry entry a control sets, or nullptr.
 constexpr const ControlParam* findControlParam(int id) {
   for (const ControlParam& c : kControlParams)
     if (c.id == id) return &c;
   return nullptr;
 }
 
-// A control's start value: its parameter's start value in the control's units.
-constexpr int startOf(int id) {
-  for (const ControlParam& c : kControlParams) {
-    if (c.id != id) continue;
-    const double v = paramInfo(c.param).start * c.divisor;
-    return static_cast<int>(v < 0 ? v - 0.5 : v + 0.5);
-  }
+// The control that sets a registry entry, or 0.
+constexpr int controlOf(int index) {
+  for (const ControlParam& c : kControlParams)
+    if (c.index == index) return c.id;
   return 0;
+}
+
+// A control's start value: its entry's start.
+constexpr int startOf(int id) {
+  const ControlParam* c = findControlParam(id);
+  return c ? parameter(c->index).start : 0;
+}
+
+// A slider's or spin box's range as the window starts: its entry's, and
+// the Duration's under its starting range switch.
+constexpr DurationBounds rangeOf(int id) {
+  const ControlParam* c = findControlParam(id);
+  if (!c) return {0, 0};
+  if (c->index == kDurationIndex) return durationBounds(parameter(kDurationRangeIndex).start);
+  return {parameter(c->index).minimum, parameter(c->index).maximum};
 }
 
 // Every control of the main window.
@@ -144,12 +153,12 @@ inline constexpr std::array<ControlInfo, 56> kControlTable = {{
     {kAudioOutputList, ControlKind::DropDown, "", 422, 525, 108, 20, 0, 0, 0},
     {kLabelMidiInput, ControlKind::Label, "MIDI", 384, 504, 36, 16, 0, 0, 0},
     {kLabelAudioOutput, ControlKind::Label, "Audio", 384, 527, 36, 16, 0, 0, 0},
-    {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, 20, 5000, startOf(kSliderF)},
-    {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, 0, 100, startOf(kSliderRes)},
-    {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, 1, 2000, startOf(kSliderA)},
-    {kSliderD, ControlKind::Slider, "", 440, 260, 20, 80, 1, 5000, startOf(kSliderD)},
-    {kSliderS, ControlKind::Slider, "", 460, 260, 20, 80, 0, 100, startOf(kSliderS)},
-    {kSliderR, ControlKind::Slider, "", 480, 260, 20, 80, 1, 5000, startOf(kSliderR)},
+    {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, rangeOf(kSliderF).minimum, rangeOf(kSliderF).maximum, startOf(kSliderF)},
+    {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, rangeOf(kSliderRes).minimum, rangeOf(kSliderRes).maximum, startOf(kSliderRes)},
+    {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, rangeOf(kSliderA).minimum, rangeOf(kSliderA).maximum, startOf(kSliderA)},
+    {kSliderD, ControlKind::Slider, "", 440, 260, 20, 80, rangeOf(kSliderD).minimum, rangeOf(kSliderD).maximum, startOf(kSliderD)},
+    {kSliderS, ControlKind::Slider, "", 460, 260, 20, 80, rangeOf(kSliderS).minimum, rangeOf(kSliderS).maximum, startOf(kSliderS)},
+    {kSliderR, ControlKind::Slider, "", 480, 260, 20, 80, rangeOf(kSliderR).minimum, rangeOf(kSliderR).maximum, startOf(kSliderR)},
     {kLabelF, ControlKind::Label, "F", 425, 387, 10, 20, 0, 0, 0},
     {kLabelRes, ControlKind::Label, "Res", 455, 387, 20, 20, 0, 0, 0},
     {kLabelA, ControlKind::Label, "A", 425, 247, 10, 20, 0, 0, 0},
@@ -157,25 +166,24 @@ inline constexpr std::array<ControlInfo, 56> kControlTable = {{
     {kLabelD, ControlKind::Label, "D", 445, 247, 10, 20, 0, 0, 0},
     {kLabelR, ControlKind::Label, "R", 485, 247, 10, 20, 0, 0, 0},
     {kWaveformDisplay, ControlKind::Display, "", 10, 10, 400, 200, 0, 0, 0},
-    {kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80, 1, 99, startOf(kSliderX1)},
-    {kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80, 0, 49, startOf(kSliderY1)},
-    {kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80, 1, 99, startOf(kSliderX2)},
-    {kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80, 50, 99, startOf(kSliderY2)},
-    {kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80, 0, 1500, startOf(kSliderVol)},
-    {kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80, 1000, 10000,
-     startOf(kSliderDuration)},
-    {24, ControlKind::SpinBox, "0", 10, 260, 50, 25, -100, 100, startOf(24)},
-    {25, ControlKind::SpinBox, "0", 80, 260, 50, 25, 0, 15, startOf(25)},
-    {26, ControlKind::SpinBox, ".00", 150, 260, 50, 25, 0, 99, startOf(26)},
-    {27, ControlKind::SpinBox, "0", 10, 340, 50, 25, -100, 100, startOf(27)},
-    {28, ControlKind::SpinBox, "0", 80, 340, 50, 25, 0, 15, startOf(28)},
-    {29, ControlKind::SpinBox, ".00", 150, 340, 50, 25, 0, 99, startOf(29)},
-    {30, ControlKind::SpinBox, "0", 10, 420, 50, 25, -100, 100, startOf(30)},
-    {31, ControlKind::SpinBox, "0", 80, 420, 50, 25, 0, 15, startOf(31)},
-    {32, ControlKind::SpinBox, ".00", 150, 420, 50, 25, 0, 99, startOf(32)},
-    {33, ControlKind::SpinBox, "0", 10, 500, 50, 25, -100, 100, startOf(33)},
-    {34, ControlKind::SpinBox, "0", 80, 500, 50, 25, 0, 15, startOf(34)},
-    {35, ControlKind::SpinBox, ".00", 150, 500, 50, 25, 0, 99, startOf(35)},
+    {kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80, rangeOf(kSliderX1).minimum, rangeOf(kSliderX1).maximum, startOf(kSliderX1)},
+    {kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80, rangeOf(kSliderY1).minimum, rangeOf(kSliderY1).maximum, startOf(kSliderY1)},
+    {kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80, rangeOf(kSliderX2).minimum, rangeOf(kSliderX2).maximum, startOf(kSliderX2)},
+    {kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80, rangeOf(kSliderY2).minimum, rangeOf(kSliderY2).maximum, startOf(kSliderY2)},
+    {kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80, rangeOf(kSliderVol).minimum, rangeOf(kSliderVol).maximum, startOf(kSliderVol)},
+    {kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80, rangeOf(kSliderDuration).minimum, rangeOf(kSliderDuration).maximum, startOf(kSliderDuration)},
+    {24, ControlKind::SpinBox, "0", 10, 260, 50, 25, rangeOf(24).minimum, rangeOf(24).maximum, startOf(24)},
+    {25, ControlKind::SpinBox, "0", 80, 260, 50, 25, rangeOf(25).minimum, rangeOf(25).maximum, startOf(25)},
+    {26, ControlKind::SpinBox, ".00", 150, 260, 50, 25, rangeOf(26).minimum, rangeOf(26).maximum, startOf(26)},
+    {27, ControlKind::SpinBox, "0", 10, 340, 50, 25, rangeOf(27).minimum, rangeOf(27).maximum, startOf(27)},
+    {28, ControlKind::SpinBox, "0", 80, 340, 50, 25, rangeOf(28).minimum, rangeOf(28).maximum, startOf(28)},
+    {29, ControlKind::SpinBox, ".00", 150, 340, 50, 25, rangeOf(29).minimum, rangeOf(29).maximum, startOf(29)},
+    {30, ControlKind::SpinBox, "0", 10, 420, 50, 25, rangeOf(30).minimum, rangeOf(30).maximum, startOf(30)},
+    {31, ControlKind::SpinBox, "0", 80, 420, 50, 25, rangeOf(31).minimum, rangeOf(31).maximum, startOf(31)},
+    {32, ControlKind::SpinBox, ".00", 150, 420, 50, 25, rangeOf(32).minimum, rangeOf(32).maximum, startOf(32)},
+    {33, ControlKind::SpinBox, "0", 10, 500, 50, 25, rangeOf(33).minimum, rangeOf(33).maximum, startOf(33)},
+    {34, ControlKind::SpinBox, "0", 80, 500, 50, 25, rangeOf(34).minimum, rangeOf(34).maximum, startOf(34)},
+    {35, ControlKind::SpinBox, ".00", 150, 500, 50, 25, rangeOf(35).minimum, rangeOf(35).maximum, startOf(35)},
     {kLabelX1, ControlKind::Label, "X1", 420, 10, 20, 20, 0, 0, 0},
     {kLabelY1, ControlKind::Label, "Y1", 440, 10, 20, 20, 0, 0, 0},
     {kLabelX2, ControlKind::Label, "X2", 460, 10, 20, 20, 0, 0, 0},
@@ -194,7 +202,7 @@ inline constexpr std::array<ControlInfo, 56> kControlTable = {{
     {51, ControlKind::Label, "FineY2ModF", 150, 480, 70, 20, 0, 0, 0},
     {kLabelVol, ControlKind::Label, "Vol", 420, 120, 30, 20, 0, 0, 0},
     {kLabelDuration, ControlKind::Label, "Duration", 450, 120, 50, 20, 0, 0, 0},
-    {kSpinDurationRange, ControlKind::SpinBox, "x10", 480, 170, 40, 25, 1, 2, 2},
+    {kSpinDurationRange, ControlKind::SpinBox, "x10", 480, 170, 40, 25, rangeOf(kSpinDurationRange).minimum, rangeOf(kSpinDurationRange).maximum, startOf(kSpinDurationRange)},
     {kFrameAmplitude, ControlKind::Frame, "Amplitude EG", 400, 230, 120, 130, 0, 0, 0},
     {kFrameFilter, ControlKind::Frame, "Filter", 400, 370, 120, 130, 0, 0, 0},
 }};

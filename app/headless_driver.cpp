@@ -69,8 +69,10 @@ void applyDriverEvent(Synth& s, const DriverEvent& e) {
     case DriverEvent::Kind::CloseNotice: midiInputCallback(s.midi, kMidiCloseNotice, 0); break;
     case DriverEvent::Kind::Control: applyControlEvent(s, e.id, e.value); break;
     case DriverEvent::Kind::MovePoint:
-      if (CurveEditor* ed = findCurveEditor(s.editors, curveEditorId(s, e.id)))
+      if (CurveEditor* ed = findCurveEditor(s.editors, curveEditorId(s, e.id))) {
         moveCurvePoint(*ed->model, e.value, e.point);
+        curveChanged(s.editors, curveEditorId(s, e.id));
+      }
       break;
     case DriverEvent::Kind::ReplaceCurve:
       copyCurveFromArray(s.editors, curveEditorId(s, e.id), e.curve, 1);
@@ -94,7 +96,7 @@ bool renderSchedule(Synth& s, const DriverSchedule& schedule, int64_t frames,
     int64_t n = std::clamp<int64_t>(blocks(frames - frame), 1, frames - frame);
     if (next < order.size()) n = std::min(n, order[next]->frame - frame);
     buffer.resize(static_cast<size_t>(n));
-    renderFrames(s.engine, buffer.data(), n);
+    s.engine.render(buffer.data(), n);
     if (!sink(buffer.data(), n)) return false;
     frame += n;
   }

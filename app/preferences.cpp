@@ -25,9 +25,14 @@ Preferences loadPreferences(const SettingsStore& store) {
   if (store.text("midi/channel") == "all")
     p.midiChannel = kEveryChannel;
   else
-    p.midiChannel = whole(store, "midi/channel", 1, 16, 1);
-  p.bendRange = whole(store, "play/bendRange", 0, 24, p.bendRange);
-  p.velocitySensitivity = whole(store, "play/velocitySensitivity", 0, 100, 0);
+    p.midiChannel = whole(store, "midi/channel", kEveryChannel + 1,
+                          parameter(kChannelIndex).maximum, parameter(kChannelIndex).start);
+  const auto setting = [&store](const char* key, int index) {
+    const Parameter& entry = parameter(index);
+    return whole(store, key, entry.minimum, entry.maximum, entry.start);
+  };
+  p.bendRange = setting("play/bendRange", kBendRangeIndex);
+  p.velocitySensitivity = setting("play/velocitySensitivity", kVelocityIndex);
   return p;
 }
 

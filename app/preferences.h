@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "instrument/registry.h"
 #include "platform/settings_store.h"
 
 namespace ondelith {
@@ -18,16 +19,14 @@ constexpr int kMinLatencyMs = 3;
 constexpr int kMaxLatencyMs = 75;
 constexpr int kDefaultLatencyMs = 75;
 
-// The MIDI channel as the player counts it: 1 to 16, or 0 for all of them.
-constexpr int kEveryChannel = 0;
-
 struct Preferences {
   std::string midiDevice;                 // by name
   std::string audioDevice, audioHostApi;  // by name and host API
   int latencyMs = kDefaultLatencyMs;      // kMinLatencyMs to kMaxLatencyMs
-  int midiChannel = 1;                    // 1 to 16, or kEveryChannel
-  int bendRange = 2;                      // semitones, 0 to 24
-  int velocitySensitivity = 0;            // percent: off unless chosen
+  // The player's settings, as the registry gives their ranges and defaults.
+  int midiChannel = parameter(kChannelIndex).start;  // 1 to 16, or kEveryChannel
+  int bendRange = parameter(kBendRangeIndex).start;  // semitones
+  int velocitySensitivity = parameter(kVelocityIndex).start;  // percent: off unless chosen
 };
 
 Preferences loadPreferences(const SettingsStore& store);

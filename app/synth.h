@@ -1,7 +1,8 @@
 #pragma once
-// The one set of process-wide records: controls, curve editors, engine and
-// MIDI input, with the start-up state and the control dispatch that need no
-// window. The app owns one; tests and tools make their own.
+// The program's one set of records: the window's controls and curve
+// editors, the instrument they set, the voice it plays through and the MIDI
+// input, with the start-up state and the control dispatch that need no
+// window. The app owns one; tests make their own.
 
 #include <array>
 #include <string>
@@ -11,17 +12,19 @@
 #include "devices/midi_input.h"
 #include "editors/curve_editor.h"
 #include "engine/engine.h"
+#include "instrument/instrument.h"
 
 namespace ondelith {
 
 struct Synth {
-  explicit Synth(SampleRate rate = {}) : engine(rate) {}
+  explicit Synth(SampleRate rate = {}) : engine(rate) { instrument.attach(&engine); }
   Synth(const Synth&) = delete;
   Synth& operator=(const Synth&) = delete;
 
   ControlModel controls;
   CurveEditorSet editors;
   Engine engine;
+  Instrument instrument;
   MidiInput midi{engine};
   std::array<int, kWobbleRows> curveEditors{};  // editor ids by wobble row
   std::vector<CurvePoint> curveBuffer;
@@ -47,16 +50,16 @@ bool applyControlEvent(Synth& synth, int id, int32_t value);
 // wobble duration take durationMs. It leaves spin box 54's value.
 void setDurationRange(Synth& synth, int range, int32_t durationMs);
 
-// The engine made again at another rate, at the same address, carrying over
-// the parameter set, the note settings and the curves' points and ranges;
-// notes held before are let go. Never while the audio thread renders it; MIDI threads are kept out
-// meanwhile. UI thread.
+// The engine made again at another rate, at the same address, given the
+// instrument's sound and settings; notes held before are let go. Never
+// while the audio thread renders it; MIDI threads are kept out meanwhile.
+// UI thread.
 void remakeEngine(Synth& synth, SampleRate rate);
 
 // The editor id of wobble row 0..3.
 int curveEditorId(const Synth& synth, int row);
 
-// The waveform display's control points, unit square, from the parameters.
+// The waveform display's control points, unit square, from the instrument.
 struct DisplayPoints {
   float x1, y1, x2, y2;
 };

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "patches/patch_sound.h"
+#include "instrument/sound.h"
 #include "plugin/tests/lv2_host.h"
 
 namespace ondelith {
@@ -30,10 +30,7 @@ void reportSamples(benchmark::State& state) {
 
 // A patch with all four rows wobbling over the longest duration.
 std::string wobblingPatchFile() {
-  HostControls controls;
-  Engine engine;
-  std::vector<CurvePoint> buffer;
-  PatchValues v = capturePatchValues(controls, engine, buffer);
+  PatchValues v = capturePatch(startSound());
   const int mods[4] = {70, -55, -90, 100};
   const int coarse[4] = {1, 3, 0, 7};
   for (int row = 0; row < 4; ++row) {

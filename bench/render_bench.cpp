@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/synth.h"
 #include "engine/filter.h"
+#include "instrument/instrument.h"
 #include "tests/reference_render.h"
 
 namespace ondelith {
@@ -34,41 +34,48 @@ uint32_t noteOn(int note) { return 0x90u | (static_cast<uint32_t>(note) << 8) | 
 // A held note with all four coordinates wobbling: rates, depths of both
 // signs, drawn curves, and the longest duration, so every sample looks the
 // four curves up.
-void setUpWobblingNote(Synth& s) {
+struct Voice {
+  explicit Voice(SampleRate rate) : engine(rate) { instrument.attach(&engine); }
+  Engine engine;
+  Instrument instrument;
+};
+
+void setUpWobblingNote(Instrument& in) {
   const int mods[4] = {70, -55, -90, 100};
   const int coarse[4] = {1, 3, 0, 7};
   const int fine[4] = {50, 0, 25, 13};
   for (int row = 0; row < kWobbleRows; ++row) {
-    applyControlEvent(s, spinModId(row), mods[row]);
-    applyControlEvent(s, spinCoarseId(row), coarse[row]);
-    applyControlEvent(s, spinFineId(row), fine[row]);
-    CurveModel& ed = s.engine.curves[static_cast<size_t>(row)];
+    in.setValue(modIndex(row), mods[row]);
+    in.setValue(coarseIndex(row), coarse[row]);
+    in.setValue(fineIndex(row), fine[row]);
+    CurveModel& curve = in.curve(row);
     for (int i = 0; i < kCurvePointCount; ++i)
-      moveCurvePoint(ed, i, {curvePoint(ed, i).x, (i * 23 + row * 11) % 70});
+      moveCurvePoint(curve, i, {curvePoint(curve, i).x, (i * 23 + row * 11) % 70});
+    in.curveEdited(row);
   }
-  applyControlEvent(s, kSliderDuration, 10000);
+  in.setValue(kDurationIndex, 10000);
 }
 
 // Keeps a long benchmark inside the wobble duration (and past the fade-in).
-void stayInsideTheDuration(Synth& s) {
-  if (s.engine.sampleCounter.load() > s.engine.wobble.samples.load() - 2 * kBlock)
+void stayInsideTheDuration(Voice& s) {
+  if (s.engine.sampleCounter.load() > s.engine.wobble.samples - 2 * kBlock)
     s.engine.sampleCounter.store(1000);
 }
 
-std::unique_ptr<Synth> playing(SampleRate rate, bool wobble) {
-  auto s = std::make_unique<Synth>(rate);
-  initSynth(*s);
-  if (wobble) setUpWobblingNote(*s);
-  midiInputCallback(s->midi, kMidiData, noteOn(57));
+std::unique_ptr<Voice> playing(SampleRate rate, bool wobble) {
+  auto s = std::make_unique<Voice>(rate);
+  if (wobble) setUpWobblingNote(s->instrument);
+  s->engine.post(midiEvent(0, noteOn(57)));
   std::vector<float> out(4096);
-  renderFrames(s->engine, out.data(), static_cast<int64_t>(out.size()));  // past set-up and fade
+  s->engine.render(out.data(), static_cast<int64_t>(out.size()));  // past set-up and fade
   return s;
 }
 
 using RenderPath = void (*)(Engine&, float*, int64_t);
+void renderEvents(Engine& e, float* out, int64_t frames) { e.render(out, frames); }
 
-void renderLoop(benchmark::State& state, Synth& s, bool wobble,
-                RenderPath render = &renderFrames) {
+void renderLoop(benchmark::State& state, Voice& s, bool wobble,
+                RenderPath render = &renderEvents) {
   std::vector<float> out(kBlock);
   int64_t samples = 0;
   for (auto _ : state) {
@@ -82,8 +89,7 @@ void renderLoop(benchmark::State& state, Synth& s, bool wobble,
 }
 
 void BM_Idle(benchmark::State& state) {
-  auto s = std::make_unique<Synth>(rateOf(state));
-  initSynth(*s);
+  auto s = std::make_unique<Voice>(rateOf(state));
   renderLoop(state, *s, false);
 }
 BENCHMARK(BM_Idle)->Arg(44100)->Arg(48000);

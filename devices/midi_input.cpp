@@ -6,17 +6,6 @@
 
 namespace ondelith {
 
-namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
-void note(MidiInput& m, GateChange change) {
-  if (change == GateChange::Opened) m.noteStatus.store(NoteStatus::On, kRelaxed);
-  if (change == GateChange::Closed) m.noteStatus.store(NoteStatus::Off, kRelaxed);
-}
-
-}  // namespace
-
 const char* noteStatusText(NoteStatus status) {
   switch (status) {
     case NoteStatus::On: return "On";
@@ -30,17 +19,12 @@ void midiInputCallback(MidiInput& m, uint32_t kind, uint32_t word) {
   // this call in flight, or this call sees the pause.
   m.inFlight.fetch_add(1);
   if (!m.paused.load()) {
-    bool known = true;
-    if (kind == kMidiCloseNotice) {
-      // A device that goes away can no longer lift its pedal or centre its wheel.
-      note(m, m.engine.notes.releaseAll());
-      m.engine.notes.resetControllers();
-    } else if (kind == kMidiData)
-      note(m, playMidiMessage(m.engine.notes, word, m.channel.load(kRelaxed)));
-    else
-      known = false;
-    if (known && m.statusHook)
-      m.statusHook(m.statusContext, noteStatusText(m.noteStatus.load(kRelaxed)));
+    bool posted = true;
+    if (kind == kMidiCloseNotice)
+      posted = m.engine.post(simpleEvent(0, EventKind::DeviceClosed));
+    else if (kind == kMidiData)
+      posted = m.engine.post(midiEvent(0, word));
+    if (!posted) m.lost.fetch_add(1, std::memory_order_relaxed);
   }
   m.inFlight.fetch_sub(1);
 }
@@ -50,10 +34,8 @@ void playSourceNote(MidiInput& m, int key, bool down, int velocity) {
                         static_cast<uint32_t>(key & 0x7F) << 8 |
                         static_cast<uint32_t>(velocity & 0x7F) << 16;
   m.inFlight.fetch_add(1);
-  if (!m.paused.load()) {
-    note(m, playMidiMessage(m.engine.notes, word, kAllChannels));
-    if (m.statusHook) m.statusHook(m.statusContext, noteStatusText(m.noteStatus.load(kRelaxed)));
-  }
+  if (!m.paused.load() && !m.engine.post(midiEvent(0, word, true)))
+    m.lost.fetch_add(1, std::memory_order_relaxed);
   m.inFlight.fetch_sub(1);
 }
 

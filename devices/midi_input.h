@@ -1,6 +1,7 @@
 #pragma once
-// Note messages from a MIDI service into the engine's note entry. Runs on
-// the MIDI service's thread and hands the note status text to a hook.
+// Note messages from a MIDI service to the engine, as events it applies at
+// its next block. Runs on the MIDI service's threads; allocates nothing,
+// locks nothing. The note status is the engine's, for the UI to poll.
 
 #include <atomic>
 #include <cstdint>
@@ -14,18 +15,13 @@ namespace ondelith {
 constexpr uint32_t kMidiCloseNotice = 962;
 constexpr uint32_t kMidiData = 963;
 
-enum class NoteStatus : int32_t { None, On, Off };
 const char* noteStatusText(NoteStatus status);  // "", "On", "Off"
 
 struct MidiInput {
   explicit MidiInput(Engine& e) : engine(e) {}
   Engine& engine;
-  // The channel heard: 0 to 15, or kAllChannels. Any thread may change it.
-  std::atomic<int> channel{0};
-  std::atomic<NoteStatus> noteStatus{NoteStatus::None};
-  // Receives the note status text; called on the MIDI thread.
-  void (*statusHook)(void* context, const char* text) = nullptr;
-  void* statusContext = nullptr;
+  // Messages the engine's queue had no room for.
+  std::atomic<uint32_t> lost{0};
   // While paused (the engine being made again) messages are dropped; the
   // count tells the pausing thread when no callback is inside the engine.
   std::atomic<bool> paused{false};
@@ -35,8 +31,8 @@ struct MidiInput {
 // Several sources (a device, the program's own port) may call this at once.
 void midiInputCallback(MidiInput& midi, uint32_t kind, uint32_t word);
 
-// A note from a source that has no channel (the computer keyboard): the same
-// note entry, status and hook as a MIDI message, on the caller's thread.
+// A note from a source that has no channel (the computer keyboard), heard
+// whatever the channel setting.
 void playSourceNote(MidiInput& midi, int note, bool down, int velocity);
 
 // Keeps every MIDI thread out of the engine while it lives: on return from

@@ -9,8 +9,8 @@ namespace ondelith {
 int renderCallback(const void*, void* output, unsigned long frameCount,
                    const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* userData) {
   if (frameCount == 0 || !output || !userData) return paContinue;
-  renderFrames(*static_cast<Engine*>(userData), static_cast<float*>(output),
-               static_cast<int64_t>(frameCount));
+  static_cast<Engine*>(userData)->render(static_cast<float*>(output),
+                                         static_cast<int64_t>(frameCount));
   return paContinue;
 }
 

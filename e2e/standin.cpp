@@ -14,6 +14,7 @@
 #include "devices/midi_input.h"
 #include "e2e/jack_client.h"
 #include "engine/engine.h"
+#include "instrument/playback.h"
 
 using namespace ondelith;
 using namespace ondelith::e2e;
@@ -32,19 +33,16 @@ int process(jack_nframes_t frames, void* arg) {
   auto* out = static_cast<float*>(jack_port_get_buffer(s.audio, frames));
   void* in = jack_port_get_buffer(s.midi, frames);
   // Each message lands just before the frame it was timed for.
-  jack_nframes_t done = 0;
+  Engine& engine = s.synth->engine;
   const uint32_t count = jack_midi_get_event_count(in);
   for (uint32_t k = 0; k < count; ++k) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, in, k) != 0 || event.size == 0 || event.size > 3) continue;
-    const jack_nframes_t at = std::min(event.time, frames);
-    renderFrames(s.synth->engine, out + done, at - done);
-    done = at;
     uint32_t word = 0;
     for (size_t b = 0; b < event.size; ++b) word |= uint32_t{event.buffer[b]} << (8 * b);
-    midiInputCallback(s.synth->midi, kMidiData, word);
+    postRendering(engine, midiEvent(engine.frame() + std::min(event.time, frames), word));
   }
-  renderFrames(s.synth->engine, out + done, frames - done);
+  engine.render(out, frames);
   return 0;
 }
 

@@ -82,6 +82,8 @@ int createCurveEditor(CurveEditorSet& set, int id, int x, int y, int width, int 
   e.drawLines = 1;
   e.drawBars = 0;
   e.minimumGap = 0;
+  e.set = &set;
+  e.id = newId;
   initCurve(*e.model, w, h, 0, e.handleRadius);
   set.ids[slot].store(newId, std::memory_order_release);
   setCurveEditorProperty(set, newId, PointCount, pointCount);
@@ -93,18 +95,17 @@ int setCurveEditorProperty(CurveEditorSet& set, int id, int property, int value)
   CurveEditor* e = findCurveEditor(set, id);
   if (!e) return 0;
   switch (property) {
-    case PointCount: layOutCurvePoints(*e->model, value, e->handleRadius); break;
+    case PointCount:
+      layOutCurvePoints(*e->model, value, e->handleRadius);
+      curveChanged(set, id);
+      break;
     case HandleRadius:
       e->handleRadius = value;
       if (e->grabTolerance < value) e->grabTolerance = value;
       break;
     case GrabTolerance: e->grabTolerance = value; break;
-    case RangeX:
-      e->model->rangeX.store(static_cast<float>(value), std::memory_order_relaxed);
-      break;
-    case RangeY:
-      e->model->rangeY.store(static_cast<float>(value), std::memory_order_relaxed);
-      break;
+    case RangeX: e->model->rangeX = static_cast<float>(value); break;
+    case RangeY: e->model->rangeY = static_cast<float>(value); break;
     case LockX: e->lockX = value; break;
     case DrawLines:
       e->drawLines = value != 0;
@@ -144,8 +145,13 @@ int copyCurveFromArray(CurveEditorSet& set, int id, const std::vector<CurvePoint
   CurveEditor* e = findCurveEditor(set, id);
   if (!e) return 0;
   copyCurveModelFromArray(*e->model, array, scaled);
+  curveChanged(set, id);
   redrawCurveEditor(set, id);
   return 0;
+}
+
+void curveChanged(CurveEditorSet& set, int id) {
+  if (set.changed) set.changed(id);
 }
 
 }  // namespace ondelith

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "editors/canvas.h"
@@ -28,8 +29,10 @@ constexpr int kMaxCurveEditors = 8;
 // Ids handed out when no canvas host exists; clear of every control id.
 constexpr int kFirstHeadlessCanvasId = 1000;
 
+struct CurveEditorSet;
+
 struct CurveEditor {
-  // The curve it paints and drags: its own, or one it was given (an engine's).
+  // The curve it paints and drags: its own, or one it was given (an instrument's).
   CurveModel own;
   CurveModel* model = &own;
 
@@ -44,6 +47,8 @@ struct CurveEditor {
   int32_t drawLines = 1;
   int32_t drawBars = 0;
   int32_t minimumGap = 0;
+  CurveEditorSet* set = nullptr;  // its set and id, to tell of changes
+  int id = 0;
 };
 
 struct CurveEditorSet {
@@ -51,7 +56,12 @@ struct CurveEditorSet {
   std::array<std::atomic<int>, kMaxCurveEditors> ids{};  // 0: slot free
   CanvasHost* host = nullptr;                            // none: headless
   int nextHeadlessId = kFirstHeadlessCanvasId;
+  // Told the editor's id whenever a curve's points change.
+  std::function<void(int id)> changed;
 };
+
+// Tells the set's listener that editor `id`'s points changed.
+void curveChanged(CurveEditorSet& set, int id);
 
 // The editor named by id, or nullptr. Safe from any thread.
 CurveEditor* findCurveEditor(CurveEditorSet& set, int id);
@@ -75,6 +85,7 @@ inline CurvePoint curvePoint(const CurveEditor& editor, int index) {
 }
 inline void moveCurvePoint(CurveEditor& editor, int index, CurvePoint p) {
   moveCurvePoint(*editor.model, index, p);
+  if (editor.set) curveChanged(*editor.set, editor.id);
 }
 
 }  // namespace ondelith

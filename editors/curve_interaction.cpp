@@ -95,7 +95,11 @@ int handleCurveEditorEvent(CurveEditorSet& set, int id, PointerAction action, in
       {
         const CurvePoint target = dragTarget(*e, e->dragIndex, mx, my);
         const CurvePoint held = curvePoint(m, e->dragIndex);
-        moveCurvePoint(m, e->dragIndex, {e->lockX ? held.x : target.x, target.y});
+        const CurvePoint moved{e->lockX ? held.x : target.x, target.y};
+        if (moved != held) {
+          moveCurvePoint(m, e->dragIndex, moved);
+          curveChanged(set, id);
+        }
         redrawCurveEditor(set, id);
       }
       break;

@@ -8,41 +8,50 @@ namespace ondelith {
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
-// Conversions between pixels and range units, in double precision.
+// Conversions between grid units and range units, in double precision.
 int32_t toRangeX(const CurveModel& e, int32_t x) {
-  return roundEven(static_cast<double>(e.rangeX.load(kRelaxed)) * x / e.width);
+  return roundEven(static_cast<double>(e.rangeX) * x / e.width);
 }
 int32_t toRangeY(const CurveModel& e, int32_t y) {
-  const double ry = e.rangeY.load(kRelaxed);
+  const double ry = e.rangeY;
   return roundEven(ry - ry * y / e.height);
 }
 int32_t fromRangeX(const CurveModel& e, int32_t x) {
-  return roundEven(x / static_cast<double>(e.rangeX.load(kRelaxed)) * e.width);
+  return roundEven(x / static_cast<double>(e.rangeX) * e.width);
 }
 int32_t fromRangeY(const CurveModel& e, int32_t y) {
-  return roundEven(e.height - y / static_cast<double>(e.rangeY.load(kRelaxed)) * e.height);
+  return roundEven(e.height - y / static_cast<double>(e.rangeY) * e.height);
+}
+
+// n points on the middle line of a width x height grid, the last at the
+// right edge, the others within width - margin.
+template <size_t Capacity>
+int layOut(std::array<CurvePoint, Capacity>& points, int32_t width, int32_t height, int n,
+           int margin) {
+  n = std::clamp(n, 2, static_cast<int>(Capacity));
+  const int32_t y = height / 2;
+  const double step = (static_cast<double>(width) - margin) / (n - 1);
+  points[0] = {0, y};
+  for (int i = 1; i < n - 1; ++i) points[static_cast<size_t>(i)] = {roundEven(step * i), y};
+  points[static_cast<size_t>(n - 1)] = {width - 1, y};
+  return n;
 }
 
 }  // namespace
 
-// Into the copy that no reader is directed to.
-void publishCurve(CurveModel& e) {
-  const uint32_t version = e.pointsVersion.load(kRelaxed) + 1;
-  PublishedPoints& slot = e.published[version & 1u];
-  const uint32_t sequence = slot.sequence.load(kRelaxed);
-  slot.sequence.store(sequence + 1, kRelaxed);
-  // Release stores: a reader that sees any of the new values also sees the odd sequence.
-  constexpr auto kRelease = std::memory_order_release;
-  const int32_t n = e.pointCount;
-  slot.count.store(n, kRelease);
-  for (int32_t i = 0; i < n; ++i) {
-    slot.x[static_cast<size_t>(i)].store(e.points[static_cast<size_t>(i)].x, kRelease);
-    slot.y[static_cast<size_t>(i)].store(e.points[static_cast<size_t>(i)].y, kRelease);
-  }
-  slot.sequence.store(sequence + 2, std::memory_order_release);
-  e.pointsVersion.store(version, std::memory_order_release);
+CurvePoint toRangeUnits(const CurveModel& e, CurvePoint p) {
+  return {toRangeX(e, p.x), toRangeY(e, p.y)};
+}
+
+CurvePoint fromRangeUnits(const CurveModel& e, CurvePoint a) {
+  return {fromRangeX(e, a.x), fromRangeY(e, a.y)};
+}
+
+CurvePoints startCurvePoints() {
+  CurvePoints c;
+  c.count = layOut(c.points, kCurveGridWidth, kCurveGridHeight, kCurvePointCount,
+                   kCurveLayoutMargin);
+  return c;
 }
 
 void initCurve(CurveModel& e, int32_t width, int32_t height, int pointCount, int margin) {
@@ -54,14 +63,7 @@ void initCurve(CurveModel& e, int32_t width, int32_t height, int pointCount, int
 }
 
 void layOutCurvePoints(CurveModel& e, int n, int margin) {
-  n = std::clamp(n, 2, kMaxCurvePoints);
-  const int32_t y = e.height / 2;
-  const double step = (static_cast<double>(e.width) - margin) / (n - 1);
-  e.pointCount = n;
-  e.points[0] = {0, y};
-  for (int i = 1; i < n - 1; ++i) e.points[static_cast<size_t>(i)] = {roundEven(step * i), y};
-  e.points[static_cast<size_t>(n - 1)] = {e.width - 1, y};
-  publishCurve(e);
+  e.pointCount = layOut(e.points, e.width, e.height, n, margin);
 }
 
 CurvePoint curvePoint(const CurveModel& e, int index) {
@@ -72,59 +74,43 @@ CurvePoint curvePoint(const CurveModel& e, int index) {
 void moveCurvePoint(CurveModel& e, int index, CurvePoint p) {
   if (index < 0 || index >= e.pointCount) return;
   e.points[static_cast<size_t>(index)] = p;
-  publishCurve(e);
 }
 
 void setCurveRanges(CurveModel& e, float rangeX, float rangeY) {
-  e.rangeX.store(rangeX, kRelaxed);
-  e.rangeY.store(rangeY, kRelaxed);
+  e.rangeX = rangeX;
+  e.rangeY = rangeY;
 }
 
-bool trySnapshotCurve(const CurveModel& e, CurveSnapshot& out, uint32_t& version) {
-  const uint32_t v = e.pointsVersion.load(std::memory_order_acquire);
-  const PublishedPoints& slot = e.published[v & 1u];
-  const uint32_t before = slot.sequence.load(std::memory_order_acquire);
-  if (before & 1u) return false;
-  // Acquire loads keep the closing look at the sequence after every copy.
-  constexpr auto kAcquire = std::memory_order_acquire;
-  const int32_t n = std::clamp(slot.count.load(kAcquire), 0, kMaxCurvePoints);
-  for (int32_t i = 0; i < n; ++i)
-    out.points[static_cast<size_t>(i)] = {slot.x[static_cast<size_t>(i)].load(kAcquire),
-                                          slot.y[static_cast<size_t>(i)].load(kAcquire)};
-  if (slot.sequence.load(kRelaxed) != before) return false;
-  out.count = n;
-  version = v;
-  return true;
+CurvePoints curvePointsOf(const CurveModel& e) {
+  CurvePoints c;
+  c.count = std::clamp(e.pointCount, 0, kCurvePointCount);
+  std::copy_n(e.points.begin(), c.count, c.points.begin());
+  return c;
 }
 
-namespace {
-// A reader fails only when the writer publishes twice during one copy of a
-// few points, so looking again always succeeds soon.
-void snapshotCurve(const CurveModel& e, CurveSnapshot& out) {
-  uint32_t version = 0;
-  while (!trySnapshotCurve(e, out, version)) {
-  }
+void setCurvePoints(CurveModel& e, const CurvePoints& c) {
+  e.pointCount = std::clamp(c.count, 0, kCurvePointCount);
+  std::copy_n(c.points.begin(), e.pointCount, e.points.begin());
 }
-}  // namespace
 
-void buildCurveLookup(CurveLookup& t, const CurveSnapshot& snap, int32_t width, int32_t height,
-                      float rangeX, float rangeY, int mode) {
-  t.count = snap.count;
-  if (snap.count < 2 || (mode != LookupPixels && mode != LookupScaled)) {
+template <int N>
+void buildCurveLookup(CurveLookupOf<N>& t, const CurvePoint* pts, int32_t count, int32_t width,
+                      int32_t height, float rangeX, float rangeY, int mode) {
+  count = std::min(count, N);
+  t.count = count;
+  if (count < 2 || (mode != LookupPixels && mode != LookupScaled)) {
     t.count = 0;
     return;
   }
-  const auto& pts = snap.points;
   const CurvePoint first = pts[0];
-  const CurvePoint last = pts[static_cast<size_t>(snap.count - 1)];
+  const CurvePoint last = pts[count - 1];
   if (mode == LookupPixels) {
     t.limit = width;
     t.firstValue = subtractSat(height, first.y);
     t.lastValue = subtractSat(height, last.y);
-    for (int32_t i = 0; i < snap.count; ++i) {
-      t.X[static_cast<size_t>(i)] = static_cast<float>(pts[static_cast<size_t>(i)].x);
-      t.Y[static_cast<size_t>(i)] =
-          static_cast<float>(subtractSat(height, pts[static_cast<size_t>(i)].y));
+    for (int32_t i = 0; i < count; ++i) {
+      t.X[static_cast<size_t>(i)] = static_cast<float>(pts[i].x);
+      t.Y[static_cast<size_t>(i)] = static_cast<float>(subtractSat(height, pts[i].y));
     }
   } else {
     t.limit = roundEven(rangeX);
@@ -133,14 +119,14 @@ void buildCurveLookup(CurveLookup& t, const CurveSnapshot& snap, int32_t width, 
     t.lastValue = roundEven(ry - ry * last.y / height);
     const float w = static_cast<float>(width);
     const float h = static_cast<float>(height);
-    for (int32_t i = 0; i < snap.count; ++i) {
-      const CurvePoint p = pts[static_cast<size_t>(i)];
+    for (int32_t i = 0; i < count; ++i) {
+      const CurvePoint p = pts[i];
       t.X[static_cast<size_t>(i)] = rangeX * static_cast<float>(p.x) / w;
       t.Y[static_cast<size_t>(i)] = rangeY - rangeY * static_cast<float>(p.y) / h;
     }
   }
   t.sorted = true;
-  for (int32_t i = 0; i + 1 < snap.count; ++i) {
+  for (int32_t i = 0; i + 1 < count; ++i) {
     const size_t a = static_cast<size_t>(i);
     t.slope[a] = (t.Y[a + 1] - t.Y[a]) / (t.X[a + 1] - t.X[a]);
     t.sorted = t.sorted && t.X[a] <= t.X[a + 1];
@@ -150,7 +136,8 @@ void buildCurveLookup(CurveLookup& t, const CurveSnapshot& snap, int32_t width, 
 namespace {
 
 // The interpolation between point b - 1 and point b.
-int32_t interpolate(const CurveLookup& t, int32_t b, float pos) {
+template <int N>
+int32_t interpolate(const CurveLookupOf<N>& t, int32_t b, float pos) {
   const size_t a = static_cast<size_t>(b - 1);
   // A vertical step reads as the later point.
   if (t.X[a + 1] == t.X[a]) return roundAway(t.Y[a + 1]);
@@ -158,33 +145,28 @@ int32_t interpolate(const CurveLookup& t, int32_t b, float pos) {
   return roundAway(v);
 }
 
+// Point B of a lookup: the first point right of the position, or the last.
+template <int N>
+int32_t segmentOf(const CurveLookupOf<N>& t, float pos) {
+  int32_t b = 0;
+  while (b < t.count && !(t.X[static_cast<size_t>(b)] > pos)) ++b;
+  if (b == t.count) b = t.count - 1;
+  return b == 0 ? 1 : b;  // points right of the position only: extend the first segment
+}
+
 }  // namespace
 
-int32_t lookupCurve(const CurveLookup& t, int32_t position) {
+template <int N>
+int32_t lookupCurve(const CurveLookupOf<N>& t, int32_t position) {
   if (t.count < 2 || position < 0 || position > t.limit) return 0;
   if (position == 0) return t.firstValue;
   if (position == t.limit) return t.lastValue;
   const float pos = static_cast<float>(position);
-  int32_t b = 0;
-  while (b < t.count && !(t.X[static_cast<size_t>(b)] > pos)) ++b;
-  if (b == t.count) b = t.count - 1;
-  if (b == 0) b = 1;  // only when points sit right of the position: extend the first segment
-  return interpolate(t, b, pos);
+  return interpolate(t, segmentOf(t, pos), pos);
 }
 
-namespace {
-
-// Point B of a lookup in a sorted table.
-int32_t segmentOf(const CurveLookup& t, float pos) {
-  int32_t b = 0;
-  while (b < t.count && !(t.X[static_cast<size_t>(b)] > pos)) ++b;
-  if (b == t.count) b = t.count - 1;
-  return b == 0 ? 1 : b;
-}
-
-}  // namespace
-
-int32_t curveRunEnd(const CurveLookup& t, int32_t position, int32_t value) {
+template <int N>
+int32_t curveRunEnd(const CurveLookupOf<N>& t, int32_t position, int32_t value) {
   if (!t.sorted || t.count < 2 || position <= 0 || position >= t.limit) return position;
   const int32_t segment = segmentOf(t, static_cast<float>(position));
   // Within one segment the value never turns back, so "same segment, same
@@ -207,7 +189,8 @@ int32_t curveRunEnd(const CurveLookup& t, int32_t position, int32_t value) {
   return static_cast<int32_t>(lo);
 }
 
-int32_t lookupCurveFrom(const CurveLookup& t, int32_t position, int32_t& cursor) {
+template <int N>
+int32_t lookupCurveFrom(const CurveLookupOf<N>& t, int32_t position, int32_t& cursor) {
   if (!t.sorted || t.count < 2 || position <= 0 || position >= t.limit)
     return lookupCurve(t, position);
   const float pos = static_cast<float>(position);
@@ -221,13 +204,17 @@ int32_t lookupCurveFrom(const CurveLookup& t, int32_t position, int32_t& cursor)
   return interpolate(t, b, pos);
 }
 
+template void buildCurveLookup(CurveLookup&, const CurvePoint*, int32_t, int32_t, int32_t, float,
+                               float, int);
+template int32_t lookupCurve(const CurveLookup&, int32_t);
+template int32_t curveRunEnd(const CurveLookup&, int32_t, int32_t);
+template int32_t lookupCurveFrom(const CurveLookup&, int32_t, int32_t&);
+
 int curveModelValueAt(const CurveModel& e, int mode, int position) {
   if (mode != LookupPixels && mode != LookupScaled) return 0;
-  // Large records: one per thread, reused, so no call touches the heap.
-  thread_local CurveSnapshot snap;
-  thread_local CurveLookup table;
-  snapshotCurve(e, snap);
-  buildCurveLookup(table, snap, e.width, e.height, e.rangeX.load(kRelaxed), e.rangeY.load(kRelaxed),
+  // A large record: one per thread, reused, so no call touches the heap.
+  thread_local CurveLookupOf<kMaxCurvePoints> table;
+  buildCurveLookup(table, e.points.data(), e.pointCount, e.width, e.height, e.rangeX, e.rangeY,
                    mode);
   return lookupCurve(table, position);
 }
@@ -251,7 +238,6 @@ void copyCurveModelFromArray(CurveModel& e, const std::vector<CurvePoint>& array
     if (i > 0 && i < n - 1) p.x = scaled ? fromRangeX(e, a.x) : a.x;
     p.y = scaled ? fromRangeY(e, a.y) : subtractSat(e.height, a.y);
   }
-  publishCurve(e);
 }
 
 }  // namespace ondelith

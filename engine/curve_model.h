@@ -1,12 +1,11 @@
 #pragma once
-// A drawn curve: a piecewise-linear line of points in a small pixel grid
-// (y downward), with the ranges its width and height stand for. One thread
-// (a window's, or a host's) owns the points and changes them; the audio
-// thread takes consistent copies without ever waiting: each change is
-// published whole into one of two copies under a sequence counter.
+// A drawn curve: a piecewise-linear line of points in a small grid (y
+// downward), with the ranges its width and height stand for. The curve's
+// owner (a window's or a panel's editors, a host's sound) keeps a
+// CurveModel; the voice keeps its own fixed-size copy of the points
+// (CurvePoints), handed over whole, and prepares lookups from it.
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -18,40 +17,39 @@ struct CurvePoint {
   bool operator==(const CurvePoint&) const = default;
 };
 
-// The grid every wobble curve is drawn in, and its points.
-constexpr int kCurveWidth = 160;
-constexpr int kCurveHeight = 70;
+// The curve's own resolution: the grid every wobble curve is quantised to,
+// whatever size an editor draws it at, and its points.
+constexpr int kCurveGridWidth = 160;
+constexpr int kCurveGridHeight = 70;
 constexpr int kCurvePointCount = 8;
 // Room kept free at the right edge when points are first laid out.
 constexpr int kCurveLayoutMargin = 5;
 
-// Lookup modes: heights in pixels at a pixel position, or in range units at
-// a position in range units.
+// Lookup modes: heights in grid units at a grid position, or in range units
+// at a position in range units.
 constexpr int LookupPixels = 9;
 constexpr int LookupScaled = 10;
 
-// More points than a grid has pixels make no sense; the cap keeps storage
-// fixed so the audio thread never sees memory move.
+// An editor may hold more points than a wobble curve; more than a grid has
+// columns make no sense.
 constexpr int kMaxCurvePoints = 1024;
 
-// One published copy of the points.
-struct PublishedPoints {
-  std::atomic<uint32_t> sequence{0};  // odd while being written
-  std::atomic<int32_t> count{0};
-  std::array<std::atomic<int32_t>, kMaxCurvePoints> x{};
-  std::array<std::atomic<int32_t>, kMaxCurvePoints> y{};
+// A wobble curve's points as the voice holds them: sized to the curve.
+struct CurvePoints {
+  int32_t count = 0;
+  std::array<CurvePoint, kCurvePointCount> points{};
+  bool operator==(const CurvePoints&) const = default;
 };
 
-struct CurveModel {
-  // Shared with the audio thread. The version's parity names the copy to read.
-  std::array<PublishedPoints, 2> published;
-  std::atomic<uint32_t> pointsVersion{0};
-  std::atomic<float> rangeX{0};
-  std::atomic<float> rangeY{0};
-  int32_t width = kCurveWidth;  // fixed once the curve is in use
-  int32_t height = kCurveHeight;
+// The points of a fresh wobble curve: spread evenly on the middle line.
+CurvePoints startCurvePoints();
 
-  // The owning thread's own copy.
+// A curve as its owner keeps it. One thread owns it.
+struct CurveModel {
+  float rangeX = 0;
+  float rangeY = 0;
+  int32_t width = kCurveGridWidth;  // fixed once the curve is in use
+  int32_t height = kCurveGridHeight;
   int32_t pointCount = 0;
   std::array<CurvePoint, kMaxCurvePoints> points{};
 };
@@ -63,52 +61,61 @@ void initCurve(CurveModel& curve, int32_t width, int32_t height, int pointCount,
 // The points laid out again as initCurve does.
 void layOutCurvePoints(CurveModel& curve, int pointCount, int margin);
 
-// Makes the owner's points visible to readers.
-void publishCurve(CurveModel& curve);
 CurvePoint curvePoint(const CurveModel& curve, int index);
-// One point moved, published at once: a lookup sees the old or the new position.
 void moveCurvePoint(CurveModel& curve, int index, CurvePoint p);
 void setCurveRanges(CurveModel& curve, float rangeX, float rangeY);
 
+// A wobble curve's points in and out of a model (of kCurvePointCount points).
+CurvePoints curvePointsOf(const CurveModel& curve);
+void setCurvePoints(CurveModel& curve, const CurvePoints& points);
+
 // The value at `position` (mode LookupPixels or LookupScaled), 0 for a
-// position off the curve or an unknown mode. Owner's thread.
+// position off the curve or an unknown mode.
 int curveModelValueAt(const CurveModel& curve, int mode, int position);
-// The points as an array: scaled to the ranges (y upward), or in pixels with y upward.
+// One point in range units (y upward), and back (rounded to the grid).
+CurvePoint toRangeUnits(const CurveModel& curve, CurvePoint grid);
+CurvePoint fromRangeUnits(const CurveModel& curve, CurvePoint scaled);
+// The points as an array: scaled to the ranges (y upward), or in grid units with y upward.
 void copyCurveModelToArray(const CurveModel& curve, std::vector<CurvePoint>& array, int scaled);
 // The reverse; an array of another length changes nothing. End points keep their x.
 void copyCurveModelFromArray(CurveModel& curve, const std::vector<CurvePoint>& array, int scaled);
 
-// A consistent copy of the points, for threads other than the owner's.
-struct CurveSnapshot {
-  int32_t count = 0;
-  std::array<CurvePoint, kMaxCurvePoints> points;
-};
-// Copies the latest published points; false (the writer lapped the reader)
-// leaves `out` unusable and `version` untouched.
-bool trySnapshotCurve(const CurveModel& curve, CurveSnapshot& out, uint32_t& version);
-
 // A curve prepared for lookups: the points in lookup units, computed once
-// for a set of points and ranges.
-struct CurveLookup {
+// for a set of points and ranges. N: the most points it holds.
+template <int N>
+struct CurveLookupOf {
   int32_t count = 0;  // below 2: every lookup gives 0
   int32_t limit = 0;  // the largest valid position
   int32_t firstValue = 0;
   int32_t lastValue = 0;
   bool sorted = false;  // X never decreases: lookups may start from a cursor
-  std::array<float, kMaxCurvePoints> X;
-  std::array<float, kMaxCurvePoints> Y;
-  std::array<float, kMaxCurvePoints> slope;  // (Y[i+1] - Y[i]) / (X[i+1] - X[i])
+  std::array<float, N> X;
+  std::array<float, N> Y;
+  std::array<float, N> slope;  // (Y[i+1] - Y[i]) / (X[i+1] - X[i])
 };
-void buildCurveLookup(CurveLookup& table, const CurveSnapshot& snap, int32_t width, int32_t height,
-                      float rangeX, float rangeY, int mode);
-int32_t lookupCurve(const CurveLookup& table, int32_t position);
+using CurveLookup = CurveLookupOf<kCurvePointCount>;
+
+// `count` points (at most N; more are left out) prepared for lookups.
+template <int N>
+void buildCurveLookup(CurveLookupOf<N>& table, const CurvePoint* points, int32_t count,
+                      int32_t width, int32_t height, float rangeX, float rangeY, int mode);
+template <int N>
+int32_t lookupCurve(const CurveLookupOf<N>& table, int32_t position);
 // The last position of the run that starts at `position` and reads `value`
 // there: every position from here to the returned one reads the same value
 // (lookups are monotonic within a segment). `position` itself where runs do
 // not apply (an unsorted curve, the range's two ends).
-int32_t curveRunEnd(const CurveLookup& table, int32_t position, int32_t value);
+template <int N>
+int32_t curveRunEnd(const CurveLookupOf<N>& table, int32_t position, int32_t value);
 // The same result as lookupCurve, for positions that mostly advance:
 // `cursor` remembers the segment last used.
-int32_t lookupCurveFrom(const CurveLookup& table, int32_t position, int32_t& cursor);
+template <int N>
+int32_t lookupCurveFrom(const CurveLookupOf<N>& table, int32_t position, int32_t& cursor);
+
+extern template void buildCurveLookup(CurveLookup&, const CurvePoint*, int32_t, int32_t, int32_t,
+                                      float, float, int);
+extern template int32_t lookupCurve(const CurveLookup&, int32_t);
+extern template int32_t curveRunEnd(const CurveLookup&, int32_t, int32_t);
+extern template int32_t lookupCurveFrom(const CurveLookup&, int32_t, int32_t&);
 
 }  // namespace ondelith

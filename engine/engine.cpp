@@ -1,30 +1,70 @@
 #include "engine/engine.h"
 
+#include <algorithm>
+
+#include "engine/midi_message.h"
+
 namespace ondelith {
 
 Engine::Engine(SampleRate r) : rate(r) {
   voice.previousFrequency.store(100.0, std::memory_order_relaxed);
-  for (CurveModel& curve : curves)
-    initCurve(curve, kCurveWidth, kCurveHeight, kCurvePointCount, kCurveLayoutMargin);
+  curves.fill(startCurvePoints());
 }
 
-void Engine::applyWobbleDuration() {
-  wobble.samples.store(wobbleSamplesFor(params.get(Param::WobbleDuration), rate.hz()),
-                       std::memory_order_relaxed);
+void Engine::noteChange(GateChange change) {
+  if (change == GateChange::Opened) noteStatus.store(NoteStatus::On, std::memory_order_relaxed);
+  if (change == GateChange::Closed) noteStatus.store(NoteStatus::Off, std::memory_order_relaxed);
 }
 
-void Engine::takeSettingsFrom(const Engine& other) {
-  for (const ParamInfo& info : kParamTable) params.set(info.id, other.params.get(info.id));
-  for (const NoteSettingInfo& info : kNoteSettingTable)
-    notes.setSetting(info.id, other.notes.setting(info.id));
-  for (size_t row = 0; row < curves.size(); ++row) {
-    const CurveModel& from = other.curves[row];
-    CurveModel& to = curves[row];
-    to.pointCount = from.pointCount;
-    to.points = from.points;
-    publishCurve(to);
-    setCurveRanges(to, from.rangeX.load(std::memory_order_relaxed),
-                   from.rangeY.load(std::memory_order_relaxed));
+void Engine::apply(const EngineEvent& e) {
+  switch (e.kind) {
+    case EventKind::Midi:
+      noteChange(
+          playMidiMessage(notes, static_cast<uint32_t>(e.a), e.b ? kAllChannels : midiChannel));
+      break;
+    case EventKind::DeviceClosed:
+      // A device that goes away can no longer lift its pedal or centre its wheel.
+      noteChange(notes.releaseAll());
+      notes.resetControllers();
+      break;
+    case EventKind::Param:
+      if (e.a >= 0 && e.a < kParamCount) params.set(static_cast<Param>(e.a), e.value);
+      break;
+    case EventKind::Setting:
+      if (e.a >= 0 && e.a < kNoteSettingCount) notes.setSetting(static_cast<NoteSetting>(e.a), e.value);
+      break;
+    case EventKind::Channel:
+      midiChannel = e.a >= 0 && e.a < 16 ? e.a : kAllChannels;
+      break;
+    case EventKind::Curve:
+      if (e.a >= 0 && e.a < kWobbleRows && e.curve.count >= 0 &&
+          e.curve.count <= kCurvePointCount) {
+        curves[static_cast<size_t>(e.a)] = e.curve;
+        ++curveVersions[static_cast<size_t>(e.a)];
+      }
+      break;
+    case EventKind::WobbleDurationNow:
+      wobble.samples = wobbleSamplesFor(params.get(Param::WobbleDuration), rate.hz());
+      break;
+  }
+}
+
+void Engine::render(float* out, int64_t frames) {
+  const int64_t end = frame_ + std::max<int64_t>(frames, 0);
+  for (;;) {
+    while (hasNext_ || events_.pop(next_)) {
+      hasNext_ = true;
+      if (next_.frame > frame_) break;
+      apply(next_);
+      hasNext_ = false;
+    }
+    const int64_t until = hasNext_ ? std::min(next_.frame, end) : end;
+    if (until > frame_) {
+      renderFrames(*this, out, until - frame_);
+      out += until - frame_;
+      frame_ = until;
+    }
+    if (frame_ >= end) return;
   }
 }
 

@@ -1,15 +1,17 @@
 #pragma once
-// The instrument: one voice made at a given sample rate, set through its
-// parameter set, played through its note entry, drawn on through its four
-// curves, and rendered by the audio thread. It knows nothing of windows,
-// devices or hosts; each host makes its own.
+// The instrument's voice: made at a given sample rate, played and set
+// through frame-stamped events that any thread may post, and rendered by
+// the audio thread, which alone changes its state. It knows nothing of
+// windows, devices or hosts; each host makes its own.
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 
 #include "engine/curve_model.h"
+#include "engine/engine_event.h"
 #include "engine/envelope.h"
+#include "engine/event_queue.h"
 #include "engine/filter.h"
 #include "engine/modulation.h"
 #include "engine/note_entry.h"
@@ -36,43 +38,61 @@ struct NoteLifecycle {
   uint32_t attackSerial = 0;     // the gate opening whose attack has begun
 };
 
+// What the notes did last, for a host's "On" / "Off" display.
+enum class NoteStatus : int32_t { None, On, Off };
+
+// Events waiting for the audio thread; more than a block ever brings.
+constexpr size_t kEngineEventCapacity = 512;
+
 struct Engine {
   explicit Engine(SampleRate rate = {});
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
+  // Any thread: queues an event; false (nothing queued) when the queue is full.
+  bool post(const EngineEvent& event) { return events_.push(event); }
+
+  // Audio thread: `frames` mono samples, each queued event applied just
+  // before the frame it is stamped with. Allocates nothing, locks nothing,
+  // never waits.
+  void render(float* out, int64_t frames);
+  // Audio thread: an event applied now.
+  void apply(const EngineEvent& event);
+  // Frames rendered since the engine was made.
+  int64_t frame() const { return frame_; }
+
+  // Any thread may watch these.
+  std::atomic<NoteStatus> noteStatus{NoteStatus::None};
+  std::atomic<int32_t> sampleCounter{0};  // samples since the attack began (or the start)
+
+  // The audio thread's alone (or the one thread that drives an engine no
+  // audio thread runs).
   const SampleRate rate;
   EngineParams params;
   VoiceState voice;
   NoteEntry notes{voice, params};
-  // The wobble curves by row. Their owner (a window's editors, a host)
-  // changes the points; the audio thread reads published copies.
-  std::array<CurveModel, kWobbleRows> curves;
-
-  // Opening a patch while a note sounds: the note's wobble takes the new
-  // duration at once. Any thread.
-  void applyWobbleDuration();
-
-  // Everything a player set on `other` (parameters, note settings, the
-  // curves' points and ranges), for an engine made afresh, at the same or
-  // another rate, to go on where `other` was. The curves' owner's thread.
-  void takeSettingsFrom(const Engine& other);
-
-  // Samples since the attack began (or the start). Only the audio thread
-  // writes it; others may watch it.
-  std::atomic<int32_t> sampleCounter{0};
-
-  // The audio thread's alone.
+  int midiChannel = 0;  // 0 to 15, or kAllChannels
+  // The wobble curves by row, and a count of their changes.
+  std::array<CurvePoints, kWobbleRows> curves;
+  std::array<uint32_t, kWobbleRows> curveVersions{};
   NoteLifecycle life{rate};
   Envelope envelope{rate};
   Oscillator oscillator{rate};
   Wobble wobble{static_cast<float>(rate.hz())};
   LadderFilter filter{rate};
+
+ private:
+  void noteChange(GateChange change);
+
+  EventQueue<EngineEvent, kEngineEventCapacity> events_;
+  EngineEvent next_;
+  bool hasNext_ = false;
+  int64_t frame_ = 0;
 };
 
-// Renders `frames` mono samples: per frame the lifecycle tick, the
-// oscillator, the filter, the envelope gain and the fade-in of a note's
-// first samples. Audio thread; allocates nothing, locks nothing, never waits.
+// Renders `frames` mono samples with no events: per frame the lifecycle
+// tick, the oscillator, the filter, the envelope gain and the fade-in of a
+// note's first samples. Audio thread.
 void renderFrames(Engine& engine, float* out, int64_t frames);
 
 }  // namespace ondelith

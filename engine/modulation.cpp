@@ -10,8 +10,6 @@ namespace ondelith {
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
 // Per row: the top end of the slider's range used, and the offset its
 // coordinate counts from (Y2 from the middle line). The bottom end is 1 for all.
 struct TrackLayout {
@@ -29,28 +27,14 @@ int32_t wobbleSamplesFor(double durationMs, double rate) {
 
 void refreshCurveCache(Engine& e, int row) {
   CurveCache& c = e.wobble.curves[static_cast<size_t>(row)];
-  const CurveModel& curve = e.curves[static_cast<size_t>(row)];
-  const int32_t samples = e.wobble.samples.load(kRelaxed);
-  bool pointsChanged = false;
-  if (!c.valid || curve.pointsVersion.load(kRelaxed) != c.version) {
-    // A copy fails only when the owner publishes twice during it; before
-    // the first good copy a few more tries are worth it, later the old copy serves.
-    CurveSnapshot& next = c.snapshots[static_cast<size_t>(1 - c.current)];
-    for (int attempt = 0; attempt < (c.valid ? 1 : 16) && !pointsChanged; ++attempt)
-      pointsChanged = trySnapshotCurve(curve, next, c.version);
-    if (pointsChanged) {
-      c.current = 1 - c.current;
-    } else if (!c.valid) {
-      c.lookup.count = 0;
-      ++c.generation;
-      e.wobble.steps.valid = false;
-      return;
-    }
-  }
-  if (!pointsChanged && samples == c.samples && c.valid) return;
+  const CurvePoints& curve = e.curves[static_cast<size_t>(row)];
+  const uint32_t version = e.curveVersions[static_cast<size_t>(row)];
+  const int32_t samples = e.wobble.samples;
+  if (c.valid && c.version == version && c.samples == samples) return;
   // The width stands for the wobble's samples, the height for 0 to 100 percent.
-  buildCurveLookup(c.lookup, c.snapshots[static_cast<size_t>(c.current)], curve.width, curve.height,
+  buildCurveLookup(c.lookup, curve.points.data(), curve.count, kCurveGridWidth, kCurveGridHeight,
                    static_cast<float>(subtractSat(samples, 1)), 100.0f, LookupScaled);
+  c.version = version;
   c.samples = samples;
   c.valid = true;
   ++c.generation;
@@ -70,10 +54,8 @@ void setUpWobble(Engine& e) {
   Wobble& w = e.wobble;
   w.steps.valid = false;
   const int32_t samples = wobbleSamplesFor(e.params.get(Param::WobbleDuration), e.rate.hz());
-  w.samples.store(samples, kRelaxed);
+  w.samples = samples;
   const int32_t last = subtractSat(samples, 1);
-  // The curves' owner sees the ranges the note reads them in.
-  for (CurveModel& curve : e.curves) setCurveRanges(curve, static_cast<float>(last), 100.0f);
 
   for (int row = 0; row < kWobbleRows; ++row) {
     const TrackLayout& layout = kTracks[row];

@@ -4,7 +4,6 @@
 // a multiple of the note's pitch, its size shaped over time by a drawn curve.
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 #include "engine/curve_model.h"
@@ -25,15 +24,13 @@ struct WobbleTrack {
   bool rising = false;  // a positive depth: the track runs above its base
 };
 
-// The audio thread's own copy of one curve, prepared for lookups and
-// refreshed only when the points or the wobble length change.
+// The audio thread's lookup of one curve, rebuilt only when the points or
+// the wobble length change.
 struct CurveCache {
-  uint32_t version = 0;
-  int32_t samples = 0;  // the wobble length the lookup was built for
+  uint32_t version = 0;  // the curve's change count it was built from
+  int32_t samples = 0;   // the wobble length it was built for
   bool valid = false;
-  uint32_t generation = 0;                 // moves on whenever `lookup` is rebuilt
-  std::array<CurveSnapshot, 2> snapshots;  // the one in use, and one to copy into
-  int current = 0;
+  uint32_t generation = 0;  // moves on whenever `lookup` is rebuilt
   CurveLookup lookup;
 };
 
@@ -59,14 +56,14 @@ struct WobbleStepCache {
   std::array<float, kWobbleRows> magnitude{};  // 2 * size / (sample rate / rate)
 };
 
-// The wobble's state. The audio thread owns all of it but `samples`.
+// The wobble's state. The audio thread owns all of it.
 struct Wobble {
   explicit Wobble(float sampleRate) : rate(sampleRate) {}
   const float rate;  // the engine's sample rate, as the steps divide by it
   std::array<WobbleTrack, kWobbleRows> tracks;
   std::array<float, kWobbleRows> modulated{};  // the coordinates passed on, unit square
   // The duration in samples: set at note set-up, and by opening a patch.
-  std::atomic<int32_t> samples{0};
+  int32_t samples = 0;
   std::array<CurveCache, kWobbleRows> curves;
   std::array<TrackCache, kWobbleRows> trackCaches;
   WobbleStepCache steps;
@@ -90,15 +87,14 @@ void advanceWobble(Engine& engine, int32_t n);
 void advanceWobbleRun(Engine& engine, const int32_t* counter, const uint8_t* active, int from,
                       int to, float* x1, float* y1, float* x2, float* y2);
 
-// Refreshes all four copies: at the start of every run of frames.
+// Refreshes all four lookups: at the start of every run of frames.
 void refreshCurveCaches(Engine& engine);
 
-// Brings the audio thread's copy of curve `row` up to date if its points or
-// the wobble length changed. A change caught half done keeps the old copy.
+// Brings the lookup of curve `row` up to date if its points or the wobble
+// length changed.
 void refreshCurveCache(Engine& engine, int row);
 
-// The curve's value in percent at sample `position` of the wobble, through
-// the audio thread's copy.
+// The curve's value in percent at sample `position` of the wobble.
 int32_t cachedCurveValue(Engine& engine, int row, int32_t position);
 
 typedef float Float4 __attribute__((vector_size(16)));

@@ -16,12 +16,12 @@ double limitParam(Param id, double value) {
 
 void EngineParams::reset() {
   for (const ParamInfo& info : kParamTable)
-    values_[static_cast<size_t>(info.id)].store(info.start, std::memory_order_relaxed);
+    values_[static_cast<size_t>(info.id)] = info.start;
 }
 
 double EngineParams::set(Param id, double value) {
   const double v = limitParam(id, value);
-  values_[static_cast<size_t>(id)].store(v, std::memory_order_relaxed);
+  values_[static_cast<size_t>(id)] = v;
   return v;
 }
 

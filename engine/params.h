@@ -1,10 +1,9 @@
 #pragma once
 // The engine's parameter set: every setting a host can give the voice, each
-// with its unit, range and default. Any thread may set a parameter at any
-// time; the audio thread reads them without waiting.
+// with its unit, range and default. The audio thread owns it: hosts change
+// parameters through the engine's events.
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -114,12 +113,10 @@ class EngineParams {
   void reset();
   // Stores the value limited to the parameter's range; returns what was stored.
   double set(Param id, double value);
-  double get(Param id) const {
-    return values_[static_cast<size_t>(id)].load(std::memory_order_relaxed);
-  }
+  double get(Param id) const { return values_[static_cast<size_t>(id)]; }
 
  private:
-  std::array<std::atomic<double>, kParamCount> values_{};
+  std::array<double, kParamCount> values_{};
 };
 
 }  // namespace ondelith

@@ -58,7 +58,7 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
     direction_[k] = t.direction;
     rising_[k] = t.rising ? -1 : 0;
   }
-  samples_ = w.samples.load(r);
+  samples_ = w.samples;
   const Float4 zero = {0, 0, 0, 0};
   moving_ = rate_ > zero;
 }

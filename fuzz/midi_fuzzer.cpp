@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/headless_driver.h"
+#include "instrument/instrument.h"
+#include "instrument/playback.h"
 #include "tools/midi_file.h"
 
 using namespace ondelith;
@@ -18,16 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (!(midi.lastEventFrames >= 0)) __builtin_trap();
-  DriverSchedule schedule;
   int64_t previous = 0;
   for (const TimedMidiMessage& m : midi.notes) {
     if (m.frame < previous) __builtin_trap();  // play order is time order
     previous = m.frame;
-    schedule.midi(m.frame, m.word);
   }
-  auto synth = std::make_unique<Synth>();
-  initSynth(*synth);
-  std::vector<float> out;
-  renderSchedule(*synth, schedule, std::min<int64_t>(previous + 2048, 8192), fixedBlocks(512), out);
+  auto engine = std::make_unique<Engine>();
+  Instrument instrument;
+  instrument.attach(engine.get());
+  playMidi(*engine, midi.notes.data(), midi.notes.size(), std::min<int64_t>(previous + 2048, 8192),
+           512, [](const float*, int64_t) { return true; });
   return 0;
 }

@@ -4,8 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/synth.h"
-#include "patches/patch.h"
+#include "instrument/sound.h"
 
 using namespace ondelith;
 
@@ -23,13 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What is written reads back the same.
   if (parsePatch(formatPatch(values)) != values) __builtin_trap();
 
-  static auto synth = [] {
-    auto s = std::make_unique<Synth>();
-    initSynth(*s);
-    return s;
-  }();
-  applyPatch(*synth, values);
-  const PatchValues saved = capturePatch(*synth);
-  applyPatch(*synth, saved);
+  // Open, Save, Open again: the sound holds still from the first Save on.
+  static Sound sound = startSound();
+  applyPatch(sound, values);
+  const PatchValues saved = capturePatch(sound);
+  Sound again = sound;
+  applyPatch(again, saved);
+  if (capturePatch(again) != saved) __builtin_trap();
   return 0;
 }

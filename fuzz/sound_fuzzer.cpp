@@ -8,31 +8,31 @@
 #include <memory>
 #include <vector>
 
-#include "app/synth.h"
-#include "patches/patch.h"
+#include "instrument/instrument.h"
 
 using namespace ondelith;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   constexpr double kRates[] = {44100, 48000, 22050, 96000};
-  auto synth = std::make_unique<Synth>(*SampleRate::of(kRates[in.ConsumeIntegralInRange(0, 3)]));
-  initSynth(*synth);
+  auto engine = std::make_unique<Engine>(*SampleRate::of(kRates[in.ConsumeIntegralInRange(0, 3)]));
+  Instrument instrument;
+  instrument.attach(engine.get());
   PatchValues values{};
   for (int32_t& v : values) v = in.ConsumeIntegral<int32_t>();
-  applyPatch(*synth, values);
+  instrument.applyPatch(values);
 
   std::vector<float> out(4096);
   for (int event = 0; event < 24 && in.remaining_bytes() > 0; ++event) {
     const int note = in.ConsumeIntegralInRange(0, 127);
     switch (in.ConsumeIntegralInRange(0, 3)) {
-      case 0: midiInputCallback(synth->midi, kMidiData, 0x640090u | uint32_t(note) << 8); break;
-      case 1: midiInputCallback(synth->midi, kMidiData, 0x80u | uint32_t(note) << 8); break;
-      case 2: midiInputCallback(synth->midi, kMidiCloseNotice, 0); break;
-      default: applyPatch(*synth, values); break;  // opened again while it sounds
+      case 0: engine->post(midiEvent(0, 0x640090u | uint32_t(note) << 8)); break;
+      case 1: engine->post(midiEvent(0, 0x80u | uint32_t(note) << 8)); break;
+      case 2: engine->post(simpleEvent(0, EventKind::DeviceClosed)); break;
+      default: instrument.applyPatch(values); break;  // opened again while it sounds
     }
     const size_t frames = in.ConsumeIntegralInRange<size_t>(0, out.size());
-    renderFrames(synth->engine, out.data(), static_cast<int64_t>(frames));
+    engine->render(out.data(), static_cast<int64_t>(frames));
     for (size_t i = 0; i < frames; ++i)
       if (!(std::fabs(out[i]) <= 1.0f)) __builtin_trap();
   }

@@ -18,13 +18,8 @@ int32_t portValue(const ControlPort& port, float value) {
   return roundEven(std::clamp<double>(value, port.minimum, port.maximum));
 }
 
-size_t portOf(int controlId) {
-  for (size_t i = 0; i < kControlPorts.size(); ++i)
-    if (kControlPorts[i].controlId == controlId) return i;
-  return kControlPorts.size();
-}
-const size_t kDurationPort = portOf(kSliderDuration);
-const size_t kDurationRangePort = portOf(kSpinDurationRange);
+constexpr size_t kDurationPort = kDurationIndex;
+constexpr size_t kDurationRangePort = kDurationRangeIndex;
 
 }  // namespace
 
@@ -49,14 +44,15 @@ PatchValues PatchMailbox::read() const {
   }
 }
 
-Instrument::Instrument(SampleRate rate) : engine_(std::make_unique<Engine>(rate)) {
-  buffer_.reserve(kCurvePointCount);
+Instrument::Instrument(SampleRate rate)
+    : engine_(std::make_unique<Engine>(rate)), sound_(startSound()) {
   for (size_t i = 0; i < kControlPorts.size(); ++i)
     seen_[i] = static_cast<float>(kControlPorts[i].start);
+  applySoundNow(*engine_, sound_);
   publish();
 }
 
-void Instrument::publish() { mailbox_.publish(capturePatchValues(controls_, *engine_, buffer_)); }
+void Instrument::publish() { mailbox_.publish(capturePatch(sound_)); }
 
 void Instrument::takePorts(const ControlPortValues& ports) {
   if (adoptPorts_) {
@@ -78,13 +74,15 @@ void Instrument::takePorts(const ControlPortValues& ports) {
       continue;
     }
     const ControlPort& port = kControlPorts[i];
-    applyControlValue(controls_, engine_->params, port.controlId, portValue(port, v));
+    const int32_t kept = setSoundValue(sound_, port.index, portValue(port, v));
+    engine_->apply(paramEvent(0, paramOf(port.index), engineValue(port.index, kept)));
   }
   if (durationChanged) {
-    controls_.setDurationRange(
-        portValue(kControlPorts[kDurationRangePort], seen_[kDurationRangePort]),
-        portValue(kControlPorts[kDurationPort], seen_[kDurationPort]));
-    engine_->params.set(Param::WobbleDuration, controls_.get(kSliderDuration));
+    // The Duration within the range chosen, whichever of the two moved.
+    setDurationRange(sound_, portValue(kControlPorts[kDurationRangePort], seen_[kDurationRangePort]),
+                     portValue(kControlPorts[kDurationPort], seen_[kDurationPort]));
+    sound_.wobbleDurationMs = sound_.values[kDurationIndex];
+    engine_->apply(paramEvent(0, Param::WobbleDuration, sound_.wobbleDurationMs));
   }
   if (changed) publish();
 }
@@ -93,25 +91,25 @@ void Instrument::playMidi(const uint8_t* bytes, uint32_t size) {
   if (size < 3) return;  // no note or controller message is shorter
   const uint32_t word = bytes[0] | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16);
   // Also All Notes Off and All Sound Off, which a host sends when its transport stops.
-  playMidiMessage(engine_->notes, word);
+  engine_->apply(midiEvent(0, word));
 }
 
 void Instrument::render(float* out, uint32_t frames) {
   if (frames == 0) return;
-  renderFrames(*engine_, out, frames);
+  engine_->render(out, frames);
   played_ = true;
 }
 
 void Instrument::applyPatch(const PatchValues& values) {
-  applyPatchValues(controls_, *engine_, values, buffer_);
+  ondelith::applyPatch(sound_, values);
+  applySoundNow(*engine_, sound_);
   publish();
 }
 
 void Instrument::resetVoice() {
   if (!played_) return;
-  auto fresh = std::make_unique<Engine>(engine_->rate);
-  fresh->takeSettingsFrom(*engine_);
-  engine_ = std::move(fresh);
+  engine_ = std::make_unique<Engine>(engine_->rate);
+  applySoundNow(*engine_, sound_);
   played_ = false;
 }
 

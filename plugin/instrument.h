@@ -1,7 +1,8 @@
 #pragma once
 // What a plugin host plays, apart from the plugin API: an engine at the
-// host's rate, the controls a patch holds (set from the host's control ports
-// or from a patch), and the patch as last published for a state save.
+// host's rate, the sound it plays (set from the host's control ports or from
+// a patch), and the patch as last published for a state save. The host's
+// audio thread drives the engine itself, so it applies changes directly.
 
 #include <array>
 #include <atomic>
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "patches/patch_sound.h"
+#include "instrument/sound.h"
 #include "plugin/ports.h"
 
 namespace ondelith::lv2 {
@@ -63,8 +64,7 @@ class Instrument {
   void publish();
 
   std::unique_ptr<Engine> engine_;
-  HostControls controls_;
-  std::vector<CurvePoint> buffer_;  // room for one curve's points, made once
+  Sound sound_;  // the audio thread's: the sound the voice plays
   std::array<float, kControlPortCount> seen_{};
   bool adoptPorts_ = false;
   bool played_ = false;  // the voice has rendered since it was made

@@ -67,16 +67,16 @@ TEST(Allocation, RenderingANoteAllocatesNothing) {
   std::thread audio([&] {
     counting = true;
     float* out = buffer.data();
-    renderFrames(s->engine, out, 512);  // idle
+    s->engine.render(out, 512);  // idle
     midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
-    for (int i = 0; i < 200; ++i) renderFrames(s->engine, out, 512);
+    for (int i = 0; i < 200; ++i) s->engine.render(out, 512);
     midiInputCallback(s->midi, kMidiData, test::noteOnWord(72, 100));  // legato
-    for (int i = 0; i < 100; ++i) renderFrames(s->engine, out, 333);
+    for (int i = 0; i < 100; ++i) s->engine.render(out, 333);
     midiInputCallback(s->midi, kMidiData, test::noteOffWord(72));
     midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
-    for (int i = 0; i < 200; ++i) renderFrames(s->engine, out, 512);
+    for (int i = 0; i < 200; ++i) s->engine.render(out, 512);
     midiInputCallback(s->midi, kMidiData, test::noteOnWord(60, 100));  // a second set-up
-    for (int i = 0; i < 100; ++i) renderFrames(s->engine, out, 512);
+    for (int i = 0; i < 100; ++i) s->engine.render(out, 512);
     counting = false;
     during = allocations.load();
   });

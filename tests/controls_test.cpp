@@ -69,8 +69,8 @@ TEST(Controls, StartState) {
     ASSERT_NE(ed, nullptr);
     EXPECT_EQ(ed->handleRadius, 3);
     EXPECT_EQ(ed->grabTolerance, 10);
-    EXPECT_EQ(ed->model->rangeX.load(), 380.0f);
-    EXPECT_EQ(ed->model->rangeY.load(), 10000.0f);
+    EXPECT_EQ(ed->model->rangeX, 380.0f);
+    EXPECT_EQ(ed->model->rangeY, 10000.0f);
     EXPECT_EQ(ed->model->pointCount, 8);
     EXPECT_EQ(curvePoint(*ed, 4).x, 89);  // laid out with the creation radius
   }
@@ -87,6 +87,7 @@ TEST(Controls, EventsFeedTheirFields) {
   applyControlEvent(*s, kSliderR, 5000);
   applyControlEvent(*s, kSliderVol, 1500);
   applyControlEvent(*s, kSliderDuration, 7000);
+  test::settle(*s);
   EXPECT_EQ(p.get(Param::Cutoff), 800.0);
   EXPECT_EQ(p.get(Param::Resonance), 77);
   EXPECT_DOUBLE_EQ(p.get(Param::Attack), 0.25);
@@ -102,6 +103,7 @@ TEST(Controls, EventsFeedTheirFields) {
   // Spin boxes change no engine field.
   EXPECT_FALSE(applyControlEvent(*s, spinModId(1), 30));
   EXPECT_EQ(controlValue(s->controls, spinModId(1)), 30);
+  test::settle(*s);
   EXPECT_EQ(p.get(Param::Cutoff), 800.0);
 }
 
@@ -123,14 +125,17 @@ TEST(Controls, DurationRangeSwitchesBothWays) {
   EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 100);
   EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 1000);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 400);
+  test::settle(*s);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 400.0f);
   applyControlEvent(*s, kSpinDurationRange, 2);
   EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 1000);
   EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 10000);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 2000);
+  test::settle(*s);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 2000.0f);
   // Another range does nothing.
   setDurationRange(*s, 3, 50);
+  test::settle(*s);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 2000);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 2000.0f);
 }

@@ -97,8 +97,8 @@ TEST(CurveEditor, PropertyRules) {
   CurveEditor& ed = e.ed(id);
   EXPECT_EQ(ed.handleRadius, 5);
   EXPECT_EQ(ed.grabTolerance, 5);
-  EXPECT_EQ(ed.model->rangeX.load(), 160.0f);
-  EXPECT_EQ(ed.model->rangeY.load(), 70.0f);
+  EXPECT_EQ(ed.model->rangeX, 160.0f);
+  EXPECT_EQ(ed.model->rangeY, 70.0f);
   setCurveEditorProperty(*e.set, id, GrabTolerance, 10);
   setCurveEditorProperty(*e.set, id, HandleRadius, 12);
   EXPECT_EQ(ed.grabTolerance, 12);
@@ -118,7 +118,7 @@ TEST(CurveEditor, PropertyRules) {
   EXPECT_EQ(ed.drawBars, 0);
 
   setCurveEditorProperty(*e.set, id, RangeX, 88199);
-  EXPECT_EQ(ed.model->rangeX.load(), 88199.0f);
+  EXPECT_EQ(ed.model->rangeX, 88199.0f);
   setCurveEditorProperty(*e.set, id, LockX, 1);
   setCurveEditorProperty(*e.set, id, MinimumGap, 4);
   EXPECT_EQ(ed.lockX, 1);

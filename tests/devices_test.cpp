@@ -494,7 +494,7 @@ TEST_F(AudioOnJack48k, OpensAtTheServersRateAndTheEngineFollows) {
   ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
   EXPECT_EQ(audio.rate, 48000.0);
   EXPECT_EQ(synth->engine.rate.hz(), 48000.0);
-  EXPECT_EQ(synth->engine.params.get(Param::Cutoff), 700.0);
+  EXPECT_EQ(synth->instrument.value(kCutoffIndex), 700);
   startStream(audio);
   ASSERT_TRUE(waitFor([&] { return counter() > 0; }));
   EXPECT_NEAR(renderRate(1.0), 48000.0, 48000.0 * 0.1);
@@ -661,6 +661,7 @@ TEST_F(MidiOnJack, ServerLossWhileOpenHangsNothing) {
 
 TEST_F(MidiOnJack, SwitchingDevicesReleasesTheHeldKeyAndShowsTheInputStatus) {
   auto synth = test::makeSynth();
+  test::AudioThread audio(synth->engine);
   MidiDevice device(synth->midi);
   std::vector<std::string> status;
   device.setInputStatus = [&](const std::string& text) { status.push_back(text); };
@@ -681,8 +682,8 @@ TEST_F(MidiOnJack, SwitchingDevicesReleasesTheHeldKeyAndShowsTheInputStatus) {
   EXPECT_EQ(voice.noteFrequency.load(), 440.0);
 
   switchMidiDevice(device, second);
-  EXPECT_EQ(voice.gate.load(), 0);  // the close notice released the key
-  EXPECT_EQ(voice.heldKeys.load(), 0);
+  // The close notice released the key.
+  EXPECT_TRUE(waitFor([&] { return voice.gate.load() == 0 && voice.heldKeys.load() == 0; }));
   EXPECT_EQ(device.midiDeviceId, second);
   EXPECT_EQ(status.back(), "MIDI IN");
   keyboard->send({0x90, 70, 100});  // the old device is no longer heard
@@ -691,7 +692,7 @@ TEST_F(MidiOnJack, SwitchingDevicesReleasesTheHeldKeyAndShowsTheInputStatus) {
   EXPECT_EQ(voice.noteFrequency.load(), 220.0);
 
   switchMidiDevice(device, static_cast<int>(names.size()) + 5);
-  EXPECT_EQ(voice.gate.load(), 0);
+  EXPECT_TRUE(waitFor([&] { return voice.gate.load() == 0; }));
   EXPECT_EQ(status.back(), "No MIDI IN");
   device.midiDeviceId = -1;
   openMidiInput(device);
@@ -702,6 +703,7 @@ TEST_F(MidiOnJack, SwitchingDevicesReleasesTheHeldKeyAndShowsTheInputStatus) {
 // output connected to it plays into the same note entry.
 TEST_F(MidiOnJack, TheOwnPortPlaysBesideTheChosenDevice) {
   auto synth = test::makeSynth();
+  test::AudioThread audio(synth->engine);
   MidiDevice device(synth->midi);
   std::vector<std::string> names;
   listMidiInputs(device, names);

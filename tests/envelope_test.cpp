@@ -19,7 +19,7 @@ std::vector<double> levels(Synth& s, int frames) {
   std::vector<double> out;
   float sample;
   for (int i = 0; i < frames; ++i) {
-    renderFrames(s.engine, &sample, 1);
+    s.engine.render(&sample, 1);
     out.push_back(s.engine.life.envelopeLevel);
   }
   return out;
@@ -40,7 +40,7 @@ TEST(Envelope, SilentBeforeTheFirstNote) {
 TEST(Envelope, WorkedNoteFadeAttackDecaySustainRelease) {
   auto s = makeSynth();
   setEnvelope(*s, 10, 100, 50, 1000);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   const std::vector<double> on = levels(*s, 88200);
   // Fade-out of nothing for 1001 ticks, then the attack starts at 0.
   for (int i = 0; i <= 1000; ++i) ASSERT_EQ(on[static_cast<size_t>(i)], 0.0) << i;
@@ -55,7 +55,7 @@ TEST(Envelope, WorkedNoteFadeAttackDecaySustainRelease) {
   EXPECT_DOUBLE_EQ(on[1001 + 4851], 0.5);
   for (size_t i = 1001 + 4852; i < on.size(); ++i) ASSERT_EQ(on[i], 0.5);
 
-  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  test::play(*s, noteOffWord(69));
   const std::vector<double> off = levels(*s, 44200);
   // A straight fall from 0.5 to 0 over 44100 samples.
   EXPECT_NEAR(off[0], 0.5 * 44099.0 / 44100.0, 1e-12);
@@ -68,7 +68,7 @@ TEST(Envelope, WorkedNoteFadeAttackDecaySustainRelease) {
 TEST(Envelope, SetUpTakesTheTimesOnceAndKeepsThem) {
   auto s = makeSynth();
   setEnvelope(*s, 20, 300, 25, 2000);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(60, 1));
+  test::play(*s, noteOnWord(60, 1));
   levels(*s, 1);
   setEnvelope(*s, 1, 1, 100, 1);  // after set-up: the next note's
   EXPECT_DOUBLE_EQ(s->engine.envelope.attackSamples(), 0.02 * 44100);
@@ -80,12 +80,12 @@ TEST(Envelope, SetUpTakesTheTimesOnceAndKeepsThem) {
 TEST(Envelope, KeyDuringReleaseFadesTheOldSoundThenAttacks) {
   auto s = makeSynth();
   setEnvelope(*s, 1, 1, 100, 1000);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   levels(*s, 3000);
-  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  test::play(*s, noteOffWord(69));
   const double reached = levels(*s, 10000).back();
   ASSERT_GT(reached, 0.5);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(81, 100));
+  test::play(*s, noteOnWord(81, 100));
   const std::vector<double> v = levels(*s, 1100);
   EXPECT_DOUBLE_EQ(v[0], reached);  // gateTicks 0: the whole retrigger level
   EXPECT_DOUBLE_EQ(v[500], 0.5 * reached);
@@ -97,10 +97,10 @@ TEST(Envelope, KeyDuringReleaseFadesTheOldSoundThenAttacks) {
 
 TEST(Envelope, LegatoKeepsTheEnvelopeGoing) {
   auto s = makeSynth();
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   levels(*s, 5000);
   const int32_t counter = s->engine.sampleCounter;
-  midiInputCallback(s->midi, kMidiData, noteOnWord(72, 100));
+  test::play(*s, noteOnWord(72, 100));
   levels(*s, 10);
   EXPECT_EQ(s->engine.sampleCounter, counter + 10);
   EXPECT_EQ(s->engine.voice.heldKeys.load(), 2);
@@ -110,13 +110,13 @@ TEST(Envelope, LegatoKeepsTheEnvelopeGoing) {
 TEST(Envelope, NoteOffDuringTheFadeOutReleasesFromItsLevel) {
   auto s = makeSynth();
   setEnvelope(*s, 1, 1, 100, 1000);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   levels(*s, 5000);
-  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  test::play(*s, noteOffWord(69));
   levels(*s, 100);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   const double faded = levels(*s, 300).back();
-  midiInputCallback(s->midi, kMidiData, noteOffWord(69));
+  test::play(*s, noteOffWord(69));
   const std::vector<double> v = levels(*s, 2);
   EXPECT_NEAR(v[0], faded * (44100.0 - 1) / 44100.0, 1e-12);
 }
@@ -136,17 +136,17 @@ TEST(Envelope, CounterNearTheWrapDoesNotOverflow) {
   auto s = makeSynth();
   s->engine.sampleCounter = 2147483640;
   float out[8];
-  renderFrames(s->engine, out, 8);
+  s->engine.render(out, 8);
   EXPECT_EQ(s->engine.sampleCounter, 7);
 }
 
 TEST(Envelope, CloseNoticeLetsTheNextNoteStartFresh) {
   auto s = makeSynth();
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   levels(*s, 20000);
-  midiInputCallback(s->midi, kMidiCloseNotice, 0);
+  test::closeNotice(*s);
   levels(*s, 100);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(60, 100));
+  test::play(*s, noteOnWord(60, 100));
   levels(*s, 1);
   EXPECT_EQ(s->engine.life.gateTicks, 0);  // a new set-up, not the old envelope
   levels(*s, 1001);
@@ -164,10 +164,10 @@ namespace {
 // note still gets its own set-up and attack.
 TEST(Envelope, LateFlagsDoNotSwallowANewNote) {
   auto s = test::makeSynth();
-  midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
+  test::play(*s, test::noteOnWord(69, 100));
   levels(*s, 3000);
-  midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
-  midiInputCallback(s->midi, kMidiData, test::noteOnWord(72, 100));
+  test::play(*s, test::noteOffWord(69));
+  test::play(*s, test::noteOnWord(72, 100));
   levels(*s, 1);
   EXPECT_EQ(s->engine.life.gateTicks, 0);  // set up afresh
   levels(*s, 1001);
@@ -182,13 +182,13 @@ TEST(Envelope, AReleaseDuringATickReleasesFromTheHeldLevel) {
   auto s = test::makeSynth();
   Engine& e = s->engine;
   setEnvelope(*s, 10, 100, 50, 1000);
-  midiInputCallback(s->midi, kMidiData, test::noteOnWord(69, 100));
+  test::play(*s, test::noteOnWord(69, 100));
   const double held = levels(*s, 20000).back();
   ASSERT_NEAR(held, 0.5, 1e-9);
   const NoteView seen = readNoteView(e.voice);
   ASSERT_EQ(seen.gate, 1);
   const int32_t ticksBefore = e.life.gateTicks;
-  midiInputCallback(s->midi, kMidiData, test::noteOffWord(69));
+  test::play(*s, test::noteOffWord(69));
   engineTickSeen(e, e.sampleCounter, seen);
   ++e.sampleCounter;
   EXPECT_EQ(e.life.gateTicks, ticksBefore + 1);   // no second set-up

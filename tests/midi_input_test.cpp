@@ -13,16 +13,17 @@ namespace {
 using test::noteOffWord;
 using test::noteOnWord;
 
+// Each message applied as the audio thread's next block applies it, and
+// the note status the window would then show.
 struct Midi {
   std::unique_ptr<Synth> s = test::makeSynth();
   std::vector<std::string> texts;
-  Midi() {
-    s->midi.statusContext = &texts;
-    s->midi.statusHook = [](void* c, const char* t) {
-      static_cast<std::vector<std::string>*>(c)->push_back(t);
-    };
+  void deliver(uint32_t kind, uint32_t w) {
+    midiInputCallback(s->midi, kind, w);
+    s->engine.render(nullptr, 0);
+    texts.push_back(noteStatusText(s->engine.noteStatus.load()));
   }
-  void data(uint32_t w) { midiInputCallback(s->midi, kMidiData, w); }
+  void data(uint32_t w) { deliver(kMidiData, w); }
   VoiceState& v() { return s->engine.voice; }
 };
 
@@ -43,6 +44,7 @@ TEST(MidiInput, WobbleRatesFromCoarseAndFine) {
   applyControlEvent(*m.s, spinFineId(kRowY1), 5);
   applyControlEvent(*m.s, spinCoarseId(kRowY2), 15);
   applyControlEvent(*m.s, spinFineId(kRowY2), 99);
+  m.s->engine.render(nullptr, 0);
   m.data(noteOnWord(69, 1));
   EXPECT_FLOAT_EQ(m.v().wobbleRate[kRowX1].load(), 990.0f);
   EXPECT_FLOAT_EQ(m.v().wobbleRate[kRowY1].load(), 22.0f);
@@ -89,7 +91,7 @@ TEST(MidiInput, OnlyChannelOneNotesAreHeard) {
   m.data(0xF8u);                   // clock
   EXPECT_EQ(m.v().gate.load(), 0);
   EXPECT_EQ(m.v().noteFrequency.load(), 0.0);
-  // Field 1 is written after every data message, still empty.
+  // Field 1 still empty after every data message.
   EXPECT_EQ(m.texts, (std::vector<std::string>{"", "", "", ""}));
   midiInputCallback(m.s->midi, 961, noteOnWord(69, 100));  // an open notice
   EXPECT_EQ(m.texts.size(), 4u);
@@ -100,23 +102,26 @@ TEST(MidiInput, CloseNoticeReleasesEveryKey) {
   Midi m;
   m.data(noteOnWord(60, 100));
   m.data(noteOnWord(64, 100));
-  midiInputCallback(m.s->midi, kMidiCloseNotice, 0);
+  m.deliver(kMidiCloseNotice, 0);
   EXPECT_EQ(m.v().heldKeys.load(), 0);
   EXPECT_EQ(m.v().gate.load(), 0);
   EXPECT_EQ(m.v().previousFrequency.load(), noteFrequencyOf(64));
   EXPECT_EQ(m.texts.back(), "Off");
-  EXPECT_EQ(m.s->midi.noteStatus.load(), NoteStatus::Off);
+  EXPECT_EQ(m.s->engine.noteStatus.load(), NoteStatus::Off);
   // The next key starts a note of its own.
   m.data(noteOnWord(67, 100));
   EXPECT_EQ(m.v().gate.load(), 1);
   EXPECT_EQ(m.v().heldKeys.load(), 1);
 }
 
-TEST(MidiInput, NoHookIsFine) {
+TEST(MidiInput, MessagesWaitForTheAudioThreadsNextBlock) {
   auto s = test::makeSynth();
   midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
-  midiInputCallback(s->midi, kMidiCloseNotice, 0);
-  EXPECT_EQ(s->midi.noteStatus.load(), NoteStatus::Off);
+  EXPECT_EQ(s->engine.voice.gate.load(), 0);
+  EXPECT_EQ(s->engine.noteStatus.load(), NoteStatus::None);
+  s->engine.render(nullptr, 0);
+  EXPECT_EQ(s->engine.voice.gate.load(), 1);
+  EXPECT_EQ(s->engine.noteStatus.load(), NoteStatus::On);
   EXPECT_STREQ(noteStatusText(NoteStatus::None), "");
 }
 

@@ -17,6 +17,7 @@ using test::noteOnWord;
 void flatCurve(Synth& s, int row, int pixelRow) {
   CurveModel& ed = *findCurveEditor(s.editors, curveEditorId(s, row))->model;
   for (int i = 0; i < kCurvePointCount; ++i) moveCurvePoint(ed, i, {curvePoint(ed, i).x, pixelRow});
+  curveChanged(s.editors, curveEditorId(s, row));
 }
 
 struct Range {
@@ -29,13 +30,13 @@ Range wobbleRange(Synth& s, int row, int slider, int mod, int coarse, int frames
   applyControlEvent(s, pointSliderId(row), slider);
   applyControlEvent(s, spinModId(row), mod);
   applyControlEvent(s, spinCoarseId(row), coarse);
-  midiInputCallback(s.midi, kMidiData, noteOnWord(69, 100));
+  test::play(s, noteOnWord(69, 100));
   Range r{1e9f, -1e9f};
   float out;
   const WobbleTrack* tracks[] = {&s.engine.wobble.tracks[kRowX1], &s.engine.wobble.tracks[kRowY1],
                                  &s.engine.wobble.tracks[kRowX2], &s.engine.wobble.tracks[kRowY2]};
   for (int i = 0; i < frames; ++i) {
-    renderFrames(s.engine, &out, 1);
+    s.engine.render(&out, 1);
     r.low = std::min(r.low, tracks[row]->position);
     r.high = std::max(r.high, tracks[row]->position);
   }
@@ -52,15 +53,13 @@ TEST(Wobble, SamplesOfTheDuration) {
 TEST(Wobble, SetUpSetsTheCurveRangesToTheDuration) {
   auto s = makeSynth();
   applyControlEvent(*s, kSliderDuration, 3000);
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   float out;
-  renderFrames(s->engine, &out, 1);
-  EXPECT_EQ(s->engine.wobble.samples.load(), 132300);
-  for (int row = 0; row < kWobbleRows; ++row) {
-    const CurveModel& ed = *findCurveEditor(s->editors, curveEditorId(*s, row))->model;
-    EXPECT_EQ(ed.rangeX.load(), 132299.0f);
-    EXPECT_EQ(ed.rangeY.load(), 100.0f);
-  }
+  s->engine.render(&out, 1);
+  EXPECT_EQ(s->engine.wobble.samples, 132300);
+  // The voice reads its curves over the duration; the editors' ranges stay the window's.
+  for (int row = 0; row < kWobbleRows; ++row)
+    EXPECT_EQ(s->engine.wobble.curves[static_cast<size_t>(row)].lookup.limit, 132299);
 }
 
 TEST(Wobble, SwingAndSizeOfY1) {
@@ -153,7 +152,7 @@ TEST(Wobble, AfterTheDurationTheSizeHoldsAtTheCurvesEnd) {
   Range r{1e9f, -1e9f};
   float out;
   for (int i = 0; i < 5000; ++i) {
-    renderFrames(s->engine, &out, 1);
+    s->engine.render(&out, 1);
     r.low = std::min(r.low, s->engine.wobble.tracks[kRowX1].position);
     r.high = std::max(r.high, s->engine.wobble.tracks[kRowX1].position);
   }
@@ -176,12 +175,12 @@ TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
   applyControlEvent(*t, kSliderX1, 50);
   applyControlEvent(*t, spinModId(kRowX1), 100);
   applyControlEvent(*t, spinCoarseId(kRowX1), 15);
-  midiInputCallback(t->midi, kMidiData, noteOnWord(100, 100));  // 2637 Hz x 15 = 39558 Hz
+  test::play(*t, noteOnWord(100, 100));  // 2637 Hz x 15 = 39558 Hz
   float out;
-  for (int i = 0; i < 1100; ++i) renderFrames(t->engine, &out, 1);
+  for (int i = 0; i < 1100; ++i) t->engine.render(&out, 1);
   for (int i = 0; i < 6; ++i) {
     const float a = t->engine.wobble.tracks[kRowX1].position;
-    renderFrames(t->engine, &out, 1);
+    t->engine.render(&out, 1);
     const float b = t->engine.wobble.tracks[kRowX1].position;
     EXPECT_TRUE((a == 50.0f && b == 99.0f) || (a == 99.0f && b == 50.0f)) << a << " " << b;
   }
@@ -196,7 +195,7 @@ TEST(Wobble, CurveDrawnDuringTheNoteIsFollowed) {
   Range r{1e9f, -1e9f};
   float out;
   for (int i = 0; i < 400; ++i) {
-    renderFrames(s->engine, &out, 1);
+    s->engine.render(&out, 1);
     r.high = std::max(r.high, s->engine.wobble.tracks[kRowX1].position);
   }
   EXPECT_EQ(r.high, 99.0f);

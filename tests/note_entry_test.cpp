@@ -62,8 +62,8 @@ TEST(PitchBend, BendsTheNoteAndItsWobbleRatesOverTheRange) {
     auto s = test::makeSynth();
     applyControlEvent(*s, spinCoarseId(kRowX1), 2);
     s->engine.notes.setSetting(NoteSetting::BendRange, c.range);
-    midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
-    midiInputCallback(s->midi, kMidiData, bendWord(c.bend));
+    test::play(*s, noteOnWord(69, 100));
+    test::play(*s, bendWord(c.bend));
     const double hz = 440.0 * std::pow(2.0, c.semitones / 12.0);
     EXPECT_NEAR(s->engine.voice.noteFrequency.load(), hz, hz * 1e-12) << c.bend << " " << c.range;
     EXPECT_FLOAT_EQ(s->engine.voice.wobbleRate[kRowX1].load(), static_cast<float>(2 * hz));
@@ -93,7 +93,7 @@ TEST(PitchBend, ThePeriodShrinksToTwoSemitonesUpAndRangeZeroChangesNothing) {
 TEST(PitchBend, HoldsForTheNextNotesUntilTheWheelReturns) {
   auto s = test::makeSynth();
   VoiceState& v = s->engine.voice;
-  const auto play = [&](uint32_t w) { midiInputCallback(s->midi, kMidiData, w); };
+  const auto play = [&](uint32_t w) { test::play(*s, w); };
   play(bendWord(kBendMaximum));  // before any note: nothing sounds, nothing bends yet
   EXPECT_EQ(v.noteFrequency.load(), 0.0);
   play(noteOnWord(69, 100));
@@ -130,7 +130,7 @@ TEST(SustainPedal, HoldsTheReleaseUntilPedalUpThenTheReleaseRuns) {
 TEST(SustainPedal, KeysAndEdgeCases) {
   auto s = test::makeSynth();
   VoiceState& v = s->engine.voice;
-  const auto play = [&](uint32_t w) { midiInputCallback(s->midi, kMidiData, w); };
+  const auto play = [&](uint32_t w) { test::play(*s, w); };
   const auto state = [&] { return std::make_pair(v.heldKeys.load(), v.gate.load()); };
   using State = std::pair<int32_t, int32_t>;
 
@@ -183,7 +183,7 @@ TEST(AllNotesOff, ReleasesAStuckSequenceAndSilenceFollowsTheRelease) {
       EXPECT_EQ(peak(out, 5000 + 882 + 10, 12000), 0.0) << controller << pedal;
       EXPECT_EQ(s->engine.voice.heldKeys.load(), 0);
       // Nothing held back survives it either: the next note releases at once.
-      midiInputCallback(s->midi, kMidiData, controlWord(kSustainPedal, 0));
+      test::play(*s, controlWord(kSustainPedal, 0));
       EXPECT_EQ(s->engine.voice.gate.load(), 0);
     }
   }

@@ -1,4 +1,4 @@
-#include "patches/patch.h"
+#include "app/patch_commands.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -109,6 +109,7 @@ TEST(PatchApply, ZeroLengthFile) {
   auto s = test::makeSynth();
   applyControlEvent(*s, kSliderDuration, 3000);
   applyPatch(*s, parsePatch(""));
+  test::settle(*s);
   for (int row = 0; row < kWobbleRows; ++row) {
     EXPECT_EQ(controlValue(s->controls, spinModId(row)), 0);
     EXPECT_EQ(s->controls.text[static_cast<size_t>(spinModId(row))], "0");
@@ -128,7 +129,7 @@ TEST(PatchApply, ZeroLengthFile) {
   // The range 0 is neither x1 nor x10: the Duration stays.
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 3000);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 3000.0f);
-  EXPECT_EQ(s->engine.wobble.samples.load(), 132300);
+  EXPECT_EQ(s->engine.wobble.samples, 132300);
 }
 
 PatchValues startValues() {
@@ -142,16 +143,17 @@ TEST(PatchApply, RangeX1WithDuration400) {
   v[74] = 1;
   auto s = test::makeSynth();
   applyPatch(*s, v);
+  test::settle(*s);
   EXPECT_EQ(s->controls.text[kSpinDurationRange], "x1");
   EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 1);
   EXPECT_EQ(s->controls.range[kSliderDuration].minimum, 100);
   EXPECT_EQ(s->controls.range[kSliderDuration].maximum, 1000);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 400);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 400.0f);
-  EXPECT_EQ(s->engine.wobble.samples.load(), 17640);
+  EXPECT_EQ(s->engine.wobble.samples, 17640);
   const CurveEditor& ed = *findCurveEditor(s->editors, curveEditorId(*s, kRowY2));
-  EXPECT_EQ(ed.model->rangeX.load(), 17639.0f);
-  EXPECT_EQ(ed.model->rangeY.load(), 100.0f);
+  EXPECT_EQ(ed.model->rangeX, 17639.0f);
+  EXPECT_EQ(ed.model->rangeY, 100.0f);
   // A save without touching the range writes 1 again.
   EXPECT_EQ(capturePatch(*s)[74], 1);
   EXPECT_EQ(capturePatch(*s)[73], 400);
@@ -172,6 +174,7 @@ TEST(PatchApply, OutOfRangeValuesAreLimited) {
   v[75] = 0;     // A
   auto s = test::makeSynth();
   applyPatch(*s, v);
+  test::settle(*s);
   EXPECT_EQ(controlValue(s->controls, spinModId(0)), -100);
   EXPECT_EQ(s->controls.text[static_cast<size_t>(spinModId(0))], "-100");
   EXPECT_EQ(s->controls.text[static_cast<size_t>(spinFineId(0))], ".07");
@@ -182,7 +185,7 @@ TEST(PatchApply, OutOfRangeValuesAreLimited) {
   EXPECT_EQ(s->engine.params.get(Param::Volume), 1500.0f);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 100);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 100.0);
-  EXPECT_EQ(s->engine.wobble.samples.load(), 4410);
+  EXPECT_EQ(s->engine.wobble.samples, 4410);
   EXPECT_EQ(s->engine.params.get(Param::Cutoff), 5000.0);
   EXPECT_EQ(s->engine.params.get(Param::Resonance), 0);
   EXPECT_DOUBLE_EQ(s->engine.params.get(Param::Attack), 0.001);
@@ -195,6 +198,7 @@ TEST(PatchApply, OtherRangeValuesLeaveTheDuration) {
   auto s = test::makeSynth();
   applyControlEvent(*s, kSliderDuration, 5000);
   applyPatch(*s, v);
+  test::settle(*s);
   EXPECT_EQ(controlValue(s->controls, kSliderDuration), 5000);
   EXPECT_EQ(s->engine.params.get(Param::WobbleDuration), 5000.0f);
   EXPECT_EQ(controlValue(s->controls, kSpinDurationRange), 2);
@@ -228,8 +232,8 @@ TEST(PatchRoundTrip, SaveOpenSaveGivesTheSameBytesAndPixels) {
       const CurveEditor& b = *findCurveEditor(t->editors, curveEditorId(*t, row));
       for (int i = 0; i < kCurvePointCount; ++i) ASSERT_EQ(curvePoint(a, i), curvePoint(b, i));
     }
-    for (int id : kPatchControlIds)
-      EXPECT_EQ(controlValue(t->controls, id), controlValue(s->controls, id));
+    for (const ControlParam& c : kControlParams)
+      EXPECT_EQ(controlValue(t->controls, c.id), controlValue(s->controls, c.id));
   }
 }
 

@@ -65,7 +65,7 @@ TEST(Render, ZeroFramesChangeNothing) {
   auto s = makeSynth();
   s->engine.sampleCounter = 77;
   float out = 1.0f;
-  renderFrames(s->engine, &out, 0);
+  s->engine.render(&out, 0);
   EXPECT_EQ(s->engine.sampleCounter, 77);
   EXPECT_EQ(out, 1.0f);
 }
@@ -103,6 +103,7 @@ std::vector<float> referenceRender(Synth& s, const DriverSchedule& d, int64_t fr
   Engine& e = s.engine;
   for (int64_t f = 0; f < frames; ++f) {
     while (next < events.size() && events[next]->frame <= f) applyDriverEvent(s, *events[next++]);
+    test::settle(s);
     engineTick(e, e.sampleCounter);
     const int32_t c = e.sampleCounter;
     const float raw = oscillatorStep(e, c);

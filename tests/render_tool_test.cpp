@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "patches/patch.h"
+#include "app/patch_commands.h"
 #include "test_support.h"
 #include "tools/midi_file.h"
 

@@ -32,7 +32,7 @@ std::vector<double> framesWatching(Synth& s, int64_t frames, Watch watch) {
   std::vector<double> seen;
   float out;
   for (int64_t i = 0; i < frames; ++i) {
-    renderFrames(s.engine, &out, 1);
+    s.engine.render(&out, 1);
     seen.push_back(watch(out));
   }
   return seen;
@@ -40,7 +40,7 @@ std::vector<double> framesWatching(Synth& s, int64_t frames, Watch watch) {
 
 TEST_P(AtRate, Note69SoundsAt440Hz) {
   auto s = synth();
-  midiInputCallback(s->midi, kMidiData, noteOnWord(69, 100));
+  test::play(*s, noteOnWord(69, 100));
   const auto out = framesWatching(*s, static_cast<int64_t>(rate()), [](float v) { return v; });
   // Upward zero crossings over the sustained second half.
   std::vector<size_t> ups;
@@ -54,7 +54,7 @@ TEST_P(AtRate, Note69SoundsAt440Hz) {
 TEST_P(AtRate, FadeAndAttackLastTheirTimes) {
   auto s = synth();
   applyControlEvent(*s, kSliderA, 1000);  // 1 s
-  midiInputCallback(s->midi, kMidiData, noteOnWord(60, 100));
+  test::play(*s, noteOnWord(60, 100));
   const Engine& e = s->engine;
   const auto level = framesWatching(*s, static_cast<int64_t>(1.2 * rate()),
                                     [&e](float) { return e.life.envelopeLevel; });
@@ -75,9 +75,10 @@ TEST_P(AtRate, AWobbleMakesItsRateInRoundTrips) {
   // between 50 and 99 (a curve drawn along the top keeps the full depth).
   applyControlEvent(*s, spinModId(kRowX1), 100);
   applyControlEvent(*s, spinCoarseId(kRowX1), 1);
-  CurveModel& curve = s->engine.curves[kRowX1];
+  CurveModel& curve = s->instrument.curve(kRowX1);
   for (int i = 0; i < kCurvePointCount; ++i) moveCurvePoint(curve, i, {curvePoint(curve, i).x, 0});
-  midiInputCallback(s->midi, kMidiData, noteOnWord(33, 100));
+  s->instrument.curveEdited(kRowX1);
+  test::play(*s, noteOnWord(33, 100));
   const Engine& e = s->engine;
   const auto position = framesWatching(*s, static_cast<int64_t>(1.1 * rate()),
                                        [&e](float) { return e.wobble.tracks[kRowX1].position; });

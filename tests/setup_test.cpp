@@ -144,13 +144,13 @@ TEST_F(Window, SettingsDialogReopensTheStreamAndSetsTheChannel) {
   EXPECT_EQ(note, "The audio output reports 94 ms of latency now.");  // 75 ms asked
   EXPECT_DOUBLE_EQ(devices->latency, 0.012);
   EXPECT_EQ(devices->calls.back(), "switchAudio 0");
-  EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
+  EXPECT_EQ(app->synth.instrument.value(kChannelIndex), kEveryChannel);
   // Kept for the next run.
   restart();
   EXPECT_DOUBLE_EQ(devices->latency, 0.012);
-  EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
-  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::BendRange), 7);
-  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::VelocitySensitivity), 50);
+  EXPECT_EQ(app->synth.instrument.value(kChannelIndex), kEveryChannel);
+  EXPECT_EQ(app->synth.instrument.value(kBendRangeIndex), 7);
+  EXPECT_EQ(app->synth.instrument.value(kVelocityIndex), 50);
 }
 
 TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "patches/patch.h"
+#include "app/patch_commands.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -95,7 +95,7 @@ TEST(SoundSafety, ANoteAfterAReleaseFadesFromTheLevelTheSoundWasLeftAt) {
       for (const DriverEvent& e : d.events)
         if (e.frame == f) applyDriverEvent(*s, e);
       float v;
-      renderFrames(s->engine, &v, 1);
+      s->engine.render(&v, 1);
       out.push_back(v);
       level.push_back(s->engine.life.envelopeLevel);
     }

@@ -1,18 +1,40 @@
 #include "test_support.h"
 
-#include <stdlib.h>
+#include <chrono>
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
-
-#include "engine/midi_message.h"
 
 namespace ondelith::test {
+
+void settle(Synth& s) { s.engine.render(nullptr, 0); }
+
+AudioThread::AudioThread(Engine& engine)
+    : thread_([this, &engine] {
+        float out[64];
+        while (!stop_.load()) {
+          engine.render(out, 64);
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+      }) {}
+
+AudioThread::~AudioThread() {
+  stop_ = true;
+  thread_.join();
+}
+
+void play(Synth& s, uint32_t word) {
+  midiInputCallback(s.midi, kMidiData, word);
+  settle(s);
+}
+
+void closeNotice(Synth& s) {
+  midiInputCallback(s.midi, kMidiCloseNotice, 0);
+  settle(s);
+}
 
 std::unique_ptr<Synth> makeSynth(SampleRate rate) {
   auto s = std::make_unique<Synth>(rate);
   initSynth(*s);
+  settle(*s);  // the start-up sound reaches the voice, as at the first block
   return s;
 }
 
@@ -29,43 +51,6 @@ std::vector<float> renderFresh(const DriverSchedule& schedule, int64_t frames,
   std::vector<float> out;
   renderSchedule(*s, schedule, frames, blocks, out);
   return out;
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ondelith-test-XXXXXX").string();
-  path = mkdtemp(pattern.data());
-}
-
-TempDir::~TempDir() { std::filesystem::remove_all(path); }
-
-std::string TempDir::file(const std::string& name, const std::string& bytes) const {
-  const std::filesystem::path p = path / name;
-  std::ofstream(p, std::ios::binary) << bytes;
-  return p.string();
-}
-
-std::vector<std::string> TempDir::entries() const {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(path))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-uint32_t noteOnWord(int note, int velocity, int channel) {
-  return (kMidiNoteOn | static_cast<uint32_t>(channel)) | (static_cast<uint32_t>(note) << 8) |
-         (static_cast<uint32_t>(velocity) << 16);
-}
-
-uint32_t noteOffWord(int note, int channel) {
-  return (kMidiNoteOff | static_cast<uint32_t>(channel)) | (static_cast<uint32_t>(note) << 8);
 }
 
 }  // namespace ondelith::test

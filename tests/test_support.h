@@ -3,11 +3,36 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <atomic>
+#include <thread>
 
 #include "app/headless_driver.h"
 #include "app/synth.h"
+#include "test_files.h"
 
 namespace ondelith::test {
+
+// What the UI and MIDI threads queued, applied as the audio thread's next
+// block applies it (a block of no frames).
+void settle(Synth& synth);
+
+// A MIDI message (or a device's close notice) through the MIDI input, settled.
+void play(Synth& synth, uint32_t word);
+void closeNotice(Synth& synth);
+
+// An audio thread of the test's own: renders the engine in small blocks
+// until it goes.
+class AudioThread {
+ public:
+  explicit AudioThread(Engine& engine);
+  ~AudioThread();
+  AudioThread(const AudioThread&) = delete;
+  AudioThread& operator=(const AudioThread&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 // A synthesizer in its start-up state, with no window and no devices.
 std::unique_ptr<Synth> makeSynth(SampleRate rate = {});
@@ -19,25 +44,5 @@ std::vector<float> render(Synth& synth, const DriverSchedule& schedule, int64_t 
 // The same schedule rendered on a fresh start-up synthesizer.
 std::vector<float> renderFresh(const DriverSchedule& schedule, int64_t frames,
                                const BlockSizer& blocks);
-
-// A folder of its own for a test, removed with everything in it afterwards.
-struct TempDir {
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  // Writes a file in the folder and returns its path.
-  std::string file(const std::string& name, const std::string& bytes) const;
-  // The names in the folder, sorted.
-  std::vector<std::string> entries() const;
-  std::filesystem::path path;
-};
-
-// A file's whole content.
-std::string slurp(const std::filesystem::path& path);
-
-// MIDI words.
-uint32_t noteOnWord(int note, int velocity, int channel = 0);
-uint32_t noteOffWord(int note, int channel = 0);
 
 }  // namespace ondelith::test

@@ -119,10 +119,13 @@ class Window : public ::testing::Test {
     tk.reset();
   }
   QWidget* widget(int id) { return static_cast<QWidget*>(tk->nativeWidget(id)); }
-  // Handles every event the toolkit has queued.
+  // Handles every event the toolkit has queued; then the audio thread's
+  // next block (the fake devices run none) and the loop's look at the voice.
   void pump() {
     UiEvent e;
     while (tk->waitEventFor(5, e)) dispatch(*app, e);
+    app->synth.engine.render(nullptr, 0);
+    pollVoice(*app);
   }
   void key(int id, Qt::Key k, int times = 1) {
     for (int i = 0; i < times; ++i) QTest::keyClick(widget(id), k);

@@ -380,14 +380,14 @@ TEST_F(CurveDrag, DragDuringAHeldNoteChangesTheNextBlock) {
   midiInputCallback(twin->midi, kMidiData, 0x643C90);
   std::vector<float> a(512), b(512);
   for (int i = 0; i < 20; ++i) {
-    renderFrames(app->synth.engine, a.data(), 512);
-    renderFrames(twin->engine, b.data(), 512);
+    app->synth.engine.render(a.data(), 512);
+    twin->engine.render(b.data(), 512);
     ASSERT_EQ(a, b);
   }
   press(22, 35);
   move(22, 0);  // the first segment rises to full depth
-  renderFrames(app->synth.engine, a.data(), 512);
-  renderFrames(twin->engine, b.data(), 512);
+  app->synth.engine.render(a.data(), 512);
+  twin->engine.render(b.data(), 512);
   EXPECT_NE(a, b);
   release(22, 0);
 }
@@ -429,8 +429,8 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 #include <QMenuBar>
 
 #include "engine/modulation.h"
-#include "patches/file_menu.h"
-#include "patches/patch.h"
+#include "app/file_menu.h"
+#include "app/patch_commands.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -525,7 +525,7 @@ TEST_F(FileMenu, OpenRestoresControlsRangeAndCurves) {
   EXPECT_EQ(tk->maximum(kSliderDuration), 1000);
   EXPECT_EQ(tk->value(kSliderDuration), 403);
   EXPECT_EQ(tk->value(kSliderX2), 55);
-  EXPECT_EQ(app->synth.engine.wobble.samples.load(), wobbleSamplesFor(403, 44100.0));
+  EXPECT_EQ(app->synth.engine.wobble.samples, wobbleSamplesFor(403, 44100.0));
   std::vector<CurvePoint> after;
   copyCurveToArray(app->synth.editors, curveEditorId(app->synth, 2), after, 0);
   EXPECT_EQ(after, before);
@@ -564,7 +564,7 @@ TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
   answer = dir.file("loud.vx", formatPatch(v));
   midiInputCallback(app->synth.midi, kMidiData, 0x644590);
   std::vector<float> out(4096);
-  renderFrames(app->synth.engine, out.data(), 4096);
+  app->synth.engine.render(out.data(), 4096);
   menu("Open");
   EXPECT_EQ(app->synth.engine.voice.gate.load(), 1);
   EXPECT_EQ(app->synth.engine.life.attackSerial, app->synth.engine.voice.noteSerial.load());
@@ -572,7 +572,7 @@ TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
   EXPECT_EQ(app->synth.engine.params.get(Param::Cutoff), 300.0);
   EXPECT_EQ(app->synth.engine.params.get(Param::Resonance), 90);
   const int32_t counter = app->synth.engine.sampleCounter;
-  renderFrames(app->synth.engine, out.data(), 64);
+  app->synth.engine.render(out.data(), 64);
   EXPECT_EQ(app->synth.engine.sampleCounter, counter + 64);  // no new attack
 }
 

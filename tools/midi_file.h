@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "engine/sample_rate.h"
+#include "instrument/playback.h"
 
 namespace ondelith {
 
-struct TimedMidiMessage {
-  int64_t frame;  // applied just before this frame is rendered
-  uint32_t word;  // status | data1 << 8 | data2 << 16
-};
+// Applied just before its frame is rendered.
+using TimedMidiMessage = TimedMidi;
 
 struct MidiFileContents {
   // Note, controller and pitch-bend messages, in play order.

@@ -11,10 +11,11 @@
 #include <new>
 #include <optional>
 
-#include "app/headless_driver.h"
 #include "engine/midi_message.h"
-#include "patches/patch.h"
+#include "instrument/instrument.h"
+#include "instrument/playback.h"
 #include "platform/files.h"
+#include "platform/patch_file.h"
 #include "tools/midi_file.h"
 
 namespace {
@@ -112,28 +113,6 @@ class WavOutput {
   SNDFILE* sound_ = nullptr;
 };
 
-// Plays the notes into `sink`: each applied just before its frame, as the
-// driver applies a schedule's events, with the stretches between them
-// rendered in the driver's blocks. No schedule of the whole file is built.
-bool renderNotes(Synth& synth, const std::vector<TimedMidiMessage>& notes, int64_t frames,
-                 const BlockSink& sink) {
-  const DriverSchedule nothing;
-  size_t next = 0;
-  int64_t frame = 0;
-  while (frame < frames) {
-    for (; next < notes.size() && notes[next].frame <= frame; ++next) {
-      DriverEvent e;
-      e.kind = DriverEvent::Kind::Midi;
-      e.word = notes[next].word;
-      applyDriverEvent(synth, e);
-    }
-    const int64_t until = next < notes.size() ? std::min(notes[next].frame, frames) : frames;
-    if (!renderSchedule(synth, nothing, until - frame, fixedBlocks(kBlock), sink)) return false;
-    frame = until;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,14 +139,20 @@ int main(int argc, char** argv) {
   app.add_option("--tail", tail, "Seconds rendered after the file's last event")
       ->default_val(2.0)
       ->check(notEmpty);
-  int bendRange = static_cast<int>(kNoteSettingTable[0].start);
-  app.add_option("--bend-range", bendRange, "Pitch bend range in semitones, 0 to 24, as live")
+  const Parameter& bend = parameter(kBendRangeIndex);
+  int bendRange = bend.start;
+  app.add_option("--bend-range", bendRange,
+                 "Pitch bend range in semitones, " + std::to_string(bend.minimum) + " to " +
+                     std::to_string(bend.maximum) + ", as live")
       ->default_val(bendRange)
-      ->check(CLI::Range(0, 24));
-  int velocity = 0;
-  app.add_option("--velocity", velocity, "Velocity sensitivity in percent, 0 to 100, as live")
-      ->default_val(0)
-      ->check(CLI::Range(0, 100));
+      ->check(CLI::Range(bend.minimum, bend.maximum));
+  const Parameter& sensitivity = parameter(kVelocityIndex);
+  int velocity = sensitivity.start;
+  app.add_option("--velocity", velocity,
+                 "Velocity sensitivity in percent, " + std::to_string(sensitivity.minimum) +
+                     " to " + std::to_string(sensitivity.maximum) + ", as live")
+      ->default_val(velocity)
+      ->check(CLI::Range(sensitivity.minimum, sensitivity.maximum));
   std::string channel = "1";
   app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\", as live")
       ->default_val("1")
@@ -200,13 +185,17 @@ int main(int argc, char** argv) {
   removeTemporaryFilesOnSignals();
 
   try {
-    auto synth = std::make_unique<Synth>(*sampleRate);
-    initSynth(*synth);
-    synth->midi.channel.store(channel == "all" ? kAllChannels : std::stoi(channel) - 1);
-    synth->engine.notes.setSetting(NoteSetting::BendRange, bendRange);
-    synth->engine.notes.setSetting(NoteSetting::VelocitySensitivity, velocity);
-    if (!patchPath.empty() && !openPatchFile(*synth, patchPath, &reason))
-      return failure(patchPath, reason);
+    auto engine = std::make_unique<Engine>(*sampleRate);
+    Instrument instrument;
+    instrument.attach(engine.get());
+    instrument.setValue(kChannelIndex, channel == "all" ? kEveryChannel : std::stoi(channel));
+    instrument.setValue(kBendRangeIndex, bendRange);
+    instrument.setValue(kVelocityIndex, velocity);
+    if (!patchPath.empty()) {
+      PatchValues patch;
+      if (!readPatchFile(patchPath, patch, &reason)) return failure(patchPath, reason);
+      instrument.applyPatch(patch);
+    }
 
     MidiFileContents midi;
     {
@@ -223,9 +212,9 @@ int main(int argc, char** argv) {
 
     WavOutput out;
     if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
-    const bool rendered = renderNotes(
-        *synth, midi.notes, frames,
-        [&out](const float* samples, int64_t count) { return out.write(samples, count); });
+    const bool rendered =
+        playMidi(*engine, midi.notes.data(), midi.notes.size(), frames, kBlock,
+                 [&out](const float* samples, int64_t count) { return out.write(samples, count); });
     if (!rendered) {
       out.abandon();
       return failure(outPath, "cannot write");

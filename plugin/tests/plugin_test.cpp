@@ -15,10 +15,11 @@
 #include <random>
 #include <sstream>
 
-#include "patches/patch.h"
+#include "instrument/instrument.h"
+#include "platform/patch_file.h"
 #include "plugin/ports.h"
 #include "plugin/tests/lv2_host.h"
-#include "tests/test_support.h"
+#include "tests/test_files.h"
 #include "tools/midi_file.h"
 
 extern char** environ;
@@ -73,29 +74,29 @@ std::string song() {
 
 // A sound far from the start-up one: drawn curves, every row wobbling.
 PatchValues wobblyPatch(unsigned seed) {
-  auto s = test::makeSynth();
+  Instrument in;
   std::mt19937 rng(seed);
   for (int row = 0; row < kWobbleRows; ++row) {
     for (int i = 0; i < kCurvePointCount; ++i) {
       const int x = i == 0 ? 0 : (i == 7 ? 159 : static_cast<int>(20 * i + rng() % 20));
-      moveCurvePoint(s->engine.curves[static_cast<size_t>(row)], i,
-                     {x, static_cast<int>(rng() % 70)});
+      moveCurvePoint(in.curve(row), i, {x, static_cast<int>(rng() % 70)});
     }
-    applyControlEvent(*s, spinModId(row), row % 2 ? -60 : 70);
-    applyControlEvent(*s, spinCoarseId(row), 1 + row);
-    applyControlEvent(*s, spinFineId(row), 13 * row);
+    in.curveEdited(row);
+    in.setValue(modIndex(row), row % 2 ? -60 : 70);
+    in.setValue(coarseIndex(row), 1 + row);
+    in.setValue(fineIndex(row), 13 * row);
   }
-  applyControlEvent(*s, kSpinDurationRange, 1);
-  applyControlEvent(*s, kSliderDuration, 600);
-  for (auto [id, value] : {std::pair{kSliderA, 5},
-                           {kSliderD, 200},
-                           {kSliderS, 60},
-                           {kSliderR, 300},
-                           {kSliderF, 2500},
-                           {kSliderRes, 80},
-                           {kSliderVol, 700}})
-    applyControlEvent(*s, id, value);
-  return capturePatch(*s);
+  in.setDurationRange(kDurationRangeX1, 400);
+  in.setValue(kDurationIndex, 600);
+  for (auto [index, value] : {std::pair{kAttackIndex, 5},
+                              {kDecayIndex, 200},
+                              {kSustainIndex, 60},
+                              {kReleaseIndex, 300},
+                              {kCutoffIndex, 2500},
+                              {kResonanceIndex, 80},
+                              {kVolumeIndex, 700}})
+    in.setValue(index, value);
+  return in.capturePatch();
 }
 
 int runRenderer(const std::vector<std::string>& args) {

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "patches/patch_file.h"
+#include "instrument/patch_format.h"
 #include "plugin/tests/lv2_host.h"
 
 extern "C" {

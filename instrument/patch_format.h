@@ -45,6 +45,15 @@ class PatchReader {
 
 PatchValues parsePatch(std::string_view bytes);
 
+// Whether text is a patch as Save writes it, give or take the freedom the
+// reader allows: exactly 81 lines, each an integer (spaces or tabs before
+// it or after it, an optional sign), ended by CR LF, LF or CR (the last line
+// may lack its end), and nothing after them but empty lines.
+bool isPatchText(std::string_view text);
+
+// More bytes than any patch text can hold, blank lines aside.
+constexpr size_t kMaxPatchTextBytes = 4096;
+
 // The value of one line's text.
 int32_t lineValue(std::string_view line);
 

@@ -1,4 +1,4 @@
-#include "patches/file_menu.h"
+#include "app/file_menu.h"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "patches/patch.h"
+#include "app/patch_commands.h"
 
 namespace ondelith {
 

@@ -1,4 +1,4 @@
-#include "patches/patch_file.h"
+#include "instrument/patch_format.h"
 
 #include <limits>
 
@@ -78,6 +78,41 @@ int32_t lineValue(std::string_view line) {
   PatchReader reader;
   reader.feed(line.data(), line.size());
   return reader.finish()[0];
+}
+
+bool isPatchText(std::string_view text) {
+  if (text.size() > kMaxPatchTextBytes) return false;
+  int lines = 0;
+  size_t i = 0;
+  const auto blank = [&] { return i < text.size() && (text[i] == ' ' || text[i] == '\t'); };
+  const auto digit = [&] { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+  // One line's end: CR LF, LF or CR; the end of the text ends the last line.
+  const auto lineEnd = [&] {
+    if (i == text.size()) return true;
+    if (text[i] == '\r') {
+      ++i;
+      if (i < text.size() && text[i] == '\n') ++i;
+      return true;
+    }
+    if (text[i] == '\n') {
+      ++i;
+      return true;
+    }
+    return false;
+  };
+  while (lines < kPatchLines) {
+    if (i == text.size()) return false;  // fewer lines than a patch has
+    while (blank()) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (!digit()) return false;
+    while (digit()) ++i;
+    while (blank()) ++i;
+    if (!lineEnd()) return false;
+    ++lines;
+  }
+  for (; i < text.size(); ++i)
+    if (text[i] != '\r' && text[i] != '\n' && text[i] != ' ' && text[i] != '\t') return false;
+  return true;
 }
 
 }  // namespace ondelith

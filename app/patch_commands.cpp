@@ -1,0 +1,35 @@
+#include "app/patch_commands.h"
+
+namespace ondelith {
+
+PatchValues capturePatch(Synth& s) { return s.instrument.capturePatch(); }
+
+void showSound(Synth& s) {
+  const int range = s.instrument.value(kDurationRangeIndex);
+  const DurationBounds b = durationBounds(range);
+  setControlRange(s.controls, kSliderDuration, b.minimum, b.maximum);
+  for (const ControlParam& c : kControlParams) {
+    setControlValue(s.controls, c.id, s.instrument.value(c.index));
+    if (c.id >= kSpinMod0 && c.id <= spinFineId(kRowY2)) renderSpinText(s.controls, c.id);
+  }
+  s.controls.text[kSpinDurationRange] = parameterText(kDurationRangeIndex, range);
+  for (int row = 0; row < kWobbleRows; ++row) redrawCurveEditor(s.editors, curveEditorId(s, row));
+}
+
+void applyPatch(Synth& s, const PatchValues& values) {
+  s.instrument.applyPatch(values);
+  showSound(s);
+}
+
+bool savePatchFile(Synth& s, const std::string& path, std::string* error) {
+  return writePatchFile(path, capturePatch(s), error);
+}
+
+bool openPatchFile(Synth& s, const std::string& path, std::string* error) {
+  PatchValues values;
+  if (!readPatchFile(path, values, error)) return false;
+  applyPatch(s, values);
+  return true;
+}
+
+}  // namespace ondelith
