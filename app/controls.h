@@ -132,19 +132,27 @@ constexpr int controlOf(int index) {
   return 0;
 }
 
+// The registry entry a control sets, or -1. By value: pointers into the
+// table are no constant expressions under every sanitizer.
+constexpr int entryOf(int id) {
+  for (const ControlParam& c : kControlParams)
+    if (c.id == id) return c.index;
+  return -1;
+}
+
 // A control's start value: its entry's start.
 constexpr int startOf(int id) {
-  const ControlParam* c = findControlParam(id);
-  return c ? parameter(c->index).start : 0;
+  const int index = entryOf(id);
+  return index >= 0 ? parameter(index).start : 0;
 }
 
 // A slider's or spin box's range as the window starts: its entry's, and
 // the Duration's under its starting range switch.
 constexpr DurationBounds rangeOf(int id) {
-  const ControlParam* c = findControlParam(id);
-  if (!c) return {0, 0};
-  if (c->index == kDurationIndex) return durationBounds(parameter(kDurationRangeIndex).start);
-  return {parameter(c->index).minimum, parameter(c->index).maximum};
+  const int index = entryOf(id);
+  if (index < 0) return {0, 0};
+  if (index == kDurationIndex) return durationBounds(parameter(kDurationRangeIndex).start);
+  return {parameter(index).minimum, parameter(index).maximum};
 }
 
 // Every control of the main window.

@@ -86,8 +86,6 @@ struct Run {
   alignas(32) float phase[kChunk], x1[kChunk], y1[kChunk], x2[kChunk], y2[kChunk], volume[kChunk];
   alignas(32) float raw[kChunk];
   double envelope[kChunk];
-  double cutoff[kChunk];
-  int32_t resonance[kChunk];
   int32_t counter[kChunk];
   uint8_t active[kChunk];  // the oscillator advanced: a note has been played
   int wobbled = 0;         // frames before this have their wobble done
@@ -139,9 +137,6 @@ struct PendingWobble {
     r.volume[i] = 0.0f;
   }
   r.envelope[i] = e.life.envelopeLevel;
-  r.cutoff[i] = e.params.get(Param::Cutoff);
-  // Whole already: the parameter set rounds it.
-  r.resonance[i] = static_cast<int32_t>(e.params.get(Param::Resonance));
   r.counter[i] = c;
   e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
 }
@@ -154,8 +149,6 @@ inline void beginRun(Engine& e, Run& r, int frames) {
 }
 
 inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fadeIn) {
-  filter.setCutoff(r.cutoff[i]);
-  filter.setResonance(r.resonance[i]);
   return applyGain(filter.process(r.raw[i]), r.envelope[i], r.counter[i], fadeIn);
 }
 
@@ -200,8 +193,12 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
   for (int i = 0; i < wobbling->frames; ++i) advanceFrame(e, *wobbling, i, pending);
 
   // A local copy keeps the filter's state in registers through the calls
-  // around it; only the audio thread touches the filter.
+  // around it; only the audio thread touches the filter. Parameters change
+  // only between calls (events land between them), so they are read once.
   LadderFilter filter = e.filter;
+  filter.setCutoff(e.params.get(Param::Cutoff));
+  // Whole already: the parameter set rounds it.
+  filter.setResonance(static_cast<int32_t>(e.params.get(Param::Resonance)));
   const int32_t fadeIn = e.life.fadeInSamples;
   int64_t done = 0;
   constexpr int kGroup = 16;
