@@ -9,8 +9,8 @@
 // program would, so a fault shared by the renderer and the patch code cannot
 // hide itself. Build: g++ -std=c++20 -O2 -o sound_bank_check
 //   tests/sound_bank_check.cpp $(pkg-config --cflags --libs sndfile)
-#include <sndfile.h>
 #include <fcntl.h>
+#include <sndfile.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +24,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -48,7 +47,7 @@ constexpr double kSilentDb = -50.0;
 // by 5 or 10) measures 0 to 1.4 dB from the sound it came from.
 constexpr double kDistanceFloorDb = 2.5;
 constexpr int kMinimumSounds = 32;
-const std::array<std::string, 6> kCategories = {"bass",  "lead",         "pad",
+const std::array<std::string, 6> kCategories = {"bass",       "lead",         "pad",
                                                 "pluck-keys", "sweep-motion", "effects"};
 constexpr std::array<int, 2> kRates = {44100, 48000};
 
@@ -195,9 +194,10 @@ struct Range {
 // the four points, Vol, Duration (checked with its range), the range, A, D,
 // S, R, F, Res.
 constexpr std::array<Range, 25> kControlRanges = {{
-    {-100, 100}, {0, 15}, {0, 99}, {-100, 100}, {0, 15}, {0, 99}, {-100, 100}, {0, 15}, {0, 99},
-    {-100, 100}, {0, 15}, {0, 99}, {1, 99}, {0, 49}, {1, 99}, {50, 99}, {0, 1500},
-    {100, 10000}, {1, 2}, {1, 2000}, {1, 5000}, {0, 100}, {1, 5000}, {20, 5000}, {0, 100},
+    {-100, 100}, {0, 15},   {0, 99},     {-100, 100},  {0, 15}, {0, 99},   {-100, 100},
+    {0, 15},     {0, 99},   {-100, 100}, {0, 15},      {0, 99}, {1, 99},   {0, 49},
+    {1, 99},     {50, 99},  {0, 1500},   {100, 10000}, {1, 2},  {1, 2000}, {1, 5000},
+    {0, 100},    {1, 5000}, {20, 5000},  {0, 100},
 }};
 
 // The curve editor's grid, and the room a dragged inner point keeps from the
@@ -257,8 +257,8 @@ bool checkPatch(const Sound& s) {
     int previousX = 0;
     for (int k = 0; k < 14; ++k) {
       const bool isX = k % 2 == 1 && k < 13;
-      const std::string at = where + "curve " + std::to_string(block + 1) + " value " +
-                             std::to_string(k + 1) + ": ";
+      const std::string at =
+          where + "curve " + std::to_string(block + 1) + " value " + std::to_string(k + 1) + ": ";
       if (isX) {
         const auto pixel = static_cast<long>(std::nearbyint(c[k] / rangeX * kGridWidth));
         const auto back = static_cast<long>(std::nearbyint(rangeX * pixel / kGridWidth));
@@ -270,8 +270,7 @@ bool checkPatch(const Sound& s) {
       } else {
         const auto pixel =
             static_cast<long>(std::nearbyint(kGridHeight - c[k] / rangeY * kGridHeight));
-        const auto back =
-            static_cast<long>(std::nearbyint(rangeY - rangeY * pixel / kGridHeight));
+        const auto back = static_cast<long>(std::nearbyint(rangeY - rangeY * pixel / kGridHeight));
         if (back != c[k]) ok = false, fail(at + "y is not on the editor's grid");
         if (pixel < 0 || pixel >= kGridHeight) ok = false, fail(at + "y is off the editor");
       }
@@ -284,11 +283,17 @@ bool checkPatch(const Sound& s) {
 
 bool render(const std::string& renderer, const fs::path& patch, const fs::path& midi, int rate,
             double tail, const fs::path& out, const fs::path& log) {
-  const std::vector<std::string> args = {renderer,      "--patch", patch.string(),
-                                         "--midi",      midi.string(),
-                                         "--rate",      std::to_string(rate),
-                                         "--tail",      std::to_string(tail),
-                                         "--out",       out.string()};
+  const std::vector<std::string> args = {renderer,
+                                         "--patch",
+                                         patch.string(),
+                                         "--midi",
+                                         midi.string(),
+                                         "--rate",
+                                         std::to_string(rate),
+                                         "--tail",
+                                         std::to_string(tail),
+                                         "--out",
+                                         out.string()};
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -448,6 +453,10 @@ int main(int argc, char** argv) {
   }
   const std::string renderer = argv[1];
   const fs::path list = argv[2], phrase = argv[3];
+  if (access(renderer.c_str(), X_OK) != 0) {
+    fail(renderer + ": not a program that can be run");
+    return 1;
+  }
   if (!fs::is_regular_file(phrase)) {
     fail(phrase.string() + ": no such file");
     return 1;
@@ -455,8 +464,8 @@ int main(int argc, char** argv) {
   const std::optional<std::vector<Sound>> bank = readBankList(list);
   if (!bank) return 1;
 
-  char pattern[] = "/tmp/sound_bank_check.XXXXXX";
-  const char* dir = mkdtemp(pattern);
+  std::string pattern = (fs::temp_directory_path() / "sound_bank_check.XXXXXX").string();
+  const char* dir = mkdtemp(pattern.data());
   if (!dir) {
     fail("cannot make a temporary folder");
     return 1;
@@ -496,8 +505,8 @@ int main(int argc, char** argv) {
       if (h.peakDb[r] < kPeakLowDb || h.peakDb[r] > kPeakHighDb) {
         std::ostringstream m;
         m.precision(3);
-        m << what << ": A3 peaks at " << h.peakDb[r] << " dBFS, outside " << kPeakLowDb
-          << " to " << kPeakHighDb;
+        m << what << ": A3 peaks at " << h.peakDb[r] << " dBFS, outside " << kPeakLowDb << " to "
+          << kPeakHighDb;
         fail(m.str());
       }
       if (rmsDb(*phraseSamples) < kSilentDb) fail(what + ": the phrase is silent");
@@ -518,21 +527,21 @@ int main(int argc, char** argv) {
       if (d[i][j] < kDistanceFloorDb) {
         std::ostringstream m;
         m.precision(3);
-        m << (*bank)[i].name << " and " << (*bank)[j].name << " are too alike: distance "
-          << d[i][j] << " dB, floor " << kDistanceFloorDb;
+        m << (*bank)[i].name << " and " << (*bank)[j].name << " are too alike: distance " << d[i][j]
+          << " dB, floor " << kDistanceFloorDb;
         fail(m.str());
       }
     }
   double closest = 1e9;
   std::string closestPair;
-  std::printf("%-4s %-13s %-10s %9s %9s  %s\n", "no.", "category", "name", "dB@44.1k",
-              "dB@48k", "nearest, distance dB");
+  std::printf("%-4s %-13s %-10s %9s %9s  %s\n", "no.", "category", "name", "dB@44.1k", "dB@48k",
+              "nearest, distance dB");
   for (size_t i = 0; i < n; ++i) {
     const size_t j = static_cast<size_t>(std::min_element(d[i].begin(), d[i].end()) - d[i].begin());
     const Sound& s = (*bank)[i];
     std::printf("%-4d %-13s %-10s %9.2f %9.2f  %s %.2f\n", s.number, s.category.c_str(),
-                s.name.c_str(), heard[i].peakDb[0], heard[i].peakDb[1],
-                (*bank)[j].name.c_str(), d[i][j]);
+                s.name.c_str(), heard[i].peakDb[0], heard[i].peakDb[1], (*bank)[j].name.c_str(),
+                d[i][j]);
     if (d[i][j] < closest) closest = d[i][j], closestPair = s.name + " and " + (*bank)[j].name;
   }
   if (failures) {
