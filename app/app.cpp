@@ -18,6 +18,7 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kStatusInput = 0;
 constexpr int kStatusNote = 1;
 constexpr int kStatusOctave = 2;
+constexpr int kStatusNotice = 3;  // what the player should know of the settings file
 
 Rect placeOf(const ControlInfo& s) { return {s.x, s.y, s.w, s.h}; }
 
@@ -280,7 +281,8 @@ bool startUp(App& app, int& status) {
     showRecords(app);
   }
   redrawDisplay(app);
-  app.tk.addStatusBar(app.window, {100, 100, 30});
+  app.tk.addStatusBar(app.window, {100, 100, 30, 280});
+  app.tk.setStatusText(app.window, kStatusNotice, app.settings->notice());
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());

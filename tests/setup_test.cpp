@@ -1,10 +1,14 @@
 // The program on a musician's own set-up: remembered devices and settings,
 // the Settings dialog, failed switches, readable controls, the command line.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QLabel>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <fstream>
 #include <sstream>
 
@@ -38,29 +42,140 @@ TEST(MidiChoice, RememberedByNameElseTheFirstThatIsNoThroughPort) {
 
 TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
   const Preferences defaults;
+  const std::string comments(70000, ';');
   const struct {
-    const char* file;
-    int latency, channel;
+    std::string file;
+    int latency, channel, bend;
     std::string midi;
+    bool damaged;
   } cases[] = {
-      {nullptr, defaults.latencyMs, defaults.midiChannel, ""},
-      {"[audio]\nlatencyMs=12\n[midi]\nchannel=all\ndevice=Keys\n", 12, kEveryChannel, "Keys"},
-      {"[audio]\nlatencyMs=500\n[midi]\nchannel=17\n", defaults.latencyMs, 1, ""},
+      {"", defaults.latencyMs, defaults.midiChannel, 2, "", false},
+      {"[audio]\nlatencyMs=12\n[midi]\nchannel=all\ndevice=\"Keys, 2\"\n", 12, kEveryChannel, 2,
+       "Keys, 2", false},
+      {"[audio]\nlatencyMs=500\n[midi]\nchannel=17\n", defaults.latencyMs, 1, 2, "", false},
       {"[audio]\nlatencyMs=fast\n[midi]\nchannel=2.5\ndevice=@Variant(\\0\\0\\0\\x7f)\n",
-       defaults.latencyMs, 1, ""},
-      {"[audio]\nlatencyMs=-3\n[midi]\nchannel=0\n", defaults.latencyMs, 1, ""},
-      {"\xff\xfe\x00[[[\x01\n=\n\\", defaults.latencyMs, 1, ""},
+       defaults.latencyMs, 1, 2, "", false},
+      {"[audio]\nlatencyMs=nan\n[midi]\nchannel=inf\n", defaults.latencyMs, 1, 2, "", false},
+      // One damaged line: the rest is still read.
+      {"[audio]\nlatencyMs=12\nno setting here\n[midi]\nchannel=5\n[play]\nbendRange=12\n", 12, 5,
+       12, "", true},
+      {std::string("\xff\xfe\x00[[[\x01\n=\n\\", 11), defaults.latencyMs, 1, 2, "", true},
+      {"[midi]\nchannel=3\n" + comments + "\n", defaults.latencyMs, 1, 2, "", true},  // over 64 kB
   };
   for (const auto& c : cases) {
     test::TempDir dir;
     const std::string path = (dir.path / "Ondelith.conf").string();
-    if (c.file) std::ofstream(path, std::ios::binary) << std::string(c.file, strlen(c.file) + 1);
+    if (!c.file.empty()) dir.file("Ondelith.conf", c.file);
+    const auto check = [&](const SettingsStore& store, const char* run) {
+      const Preferences p = loadPreferences(store);
+      EXPECT_EQ(p.latencyMs, c.latency) << run << c.file.substr(0, 40);
+      EXPECT_EQ(p.midiChannel, c.channel) << run << c.file.substr(0, 40);
+      EXPECT_EQ(p.bendRange, c.bend) << run << c.file.substr(0, 40);
+      EXPECT_EQ(p.midiDevice, c.midi) << run << c.file.substr(0, 40);
+    };
     const SettingsStore store(path);
-    const Preferences p = loadPreferences(store);
-    EXPECT_EQ(p.latencyMs, c.latency) << (c.file ? c.file : "none");
-    EXPECT_EQ(p.midiChannel, c.channel) << (c.file ? c.file : "none");
-    EXPECT_EQ(p.midiDevice, c.midi) << (c.file ? c.file : "none");
+    check(store, "first run: ");
+    EXPECT_EQ(store.notice(), c.damaged ? "Damaged settings kept as Ondelith.conf.bad" : "");
+    if (!c.damaged) continue;
+    // Kept as it was beside a new file that holds what could be read, and
+    // told only once.
+    EXPECT_EQ(test::slurp(path + ".bad"), c.file);
+    const SettingsStore again(path);
+    EXPECT_EQ(again.notice(), "");
+    check(again, "next run: ");
   }
+}
+
+TEST(Preferences, ReadAndWrittenAsTheToolkitsSettingsWereBefore) {
+  const std::string values[] = {"hw:0,0",
+                                " Keys ",
+                                "@Variant(x)",
+                                "a\"b\\c;d=e",
+                                "Ünïcode Keys",
+                                "tab\there\x01"
+                                "2",
+                                ""};
+  test::TempDir dir;
+  const QString older = QString::fromStdString((dir.path / "older.conf").string());
+  {
+    QSettings qt(older, QSettings::IniFormat);
+    for (size_t i = 0; i < std::size(values); ++i)
+      qt.setValue("midi/k" + QString::number(i), QString::fromStdString(values[i]));
+  }
+  SettingsStore store(older.toStdString());
+  EXPECT_EQ(store.notice(), "");
+  const std::string newer = (dir.path / "newer.conf").string();
+  SettingsStore written(newer);
+  for (size_t i = 0; i < std::size(values); ++i) {
+    const std::string key = "midi/k" + std::to_string(i);
+    EXPECT_EQ(store.text(key), values[i]) << i;
+    written.set(key, values[i]);
+  }
+  ASSERT_TRUE(written.save());
+  const QSettings qt(QString::fromStdString(newer), QSettings::IniFormat);
+  EXPECT_EQ(qt.status(), QSettings::NoError);
+  for (size_t i = 0; i < std::size(values); ++i)
+    EXPECT_EQ(qt.value("midi/k" + QString::number(i)).toString().toStdString(), values[i]) << i;
+}
+
+TEST(Preferences, AFifoAtThePathIsNeverWaitedOn) {
+  test::TempDir dir;
+  const std::string fifo = (dir.path / "Ondelith.conf").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // In a process of its own: a wait for a writer would last for ever.
+  const pid_t child = fork();
+  if (child == 0) {
+    SettingsStore store(fifo);
+    const bool defaults = loadPreferences(store).latencyMs == kDefaultLatencyMs;
+    storePreferences(store, Preferences{});
+    _exit(defaults && store.notice() ==
+                          "Settings not kept: Ondelith.conf is a FIFO, not a "
+                          "regular file"
+              ? 0
+              : 1);
+  }
+  int status = -1;
+  for (int ms = 0; ms < 1000 && waitpid(child, &status, WNOHANG) == 0; ms += 10) usleep(10000);
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "still waiting on the FIFO after a second";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"Ondelith.conf"});
+  struct stat st {};
+  EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+#ifdef ONDELITH_SOURCE_DIR
+TEST(Preferences, OneFileNameInTheCodeTheReadmeAndTheManual) {
+  test::TempDir home;
+  setenv("XDG_CONFIG_HOME", home.path.c_str(), 1);
+  const std::string own = SettingsStore().path();
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(own, (home.path / "Ondelith" / kSettingsFileName).string());
+  const std::string shown = std::string("~/.config/Ondelith/") + kSettingsFileName;
+  for (const char* doc : {"/README.md", "/data/ondelith.1"}) {
+    const std::string text = test::slurp(std::string(ONDELITH_SOURCE_DIR) + doc);
+    EXPECT_NE(text.find(shown), std::string::npos) << doc;
+    EXPECT_EQ(text.find("Ondelith.ini"), std::string::npos) << doc;
+  }
+}
+#endif
+
+TEST_F(Window, ADamagedSettingsFileIsToldOnceInTheStatusBar) {
+  EXPECT_EQ(tk->statusText(app->window, 3), "");
+  std::ofstream(settingsFile(), std::ios::binary) << "[midi]\nchannel=4\n\x01\x02\n";
+  restart();
+  EXPECT_EQ(tk->statusText(app->window, 3), "Damaged settings kept as Ondelith.conf.bad");
+  EXPECT_EQ(app->synth.midi.channel.load(), 3);
+  auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
+  for (const QLabel* field : bar->findChildren<QLabel*>())
+    EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
+              field->contentsRect().width());
+  restart();
+  EXPECT_EQ(tk->statusText(app->window, 3), "");
+  EXPECT_EQ(app->synth.midi.channel.load(), 3);
 }
 
 TEST_F(Window, RememberedDevicesAreChosenAgainWhereverTheyAreListed) {
