@@ -230,6 +230,19 @@ bool listed(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The start-up failure box: what was tried, and what the player can do.
+std::string noSoundText(const std::vector<std::string>& tried, const std::string& error) {
+  std::string names;
+  for (const std::string& name : tried)
+    if (!name.empty()) names += (names.empty() ? "" : ", ") + name;
+  return "Ondelith found no audio output to play through (" + error + ").\r" +
+         (names.empty() ? std::string("No audio output was found.")
+                        : "Tried, in this order: " + names + ".") +
+         "\rStart a JACK or PipeWire server, or check that the sound card is connected, "
+         "switched on and not held by another program, then start Ondelith again.\r"
+         "\"ondelith --list-devices\" lists the outputs it can see; --audio-out chooses one.";
+}
+
 bool usage(int& status, const std::string& line) {
   std::cerr << "ondelith: " << line << "\n";
   status = kExitUsage;
@@ -260,7 +273,9 @@ bool startUp(App& app, int& status) {
                                             named ? std::string() : app.prefs.audioHostApi);
   if (error != 0) {
     // Nothing can sound: the one fatal path, and a failure says so.
-    app.tk.messageBox(0, "PortAudio", app.devices->audioErrorText(error));
+    app.tk.messageBox(
+        0, "PortAudio",
+        noSoundText(app.devices->audioDeviceNames(), app.devices->audioErrorText(error)));
     status = kExitNoSound;
     return false;
   }

@@ -463,6 +463,51 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
   EXPECT_EQ(renderer({"--patch", odd, "--midi", midi, "--out", out}).status, 0);
 }
 
+TEST(RenderTool, OptionMistakesInTheProgramsOwnWords) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string out = (dir.path / "out.wav").string();
+  const std::vector<std::string> good = {"--midi", midi, "--out", out};
+  const auto with = [&good](std::vector<std::string> more) {
+    more.insert(more.begin(), good.begin(), good.end());
+    return more;
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      // The unknown option first, whatever else is wrong.
+      {{"--bogus"}, "--bogus is not an option (see --help)"},
+      {{"--rate", "1", "--midi", "--out", out, "-x"}, "-x is not an option (see --help)"},
+      {with({"stray"}), "\"stray\" is not an option (see --help)"},
+      {with({"--midi", "b.mid"}),
+       "--midi is given twice (\"" + midi + "\", \"b.mid\"): give it once"},
+      {{"--midi", midi, "--out"}, "--out needs a value: it takes the WAV file to write"},
+      {with({"--rate", "abc"}), "--rate \"abc\": takes a sample rate in Hz from 22050 to 192000"},
+      {with({"--bend-range", "24.5"}),
+       "--bend-range \"24.5\": takes a whole number of semitones from 0 to 24"},
+      {with({"--velocity=nan"}), "--velocity \"nan\": takes a whole percentage from 0 to 100"},
+      {with({"--tail", "inf"}), "--tail \"inf\": takes seconds from 0 to 3600"},
+      {with({"--channel", "17"}),
+       "--channel \"17\": takes a MIDI channel from 1 to 16, or \"all\""},
+      {{"--out", out}, "--midi is missing: it takes the Standard MIDI File to play"},
+  };
+  for (const auto& c : cases) {
+    const ProgramRun run = renderer(c.args);
+    EXPECT_EQ(run.status, 2) << c.err;
+    EXPECT_EQ(run.err, "ondelith-render: " + c.err + "\n");
+  }
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"});
+  // Whole numbers written with a decimal point are those numbers.
+  const ProgramRun run = renderer(
+      with({"--bend-range", "24.0", "--channel", "2.0", "--rate", "48000.0", "--velocity", "+50"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  SF_INFO info;
+  EXPECT_FALSE(readWav(out, info).empty());
+  EXPECT_EQ(info.samplerate, 48000);
+}
+
 TEST(RenderTool, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
   TempDir dir;
   const std::string midi =
@@ -639,7 +684,7 @@ TEST(RenderTool, SignalsRemoveTheTemporaryFile) {
 TEST(RenderTool, VersionHelpAndRepeatableOutput) {
   ProgramRun run = renderer({"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "ondelith-render " ONDELITH_VERSION "\n");
+  EXPECT_EQ(run.out, "ondelith-render " ONDELITH_VERSION "\nLicense GPL-3.0-or-later\n");
   run = renderer({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Exit status: 0 "), std::string::npos) << run.out;

@@ -158,7 +158,6 @@ TEST(Preferences, OneFileNameInTheCodeTheReadmeAndTheManual) {
   for (const char* doc : {"/README.md", "/data/ondelith.1"}) {
     const std::string text = test::slurp(std::string(ONDELITH_SOURCE_DIR) + doc);
     EXPECT_NE(text.find(shown), std::string::npos) << doc;
-    EXPECT_EQ(text.find("Ondelith.ini"), std::string::npos) << doc;
   }
 }
 #endif
@@ -297,24 +296,42 @@ TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {
   }
 }
 
-TEST(CommandLine, OptionsAndMistakes) {
+TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
+  const char* takesMs = ": takes milliseconds from 3 to 75\n";
   const struct {
     std::vector<std::string> args;
     int status;
-    bool oneErrorLine;
+    std::string err;  // the whole line after "ondelith: "
   } cases[] = {
-      {{}, -1, false},
-      {{"--patch", "a.vx", "--midi-in", "Keys", "--audio-out", "system", "--latency", "12"},
+      {{}, -1, ""},
+      {{"--patch", "a.vx", "--midi-in", "Keys", "--audio-out", "system", "--latency", "12.5"},
        -1,
-       false},
-      {{"--help"}, 0, false},
-      {{"--version"}, 0, false},
-      {{"--bogus"}, 2, true},
-      {{"--latency", "100"}, 2, true},
-      {{"--latency", "fast"}, 2, true},
-      {{"--midi-in"}, 2, true},
-      {{"--audio-out", ""}, 2, true},
-      {{"stray"}, 2, true},
+       ""},
+      {{"b.vx", "--list-devices"}, -1, ""},
+      {{"--help"}, 0, ""},
+      {{"--version"}, 0, ""},
+      {{"--bogus"}, 2, "--bogus is not an option (see --help)\n"},
+      {{"--latency", "100", "--patch", "--bogus"}, 2, "--bogus is not an option (see --help)\n"},
+      {{"--latency", "100"}, 2, std::string("--latency \"100\"") + takesMs},
+      {{"--latency", "abc"}, 2, std::string("--latency \"abc\"") + takesMs},
+      {{"--latency=nan"}, 2, std::string("--latency \"nan\"") + takesMs},
+      {{"--latency", "-inf"}, 2, std::string("--latency \"-inf\"") + takesMs},
+      {{"--midi-in"},
+       2,
+       "--midi-in needs a value: it takes the name of a MIDI input (see --list-devices)\n"},
+      {{"--audio-out", ""},
+       2,
+       "--audio-out \"\": takes the name of an audio output (see --list-devices)\n"},
+      {{"--patch", "a.vx", "--patch", "b.vx"},
+       2,
+       "--patch is given twice (\"a.vx\", \"b.vx\"): give it once\n"},
+      {{"a.vx", "b.vx"},
+       2,
+       "\"b.vx\": one word too many, only one FILE.vx is taken (see --help)\n"},
+      {{"a.vx", "--patch", "b.vx"},
+       2,
+       "two patches to open, \"a.vx\" and --patch \"b.vx\": give one\n"},
+      {{"--list-devices=yes"}, 2, "--list-devices takes no value\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> words = {"ondelith"};
@@ -326,28 +343,55 @@ TEST(CommandLine, OptionsAndMistakes) {
     EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), line, out, err),
               c.status)
         << words.back();
-    const std::string e = err.str();
-    EXPECT_EQ(c.oneErrorLine, std::count(e.begin(), e.end(), '\n') == 1) << e;
+    EXPECT_EQ(err.str(), c.err.empty() ? "" : "ondelith: " + c.err);
     if (c.status == 0) {
       EXPECT_FALSE(out.str().empty());
     }
   }
+  std::ostringstream out, err;
+  char name[] = "ondelith", version[] = "--version", file[] = "b.vx", list[] = "--list-devices";
+  char* versionArgv[] = {name, version};
+  parseCommandLine(2, versionArgv, *std::make_unique<CommandLine>(), out, err);
+  EXPECT_EQ(out.str(), "ondelith " ONDELITH_VERSION "\nLicense GPL-3.0-or-later\n");
+  CommandLine line;
+  char* fileArgv[] = {name, file, list};
+  EXPECT_EQ(parseCommandLine(3, fileArgv, line, out, err), -1);
+  EXPECT_EQ(line.patch, "b.vx");  // the one word is the patch, as --patch gives it
+  EXPECT_TRUE(line.listDevices);
 }
 
 #ifdef ONDELITH_PROGRAM
-TEST(CommandLine, TheProgramEndsWithStatusTwoAndNoWindow) {
-  // No display at all: a window would fail to open, not end with status 2.
-  const std::string command =
-      "env -u DISPLAY QT_QPA_PLATFORM=xcb " ONDELITH_PROGRAM " --latency 1 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+// The program's status and everything it wrote.
+std::pair<int, std::string> runProgram(const std::string& environment, const std::string& args) {
+  FILE* pipe = popen((environment + " " ONDELITH_PROGRAM " " + args + " 2>&1").c_str(), "r");
+  if (!pipe) return {-1, ""};
   std::string output;
   char buffer[256];
   while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
   const int status = pclose(pipe);
-  EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
-  EXPECT_EQ(output.rfind("ondelith: ", 0), 0u) << output;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
+}
+
+TEST(CommandLine, AWrongOptionOrNoDisplayEndsWithOneLineAndStatusTwo) {
+  test::TempDir dir;
+  const std::string patch = dir.file("x.vx", "50\r\n");
+  const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb";
+  const struct {
+    std::string environment, args, says;
+  } cases[] = {
+      // No display at all: a window would fail to open, not end with status 2.
+      {noDisplay, "--latency 1", "--latency \"1\""},
+      {noDisplay, "--patch " + patch, "no display"},
+      {noDisplay, patch, "no display"},
+      {"env -u WAYLAND_DISPLAY DISPLAY=:ondelith-none QT_QPA_PLATFORM=xcb", patch, "display"},
+  };
+  for (const auto& c : cases) {
+    const auto [status, output] = runProgram(c.environment, c.args);
+    EXPECT_EQ(status, 2) << c.args << ": " << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_EQ(output.rfind("ondelith: ", 0), 0u) << output;
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+  }
 }
 #endif
 

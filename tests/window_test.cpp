@@ -204,27 +204,39 @@ TEST_F(Window, PictureOfTheMainWindow) {
   EXPECT_GE(picture.height(), kClientHeight);
 }
 
-TEST(WindowStartUp, AudioFailureEndsWithStatusOne) {
+TEST(WindowStartUp, AudioFailureSaysWhatWasTriedAndWhatToDoThenEndsWithStatusOne) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int argc = 1;
   char name[] = "ondelith";
   char* argv[] = {name, nullptr};
   Toolkit tk(argc, argv);
-  App app(tk);
-  test::TempDir settings;
-  app.settingsPath = (settings.path / "Ondelith.conf").string();
-  FakeDevices devices(app);
-  devices.audioError = -9996;
-  app.devices = &devices;
-  std::vector<std::string> boxes;
-  tk.setDialogResponder(
-      [&](const std::string& kind, const std::string& title, const std::string& text) {
-        boxes.push_back(kind + ": " + title + ": " + text);
-        return std::string();
-      });
-  EXPECT_EQ(runApp(app), 1);
-  EXPECT_EQ(boxes, (std::vector<std::string>{"message: PortAudio: Invalid device"}));
-  EXPECT_EQ(app.window, 0);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"default", "system"}, "Tried, in this order: default, system."},
+      {{""}, "No audio output was found."},  // the stand-in of an empty list
+  };
+  for (const auto& [outputs, tried] : cases) {
+    App app(tk);
+    test::TempDir settings;
+    app.settingsPath = (settings.path / "Ondelith.conf").string();
+    FakeDevices devices(app);
+    devices.audioError = -9996;
+    devices.audioNames = outputs;
+    app.devices = &devices;
+    std::vector<std::string> boxes;
+    tk.setDialogResponder(
+        [&](const std::string& kind, const std::string& title, const std::string& text) {
+          boxes.push_back(kind + ": " + title + ": " + text);
+          return std::string();
+        });
+    EXPECT_EQ(runApp(app), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("message: PortAudio: ", 0), 0u) << boxes[0];
+    for (const std::string& says :
+         {std::string("(Invalid device)"), tried, std::string("Start a JACK or PipeWire server"),
+          std::string("sound card"), std::string("ondelith --list-devices")})
+      EXPECT_NE(boxes[0].find(says), std::string::npos) << says;
+    EXPECT_EQ(app.window, 0);
+  }
 }
 
 }  // namespace
