@@ -1,7 +1,5 @@
 // ondelith-render: plays a Standard MIDI File through the synthesizer, from
 // its start-up state and optionally a patch, into a mono 32-bit float WAV.
-#include <sndfile.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
@@ -17,6 +15,7 @@
 #include "patches/patch.h"
 #include "platform/files.h"
 #include "tools/midi_file.h"
+#include "tools/wav_file.h"
 
 namespace {
 
@@ -67,51 +66,6 @@ bool readMidiBytes(const std::string& path, std::string& bytes, std::string& rea
     }
   }
 }
-
-// The WAV file, under a temporary name beside its target until complete.
-class WavOutput {
- public:
-  bool open(const std::string& path, int rate, std::string& reason) {
-    if (!file_.open(path, &reason)) return false;
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    sound_ = sf_open_fd(file_.descriptor(), SFM_WRITE, &info, 0);
-    if (!sound_) {
-      reason = sf_strerror(nullptr);
-      file_.abandon();
-      return false;
-    }
-    // The PEAK chunk carries the time of writing: without it the same input
-    // always gives the same bytes.
-    sf_command(sound_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    return true;
-  }
-  bool write(const float* samples, int64_t count) {
-    return sf_write_float(sound_, samples, count) == count;
-  }
-  bool commit(std::string& reason) {
-    const int closed = sf_close(sound_);
-    sound_ = nullptr;
-    if (closed != 0) {
-      reason = sf_error_number(closed);
-      file_.abandon();
-      return false;
-    }
-    return file_.commit(&reason);
-  }
-  void abandon() {
-    if (sound_) sf_close(sound_);
-    sound_ = nullptr;
-    file_.abandon();
-  }
-  ~WavOutput() { abandon(); }
-
- private:
-  AtomicFile file_;
-  SNDFILE* sound_ = nullptr;
-};
 
 // Plays the notes into `sink`: each applied just before its frame, as the
 // driver applies a schedule's events, with the stretches between them
@@ -265,14 +219,14 @@ int main(int argc, char** argv) {
       return failure(midiPath, "plays for longer than six hours");
     const auto frames = static_cast<int64_t>(totalFrames);
 
-    WavOutput out;
+    WavFile out;
     if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
     const bool rendered = renderNotes(
         *synth, midi.notes, frames,
-        [&out](const float* samples, int64_t count) { return out.write(samples, count); });
+        [&](const float* samples, int64_t count) { return out.write(samples, count, reason); });
     if (!rendered) {
       out.abandon();
-      return failure(outPath, "cannot write");
+      return failure(outPath, reason);
     }
     if (!out.commit(reason)) return failure(outPath, reason);
   } catch (const std::bad_alloc&) {
