@@ -609,8 +609,11 @@ TEST(HelpText, ParagraphsAndLines) {
     if (!lines[i].empty()) ++textLines;
     if (!lines[i].empty() && (i + 1 == lines.size() || lines[i + 1].empty())) ++paragraphs;
   }
-  EXPECT_EQ(textLines, 39);
-  EXPECT_EQ(paragraphs, 12);
+  EXPECT_EQ(textLines, 52);
+  EXPECT_EQ(paragraphs, 16);
+  // After the twelve: the computer keyboard, its octave keys, Settings, the own port.
+  for (const char* says : {"computer keyboard", "octave", "File>Settings", "\"MIDI In\""})
+    EXPECT_GT(text.find(says), text.find("File>Open")) << says;
   EXPECT_EQ(lines[1].find("one cycle of the basic waveform") != std::string::npos, true);
   EXPECT_EQ(lines[2], "");
   EXPECT_FALSE(lines[3].empty());  // paragraph 2's two lines stand together
