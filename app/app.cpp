@@ -264,7 +264,8 @@ bool startUp(App& app, int& status) {
     std::vector<std::string> names;
     app.devices->listMidiInputs(names);
     if (!listed(names, line.midiIn))
-      return usage(status, "--midi-in: no MIDI input named \"" + line.midiIn + "\"");
+      return usage(status, "--midi-in \"" + line.midiIn +
+                               "\": no MIDI input of that name (see --list-devices)");
   }
   const double latencyMs = line.latencyMs.value_or(app.prefs.latencyMs);
   app.devices->setLatency(latencyMs / 1000.0);
@@ -281,7 +282,8 @@ bool startUp(App& app, int& status) {
   }
   if (named && !listed(app.devices->audioDeviceNames(), line.audioOut)) {
     shutDown(app);
-    return usage(status, "--audio-out: no audio output named \"" + line.audioOut + "\"");
+    return usage(status, "--audio-out \"" + line.audioOut +
+                             "\": no audio output of that name (see --list-devices)");
   }
   applyPlaySettings(app);
   app.window = app.tk.openWindow("Ondelith", kClientWidth, kClientHeight);

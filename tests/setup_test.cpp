@@ -360,6 +360,29 @@ TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
   EXPECT_TRUE(line.listDevices);
 }
 
+TEST_F(Window, ADeviceNameThatIsNotThereEndsStartUpWithOneLine) {
+  const struct {
+    std::string midi, audio, line;
+  } cases[] = {
+      {"Nope", "", "--midi-in \"Nope\": no MIDI input of that name (see --list-devices)"},
+      {"", "Gone", "--audio-out \"Gone\": no audio output of that name (see --list-devices)"},
+  };
+  for (const auto& c : cases) {
+    App other(*tk);
+    other.settingsPath = settingsFile();
+    FakeDevices fake(other);
+    other.devices = &fake;
+    other.commandLine.midiIn = c.midi;
+    other.commandLine.audioOut = c.audio;
+    int status = -1;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(startUp(other, status));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ondelith: " + c.line + "\n");
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(other.window, 0);
+  }
+}
+
 #ifdef ONDELITH_PROGRAM
 // The program's status and everything it wrote.
 std::pair<int, std::string> runProgram(const std::string& environment, const std::string& args) {
