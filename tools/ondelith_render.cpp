@@ -111,19 +111,16 @@ int main(int argc, char** argv) {
   app.add_option("--out", outPath, "WAV file to write, mono 32-bit float (required)")
       ->type_name("FILE.wav");
   app.add_option("--tail", tailText,
-                 "Seconds rendered after the file's last event, 0 to 3600; 2 unless given")
+                 "Seconds after the file's last event, 0 to 3600; 2 unless given")
       ->type_name("SECONDS");
   int bendRange = static_cast<int>(kNoteSettingTable[0].start);
-  app.add_option("--bend-range", bendText,
-                 "Pitch bend range in semitones, 0 to 24, as live; 2 unless given")
+  app.add_option("--bend-range", bendText, "Pitch bend range, 0 to 24 semitones; 2 unless given")
       ->type_name("SEMITONES");
   int velocity = 0;
-  app.add_option("--velocity", velocityText,
-                 "Velocity sensitivity in percent, 0 to 100, as live; 0 unless given")
+  app.add_option("--velocity", velocityText, "Velocity sensitivity, 0 to 100 %; 0 unless given")
       ->type_name("PERCENT");
   std::string channel = "1";
-  app.add_option("--channel", channel,
-                 "MIDI channel heard, 1 to 16 or \"all\", as live; 1 unless given")
+  app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\"; 1 unless given")
       ->type_name("N|all");
   const OptionTakes takes = {
       {"--patch", "a patch file (.vx)"},
