@@ -227,10 +227,17 @@ SettingsStore::SettingsStore(const std::string& path) {
   const std::string name = path_.substr(path_.rfind('/') + 1);
   InputFile file;
   std::string reason;
-  if (!file.open(from, &reason)) {
+  // Short enough for a field of the status bar.
+  const auto unused = [&](const std::string& why) {
     // Not a file to read, nor one to replace with what could not be read.
     writable_ = false;
-    notice_ = "Settings not kept: " + name + (reason.starts_with("is ") ? " " : ": ") + reason;
+    notice_ = name + why;
+  };
+  if (!file.open(from, &reason)) {
+    if (reason.starts_with("is "))  // "is a FIFO, not a regular file"
+      unused(" " + reason.substr(0, reason.find(',')) + ": settings not kept");
+    else
+      unused(" unreadable: " + reason.substr(reason.rfind(": ") + 2));
     return;
   }
   std::string bytes;
@@ -241,8 +248,7 @@ SettingsStore::SettingsStore(const std::string& path) {
     char buffer[4096];
     size_t got = 0;
     if (!file.read(buffer, sizeof buffer, got, &reason)) {
-      writable_ = false;
-      notice_ = "Settings not kept: " + name + ": " + reason;
+      unused(" unreadable: " + reason.substr(reason.rfind(": ") + 2));
       return;
     }
     if (got == 0) break;
@@ -252,10 +258,11 @@ SettingsStore::SettingsStore(const std::string& path) {
   if (clean) return;
   // Kept for the player to look at; the values that could be read live on.
   const std::string bad = path_ + ".bad";
-  if (std::rename(from.c_str(), bad.c_str()) != 0 || !save()) {
-    notice_ = "Settings file " + name + " is damaged";
+  if (std::rename(from.c_str(), bad.c_str()) != 0) {
+    notice_ = name + " is damaged";
     return;
   }
+  save();
   notice_ = "Damaged settings kept as " + name + ".bad";
 }
 
