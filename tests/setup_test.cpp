@@ -160,8 +160,8 @@ TEST(Preferences, OneFileNameInTheCodeTheReadmeAndTheManual) {
 
 TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
   EXPECT_EQ(tk->statusText(app->window, 3), "");
-  auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
-  const auto fits = [bar] {
+  const auto fits = [this] {
+    auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
     for (const QLabel* field : bar->findChildren<QLabel*>())
       EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
                 field->contentsRect().width())
@@ -180,6 +180,125 @@ TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
   restart();
   EXPECT_EQ(tk->statusText(app->window, 3), "Ondelith.conf is a FIFO: settings not kept");
   fits();
+}
+
+TEST_F(Window, RememberedDevicesAreChosenAgainWhereverTheyAreListed) {
+  // First run: the second entry of each list chosen by the player.
+  key(kMidiInputList, Qt::Key_Down);
+  key(kAudioOutputList, Qt::Key_Down);
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard B");
+  EXPECT_EQ(tk->text(kAudioOutputList), "system");
+
+  // Second run: other devices came, the order changed.
+  restart([](FakeDevices& d) {
+    d.midiNames = {"Midi Through Port-0", "Keyboard C", "Keyboard B", "Keyboard A"};
+    d.audioNames = {"system", "pulse", "default"};
+  });
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard B");
+  EXPECT_EQ(devices->midiDeviceId, 2);
+  EXPECT_EQ(devices->calls.front(), "startAudio system");
+  EXPECT_EQ(tk->text(kAudioOutputList), "system");
+
+  // Third run: the keyboard is gone; the first port that is not a through.
+  restart([](FakeDevices& d) { d.midiNames = {"Midi Through Port-0", "Keyboard C"}; });
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard C");
+  EXPECT_EQ(devices->midiDeviceId, 1);
+}
+
+TEST_F(Window, ListsAreReadAgainWhenTheyOpen) {
+  devices->midiNames = {"Keyboard B", "New Keys"};
+  devices->audioNames = {"default", "system", "USB"};
+  for (int id : {kMidiInputList, kAudioOutputList}) {
+    QTest::mouseClick(widget(id), Qt::LeftButton);
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    pump();
+  }
+  EXPECT_EQ(tk->entryCount(kMidiInputList), 2);
+  EXPECT_EQ(tk->entryCount(kAudioOutputList), 3);
+  // The device in use stays chosen where it now is; one that went, none.
+  EXPECT_EQ(tk->text(kAudioOutputList), "default");
+  EXPECT_EQ(tk->value(kMidiInputList), -1);
+}
+
+TEST_F(Window, AFailedSwitchSaysWhyAndTheDeviceBeforeStays) {
+  std::vector<std::string> boxes;
+  tk->setDialogResponder([&](const std::string&, const std::string& title, const std::string& t) {
+    boxes.push_back(title + ": " + t);
+    return std::string();
+  });
+  devices->failingAudio = {1};
+  devices->failingMidi = {1};
+  key(kAudioOutputList, Qt::Key_Down);
+  key(kMidiInputList, Qt::Key_Down);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "Audio output: Ondelith cannot play through \"system\":\rInvalid device",
+                       "MIDI input: Ondelith cannot take notes from \"Keyboard B\":\rthe port is "
+                       "gone"}));
+  EXPECT_EQ(tk->value(kAudioOutputList), 0);
+  EXPECT_EQ(devices->audioEntry, 0);
+  EXPECT_EQ(tk->value(kMidiInputList), 0);
+  EXPECT_EQ(devices->calls.back(), "switchMidi 0");
+  // Nothing remembered from a failure.
+  restart();
+  EXPECT_EQ(devices->calls.front(), "startAudio ");
+}
+
+TEST_F(Window, SettingsDialogReopensTheStreamAndSetsTheChannel) {
+  std::string note;
+  tk->postToUi([&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    note = dialog->findChild<QLabel*>("note")->text().toStdString();
+    dialog->findChild<QComboBox*>("Latency")->setCurrentIndex(2);       // 12 ms
+    dialog->findChild<QComboBox*>("MIDI channel")->setCurrentIndex(0);  // All
+    dialog->findChild<QSpinBox*>("Pitch bend range")->setValue(7);
+    dialog->findChild<QSpinBox*>("Velocity sensitivity")->setValue(50);
+    QTest::keyClick(dialog, Qt::Key_Return);
+  });
+  auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
+  QAction* file = main->menuBar()->actions()[0];
+  EXPECT_EQ(file->menu()->actions().back()->text().toStdString(), "Settings...");
+  file->menu()->actions().back()->trigger();
+  pump();
+  EXPECT_EQ(note, "The audio output reports 94 ms of latency now.");  // 75 ms asked
+  EXPECT_DOUBLE_EQ(devices->latency, 0.012);
+  EXPECT_EQ(devices->calls.back(), "switchAudio 0");
+  EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
+  // Kept for the next run.
+  restart();
+  EXPECT_DOUBLE_EQ(devices->latency, 0.012);
+  EXPECT_EQ(app->synth.midi.channel.load(), kAllChannels);
+  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::BendRange), 7);
+  EXPECT_EQ(app->synth.engine.notes.setting(NoteSetting::VelocitySensitivity), 50);
+}
+
+TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {
+  auto* f = static_cast<QSlider*>(widget(kSliderF));
+  EXPECT_EQ(tk->toolTip(kSliderF), "F: 1500 Hz");
+  const QPoint handle = f->rect().center();
+  QTest::mousePress(f, Qt::LeftButton, {}, handle);
+  for (int dy : {10, 25, -30}) {
+    QTest::mouseMove(f, handle + QPoint(0, dy));
+    pump();
+    EXPECT_EQ(tk->toolTip(kSliderF), "F: " + std::to_string(f->value()) + " Hz") << dy;
+  }
+  QTest::mouseRelease(f, Qt::LeftButton, {}, handle + QPoint(0, -30));
+  pump();
+  EXPECT_NE(f->value(), 1500);
+  const std::pair<int, std::string> tips[] = {{kSliderA, "A: 1 ms"},
+                                              {kSliderS, "S: 50 %"},
+                                              {kSliderX1, "X1: 0.50"},
+                                              {kSliderDuration, "Duration: 2000 ms"},
+                                              {spinFineId(1), "Y1 Fine: 0.00 x pitch"},
+                                              {kMidiInputList, "MIDI input"},
+                                              {kAudioOutputList, "Audio output"}};
+  for (const auto& [id, tip] : tips) EXPECT_EQ(tk->toolTip(id), tip) << id;
+  for (const ControlInfo& s : kControlTable) {
+    if (s.kind != ControlKind::Label) continue;
+    auto* label = static_cast<QLabel*>(widget(s.id));
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())
+        << s.text;
+  }
 }
 
 TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
