@@ -18,6 +18,7 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kStatusInput = 0;
 constexpr int kStatusNote = 1;
 constexpr int kStatusOctave = 2;
+constexpr int kStatusNotice = 3;  // what the player should know of the settings file
 
 Rect placeOf(const ControlInfo& s) { return {s.x, s.y, s.w, s.h}; }
 
@@ -220,6 +221,19 @@ bool listed(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The start-up failure box: what was tried, and what the player can do.
+std::string noSoundText(const std::vector<std::string>& tried, const std::string& error) {
+  std::string names;
+  for (const std::string& name : tried)
+    if (!name.empty()) names += (names.empty() ? "" : ", ") + name;
+  return "Ondelith found no audio output to play through (" + error + ").\r" +
+         (names.empty() ? std::string("No audio output was found.")
+                        : "Tried, in this order: " + names + ".") +
+         "\rStart a JACK or PipeWire server, or check that the sound card is connected, "
+         "switched on and not held by another program, then start Ondelith again.\r"
+         "\"ondelith --list-devices\" lists the outputs it can see; --audio-out chooses one.";
+}
+
 bool usage(int& status, const std::string& line) {
   std::cerr << "ondelith: " << line << "\n";
   status = kExitUsage;
@@ -241,7 +255,8 @@ bool startUp(App& app, int& status) {
     std::vector<std::string> names;
     app.devices->listMidiInputs(names);
     if (!listed(names, line.midiIn))
-      return usage(status, "--midi-in: no MIDI input named \"" + line.midiIn + "\"");
+      return usage(status, "--midi-in \"" + line.midiIn +
+                               "\": no MIDI input of that name (see --list-devices)");
   }
   const double latencyMs = line.latencyMs.value_or(app.prefs.latencyMs);
   app.devices->setLatency(latencyMs / 1000.0);
@@ -250,13 +265,16 @@ bool startUp(App& app, int& status) {
                                             named ? std::string() : app.prefs.audioHostApi);
   if (error != 0) {
     // Nothing can sound: the one fatal path, and a failure says so.
-    app.tk.messageBox(0, "PortAudio", app.devices->audioErrorText(error));
+    app.tk.messageBox(
+        0, "PortAudio",
+        noSoundText(app.devices->audioDeviceNames(), app.devices->audioErrorText(error)));
     status = kExitNoSound;
     return false;
   }
   if (named && !listed(app.devices->audioDeviceNames(), line.audioOut)) {
     shutDown(app);
-    return usage(status, "--audio-out: no audio output named \"" + line.audioOut + "\"");
+    return usage(status, "--audio-out \"" + line.audioOut +
+                             "\": no audio output of that name (see --list-devices)");
   }
   applyPlaySettings(app);
   app.window = app.tk.openWindow("Ondelith", kClientWidth, kClientHeight);
@@ -271,7 +289,8 @@ bool startUp(App& app, int& status) {
     showRecords(app);
   }
   redrawDisplay(app);
-  app.tk.addStatusBar(app.window, {100, 100, 30});
+  app.tk.addStatusBar(app.window, {100, 100, 30, 280});
+  app.tk.setStatusText(app.window, kStatusNotice, app.settings->notice());
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());

@@ -8,10 +8,11 @@
 namespace ondelith {
 
 struct CommandLine {
-  std::string patch;     // a .vx file opened at start-up
+  std::string patch;     // a .vx file opened at start-up (--patch, or the one word)
   std::string midiIn;    // a MIDI input by name
   std::string audioOut;  // an audio output by name
   std::optional<double> latencyMs;
+  bool listDevices = false;  // print the names --midi-in and --audio-out take, and end
 };
 
 // Reads argv. -1: go on; otherwise the process ends with that status, after

@@ -118,6 +118,19 @@ std::string helpText() {
       {"To keep a sound, choose File>Save and enter a file name:",
        "the settings are saved as a .vx patch of Ondelith.",
        "To load one, choose File>Open and pick the file."},
+      {"Without a MIDI keyboard, the computer keyboard plays while this window has the focus.",
+       "Keys are known by where they sit, so every keyboard layout plays alike:",
+       "the home row, from the key under the left little finger (A on QWERTY),",
+       "plays the white keys from C4, and the row above it the black keys, up to F#5."},
+      {"The two keys left of the bottom row (Z and X on QWERTY) shift the octave down and up,",
+       "from C-1 to C8; the third field of the status bar shows the octave."},
+      {"File>Settings... sets the latency of the audio output, the MIDI channel heard",
+       "(one of 16, or all), the pitch bend range and the velocity sensitivity.",
+       "These choices and the devices chosen are kept for the next start."},
+      {"Ondelith also has a MIDI input port of its own, \"MIDI In\",",
+       "on the ALSA sequencer and on JACK when a server runs.",
+       "Connect a sequencer, a patchbay or a virtual keyboard to it:",
+       "it plays beside the device chosen in the MIDI drop-down."},
   };
   std::string text;
   for (const auto& paragraph : paragraphs) {

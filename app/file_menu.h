@@ -36,7 +36,7 @@ void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function
 
 void showAbout(Toolkit& tk, int window);
 
-// The help text: twelve paragraphs, each line led by a carriage return, an
+// The help text: sixteen paragraphs, each line led by a carriage return, an
 // empty line after each paragraph.
 std::string helpText();
 

@@ -5,12 +5,28 @@
 #include "app/app.h"
 #include "app/real_devices.h"
 
+namespace {
+
+void printNames(const char* title, const std::vector<std::string>& names) {
+  std::cout << title << (names.empty() ? " none\n" : "\n");
+  for (const std::string& name : names) std::cout << name << "\n";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   ondelith::CommandLine line;
   // A wrong command line ends here, before any window.
   if (const int status = ondelith::parseCommandLine(argc, argv, line, std::cout, std::cerr);
       status >= 0)
     return status;
+  if (line.listDevices) {
+    // No window and no sound: the names as --midi-in and --audio-out take them.
+    printNames("MIDI inputs (--midi-in):", ondelith::MidiService().listInputs());
+    std::cout << "\n";
+    printNames("Audio outputs (--audio-out):", ondelith::listAudioOutputs());
+    return 0;
+  }
   // The toolkit is given the program's name only: the options are ours.
   int toolkitArgc = 1;
   char* toolkitArgv[] = {argv[0], nullptr};

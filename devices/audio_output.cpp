@@ -257,6 +257,16 @@ void stopAudio(AudioOutput& audio, const std::function<void()>& waitOneMs) {
   terminateLibrary(audio);
 }
 
+std::vector<std::string> listAudioOutputs() {
+  AudioOutput audio;
+  if (initializeLibrary(audio) != paNoError) return {};
+  std::vector<std::string> names =
+      buildAudioDeviceList(libraryDevices(), Pa_GetDefaultOutputDevice()).name;
+  terminateLibrary(audio);
+  std::erase(names, std::string());  // the stand-in of an empty list
+  return names;
+}
+
 std::string audioErrorText(int code) {
   const char* text = Pa_GetErrorText(code);
   return text ? text : "";

@@ -103,4 +103,9 @@ void stopAudio(AudioOutput& audio, const std::function<void()>& waitOneMs);
 // The library's text for an error code.
 std::string audioErrorText(int code);
 
+// The names of the audio outputs, as --audio-out and startAudio take them,
+// for a listing: the library is started and ended again. Empty when there
+// is none or the library cannot start.
+std::vector<std::string> listAudioOutputs();
+
 }  // namespace ondelith

@@ -104,7 +104,43 @@ extern "C" void removeTemporariesAndEnd(int signal) {
   raise(signal);  // delivered as the handler returns, with the default action
 }
 
-constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal whose default action ends the process. Those of a fault are
+// taken only where nothing else (a sanitizer) handles them already.
+constexpr int kEndingSignals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGABRT, SIGUSR1,
+                                  SIGUSR2, SIGALRM,   SIGPIPE, SIGXFSZ, SIGXCPU, SIGVTALRM,
+                                  SIGPROF, SIGSTKFLT, SIGPWR,  SIGIO,   SIGSYS,  SIGTRAP};
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
+// Calls `use` with each signal a clean-up is for, the real-time ones too.
+template <typename F>
+void forEachCleanedSignal(F use) {
+  for (int s : kEndingSignals) use(s, false);
+  for (int s : kFaultSignals) use(s, true);
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) use(s, false);
+}
+
+sigset_t cleanedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  forEachCleanedSignal([&set](int s, bool) { sigaddset(&set, s); });
+  return set;
+}
+
+// The temporary file's name: hidden, beside the target, and never longer
+// than the target's own name where that is near the longest a folder takes.
+std::string temporaryName(const std::string& dir, const std::string& name) {
+  constexpr size_t kUnique = 7;  // ".XXXXXX"
+  const long longest = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+  const size_t limit = longest > 0 ? static_cast<size_t>(longest) : NAME_MAX;
+  std::string kept = name;
+  if (1 + kept.size() + kUnique > limit) {
+    kept.resize(name.size() > 1 + kUnique ? name.size() - 1 - kUnique : 0);
+    // Cut between characters, not inside one.
+    while (!kept.empty() && (static_cast<unsigned char>(name[kept.size()]) & 0xC0) == 0x80)
+      kept.pop_back();
+  }
+  return dir + "." + kept + ".XXXXXX";
+}
 
 }  // namespace
 
@@ -122,11 +158,10 @@ bool AtomicFile::open(const std::string& path, std::string* error) {
     errno = EISDIR;
     return fail(error, "not a file name");
   }
-  std::string pattern = dir + "." + name + ".XXXXXX";
+  std::string pattern = temporaryName(dir, name);
   // A signal between creating the file and noting its name would leave it.
-  sigset_t cleaned, old;
-  sigemptyset(&cleaned);
-  for (int s : kCleanedSignals) sigaddset(&cleaned, s);
+  const sigset_t cleaned = cleanedSignals();
+  sigset_t old;
   pthread_sigmask(SIG_BLOCK, &cleaned, &old);
   const int fd = mkstemp(pattern.data());
   const int created = errno;
@@ -216,13 +251,14 @@ bool sameFile(const std::string& a, const std::string& b) {
 void removeTemporaryFilesOnSignals() {
   struct sigaction action {};
   action.sa_handler = removeTemporariesAndEnd;
-  sigemptyset(&action.sa_mask);
-  for (int s : kCleanedSignals) sigaddset(&action.sa_mask, s);  // one clean-up at a time
-  for (int s : kCleanedSignals) {
+  action.sa_mask = cleanedSignals();  // one clean-up at a time
+  forEachCleanedSignal([&action](int s, bool fault) {
     struct sigaction old {};
-    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    if (sigaction(s, nullptr, &old) != 0) return;
+    const bool handled = (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL;
+    if (old.sa_handler == SIG_IGN || (fault && handled)) return;
     sigaction(s, &action, nullptr);
-  }
+  });
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view data, std::string* error) {

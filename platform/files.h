@@ -11,7 +11,9 @@
 namespace ondelith {
 
 // A file written under a temporary name beside its target and renamed over
-// the target only once it is complete and on the disk. Abandoned (or
+// the target only once it is complete and on the disk. The temporary name is
+// hidden and holds the target's; for a name too long for that, it is cut to
+// the target's length. Abandoned (or
 // destroyed before commit) it leaves no trace and the target untouched.
 //
 // A symbolic link is followed: the file it leads to is replaced and the link
@@ -44,9 +46,12 @@ bool mayReplace(const std::string& path, std::string* error = nullptr);
 // Whether both paths lead to one file (after links; hard links count too).
 bool sameFile(const std::string& a, const std::string& b);
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the
-// AtomicFiles still open, then end the process by that signal as before. A
-// signal the process ignores stays ignored. For single-threaded programs.
+// Makes every signal whose default action ends the process (SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT, SIGABRT, SIGUSR1, SIGALRM, SIGPIPE, SIGXFSZ, the
+// real-time ones...) remove the temporary files of the AtomicFiles still
+// open, then end the process by that signal as before. A signal the process
+// ignores stays ignored; a fault signal that something else (a sanitizer)
+// handles stays with it. For single-threaded programs.
 void removeTemporaryFilesOnSignals();
 
 // Writes `data` to a new file beside `path`, flushes it to the disk and only

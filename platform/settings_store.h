@@ -1,38 +1,61 @@
 #pragma once
-// Values kept between runs, by key, in the user's configuration folder
-// (Qt's settings: ~/.config/Ondelith/Ondelith.conf), or in a file of the
-// caller's choosing. No toolkit type appears here.
+// Values kept between runs, by key ("section/name"), in the user's
+// configuration folder ($XDG_CONFIG_HOME or ~/.config, then
+// Ondelith/Ondelith.conf), or in a file of the caller's choosing. The file is
+// INI text as Qt's settings write it, so files of earlier versions read
+// alike. No toolkit type appears here.
 
 #include <cstdint>
-#include <memory>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace ondelith {
 
+// The settings file's name in the user's configuration folder.
+inline constexpr const char* kSettingsFileName = "Ondelith.conf";
+// A settings file larger than this is no settings file: it is not read.
+constexpr uint64_t kMaxSettingsBytes = 64 * 1024;
+
 class SettingsStore {
  public:
-  // `path` empty: the user's own settings.
+  // `path` empty: the user's own settings. Only a regular file is read, and
+  // opening it never waits. A damaged file (bytes that are not text, a line
+  // that is no setting, over kMaxSettingsBytes) is renamed to the same name
+  // with ".bad" added, and a new file is written at once with the values that
+  // could still be read.
   explicit SettingsStore(const std::string& path = {});
-  ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
-  // False when the file is there but cannot be read as settings: every
-  // value then reads as absent, and the next save writes a whole new file.
-  bool readable() const;
+  // What the player should know about the file found, in a few words; empty
+  // when it read cleanly or was not there.
+  const std::string& notice() const { return notice_; }
+  // False when something that is not a regular file, or a file that cannot
+  // be read, is at the path: nothing is read, and saving leaves it alone.
+  bool readable() const { return writable_; }
+
   std::optional<std::string> text(const std::string& key) const;
   // Only a value that is a whole number, written as one.
   std::optional<int64_t> integer(const std::string& key) const;
   void set(const std::string& key, const std::string& value);
   void set(const std::string& key, int64_t value);
-  // Writes what was set; false when it could not be written.
+  // Writes every value, those of other versions included, whole or not at
+  // all; false when it could not be written.
   bool save();
-  std::string path() const;
+  const std::string& path() const { return path_; }
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  // Section -> name -> the value as the file spells it (quoted, escaped).
+  using Entries = std::map<std::string, std::map<std::string, std::string>>;
+  Entries entries_;
+  std::string path_, notice_;
+  bool writable_ = true;
 };
+
+// The INI text of one value as Qt's settings write it, and back; nullopt for
+// a value that is not one text (a list, another type) or is spelt wrongly.
+std::string iniValueText(const std::string& value);
+std::optional<std::string> iniValueFromText(const std::string& text);
 
 }  // namespace ondelith

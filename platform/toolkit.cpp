@@ -1,5 +1,7 @@
 #include "platform/toolkit.h"
 
+#include <unistd.h>
+
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -7,6 +9,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QImage>
@@ -31,6 +34,8 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <set>
@@ -248,8 +253,57 @@ struct Toolkit::Impl {
   }
 };
 
+namespace {
+
+// What the toolkit said while it started: passed on once it has started; if
+// it cannot, its last word is a fatal message that would abort the process.
+struct StartMessages {
+  std::vector<std::pair<QtMsgType, QString>> said;
+  std::string program = "ondelith";
+  QtMessageHandler previous = nullptr;
+};
+StartMessages* starting = nullptr;
+
+void startMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type != QtFatalMsg) {
+    starting->said.emplace_back(type, text);
+    return;
+  }
+  // No display to show a window on: one line and the usage status, not an abort.
+  std::string why;
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((!x || !*x) && (!wayland || !*wayland)) {
+    why = "no display to open its window on (DISPLAY and WAYLAND_DISPLAY are not set)";
+  } else {
+    why = "cannot open its window";
+    for (const auto& [kind, said] : starting->said)
+      if (said.contains("display", Qt::CaseInsensitive)) {
+        why += ": " + said.trimmed().toStdString();
+        break;
+      }
+  }
+  const std::string line = starting->program + ": " + why + "\n";
+  [[maybe_unused]] const ssize_t n = ::write(2, line.data(), line.size());
+  _exit(kToolkitCannotStart);
+}
+
+}  // namespace
+
 Toolkit::Toolkit(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
+  StartMessages messages;
+  if (argc > 0 && argv[0]) messages.program = QFileInfo(argv[0]).fileName().toStdString();
+  starting = &messages;
+  messages.previous = qInstallMessageHandler(startMessage);
   impl_->app = std::make_unique<QApplication>(argc, argv);
+  qInstallMessageHandler(messages.previous);
+  starting = nullptr;
+  for (const auto& [type, text] : messages.said) {
+    if (messages.previous)
+      messages.previous(type, QMessageLogContext(), text);
+    else
+      std::fprintf(stderr, "%s\n", qPrintable(text));
+  }
   impl_->app->installEventFilter(&impl_->popupEscape);
   impl_->app->installEventFilter(&impl_->playingKeys);
   impl_->playingKeys.push = [this](UiEvent e) { impl_->push(e); };

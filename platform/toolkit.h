@@ -42,9 +42,14 @@ struct UiEvent {
   int x = 0, y = 0;                             // in canvas pixels
 };
 
+// The exit status of a process whose toolkit cannot start (no display).
+constexpr int kToolkitCannotStart = 2;
+
 class Toolkit : public CanvasHost {
  public:
   // Starts the toolkit for this process (argc and argv must outlive it).
+  // With no display to show windows on, the process ends with one line on
+  // the standard error and kToolkitCannotStart.
   Toolkit(int& argc, char** argv);
   ~Toolkit() override;
   Toolkit(const Toolkit&) = delete;

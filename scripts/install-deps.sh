@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   portaudio19-dev libsndfile1-dev libcli11-dev
   librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
-  xvfb xdotool desktop-file-utils appstream man-db
+  xvfb xdotool desktop-file-utils appstream man-db sox
   qt6-base-dev libgl-dev fonts-dejavu-core
   lv2-dev liblilv-dev lilv-utils jalv
   "$@"

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -735,6 +736,39 @@ TEST_F(MidiOnJack, TheOwnPortPlaysBesideTheChosenDevice) {
   EXPECT_EQ(voice.gate.load(), 0);
   device.ownPort.close();
 }
+
+#ifdef ONDELITH_PROGRAM
+// `ondelith --list-devices`: every name it prints is one that --midi-in or
+// --audio-out finds, with no window and no sound.
+TEST_F(MidiOnJack, TheProgramListsTheNamesItsOptionsTake) {
+  TestClient sink("Sink", 1, false);
+  ASSERT_TRUE(sink.ok());
+  FILE* pipe = popen("env -u DISPLAY -u WAYLAND_DISPLAY " ONDELITH_PROGRAM " --list-devices", "r");
+  ASSERT_NE(pipe, nullptr);
+  std::vector<std::string> lines;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe)) lines.emplace_back(buffer, strcspn(buffer, "\n"));
+  ASSERT_EQ(pclose(pipe), 0);
+  const int audioTitle = positionOf(lines, "Audio outputs (--audio-out):");
+  ASSERT_GT(audioTitle, 1);
+  ASSERT_EQ(lines[0], "MIDI inputs (--midi-in):");
+  const std::vector<std::string> midi(lines.begin() + 1, lines.begin() + audioTitle - 1);
+  const std::vector<std::string> audio(lines.begin() + audioTitle + 1, lines.end());
+  EXPECT_EQ(lines[static_cast<size_t>(audioTitle) - 1], "");
+  EXPECT_GE(positionOf(midi, "Keyboard:out"), 0);
+  EXPECT_GE(positionOf(midi, "Keyboard2:out"), 0);
+  EXPECT_GE(positionOf(audio, "Sink"), 0);
+  MidiService service;
+  const std::vector<std::string> inputs = service.listInputs();
+  for (const std::string& name : midi) EXPECT_GE(positionOf(inputs, name), 0) << name;
+  auto synth = test::makeSynth();
+  AudioOutput output;
+  ASSERT_EQ(startAudio(output, synth->engine), paNoError);
+  for (const std::string& name : audio)
+    EXPECT_GE(findAudioEntry(output.devices, name, ""), 0) << name;
+  stopAudio(output, nullptr);
+}
+#endif
 
 TEST(MidiWithoutServer, ListingWithoutSequencerOrServerFindsNothingAndThrowsNothing) {
   quietSoundLibraries();

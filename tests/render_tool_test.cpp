@@ -18,6 +18,7 @@
 #include "app/patch_commands.h"
 #include "test_support.h"
 #include "tools/midi_file.h"
+#include "tools/wav_file.h"
 
 namespace ondelith {
 namespace {
@@ -74,7 +75,13 @@ struct ProgramRun {
 struct RunOptions {
   int seconds = 120;        // killed after this, so that a hang fails instead of stalling
   rlim_t addressSpace = 0;  // a limit on the renderer's memory, or none
+  rlim_t fileSize = 0;      // a limit on the size of the files it writes, or none
+  bool ignoreFileSizeSignal = false;
 };
+
+// The signals whose default action ends a process, as a renderer may meet them.
+const int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGABRT,   SIGUSR1, SIGUSR2,
+                              SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU, SIGVTALRM, SIGPROF, SIGRTMIN};
 
 // Starts the renderer with its stdout and stderr on pipes.
 pid_t startRenderer(const std::vector<std::string>& args, const RunOptions& options, int& outFd,
@@ -87,10 +94,17 @@ pid_t startRenderer(const std::vector<std::string>& args, const RunOptions& opti
     dup2(errPipe[1], 2);
     close(outPipe[0]);
     close(errPipe[0]);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+    for (int s : kEndingSignals) signal(s, SIG_DFL);
+    if (options.ignoreFileSizeSignal) signal(SIGXFSZ, SIG_IGN);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     if (options.addressSpace) {
       const rlimit limit{options.addressSpace, options.addressSpace};
       setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.fileSize) {
+      const rlimit limit{options.fileSize, options.fileSize};
+      setrlimit(RLIMIT_FSIZE, &limit);
     }
     std::vector<char*> argv{const_cast<char*>(ONDELITH_RENDER_PATH)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -398,6 +412,16 @@ TEST(RenderTool, MalformedMidiFiles) {
   EXPECT_FALSE(readMidiFile(
       Smf().track().event(0, {0xB0, 64, 127}).event(0, {64, 0x80}).end().bytes(), m, reason));
   EXPECT_FALSE(readMidiFile(Smf().track().event(0, {0x90, 60, 100}).bytes(), m, reason));
+  // A tempo of 0, and a header that counts fewer tracks than the file holds.
+  EXPECT_FALSE(
+      readMidiFile(Smf().track().tempo(0, 0).event(10, {0x90, 60, 100}).end().bytes(), m, reason));
+  EXPECT_EQ(reason, "track 1: a tempo of 0 microseconds per quarter note");
+  Smf three = Smf().track().end().track().end().track().event(0, {0x90, 60, 100}).end();
+  three.format = 1;
+  std::string counted = three.bytes();
+  counted[11] = 2;
+  EXPECT_FALSE(readMidiFile(counted, m, reason));
+  EXPECT_EQ(reason, "the header counts 2 tracks but the file holds 3 (a damaged header?)");
   Smf two = Smf().track().end();
   two.format = 2;
   EXPECT_FALSE(readMidiFile(two.bytes(), m, reason));
@@ -461,6 +485,51 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
   // A patch is read however it looks, as Open reads it.
   const std::string odd = dir.file("odd.vx", "not a patch at all");
   EXPECT_EQ(renderer({"--patch", odd, "--midi", midi, "--out", out}).status, 0);
+}
+
+TEST(RenderTool, OptionMistakesInTheProgramsOwnWords) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string out = (dir.path / "out.wav").string();
+  const std::vector<std::string> good = {"--midi", midi, "--out", out};
+  const auto with = [&good](std::vector<std::string> more) {
+    more.insert(more.begin(), good.begin(), good.end());
+    return more;
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      // The unknown option first, whatever else is wrong.
+      {{"--bogus"}, "--bogus is not an option (see --help)"},
+      {{"--rate", "1", "--midi", "--out", out, "-x"}, "-x is not an option (see --help)"},
+      {with({"stray"}), "\"stray\" is not an option (see --help)"},
+      {with({"--midi", "b.mid"}),
+       "--midi is given twice (\"" + midi + "\", \"b.mid\"): give it once"},
+      {{"--midi", midi, "--out"}, "--out needs a value: it takes the WAV file to write"},
+      {with({"--rate", "abc"}), "--rate \"abc\": takes a sample rate in Hz from 22050 to 192000"},
+      {with({"--bend-range", "24.5"}),
+       "--bend-range \"24.5\": takes a whole number of semitones from 0 to 24"},
+      {with({"--velocity=nan"}), "--velocity \"nan\": takes a whole percentage from 0 to 100"},
+      {with({"--tail", "inf"}), "--tail \"inf\": takes seconds from 0 to 3600"},
+      {with({"--channel", "17"}),
+       "--channel \"17\": takes a MIDI channel from 1 to 16, or \"all\""},
+      {{"--out", out}, "--midi is missing: it takes the Standard MIDI File to play"},
+  };
+  for (const auto& c : cases) {
+    const ProgramRun run = renderer(c.args);
+    EXPECT_EQ(run.status, 2) << c.err;
+    EXPECT_EQ(run.err, "ondelith-render: " + c.err + "\n");
+  }
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"});
+  // Whole numbers written with a decimal point are those numbers.
+  const ProgramRun run = renderer(
+      with({"--bend-range", "24.0", "--channel", "2.0", "--rate", "48000.0", "--velocity", "+50"}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  SF_INFO info;
+  EXPECT_FALSE(readWav(out, info).empty());
+  EXPECT_EQ(info.samplerate, 48000);
 }
 
 TEST(RenderTool, InputsThatAreNotRegularFilesAreRefusedAtOnce) {
@@ -612,16 +681,19 @@ TEST(RenderTool, OutputThroughALinkReplacesItsTargetWithItsPermissions) {
                                                      "new.wav", "target.wav"}));
 }
 
-TEST(RenderTool, SignalsRemoveTheTemporaryFile) {
+TEST(RenderTool, EverySignalThatEndsItAndAFileSizeLimitRemoveTheTemporaryFile) {
   TempDir dir;
   const std::string midi =
       dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    int outFd, errFd;
+  const auto start = [&](const RunOptions& options, int& outFd, int& errFd) {
     // An hour of sound: long enough to be caught while it is written.
-    const pid_t pid =
-        startRenderer({"--midi", midi, "--out", (dir.path / "out.wav").string(), "--tail", "3600"},
-                      {}, outFd, errFd);
+    return startRenderer(
+        {"--midi", midi, "--out", (dir.path / "out.wav").string(), "--tail", "3600"}, options,
+        outFd, errFd);
+  };
+  for (int sig : kEndingSignals) {
+    int outFd, errFd;
+    const pid_t pid = start({}, outFd, errFd);
     ASSERT_GT(pid, 0);
     bool writing = false;
     for (int i = 0; i < 3000 && !writing; ++i) {
@@ -634,12 +706,98 @@ TEST(RenderTool, SignalsRemoveTheTemporaryFile) {
     EXPECT_EQ(run.signal, sig) << strsignal(sig) << " " << run.err;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"}) << strsignal(sig);
   }
+  // Past a file-size limit: the process's own SIGXFSZ; or, where that
+  // signal is ignored, a write error that gives the system's reason.
+  for (const bool ignored : {false, true}) {
+    int outFd, errFd;
+    const pid_t pid = start({.fileSize = 1 << 20, .ignoreFileSizeSignal = ignored}, outFd, errFd);
+    const ProgramRun run = finishRenderer(pid, outFd, errFd, 60);
+    if (ignored) {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err, "ondelith-render: " + (dir.path / "out.wav").string() +
+                             ": cannot write: File too large\n");
+    } else {
+      EXPECT_EQ(run.signal, SIGXFSZ) << run.err;
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"}) << ignored;
+  }
+}
+
+TEST(RenderTool, OutputNamesUpToTheLongestTheFolderTakes) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const long longest = pathconf(dir.path.c_str(), _PC_NAME_MAX);
+  for (const long length : {long{248}, longest - 1, longest}) {
+    // Multi-byte characters where the temporary name is cut.
+    std::string name(static_cast<size_t>(length) - 4 - 240, 'x');
+    for (int i = 0; i < 120; ++i) name += "\xc3\xa9";
+    name += ".wav";
+    ASSERT_EQ(name.size(), static_cast<size_t>(length));
+    const ProgramRun run = renderer({"--midi", midi, "--out", (dir.path / name).string()});
+    EXPECT_EQ(run.status, 0) << length << " " << run.err;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.mid", name})) << length;
+    fs::remove(dir.path / name);
+  }
+}
+
+// What soxi makes of a WAV file: its sample count, and any warning.
+std::string soxiSamples(const std::string& path) {
+  FILE* pipe = popen(("soxi -s '" + path + "' 2>&1").c_str(), "r");
+  std::string said;
+  char buffer[256];
+  while (pipe && fgets(buffer, sizeof buffer, pipe)) said += buffer;
+  if (pipe) pclose(pipe);
+  return said;
+}
+
+bool haveSoxi() { return std::system("command -v soxi >/dev/null 2>&1") == 0; }
+
+TEST(RenderTool, PastFourGibibytesTheWavFileBecomesRf64) {
+  TempDir dir;
+  const uint64_t largestRiff = (0xFFFFFFFFull - (kWavHeaderBytes - 8)) / 4;
+  const struct {
+    int rate;
+    uint64_t frames;
+    int major;
+  } cases[] = {
+      {44100, 88200, SF_FORMAT_WAV},
+      {192000, largestRiff, SF_FORMAT_WAV},
+      {192000, largestRiff + 1, SF_FORMAT_RF64},
+      {192000, uint64_t{6} * 3600 * 192000, SF_FORMAT_RF64},  // the longest render
+  };
+  for (const auto& c : cases) {
+    // Sparse: only the header and the last sample are on the disk.
+    const std::string path = dir.file("long.wav", wavHeader(c.rate, c.frames));
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(kWavHeaderBytes + 4 * c.frames)), 0);
+    const float last = 0.5f;
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(static_cast<std::streamoff>(kWavHeaderBytes + 4 * (c.frames - 1)))
+        .write(reinterpret_cast<const char*>(&last), 4);
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr) << c.frames << sf_strerror(nullptr);
+    EXPECT_EQ(info.frames, static_cast<sf_count_t>(c.frames));
+    EXPECT_EQ(info.format, c.major | SF_FORMAT_FLOAT) << c.frames;
+    EXPECT_EQ(info.samplerate, c.rate);
+    float read = 0;
+    EXPECT_EQ(sf_seek(f, static_cast<sf_count_t>(c.frames - 1), SEEK_SET),
+              static_cast<sf_count_t>(c.frames - 1));
+    EXPECT_EQ(sf_read_float(f, &read, 1), 1);
+    EXPECT_EQ(read, last);
+    sf_close(f);
+    // sox reads an RF64 file through to count its samples: too slow here.
+    if (haveSoxi() && c.major == SF_FORMAT_WAV) {
+      EXPECT_EQ(soxiSamples(path), std::to_string(c.frames) + "\n");
+    }
+    fs::remove(path);
+  }
 }
 
 TEST(RenderTool, VersionHelpAndRepeatableOutput) {
   ProgramRun run = renderer({"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "ondelith-render " ONDELITH_VERSION "\n");
+  EXPECT_EQ(run.out, "ondelith-render " ONDELITH_VERSION "\nLicense GPL-3.0-or-later\n");
   run = renderer({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Exit status: 0 "), std::string::npos) << run.out;
@@ -652,6 +810,10 @@ TEST(RenderTool, VersionHelpAndRepeatableOutput) {
   const std::string a = test::slurp(dir.path / "a.wav");
   EXPECT_EQ(a, test::slurp(dir.path / "b.wav"));
   EXPECT_EQ(a.find("PEAK"), std::string::npos);
+  // A header that readers take without a warning.
+  if (haveSoxi()) {
+    EXPECT_EQ(soxiSamples((dir.path / "a.wav").string()), "88659\n");
+  }
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // The program on a musician's own set-up: remembered devices and settings,
 // the Settings dialog, failed switches, readable controls, the command line.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QLabel>
+#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <fstream>
 #include <sstream>
 
@@ -38,29 +42,144 @@ TEST(MidiChoice, RememberedByNameElseTheFirstThatIsNoThroughPort) {
 
 TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
   const Preferences defaults;
+  const std::string comments(70000, ';');
   const struct {
-    const char* file;
-    int latency, channel;
+    std::string file;
+    int latency, channel, bend;
     std::string midi;
+    bool damaged;
   } cases[] = {
-      {nullptr, defaults.latencyMs, defaults.midiChannel, ""},
-      {"[audio]\nlatencyMs=12\n[midi]\nchannel=all\ndevice=Keys\n", 12, kEveryChannel, "Keys"},
-      {"[audio]\nlatencyMs=500\n[midi]\nchannel=17\n", defaults.latencyMs, 1, ""},
+      {"", defaults.latencyMs, defaults.midiChannel, 2, "", false},
+      {"[audio]\nlatencyMs=12\n[midi]\nchannel=all\ndevice=\"Keys, 2\"\n", 12, kEveryChannel, 2,
+       "Keys, 2", false},
+      {"[audio]\nlatencyMs=500\n[midi]\nchannel=17\n", defaults.latencyMs, 1, 2, "", false},
       {"[audio]\nlatencyMs=fast\n[midi]\nchannel=2.5\ndevice=@Variant(\\0\\0\\0\\x7f)\n",
-       defaults.latencyMs, 1, ""},
-      {"[audio]\nlatencyMs=-3\n[midi]\nchannel=0\n", defaults.latencyMs, 1, ""},
-      {"\xff\xfe\x00[[[\x01\n=\n\\", defaults.latencyMs, 1, ""},
+       defaults.latencyMs, 1, 2, "", false},
+      {"[audio]\nlatencyMs=nan\n[midi]\nchannel=inf\n", defaults.latencyMs, 1, 2, "", false},
+      // One damaged line: the rest is still read.
+      {"[audio]\nlatencyMs=12\nno setting here\n[midi]\nchannel=5\n[play]\nbendRange=12\n", 12, 5,
+       12, "", true},
+      {std::string("\xff\xfe\x00[[[\x01\n=\n\\", 11), defaults.latencyMs, 1, 2, "", true},
+      {"[midi]\nchannel=3\n" + comments + "\n", defaults.latencyMs, 1, 2, "", true},  // over 64 kB
   };
   for (const auto& c : cases) {
     test::TempDir dir;
     const std::string path = (dir.path / "Ondelith.conf").string();
-    if (c.file) std::ofstream(path, std::ios::binary) << std::string(c.file, strlen(c.file) + 1);
+    if (!c.file.empty()) dir.file("Ondelith.conf", c.file);
+    const auto check = [&](const SettingsStore& store, const char* run) {
+      const Preferences p = loadPreferences(store);
+      EXPECT_EQ(p.latencyMs, c.latency) << run << c.file.substr(0, 40);
+      EXPECT_EQ(p.midiChannel, c.channel) << run << c.file.substr(0, 40);
+      EXPECT_EQ(p.bendRange, c.bend) << run << c.file.substr(0, 40);
+      EXPECT_EQ(p.midiDevice, c.midi) << run << c.file.substr(0, 40);
+    };
     const SettingsStore store(path);
-    const Preferences p = loadPreferences(store);
-    EXPECT_EQ(p.latencyMs, c.latency) << (c.file ? c.file : "none");
-    EXPECT_EQ(p.midiChannel, c.channel) << (c.file ? c.file : "none");
-    EXPECT_EQ(p.midiDevice, c.midi) << (c.file ? c.file : "none");
+    check(store, "first run: ");
+    EXPECT_EQ(store.notice(), c.damaged ? "Damaged settings kept as Ondelith.conf.bad" : "");
+    if (!c.damaged) continue;
+    // Kept as it was beside a new file that holds what could be read, and
+    // told only once.
+    EXPECT_EQ(test::slurp(path + ".bad"), c.file);
+    const SettingsStore again(path);
+    EXPECT_EQ(again.notice(), "");
+    check(again, "next run: ");
   }
+}
+
+TEST(Preferences, ReadAndWrittenAsTheToolkitsSettingsWereBefore) {
+  const std::string values[] = {"hw:0,0",
+                                " Keys ",
+                                "@Variant(x)",
+                                "a\"b\\c;d=e",
+                                "Ünïcode Keys",
+                                "tab\there\x01"
+                                "2",
+                                ""};
+  test::TempDir dir;
+  const QString older = QString::fromStdString((dir.path / "older.conf").string());
+  {
+    QSettings qt(older, QSettings::IniFormat);
+    for (size_t i = 0; i < std::size(values); ++i)
+      qt.setValue("midi/k" + QString::number(i), QString::fromStdString(values[i]));
+  }
+  SettingsStore store(older.toStdString());
+  EXPECT_EQ(store.notice(), "");
+  const std::string newer = (dir.path / "newer.conf").string();
+  SettingsStore written(newer);
+  for (size_t i = 0; i < std::size(values); ++i) {
+    const std::string key = "midi/k" + std::to_string(i);
+    EXPECT_EQ(store.text(key), values[i]) << i;
+    written.set(key, values[i]);
+  }
+  ASSERT_TRUE(written.save());
+  const QSettings qt(QString::fromStdString(newer), QSettings::IniFormat);
+  EXPECT_EQ(qt.status(), QSettings::NoError);
+  for (size_t i = 0; i < std::size(values); ++i)
+    EXPECT_EQ(qt.value("midi/k" + QString::number(i)).toString().toStdString(), values[i]) << i;
+}
+
+TEST(Preferences, AFifoAtThePathIsNeverWaitedOn) {
+  test::TempDir dir;
+  const std::string fifo = (dir.path / "Ondelith.conf").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // In a process of its own: a wait for a writer would last for ever.
+  const pid_t child = fork();
+  if (child == 0) {
+    SettingsStore store(fifo);
+    const bool defaults = loadPreferences(store).latencyMs == kDefaultLatencyMs;
+    storePreferences(store, Preferences{});
+    _exit(defaults && store.notice() == "Ondelith.conf is a FIFO: settings not kept" ? 0 : 1);
+  }
+  int status = -1;
+  for (int ms = 0; ms < 1000 && waitpid(child, &status, WNOHANG) == 0; ms += 10) usleep(10000);
+  if (waitpid(child, &status, WNOHANG) == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "still waiting on the FIFO after a second";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"Ondelith.conf"});
+  struct stat st {};
+  EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+#ifdef ONDELITH_SOURCE_DIR
+TEST(Preferences, OneFileNameInTheCodeTheReadmeAndTheManual) {
+  test::TempDir home;
+  setenv("XDG_CONFIG_HOME", home.path.c_str(), 1);
+  const std::string own = SettingsStore().path();
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(own, (home.path / "Ondelith" / kSettingsFileName).string());
+  const std::string shown = std::string("~/.config/Ondelith/") + kSettingsFileName;
+  for (const char* doc : {"/README.md", "/data/ondelith.1"}) {
+    const std::string text = test::slurp(std::string(ONDELITH_SOURCE_DIR) + doc);
+    EXPECT_NE(text.find(shown), std::string::npos) << doc;
+  }
+}
+#endif
+
+TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
+  EXPECT_EQ(tk->statusText(app->window, 3), "");
+  const auto fits = [this] {
+    auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
+    for (const QLabel* field : bar->findChildren<QLabel*>())
+      EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
+                field->contentsRect().width())
+          << field->text().toStdString();
+  };
+  std::ofstream(settingsFile(), std::ios::binary) << "[midi]\nchannel=4\n\x01\x02\n";
+  restart();
+  EXPECT_EQ(tk->statusText(app->window, 3), "Damaged settings kept as Ondelith.conf.bad");
+  EXPECT_EQ(app->synth.instrument.value(kChannelIndex), 4);
+  fits();
+  restart();  // told once
+  EXPECT_EQ(tk->statusText(app->window, 3), "");
+  EXPECT_EQ(app->synth.instrument.value(kChannelIndex), 4);
+  std::filesystem::remove(settingsFile());
+  ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
+  restart();
+  EXPECT_EQ(tk->statusText(app->window, 3), "Ondelith.conf is a FIFO: settings not kept");
+  fits();
 }
 
 TEST_F(Window, RememberedDevicesAreChosenAgainWhereverTheyAreListed) {
@@ -182,24 +301,42 @@ TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {
   }
 }
 
-TEST(CommandLine, OptionsAndMistakes) {
+TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
+  const char* takesMs = ": takes milliseconds from 3 to 75\n";
   const struct {
     std::vector<std::string> args;
     int status;
-    bool oneErrorLine;
+    std::string err;  // the whole line after "ondelith: "
   } cases[] = {
-      {{}, -1, false},
-      {{"--patch", "a.vx", "--midi-in", "Keys", "--audio-out", "system", "--latency", "12"},
+      {{}, -1, ""},
+      {{"--patch", "a.vx", "--midi-in", "Keys", "--audio-out", "system", "--latency", "12.5"},
        -1,
-       false},
-      {{"--help"}, 0, false},
-      {{"--version"}, 0, false},
-      {{"--bogus"}, 2, true},
-      {{"--latency", "100"}, 2, true},
-      {{"--latency", "fast"}, 2, true},
-      {{"--midi-in"}, 2, true},
-      {{"--audio-out", ""}, 2, true},
-      {{"stray"}, 2, true},
+       ""},
+      {{"b.vx", "--list-devices"}, -1, ""},
+      {{"--help"}, 0, ""},
+      {{"--version"}, 0, ""},
+      {{"--bogus"}, 2, "--bogus is not an option (see --help)\n"},
+      {{"--latency", "100", "--patch", "--bogus"}, 2, "--bogus is not an option (see --help)\n"},
+      {{"--latency", "100"}, 2, std::string("--latency \"100\"") + takesMs},
+      {{"--latency", "abc"}, 2, std::string("--latency \"abc\"") + takesMs},
+      {{"--latency=nan"}, 2, std::string("--latency \"nan\"") + takesMs},
+      {{"--latency", "-inf"}, 2, std::string("--latency \"-inf\"") + takesMs},
+      {{"--midi-in"},
+       2,
+       "--midi-in needs a value: it takes the name of a MIDI input (see --list-devices)\n"},
+      {{"--audio-out", ""},
+       2,
+       "--audio-out \"\": takes the name of an audio output (see --list-devices)\n"},
+      {{"--patch", "a.vx", "--patch", "b.vx"},
+       2,
+       "--patch is given twice (\"a.vx\", \"b.vx\"): give it once\n"},
+      {{"a.vx", "b.vx"},
+       2,
+       "\"b.vx\": one word too many, only one FILE.vx is taken (see --help)\n"},
+      {{"a.vx", "--patch", "b.vx"},
+       2,
+       "two patches to open, \"a.vx\" and --patch \"b.vx\": give one\n"},
+      {{"--list-devices=yes"}, 2, "--list-devices takes no value\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> words = {"ondelith"};
@@ -211,28 +348,78 @@ TEST(CommandLine, OptionsAndMistakes) {
     EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), line, out, err),
               c.status)
         << words.back();
-    const std::string e = err.str();
-    EXPECT_EQ(c.oneErrorLine, std::count(e.begin(), e.end(), '\n') == 1) << e;
+    EXPECT_EQ(err.str(), c.err.empty() ? "" : "ondelith: " + c.err);
     if (c.status == 0) {
       EXPECT_FALSE(out.str().empty());
     }
   }
+  std::ostringstream out, err;
+  char name[] = "ondelith", version[] = "--version", file[] = "b.vx", list[] = "--list-devices";
+  char* versionArgv[] = {name, version};
+  parseCommandLine(2, versionArgv, *std::make_unique<CommandLine>(), out, err);
+  EXPECT_EQ(out.str(), "ondelith " ONDELITH_VERSION "\nLicense GPL-3.0-or-later\n");
+  CommandLine line;
+  char* fileArgv[] = {name, file, list};
+  EXPECT_EQ(parseCommandLine(3, fileArgv, line, out, err), -1);
+  EXPECT_EQ(line.patch, "b.vx");  // the one word is the patch, as --patch gives it
+  EXPECT_TRUE(line.listDevices);
+}
+
+TEST_F(Window, ADeviceNameThatIsNotThereEndsStartUpWithOneLine) {
+  const struct {
+    std::string midi, audio, line;
+  } cases[] = {
+      {"Nope", "", "--midi-in \"Nope\": no MIDI input of that name (see --list-devices)"},
+      {"", "Gone", "--audio-out \"Gone\": no audio output of that name (see --list-devices)"},
+  };
+  for (const auto& c : cases) {
+    App other(*tk);
+    other.settingsPath = settingsFile();
+    FakeDevices fake(other);
+    other.devices = &fake;
+    other.commandLine.midiIn = c.midi;
+    other.commandLine.audioOut = c.audio;
+    int status = -1;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(startUp(other, status));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ondelith: " + c.line + "\n");
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(other.window, 0);
+  }
 }
 
 #ifdef ONDELITH_PROGRAM
-TEST(CommandLine, TheProgramEndsWithStatusTwoAndNoWindow) {
-  // No display at all: a window would fail to open, not end with status 2.
-  const std::string command =
-      "env -u DISPLAY QT_QPA_PLATFORM=xcb " ONDELITH_PROGRAM " --latency 1 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+// The program's status and everything it wrote.
+std::pair<int, std::string> runProgram(const std::string& environment, const std::string& args) {
+  FILE* pipe = popen((environment + " " ONDELITH_PROGRAM " " + args + " 2>&1").c_str(), "r");
+  if (!pipe) return {-1, ""};
   std::string output;
   char buffer[256];
   while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
   const int status = pclose(pipe);
-  EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
-  EXPECT_EQ(output.rfind("ondelith: ", 0), 0u) << output;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
+}
+
+TEST(CommandLine, AWrongOptionOrNoDisplayEndsWithOneLineAndStatusTwo) {
+  test::TempDir dir;
+  const std::string patch = dir.file("x.vx", "50\r\n");
+  const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb";
+  const struct {
+    std::string environment, args, says;
+  } cases[] = {
+      // No display at all: a window would fail to open, not end with status 2.
+      {noDisplay, "--latency 1", "--latency \"1\""},
+      {noDisplay, "--patch " + patch, "no display"},
+      {noDisplay, patch, "no display"},
+      {"env -u WAYLAND_DISPLAY DISPLAY=:ondelith-none QT_QPA_PLATFORM=xcb", patch, "display"},
+  };
+  for (const auto& c : cases) {
+    const auto [status, output] = runProgram(c.environment, c.args);
+    EXPECT_EQ(status, 2) << c.args << ": " << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_EQ(output.rfind("ondelith: ", 0), 0u) << output;
+    EXPECT_NE(output.find(c.says), std::string::npos) << output;
+  }
 }
 #endif
 

@@ -13,11 +13,22 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 share=$prefix/share
 for f in "$prefix/bin/ondelith" "$prefix/bin/ondelith-render" \
          "$share/icons/hicolor/scalable/apps/ondelith.svg" \
-         "$share/man/man1/ondelith.1" "$share/man/man1/ondelith-render.1"; do
+         "$share/man/man1/ondelith.1" "$share/man/man1/ondelith-render.1" \
+         "$share/doc/ondelith/LICENSE" "$share/mime/packages/ondelith.xml"; do
   [[ -s $f ]] || { echo "missing after install: $f" >&2; exit 1; }
 done
 desktop-file-validate "$share/applications/ondelith.desktop"
 appstreamcli validate --no-net --pedantic "$share/metainfo/"*.metainfo.xml
+# The patch type as the desktop's MIME database reads it: a .vx file is one,
+# and the desktop entry opens it.
+if command -v update-mime-database >/dev/null; then
+  XDG_DATA_DIRS=$share update-mime-database "$share/mime" 2>&1 | { ! grep .; } || { echo "ondelith.xml does not read" >&2; exit 1; }
+  grep -q '^application/x-ondelith-patch:\*\.vx$' "$share/mime/globs" ||
+    { echo "no *.vx glob for application/x-ondelith-patch" >&2; exit 1; }
+fi
+grep -qx 'MimeType=application/x-ondelith-patch;' "$share/applications/ondelith.desktop"
+grep -q '^Exec=ondelith %f$' "$share/applications/ondelith.desktop"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$share/metainfo/"*.metainfo.xml
 # The man pages format without a warning.
 for page in ondelith ondelith-render; do
   warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1" 2>&1 >/dev/null || true)

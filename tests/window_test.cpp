@@ -204,27 +204,39 @@ TEST_F(Window, PictureOfTheMainWindow) {
   EXPECT_GE(picture.height(), kClientHeight);
 }
 
-TEST(WindowStartUp, AudioFailureEndsWithStatusOne) {
+TEST(WindowStartUp, AudioFailureSaysWhatWasTriedAndWhatToDoThenEndsWithStatusOne) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int argc = 1;
   char name[] = "ondelith";
   char* argv[] = {name, nullptr};
   Toolkit tk(argc, argv);
-  App app(tk);
-  test::TempDir settings;
-  app.settingsPath = (settings.path / "Ondelith.conf").string();
-  FakeDevices devices(app);
-  devices.audioError = -9996;
-  app.devices = &devices;
-  std::vector<std::string> boxes;
-  tk.setDialogResponder(
-      [&](const std::string& kind, const std::string& title, const std::string& text) {
-        boxes.push_back(kind + ": " + title + ": " + text);
-        return std::string();
-      });
-  EXPECT_EQ(runApp(app), 1);
-  EXPECT_EQ(boxes, (std::vector<std::string>{"message: PortAudio: Invalid device"}));
-  EXPECT_EQ(app.window, 0);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"default", "system"}, "Tried, in this order: default, system."},
+      {{""}, "No audio output was found."},  // the stand-in of an empty list
+  };
+  for (const auto& [outputs, tried] : cases) {
+    App app(tk);
+    test::TempDir settings;
+    app.settingsPath = (settings.path / "Ondelith.conf").string();
+    FakeDevices devices(app);
+    devices.audioError = -9996;
+    devices.audioNames = outputs;
+    app.devices = &devices;
+    std::vector<std::string> boxes;
+    tk.setDialogResponder(
+        [&](const std::string& kind, const std::string& title, const std::string& text) {
+          boxes.push_back(kind + ": " + title + ": " + text);
+          return std::string();
+        });
+    EXPECT_EQ(runApp(app), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("message: PortAudio: ", 0), 0u) << boxes[0];
+    for (const std::string& says :
+         {std::string("(Invalid device)"), tried, std::string("Start a JACK or PipeWire server"),
+          std::string("sound card"), std::string("ondelith --list-devices")})
+      EXPECT_NE(boxes[0].find(says), std::string::npos) << says;
+    EXPECT_EQ(app.window, 0);
+  }
 }
 
 }  // namespace
@@ -597,8 +609,11 @@ TEST(HelpText, ParagraphsAndLines) {
     if (!lines[i].empty()) ++textLines;
     if (!lines[i].empty() && (i + 1 == lines.size() || lines[i + 1].empty())) ++paragraphs;
   }
-  EXPECT_EQ(textLines, 39);
-  EXPECT_EQ(paragraphs, 12);
+  EXPECT_EQ(textLines, 52);
+  EXPECT_EQ(paragraphs, 16);
+  // After the twelve: the computer keyboard, its octave keys, Settings, the own port.
+  for (const char* says : {"computer keyboard", "octave", "File>Settings", "\"MIDI In\""})
+    EXPECT_GT(text.find(says), text.find("File>Open")) << says;
   EXPECT_EQ(lines[1].find("one cycle of the basic waveform") != std::string::npos, true);
   EXPECT_EQ(lines[2], "");
   EXPECT_FALSE(lines[3].empty());  // paragraph 2's two lines stand together

@@ -116,6 +116,7 @@ class TrackReader {
   uint32_t word() const { return word_; }   // the event's played message, or 0
   int32_t tempo() const { return tempo_; }  // the event's tempo, or -1
   bool ended() const { return ended_; }
+  int track() const { return track_; }
 
  private:
   bool fail(std::string& reason, const char* what) const {
@@ -224,6 +225,20 @@ bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& re
     reason = "truncated: " + std::to_string(found) + " of " + std::to_string(tracks) + " tracks";
     return false;
   }
+  // Tracks past the header's count: a damaged header, whose music is not
+  // all there to play as the file was meant.
+  uint32_t beyond = 0;
+  for (size_t next = at; bytes.size() - next >= 8 && next < bytes.size();) {
+    const uint32_t length = bigEndian(bytes, next + 4, 4);
+    beyond += bytes.substr(next, 4) == "MTrk";
+    if (length > bytes.size() - next - 8) break;
+    next += 8 + length;
+  }
+  if (beyond > 0) {
+    reason = "the header counts " + std::to_string(tracks) + " track" + (tracks == 1 ? "" : "s") +
+             " but the file holds " + std::to_string(tracks + beyond) + " (a damaged header?)";
+    return false;
+  }
 
   // Tracks merged by time, the lower track first on a tie, each in its order.
   std::vector<TrackReader> readers;
@@ -245,6 +260,12 @@ bool readMidiFile(std::string_view bytes, MidiFileContents& out, std::string& re
     const __int128 ticks = e.pulses() - lastPulses;
     elapsed += ticks * (smpte ? smpteScale : __int128{tempo});
     lastPulses = e.pulses();
+    if (!smpte && e.tempo() == 0) {
+      // Every later event would fall on one instant: nothing would sound.
+      reason =
+          "track " + std::to_string(e.track()) + ": a tempo of 0 microseconds per quarter note";
+      return false;
+    }
     if (!smpte && e.tempo() >= 0) tempo = static_cast<uint32_t>(e.tempo());
     if (e.word())
       out.notes.push_back({roundRatioHalfEven(elapsed * sampleRate, denominator), e.word()});

@@ -1,7 +1,5 @@
 // ondelith-render: plays a Standard MIDI File through the synthesizer, from
 // its start-up state and optionally a patch, into a mono 32-bit float WAV.
-#include <sndfile.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
@@ -15,8 +13,10 @@
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
 #include "platform/files.h"
+#include "platform/option_words.h"
 #include "platform/patch_file.h"
 #include "tools/midi_file.h"
+#include "tools/wav_file.h"
 
 namespace {
 
@@ -68,51 +68,6 @@ bool readMidiBytes(const std::string& path, std::string& bytes, std::string& rea
   }
 }
 
-// The WAV file, under a temporary name beside its target until complete.
-class WavOutput {
- public:
-  bool open(const std::string& path, int rate, std::string& reason) {
-    if (!file_.open(path, &reason)) return false;
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    sound_ = sf_open_fd(file_.descriptor(), SFM_WRITE, &info, 0);
-    if (!sound_) {
-      reason = sf_strerror(nullptr);
-      file_.abandon();
-      return false;
-    }
-    // The PEAK chunk carries the time of writing: without it the same input
-    // always gives the same bytes.
-    sf_command(sound_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    return true;
-  }
-  bool write(const float* samples, int64_t count) {
-    return sf_write_float(sound_, samples, count) == count;
-  }
-  bool commit(std::string& reason) {
-    const int closed = sf_close(sound_);
-    sound_ = nullptr;
-    if (closed != 0) {
-      reason = sf_error_number(closed);
-      file_.abandon();
-      return false;
-    }
-    return file_.commit(&reason);
-  }
-  void abandon() {
-    if (sound_) sf_close(sound_);
-    sound_ = nullptr;
-    file_.abandon();
-  }
-  ~WavOutput() { abandon(); }
-
- private:
-  AtomicFile file_;
-  SNDFILE* sound_ = nullptr;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,55 +78,99 @@ int main(int argc, char** argv) {
       "Exit status: 0 when the WAV file is written; 1 when an input cannot be read or held in\n"
       "memory, or the WAV file cannot be written; 2 for a wrong command line, or an --out that\n"
       "is a folder, a device, a FIFO or one of the input files.");
-  // An empty value is a mistake, never a quiet default.
-  const CLI::Validator notEmpty(
-      [](const std::string& v) { return v.empty() ? std::string("empty value") : std::string(); },
-      "");
-  std::string patchPath, midiPath, outPath;
+  // Every value is taken as a word and checked here, in the program's words.
+  std::string patchPath, midiPath, outPath, tailText, rateText, bendText, velocityText;
   double tail = 2.0;
   int rate = static_cast<int>(kDefaultSampleRate);
-  app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)")->check(notEmpty);
-  app.add_option("--midi", midiPath, "Standard MIDI File to play")->required()->check(notEmpty);
-  app.add_option("--rate", rate, "Sample rate in Hz, 22050 to 192000")->default_val(rate);
-  app.add_option("--out", outPath, "WAV file to write (mono, 32-bit float)")
-      ->required()
-      ->check(notEmpty);
-  app.add_option("--tail", tail, "Seconds rendered after the file's last event")
-      ->default_val(2.0)
-      ->check(notEmpty);
+  app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)")->type_name("FILE.vx");
+  app.add_option("--midi", midiPath, "Standard MIDI File to play (required)")
+      ->type_name("FILE.mid");
+  app.add_option("--rate", rateText, "Sample rate in Hz, 22050 to 192000; 44100 unless given")
+      ->type_name("HZ");
+  app.add_option("--out", outPath, "WAV file to write, mono 32-bit float (required)")
+      ->type_name("FILE.wav");
+  app.add_option("--tail", tailText,
+                 "Seconds after the file's last event, 0 to 3600; 2 unless given")
+      ->type_name("SECONDS");
+  // The player's settings as the registry has them.
   const Parameter& bend = parameter(kBendRangeIndex);
-  int bendRange = bend.start;
-  app.add_option("--bend-range", bendRange,
-                 "Pitch bend range in semitones, " + std::to_string(bend.minimum) + " to " +
-                     std::to_string(bend.maximum) + ", as live")
-      ->default_val(bendRange)
-      ->check(CLI::Range(bend.minimum, bend.maximum));
   const Parameter& sensitivity = parameter(kVelocityIndex);
+  const auto span = [](const Parameter& p) {
+    return std::to_string(p.minimum) + " to " + std::to_string(p.maximum);
+  };
+  int bendRange = bend.start;
+  app.add_option("--bend-range", bendText,
+                 "Pitch bend range, " + span(bend) + " semitones; " + std::to_string(bend.start) +
+                     " unless given")
+      ->type_name("SEMITONES");
   int velocity = sensitivity.start;
-  app.add_option("--velocity", velocity,
-                 "Velocity sensitivity in percent, " + std::to_string(sensitivity.minimum) +
-                     " to " + std::to_string(sensitivity.maximum) + ", as live")
-      ->default_val(velocity)
-      ->check(CLI::Range(sensitivity.minimum, sensitivity.maximum));
+  app.add_option("--velocity", velocityText,
+                 "Velocity sensitivity, " + span(sensitivity) + " %; " +
+                     std::to_string(sensitivity.start) + " unless given")
+      ->type_name("PERCENT");
   std::string channel = "1";
-  app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\", as live")
-      ->default_val("1")
-      ->check(CLI::IsMember({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13",
-                             "14", "15", "16", "all"}));
+  app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\"; 1 unless given")
+      ->type_name("N|all");
+  const OptionTakes takes = {
+      {"--patch", "a patch file (.vx)"},
+      {"--midi", "the Standard MIDI File to play"},
+      {"--out", "the WAV file to write"},
+      {"--rate", "a sample rate in Hz from 22050 to 192000"},
+      {"--tail", "seconds from 0 to 3600"},
+      {"--bend-range", "a whole number of semitones from " + span(bend)},
+      {"--velocity", "a whole percentage from " + span(sensitivity)},
+      {"--channel", "a MIDI channel from 1 to 16, or \"all\""},
+  };
+  const auto usage = [](const std::string& line) {
+    std::cerr << "ondelith-render: " << line << "\n";
+    return kUsage;
+  };
+  if (const std::string m = firstWordMistake(app, takes, argc, argv); !m.empty()) return usage(m);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+    std::cout << e.what() << "\n" << kLicenseLine << "\n";
+    return 0;
   } catch (const CLI::ParseError& e) {
-    std::string message = e.what();
-    std::replace(message.begin(), message.end(), '\n', ' ');
-    std::cerr << "ondelith-render: " << message << " (see --help)\n";
-    return kUsage;
+    return usage(e.what());  // the words were looked at: not reached
   }
-  if (!std::isfinite(tail) || tail < 0 || tail > kMaxTailSeconds)
-    return failure("--tail", "must be between 0 and 3600 seconds", kUsage);
+  const auto given = [&app](const char* option) { return app.get_option(option)->count() > 0; };
+  // An empty value is a mistake, never a quiet default.
+  for (const auto& [option, value] : {std::pair{"--patch", &patchPath},
+                                      {"--midi", &midiPath},
+                                      {"--out", &outPath},
+                                      {"--channel", &channel}})
+    if (given(option) && value->empty()) return usage(badValue(option, "", takes.at(option)));
+  const auto whole = [&](const char* option, const std::string& text, int minimum, int maximum,
+                         int& out) {
+    if (!given(option)) return true;
+    const std::optional<int64_t> v = wholeNumber(text, minimum, maximum);
+    if (v) out = static_cast<int>(*v);
+    return v.has_value();
+  };
+  if (!whole("--rate", rateText, static_cast<int>(kMinSampleRate), static_cast<int>(kMaxSampleRate),
+             rate))
+    return usage(badValue("--rate", rateText, takes.at("--rate")));
+  if (given("--tail")) {
+    const std::optional<double> t = realNumber(tailText, 0, kMaxTailSeconds);
+    if (!t) return usage(badValue("--tail", tailText, takes.at("--tail")));
+    tail = *t;
+  }
+  if (!whole("--bend-range", bendText, bend.minimum, bend.maximum, bendRange))
+    return usage(badValue("--bend-range", bendText, takes.at("--bend-range")));
+  if (!whole("--velocity", velocityText, sensitivity.minimum, sensitivity.maximum, velocity))
+    return usage(badValue("--velocity", velocityText, takes.at("--velocity")));
+  if (channel != "all") {
+    int n = 0;
+    if (!whole("--channel", channel, 1, 16, n))
+      return usage(badValue("--channel", channel, takes.at("--channel")));
+    if (n) channel = std::to_string(n);
+  }
+  for (const char* option : {"--midi", "--out"})
+    if (!given(option))
+      return usage(std::string(option) + " is missing: it takes " + takes.at(option));
 
   std::string reason;
   const std::optional<SampleRate> sampleRate = SampleRate::of(rate, &reason);
@@ -210,14 +209,14 @@ int main(int argc, char** argv) {
       return failure(midiPath, "plays for longer than six hours");
     const auto frames = static_cast<int64_t>(totalFrames);
 
-    WavOutput out;
+    WavFile out;
     if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
-    const bool rendered =
-        playMidi(*engine, midi.notes.data(), midi.notes.size(), frames, kBlock,
-                 [&out](const float* samples, int64_t count) { return out.write(samples, count); });
+    const bool rendered = playMidi(
+        *engine, midi.notes.data(), midi.notes.size(), frames, kBlock,
+        [&](const float* samples, int64_t count) { return out.write(samples, count, reason); });
     if (!rendered) {
       out.abandon();
-      return failure(outPath, "cannot write");
+      return failure(outPath, reason);
     }
     if (!out.commit(reason)) return failure(outPath, reason);
   } catch (const std::bad_alloc&) {
