@@ -361,14 +361,15 @@ void dispatch(App& app, const UiEvent& e) {
 
 void settingsCommand(App& app) {
   Preferences& p = app.prefs;
-  std::vector<std::string> latencies, channels{"All"};
+  std::vector<std::string> latencies, channels{parameterText(kChannelIndex, kEveryChannel)};
   int latencyChoice = 0;
   for (size_t i = 0; i < kLatencyChoicesMs.size(); ++i) {
     latencies.push_back(std::to_string(kLatencyChoicesMs[i]) + " ms");
     if (kLatencyChoicesMs[i] == nearestLatencyChoice(p.latencyMs))
       latencyChoice = static_cast<int>(i);
   }
-  for (int c = 1; c <= 16; ++c) channels.push_back(std::to_string(c));
+  for (int c = kEveryChannel + 1; c <= parameter(kChannelIndex).maximum; ++c)
+    channels.push_back(parameterText(kChannelIndex, c));
   const NoteSettingInfo& bend = kNoteSettingTable[static_cast<size_t>(NoteSetting::BendRange)];
   const NoteSettingInfo& velocity =
       kNoteSettingTable[static_cast<size_t>(NoteSetting::VelocitySensitivity)];

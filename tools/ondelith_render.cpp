@@ -164,7 +164,8 @@ int main(int argc, char** argv) {
     return usage(badValue("--velocity", velocityText, takes.at("--velocity")));
   if (channel != "all") {
     int n = 0;
-    if (!whole("--channel", channel, 1, 16, n))
+    const Parameter& heard = parameter(kChannelIndex);
+    if (!whole("--channel", channel, kEveryChannel + 1, heard.maximum, n))
       return usage(badValue("--channel", channel, takes.at("--channel")));
     if (n) channel = std::to_string(n);
   }
