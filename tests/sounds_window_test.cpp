@@ -188,6 +188,12 @@ TEST_F(Sounds, UndoAndRedoStepThroughControlsCurvesOpenAndChoices) {
   }
   EXPECT_EQ(title(), "Ondelith");
   EXPECT_EQ(tk->value(kSliderF), start.sound.values[kCutoffIndex]);
+  // The keys reach the menu from a focused control too.
+  widget(spinFineId(0))->setFocus();
+  QTest::keyClick(widget(spinFineId(0)), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  pump();
+  EXPECT_EQ(state(), moved);
+  keys(Qt::Key_Z, Qt::ControlModifier);
   keys(Qt::Key_Z, Qt::ControlModifier);  // nothing before the start
   EXPECT_EQ(state(), start);
   for (const SoundState& s : {moved, dragged, opened}) {
