@@ -1,14 +1,18 @@
 #include "app/app.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 
+#include "app/file_menu.h"
+#include "app/patch_commands.h"
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 #include "engine/midi_message.h"
-#include "app/file_menu.h"
-#include "app/patch_commands.h"
+#include "platform/exit_file.h"
+#include "platform/files.h"
 
 namespace ondelith {
 
@@ -59,15 +63,92 @@ void showControl(App& app, int id) {
   if (s && s->kind == ControlKind::SpinBox) app.tk.setText(id, m.text[static_cast<size_t>(id)]);
 }
 
+void showToolTip(App& app, int id) {
+  app.tk.setToolTip(id, controlToolTip(id, controlValue(app.synth.controls, id)));
+}
+
 // Every control a patch holds, shown as the records now have it, and the
 // display redrawn (the curve editors repaint themselves).
 void showRecords(App& app) {
-  for (const ControlParam& c : kControlParams) showControl(app, c.id);
+  for (const ControlParam& c : kControlParams) {
+    showControl(app, c.id);
+    showToolTip(app, c.id);
+  }
   redrawDisplay(app);
 }
 
-void showToolTip(App& app, int id) {
-  app.tk.setToolTip(id, controlToolTip(id, controlValue(app.synth.controls, id)));
+void showTitle(App& app) {
+  const std::string title = windowTitle(currentState(app.synth));
+  if (title == app.shownTitle) return;
+  app.shownTitle = title;
+  app.tk.setWindowTitle(app.window, title);
+}
+
+// A whole sound changed (a choice, Open, undo): the window shows it.
+void showChosenSound(App& app) {
+  showRecords(app);
+  showTitle(app);
+}
+
+// What a signal that ends the program keeps, brought up to date.
+void keepForSignals(App& app) {
+  SoundState state = currentState(app.synth);
+  if (state == app.keptForSignals) return;
+  if (setExitFileBytes(formatKeptSound(state))) app.keptForSignals = std::move(state);
+}
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The sound kept at the last end, with its name and mark; nothing when
+// there is none or it cannot be read.
+void restoreKeptSound(App& app) {
+  const std::string path = keptSoundPath();
+  if (path.empty()) return;
+  std::string text;
+  const auto consume = [&text](const char* data, size_t size) {
+    text.append(data, size);
+    return text.size() <= kMaxExitFileBytes;
+  };
+  SoundState state;
+  if (!readFileInPieces(path, consume) || !parseKeptSound(text, state)) return;
+  showState(app.synth, state);
+  app.synth.history.reset(state);
+}
+
+MenuItem choiceItem(const SoundChoice& c, int position) {
+  const std::string text = c.bankNumber > 0 ? std::to_string(c.bankNumber) + "  " + c.name : c.name;
+  return {text, kCmdFirstChoice + position, "", {}, true};
+}
+
+// A sound of the list chosen. A file of the player's that cannot be read
+// (gone since the list was made) or is no patch is told; nothing changes.
+void chooseCommand(App& app, const SoundChoice& choice) {
+  if (choice.bankNumber > 0) {
+    if (chooseBankSound(app.synth, choice.bankNumber)) showChosenSound(app);
+    return;
+  }
+  PatchValues values;
+  std::string reason;
+  switch (readPatch(choice.path, values, reason)) {
+    case PatchFileRead::Unreadable:
+      app.tk.messageBox(app.window, "Sounds",
+                        "\"" + choice.path + "\" cannot be read: " + reason + ".");
+      return;
+    case PatchFileRead::NotAPatch: showNotAPatch(app.tk, app.window, choice.path, reason); return;
+    case PatchFileRead::Read: break;
+  }
+  openPatchValues(app.synth, values, choice.path);
+  showChosenSound(app);
+}
+
+void stepSoundCommand(App& app, int direction) {
+  const std::vector<SoundChoice> choices = soundChoices(patchDirectory());
+  const int at = stepChoice(choices, app.synth.history.present().origin, direction);
+  if (at >= 0) chooseCommand(app, choices[static_cast<size_t>(at)]);
 }
 
 void rememberChoices(App& app) {
@@ -159,10 +240,40 @@ void redrawDisplay(App& app) {
 
 int midiChannelOf(int playerChannel) { return engineChannel(playerChannel); }
 
+void fillSoundsMenu(App& app) {
+  app.choices = soundChoices(patchDirectory());
+  std::vector<MenuItem> items = {
+      {"Previous sound", kCmdPreviousSound, kPreviousSoundKeys, {}, true},
+      {"Next sound", kCmdNextSound, kNextSoundKeys, {}, true},
+      {},
+  };
+  for (std::string_view category : bankCategories()) {
+    MenuItem sub{categoryTitle(category), 0, "", {}, true};
+    for (size_t i = 0; i < app.choices.size(); ++i)
+      if (app.choices[i].bankNumber > 0 && app.choices[i].category == category)
+        sub.submenu.push_back(choiceItem(app.choices[i], static_cast<int>(i)));
+    items.push_back(std::move(sub));
+  }
+  MenuItem own{"My sounds", 0, "", {}, true};
+  for (size_t i = 0; i < app.choices.size(); ++i)
+    if (app.choices[i].bankNumber == 0)
+      own.submenu.push_back(choiceItem(app.choices[i], static_cast<int>(i)));
+  if (own.submenu.empty()) own = {"My sounds (none saved yet)", 0, "", {}, false};
+  items.push_back(std::move(own));
+  items.push_back({});
+  items.push_back({std::string(kStartUpSoundName), kCmdStartUpSound, "", {}, true});
+  app.tk.setMenu(app.window, "Sounds", items);
+}
+
 void buildMainWindow(App& app) {
   Toolkit& tk = app.tk;
   tk.addMenu(app.window, "File",
              {{"Open", kCmdOpen}, {"Save", kCmdSave}, {"Settings...", kCmdSettings}});
+  tk.setMenu(app.window, "Edit",
+             {{"Undo", kCmdUndo, kUndoKeys, {}, true}, {"Redo", kCmdRedo, kRedoKeys, {}, true}});
+  fillSoundsMenu(app);
+  // Made anew as it opens: sounds saved since are in it.
+  tk.setMenuOpening(app.window, "Sounds", [&app] { fillSoundsMenu(app); });
   tk.addMenu(app.window, "?", {{"About", kCmdAbout}, {"Help", kCmdHelp}});
   addControl(app, kFrameAmplitude);
   addControl(app, kFrameFilter);
@@ -284,11 +395,13 @@ bool startUp(App& app, int& status) {
     return false;
   }
   buildMainWindow(app);
-  if (!line.patch.empty()) {
-    applyPatch(app.synth, patch);
-    showRecords(app);
-  }
-  redrawDisplay(app);
+  // The sound the last run ended with; a patch asked for goes over it as a
+  // step that undo takes back.
+  restoreKeptSound(app);
+  if (!line.patch.empty()) openPatchValues(app.synth, patch, line.patch);
+  showRecords(app);
+  showTitle(app);
+  keepForSignals(app);
   app.tk.addStatusBar(app.window, {100, 100, 30, 280});
   app.tk.setStatusText(app.window, kStatusNotice, app.settings->notice());
   app.tk.showWindow(app.window);
@@ -309,12 +422,31 @@ void dispatch(App& app, const UiEvent& e) {
         case kCmdAbout: showAbout(app.tk, app.window); break;
         case kCmdHelp: showHelpWindow(app.tk); break;
         case kCmdOpen:
-          openPatchCommand(app.tk, app.window, app.synth, [&app] { showRecords(app); });
+          openPatchCommand(app.tk, app.window, app.synth, [&app] { showChosenSound(app); });
           break;
-        case kCmdSave: savePatchCommand(app.tk, app.window, app.synth); break;
+        case kCmdSave:
+          savePatchCommand(app.tk, app.window, app.synth);
+          showTitle(app);
+          break;
         case kCmdSettings: settingsCommand(app); break;
         case kCmdQuit: app.quitRequested = 1; break;
-        default: break;
+        case kCmdUndo:
+          if (undoSound(app.synth)) showChosenSound(app);
+          break;
+        case kCmdRedo:
+          if (redoSound(app.synth)) showChosenSound(app);
+          break;
+        case kCmdPreviousSound: stepSoundCommand(app, -1); break;
+        case kCmdNextSound: stepSoundCommand(app, 1); break;
+        case kCmdStartUpSound:
+          chooseStartUpSound(app.synth);
+          showChosenSound(app);
+          break;
+        default:
+          if (e.id >= kCmdFirstChoice &&
+              e.id - kCmdFirstChoice < static_cast<int>(app.choices.size()))
+            chooseCommand(app, app.choices[static_cast<size_t>(e.id - kCmdFirstChoice)]);
+          break;
       }
       return;
     case UiEvent::Kind::Close:
@@ -341,13 +473,15 @@ void dispatch(App& app, const UiEvent& e) {
   }
   for (int row = 0; row < kWobbleRows; ++row) {
     if (id == curveEditorId(app.synth, row)) {
-      // The engine reads the curves itself: nothing else follows a drag.
+      // The engine reads the curves itself; a drag is one step once it ends.
       handleCurveEditorEvent(app.synth.editors, id, e.pointer, e.x, e.y);
+      if (e.pointer == PointerAction::Release) recordChange(app.synth);
       return;
     }
   }
   if (!hasRange(id)) return;  // labels, frames, the display
   const bool redraw = applyControlEvent(app.synth, id, app.tk.value(id));
+  recordChange(app.synth, id, nowMs());
   if (id >= kSpinMod0 && id <= spinFineId(kRowY2))
     app.tk.setText(id, app.synth.controls.text[static_cast<size_t>(id)]);
   if (id == kSpinDurationRange) {
@@ -418,7 +552,10 @@ void pollVoice(App& app) {
     app.shownNoteStatus = status;
     app.tk.setStatusText(app.window, kStatusNote, noteStatusText(status));
   }
+  if (takeProgramChange(app.synth)) showRecords(app);
   app.synth.instrument.flush();
+  showTitle(app);
+  keepForSignals(app);
 }
 
 void runEventLoop(App& app) {
@@ -427,6 +564,15 @@ void runEventLoop(App& app) {
     if (app.tk.waitEventFor(kVoicePollMs, e)) dispatch(app, e);
     pollVoice(app);
   }
+  keepSound(app);
+}
+
+bool keepSound(App& app) {
+  const std::string path = keptSoundPath();
+  if (path.empty()) return false;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+  return writeFileAtomically(path, formatKeptSound(currentState(app.synth)));
 }
 
 void shutDown(App& app) {

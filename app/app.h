@@ -9,6 +9,7 @@
 #include "app/command_line.h"
 #include "app/computer_keyboard.h"
 #include "app/preferences.h"
+#include "app/sound_commands.h"
 #include "app/synth.h"
 #include "platform/settings_store.h"
 #include "platform/toolkit.h"
@@ -55,16 +56,34 @@ struct App {
   int midiEntry = -1;    // its entry in the drop-down
   ComputerKeyboard keyboard;
   NoteStatus shownNoteStatus = NoteStatus::None;  // what the status bar shows
+  std::vector<SoundChoice> choices;  // the Sounds menu's, as it was last made
+  std::string shownTitle;
+  SoundState keptForSignals;  // what a signal that ends the program would keep
 };
 
 // How often the event loop looks at what the voice published (note status)
 // and sends what the voice's queue had no room for.
 constexpr int kVoicePollMs = 20;
 
-// What the voice published, into the status bar: the note status when it changed.
+// What the voice published, into the status bar: the note status when it
+// changed; a Program Change's sound; the title and the sound a signal would
+// keep, when they changed.
 void pollVoice(App& app);
 
 constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."
+// "Edit" and "Sounds" menus; a Sounds menu choice is kCmdFirstChoice + its
+// position in App::choices.
+constexpr int kCmdUndo = 6;
+constexpr int kCmdRedo = 7;
+constexpr int kCmdPreviousSound = 8;
+constexpr int kCmdNextSound = 9;
+constexpr int kCmdStartUpSound = 10;
+constexpr int kCmdFirstChoice = 1000;
+// Shortcuts: with Ctrl held, no key of the computer keyboard plays a note.
+inline constexpr const char* kUndoKeys = "Ctrl+Z";
+inline constexpr const char* kRedoKeys = "Ctrl+Shift+Z";
+inline constexpr const char* kPreviousSoundKeys = "Ctrl+PgUp";
+inline constexpr const char* kNextSoundKeys = "Ctrl+PgDown";
 
 // Exit statuses: start-up could not reach any sound, or the command line
 // named something that is not there.
@@ -80,8 +99,13 @@ constexpr int kClientHeight = 590;
 bool startUp(App& app, int& status);
 // Builds the main window's contents in their order (the window is open).
 void buildMainWindow(App& app);
-// The event loop, until the close box or Escape.
+// The event loop, until the close box or Escape; then the sound is kept
+// for the next start.
 void runEventLoop(App& app);
+// The sound in the window written for the next start, whole or not at all.
+bool keepSound(App& app);
+// The Sounds menu made anew: the bank by category, the player's own sounds.
+void fillSoundsMenu(App& app);
 // Handles one event as the loop does.
 void dispatch(App& app, const UiEvent& event);
 // Shutdown: the stream stopped and the audio library closed.

@@ -1,7 +1,5 @@
 #include "app/file_menu.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "app/patch_commands.h"
+#include "app/sound_commands.h"
 
 namespace ondelith {
 
@@ -36,20 +35,24 @@ std::string userDataDirectory() {
 
 std::string patchDirectory() {
   std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  std::string dir = error ? std::string() : withSeparator(exe.parent_path().string());
-  const std::string temp = withSeparator(std::filesystem::temp_directory_path(error).string());
-  if (dir.empty() || dir == temp)
-    dir = withSeparator(std::filesystem::current_path(error).string());
-  // Installed, the program's folder is the system's: patches go to the user's.
-  if (access(dir.c_str(), W_OK) != 0) {
-    const std::string data = userDataDirectory();
-    if (!data.empty()) {
-      std::filesystem::create_directories(data, error);
-      if (!error) dir = data;
-    }
+  const std::string data = userDataDirectory();
+  if (!data.empty()) {
+    const std::string sounds = data + "sounds/";
+    std::filesystem::create_directories(sounds, error);
+    if (!error) return sounds;
   }
-  return dir;
+  return withSeparator(std::filesystem::current_path(error).string());
+}
+
+std::string keptSoundPath() {
+  const std::string data = userDataDirectory();
+  return data.empty() ? std::string() : data + "kept-sound.txt";
+}
+
+void showNotAPatch(Toolkit& tk, int window, const std::string& path, const std::string& reason) {
+  tk.messageBox(
+      window, "Not a patch",
+      "\"" + path + "\" is " + reason + ".\rIt was not opened; the sound stays as it was.");
 }
 
 std::string withPatchExtension(const std::string& path) {
@@ -72,8 +75,13 @@ void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function
       tk.openFileDialog(window, "Please choose file to open", patchDirectory(), kPatchFilter);
   if (chosen.empty()) return;
   PatchValues values;
-  if (!readPatchFile(chosen, values)) return;
-  applyPatch(synth, values);
+  std::string reason;
+  switch (readPatch(chosen, values, reason)) {
+    case PatchFileRead::Unreadable: return;
+    case PatchFileRead::NotAPatch: showNotAPatch(tk, window, chosen, reason); return;
+    case PatchFileRead::Read: break;
+  }
+  openPatchValues(synth, values, chosen);
   if (shown) shown();
 }
 
@@ -131,6 +139,14 @@ std::string helpText() {
        "on the ALSA sequencer and on JACK when a server runs.",
        "Connect a sequencer, a patchbay or a virtual keyboard to it:",
        "it plays beside the device chosen in the MIDI drop-down."},
+      {"The Sounds menu holds the factory bank by category and, under My sounds,",
+       "the sounds you saved in your sounds folder, where Open and Save start.",
+       "Ctrl+Page Down and Ctrl+Page Up step to the next and the previous sound;",
+       "a MIDI Program Change chooses a bank sound by its number.",
+       "The title names the sound, with a * while it differs from what it came as."},
+      {"Edit>Undo (Ctrl+Z) and Edit>Redo (Ctrl+Shift+Z) step back and forth through your changes.",
+       "The sound in the window is kept when Ondelith ends, and is there again at the next start;",
+       "Sounds>Start-up sound brings back the plain sound."},
   };
   std::string text;
   for (const auto& paragraph : paragraphs) {

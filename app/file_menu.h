@@ -15,14 +15,20 @@ constexpr const char* kNotSavedTitle = "Informer";
 constexpr const char* kNotSavedText = "Your Ondelith patch is not saved!";
 constexpr int kHelpTextBox = 1;  // the Help window's one control
 
-// The folder the patch dialogs start in, ending with a separator: the
-// program's own folder, or the working folder when the program runs from
-// the temporary folder; where that folder is not writable (an installed
-// program), the user's data folder, created when missing.
+// The player's own sounds, where the patch dialogs start, ending with a
+// separator: "sounds" in the user's data folder, made on first use; the
+// working folder when there is no such folder or it cannot be made.
 std::string patchDirectory();
 
 // $XDG_DATA_HOME/Ondelith/, else ~/.local/share/Ondelith/; "" with neither.
 std::string userDataDirectory();
+
+// The sound kept from one run to the next, beside the player's sounds; ""
+// with no data folder.
+std::string keptSoundPath();
+
+// The box that tells why a file was not opened: "Not a patch".
+void showNotAPatch(Toolkit& tk, int window, const std::string& path, const std::string& reason);
 
 // ".vx" appended unless the name already ends in it, in any case.
 std::string withPatchExtension(const std::string& path);
@@ -31,12 +37,13 @@ std::string withPatchExtension(const std::string& path);
 void savePatchCommand(Toolkit& tk, int window, Synth& synth);
 
 // Open: asks for a file and applies it; `shown` then brings the window's
-// controls and display up to date with the records.
+// controls and display up to date with the records. A file that is not a
+// patch is refused with a box that says why, and nothing changes.
 void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function<void()>& shown);
 
 void showAbout(Toolkit& tk, int window);
 
-// The help text: sixteen paragraphs, each line led by a carriage return, an
+// The help text: eighteen paragraphs, each line led by a carriage return, an
 // empty line after each paragraph.
 std::string helpText();
 

@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "app/app.h"
+#include "app/file_menu.h"
 #include "app/real_devices.h"
+#include "platform/exit_file.h"
 
 namespace {
 
@@ -35,5 +37,8 @@ int main(int argc, char** argv) {
   app->commandLine = line;
   ondelith::RealDevices devices(*app);
   app->devices = &devices;
+  // Ended by a signal (a logout, kill), the program still keeps its sound.
+  if (const std::string kept = ondelith::keptSoundPath(); !kept.empty())
+    ondelith::writeFileOnEndingSignals(kept);
   return ondelith::runApp(*app);
 }

@@ -1,5 +1,7 @@
 #include "app/patch_commands.h"
 
+#include "app/sound_commands.h"
+
 namespace ondelith {
 
 PatchValues capturePatch(Synth& s) { return s.instrument.capturePatch(); }
@@ -22,13 +24,21 @@ void applyPatch(Synth& s, const PatchValues& values) {
 }
 
 bool savePatchFile(Synth& s, const std::string& path, std::string* error) {
-  return writePatchFile(path, capturePatch(s), error);
+  recordChange(s);
+  if (!writePatchFile(path, capturePatch(s), error)) return false;
+  SoundOrigin origin;
+  origin.kind = SoundOrigin::Kind::File;
+  origin.name = soundNameOf(path);
+  origin.path = path;
+  origin.sound = s.instrument.sound();
+  s.history.amend(origin);
+  return true;
 }
 
 bool openPatchFile(Synth& s, const std::string& path, std::string* error) {
   PatchValues values;
   if (!readPatchFile(path, values, error)) return false;
-  applyPatch(s, values);
+  openPatchValues(s, values, path);
   return true;
 }
 

@@ -20,10 +20,12 @@ void applyPatch(Synth& synth, const PatchValues& values);
 // The window's controls set from the instrument's sound.
 void showSound(Synth& synth);
 
-// Save to a file, whole or not at all. False, with the reason in `error`.
+// Save to a file, whole or not at all; the sound then goes by the file's
+// name. False, with the reason in `error`.
 bool savePatchFile(Synth& synth, const std::string& path, std::string* error = nullptr);
 
-// Open from a file; false (nothing changed) when it cannot be read.
+// Open from a file, a step to undo; false (nothing changed) when it cannot
+// be read or is not a patch, with the reason in `error`.
 bool openPatchFile(Synth& synth, const std::string& path, std::string* error = nullptr);
 
 }  // namespace ondelith

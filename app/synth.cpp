@@ -10,6 +10,7 @@ void remakeEngine(Synth& s, SampleRate rate) {
   // data) keeps referring to it.
   std::destroy_at(&s.engine);
   std::construct_at(&s.engine, rate);
+  s.programSeen = 0;
   s.instrument.attach(&s.engine);
 }
 
@@ -18,6 +19,7 @@ int curveEditorId(const Synth& s, int row) { return s.curveEditors[static_cast<s
 void initRecords(Synth& s) {
   s.curveBuffer.assign(2, CurvePoint{0, 0});
   s.instrument.setSound(startSound());
+  s.history.reset({});
   for (int i = kSoundValueCount; i < kParameterCount; ++i)
     s.instrument.setValue(i, parameter(i).start);
   initControls(s.controls);

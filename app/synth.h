@@ -13,6 +13,7 @@
 #include "editors/curve_editor.h"
 #include "engine/engine.h"
 #include "instrument/instrument.h"
+#include "instrument/sound_history.h"
 
 namespace ondelith {
 
@@ -28,6 +29,9 @@ struct Synth {
   MidiInput midi{engine};
   std::array<int, kWobbleRows> curveEditors{};  // editor ids by wobble row
   std::vector<CurvePoint> curveBuffer;
+  // The sound's steps to undo, and where the present one came from.
+  SoundHistory history;
+  uint32_t programSeen = 0;  // the engine's programRequest last acted on
 };
 
 // The state the system starts in: every control at its start value, the four

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/midi_message.h"
+#include "engine/program_change.h"
 
 namespace ondelith {
 
@@ -18,10 +19,18 @@ void Engine::noteChange(GateChange change) {
 
 void Engine::apply(const EngineEvent& e) {
   switch (e.kind) {
-    case EventKind::Midi:
-      noteChange(
-          playMidiMessage(notes, static_cast<uint32_t>(e.a), e.b ? kAllChannels : midiChannel));
+    case EventKind::Midi: {
+      const auto word = static_cast<uint32_t>(e.a);
+      const int channel = e.b ? kAllChannels : midiChannel;
+      noteChange(playMidiMessage(notes, word, channel));
+      if (const int program = programChangeOf(word, channel); program >= 0) {
+        uint32_t count = ((programRequest.load(std::memory_order_relaxed) >> 8) + 1) & 0xFFFFFF;
+        if (count == 0) count = 1;  // never 0, which means none
+        programRequest.store(count << 8 | static_cast<uint32_t>(program),
+                             std::memory_order_relaxed);
+      }
       break;
+    }
     case EventKind::DeviceClosed:
       // A device that goes away can no longer lift its pedal or centre its wheel.
       noteChange(notes.releaseAll());

@@ -64,6 +64,10 @@ struct Engine {
   // Any thread may watch these.
   std::atomic<NoteStatus> noteStatus{NoteStatus::None};
   std::atomic<int32_t> sampleCounter{0};  // samples since the attack began (or the start)
+  // The last Program Change heard on the channel, for the host to choose a
+  // sound: 256 times its count since the engine was made, plus the program;
+  // 0 before the first.
+  std::atomic<uint32_t> programRequest{0};
 
   // The audio thread's alone (or the one thread that drives an engine no
   // audio thread runs).

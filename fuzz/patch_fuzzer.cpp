@@ -1,7 +1,10 @@
-// Any bytes as a patch file: read, applied as Open applies them, saved again.
+// Any bytes as a patch file: accepted or refused, read, applied as Open
+// applies them, saved again.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "instrument/sound.h"
@@ -18,6 +21,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t at = 0; at < size; at += piece)
     reader.feed(bytes.data() + at, std::min(piece, size - at));
   if (reader.finish() != values) __builtin_trap();
+
+  // The one check every host makes: a file it takes reads by the line rules,
+  // past a byte-order mark; one it refuses holds what no patch holds.
+  PatchValues accepted{};
+  std::string reason;
+  const bool marked = bytes.starts_with("\xEF\xBB\xBF");
+  const std::string_view text = marked ? bytes.substr(3) : bytes;
+  const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= 0x20 && u < 0x7F) || u == '\r' || u == '\n' || u == '\t' || u == 0;
+  });
+  if (acceptPatchBytes(bytes, accepted, reason)) {
+    if (!plain || size > kMaxPatchFileBytes || accepted != parsePatch(text)) __builtin_trap();
+  } else if (reason.empty() || (plain && size <= kMaxPatchFileBytes)) {
+    __builtin_trap();
+  }
 
   // What is written reads back the same.
   if (parsePatch(formatPatch(values)) != values) __builtin_trap();

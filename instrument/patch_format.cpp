@@ -74,6 +74,40 @@ PatchValues parsePatch(std::string_view bytes) {
   return reader.finish();
 }
 
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool patchByte(unsigned char c) {
+  return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n' || c == '\t' || c == '\0';
+}
+
+std::string hexByte(unsigned char c) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  return {'0', 'x', kDigits[c >> 4], kDigits[c & 0xF]};
+}
+
+}  // namespace
+
+bool acceptPatchBytes(std::string_view bytes, PatchValues& values, std::string& reason) {
+  if (bytes.size() > kMaxPatchFileBytes) {
+    reason = "not a patch: larger than 64 kB (a patch is about 400 bytes)";
+    return false;
+  }
+  const std::string_view text =
+      bytes.starts_with(kByteOrderMark) ? bytes.substr(kByteOrderMark.size()) : bytes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (patchByte(c)) continue;
+    const size_t at = i + 1 + (bytes.size() - text.size());
+    reason = "not a patch: byte " + std::to_string(at) + " is " + hexByte(c) +
+             ", and a patch is plain text";
+    return false;
+  }
+  values = parsePatch(text);
+  return true;
+}
+
 int32_t lineValue(std::string_view line) {
   PatchReader reader;
   reader.feed(line.data(), line.size());

@@ -45,6 +45,17 @@ class PatchReader {
 
 PatchValues parsePatch(std::string_view bytes);
 
+// The largest file read as a patch; a patch is about 400 bytes.
+constexpr size_t kMaxPatchFileBytes = 64 * 1024;
+
+// A file's bytes as a patch, the one check every host makes before reading
+// one: refused, with the reason, when larger than kMaxPatchFileBytes or
+// holding a byte that is neither printable ASCII nor CR, LF, tab or NUL
+// (what a patch never holds: a MIDI file, a picture, text in another
+// encoding). A UTF-8 byte-order mark at the start is skipped. Every other
+// file reads by the line rules above, short, long or malformed lines alike.
+bool acceptPatchBytes(std::string_view bytes, PatchValues& values, std::string& reason);
+
 // Whether text is a patch as Save writes it, give or take the freedom the
 // reader allows: exactly 81 lines, each an integer (spaces or tabs before
 // it or after it, an optional sign), ended by CR LF, LF or CR (the last line

@@ -25,8 +25,12 @@ void postRendering(Engine& engine, const EngineEvent& event);
 // (in time order) each at its frame, in blocks of at most `block` frames
 // handed to `sink`, which may stop the play by returning false. Messages at
 // or beyond `frames` are not played. False when the sink stopped it.
+// `program`, when given, takes each Program Change at its frame, with every
+// frame before it rendered: a host's bank posts its sound's events there
+// (postRendering), ahead of the messages that follow.
 using BlockSink = std::function<bool(const float* samples, int64_t count)>;
+using ProgramSink = std::function<void(int64_t frame, uint32_t word)>;
 bool playMidi(Engine& engine, const TimedMidi* messages, size_t count, int64_t frames,
-              int64_t block, const BlockSink& sink);
+              int64_t block, const BlockSink& sink, const ProgramSink& program = {});
 
 }  // namespace ondelith

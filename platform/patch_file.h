@@ -8,7 +8,12 @@
 
 namespace ondelith {
 
-// False, with the reason in `error`, when the file cannot be read.
+// A file read as a patch, or why not: it cannot be read, or it is not a
+// patch (acceptPatchBytes); `values` is then untouched.
+enum class PatchFileRead { Read, Unreadable, NotAPatch };
+PatchFileRead readPatch(const std::string& path, PatchValues& values, std::string& reason);
+
+// The same, false with the reason in `error` for either failure.
 bool readPatchFile(const std::string& path, PatchValues& values, std::string* error = nullptr);
 
 // Written beside the target and renamed over it only when complete, so a

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -238,6 +239,7 @@ struct Toolkit::Impl {
     return it == controls.end() ? nullptr : dynamic_cast<T*>(it->second);
   }
   void push(UiEvent e) { queue.push_back(e); }
+  void fillMenu(QMenu* menu, int window, const std::vector<MenuItem>& items);
   bool place(int window, int id, QWidget* w, Rect r) {
     w->setGeometry(r.x, r.y, r.w, r.h);
     w->show();
@@ -385,18 +387,78 @@ bool Toolkit::saveWindowPicture(int window, const std::string& pngPath) {
   return it->second->grab().save(QString::fromStdString(pngPath), "PNG");
 }
 
+void Toolkit::setWindowTitle(int window, const std::string& title) {
+  auto it = impl_->windows.find(window);
+  if (it != impl_->windows.end()) it->second->setWindowTitle(QString::fromStdString(title));
+}
+
+std::string Toolkit::windowTitle(int window) const {
+  auto it = impl_->windows.find(window);
+  return it == impl_->windows.end() ? std::string() : it->second->windowTitle().toStdString();
+}
+
 bool Toolkit::addMenu(int window, const std::string& title,
                       const std::vector<std::pair<std::string, int>>& items) {
+  std::vector<MenuItem> made;
+  for (const auto& [text, command] : items) made.push_back({text, command, "", {}, true});
+  return setMenu(window, title, made);
+}
+
+namespace {
+
+QMenu* findMenu(QMainWindow* w, const QString& title) {
+  for (QAction* a : w->menuBar()->actions())
+    if (a->menu() && a->text() == title) return a->menu();
+  return nullptr;
+}
+
+}  // namespace
+
+void Toolkit::Impl::fillMenu(QMenu* menu, int window, const std::vector<MenuItem>& items) {
+  for (const MenuItem& item : items) {
+    // Shown as written: an ampersand in a sound's name is no mnemonic.
+    const QString text = QString::fromStdString(item.text).replace("&", "&&");
+    if (!item.submenu.empty()) {
+      QMenu* sub = menu->addMenu(text);
+      sub->setEnabled(item.enabled);
+      fillMenu(sub, window, item.submenu);
+    } else if (item.text.empty()) {
+      menu->addSeparator();
+    } else {
+      QAction* a = menu->addAction(text);
+      a->setEnabled(item.enabled);
+      if (!item.shortcut.empty())
+        a->setShortcut(
+            QKeySequence(QString::fromStdString(item.shortcut), QKeySequence::PortableText));
+      QObject::connect(a, &QAction::triggered, [this, window, command = item.command] {
+        push({UiEvent::Kind::Menu, command, window});
+      });
+    }
+  }
+}
+
+bool Toolkit::setMenu(int window, const std::string& title, const std::vector<MenuItem>& items) {
   auto it = impl_->windows.find(window);
   if (it == impl_->windows.end()) return false;
-  QMenu* menu = it->second->menuBar()->addMenu(QString::fromStdString(title));
-  for (const auto& [text, command] : items) {
-    QAction* a = menu->addAction(QString::fromStdString(text));
-    QObject::connect(a, &QAction::triggered, [this, window, command = command] {
-      impl_->push({UiEvent::Kind::Menu, command, window});
-    });
+  const QString name = QString::fromStdString(title);
+  QMenu* menu = findMenu(it->second, name);
+  if (menu) {
+    // Submenus are the menu's children: they go with the items they hung from.
+    for (QMenu* sub : menu->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
+      sub->deleteLater();
+    menu->clear();
+  } else {
+    menu = it->second->menuBar()->addMenu(name);
   }
+  impl_->fillMenu(menu, window, items);
   return true;
+}
+
+void Toolkit::setMenuOpening(int window, const std::string& title, std::function<void()> opening) {
+  auto it = impl_->windows.find(window);
+  if (it == impl_->windows.end()) return;
+  QMenu* menu = findMenu(it->second, QString::fromStdString(title));
+  if (menu) QObject::connect(menu, &QMenu::aboutToShow, std::move(opening));
 }
 
 void Toolkit::bindEscape(int window, int command) {

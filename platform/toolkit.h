@@ -30,6 +30,15 @@ struct FormField {
   int value = 0;                     // the choice's index, or the number
 };
 
+// An item of a menu: a command, a submenu, or (no text) a separator line.
+struct MenuItem {
+  std::string text;
+  int command = 0;
+  std::string shortcut;  // "Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+PgUp"; raises the command
+  std::vector<MenuItem> submenu;
+  bool enabled = true;
+};
+
 struct UiEvent {
   // Key: a playing key (setPlayingKeys) of a window went down or up: id is
   // its scan code, x 1 down or 0 up, y 1 when the system repeats it.
@@ -66,8 +75,16 @@ class Toolkit : public CanvasHost {
   // The window's whole frame, for pictures of it.
   bool saveWindowPicture(int window, const std::string& pngPath);
 
+  void setWindowTitle(int window, const std::string& title);
+  std::string windowTitle(int window) const;
+
   bool addMenu(int window, const std::string& title,
                const std::vector<std::pair<std::string, int>>& items);
+  // A menu of the menu bar, added at its end; when the window has a menu of
+  // that title already, its items are made anew (a list that changes).
+  bool setMenu(int window, const std::string& title, const std::vector<MenuItem>& items);
+  // Called just before that menu opens, so setMenu can make it current.
+  void setMenuOpening(int window, const std::string& title, std::function<void()> opening);
   void bindEscape(int window, int command);
   // Keys (by the scan code of where they sit) that play while `window` has
   // the keyboard and no list, menu or dialog is open: they raise Key events

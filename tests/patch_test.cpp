@@ -257,6 +257,62 @@ TEST(PatchFile, SaveThenOpenThroughFiles) {
   EXPECT_FALSE(openPatchFile(*t, dir.path.string(), &error));  // a folder is no patch
 }
 
+// What is not a patch is refused before anything is read from it; every
+// other file reads by the line rules, as stored files rely on.
+TEST(PatchFile, FilesThatAreNotPatchesAreRefusedWhateverTheirName) {
+  TempDir dir;
+  std::string patch = formatPatch(capturePatch(*test::makeSynth()));
+  patch[patch.size() - 5] = '7';  // a value that is not the start-up one
+  const std::string midi =
+      slurp(fs::path(ONDELITH_SOURCE_DIR) / "tests/data/sound_bank_phrase.mid");
+  const std::string tenMegabytes(10 << 20, '7');
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* refusal;  // part of the reason; nullptr: read as parsePatch reads it
+  } cases[] = {
+      {"a MIDI file", midi, "byte 8 is 0x06"},
+      {"a PNG picture", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "byte 1 is 0x89"},
+      {"10 MB of digits", tenMegabytes, "larger than 64 kB"},
+      {"one byte over 64 kB", patch + std::string(65537 - patch.size(), '\n'), "larger than 64 kB"},
+      {"text in UTF-8", patch + "# Klänge\r\n", "0xC3"},
+      {"a form feed", "\f" + patch, "byte 1 is 0x0C"},
+      {"a DEL", patch + "\x7F", "is 0x7F"},
+      {"a mark that is not at the start", "1\r\n\xEF\xBB\xBF" + patch, "byte 4 is 0xEF"},
+      {"half a mark", "\xEF\xBB" + patch, "byte 1 is 0xEF"},
+      {"64 kB exactly", patch + std::string(65536 - patch.size(), '\n'), nullptr},
+      {"junk, NUL-ended and cut lines", "14abc\r\n\t-5 x\0+7\r\n\r\n1.5\n99999999999\r12", nullptr},
+      {"a zero-length file", "", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.file("file.vx", c.bytes);
+    PatchValues values;
+    values.fill(-1);
+    std::string reason;
+    const PatchFileRead read = readPatch(path, values, reason);
+    if (c.refusal) {
+      EXPECT_EQ(read, PatchFileRead::NotAPatch) << c.what;
+      EXPECT_NE(reason.find(c.refusal), std::string::npos) << c.what << ": " << reason;
+      EXPECT_EQ(reason.rfind("not a patch: ", 0), 0u) << reason;
+      EXPECT_EQ(values[0], -1) << c.what;  // nothing read into them
+    } else {
+      EXPECT_EQ(read, PatchFileRead::Read) << c.what << ": " << reason;
+      EXPECT_EQ(values, parsePatch(c.bytes)) << c.what;
+    }
+  }
+  // A byte-order mark is skipped, never read as a line.
+  PatchValues marked, plain;
+  std::string reason;
+  ASSERT_TRUE(acceptPatchBytes("\xEF\xBB\xBF" + patch, marked, reason)) << reason;
+  ASSERT_TRUE(acceptPatchBytes(patch, plain, reason));
+  EXPECT_EQ(marked, plain);
+  ASSERT_TRUE(acceptPatchBytes("\xEF\xBB\xBF", marked, reason));
+  EXPECT_EQ(marked, parsePatch(""));
+  PatchValues untouched;
+  EXPECT_EQ(readPatch((dir.path / "missing.vx").string(), untouched, reason),
+            PatchFileRead::Unreadable);
+}
+
 TEST(PatchFile, FailedSavesLeaveTheOldFileAndNoTemporary) {
   TempDir dir;
   auto s = test::makeSynth();

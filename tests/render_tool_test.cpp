@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "app/patch_commands.h"
+#include "instrument/sound_bank.h"
 #include "test_support.h"
 #include "tools/midi_file.h"
 #include "tools/wav_file.h"
@@ -482,9 +483,62 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
     EXPECT_NE(run.err.find(c.names), std::string::npos) << run.err;
     EXPECT_EQ(dir.entries().size(), before) << run.err;  // no output, no temporary file
   }
-  // A patch is read however it looks, as Open reads it.
+  // A patch is read however its lines look, as Open reads it; a file that
+  // is no patch at all is refused.
   const std::string odd = dir.file("odd.vx", "not a patch at all");
   EXPECT_EQ(renderer({"--patch", odd, "--midi", midi, "--out", out}).status, 0);
+  const ProgramRun refused = renderer({"--patch", midi, "--midi", midi, "--out", out});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "ondelith-render: " + midi +
+                             ": not a patch: byte 8 is 0x06, and a patch is plain text\n");
+}
+
+TEST(RenderTool, BankSoundsByNameNumberOrProgramChangeOnTheChannelHeard) {
+  TempDir dir;
+  const auto notes = [](std::initializer_list<int> first) {
+    Smf f;
+    f.track();
+    if (first.size()) f.event(0, first);
+    return f.event(0, {0x90, 57, 127}).event(480, {0x80, 57, 0}).end().bytes();
+  };
+  const std::span<const BankSound> bank = factoryBank();
+  const std::vector<float> plain = renderFile(dir, notes({}));
+  for (const size_t i : {size_t{0}, size_t{4}, bank.size() - 1}) {
+    const BankSound& b = bank[i];
+    const std::string number = std::to_string(b.number);
+    const std::vector<float> chosen = renderFile(dir, notes({}), {"--sound", number});
+    EXPECT_NE(chosen, plain) << number;
+    EXPECT_EQ(renderFile(dir, notes({}), {"--patch", dir.file("b.vx", std::string(b.patch))}),
+              chosen);
+    std::string upper(b.name);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(renderFile(dir, notes({}), {"--sound", upper}), chosen) << upper;
+    // Program Change value v is bank number v + 1, at its frame, before the note there.
+    EXPECT_EQ(renderFile(dir, notes({0xC0, b.number - 1})), chosen) << number;
+    EXPECT_EQ(renderFile(dir, notes({0xC3, b.number - 1}), {"--channel", "all"}), chosen) << number;
+  }
+  // Another channel, or a program past the bank: the sound stays.
+  EXPECT_EQ(renderFile(dir, notes({0xC1, 3})), plain);
+  EXPECT_EQ(renderFile(dir, notes({0xC0, static_cast<int>(bank.size())})), plain);
+  // Between two notes: what came before stays as it was.
+  const auto twoNotes = [](bool change) {
+    Smf f;
+    f.track().event(0, {0x90, 57, 127}).event(480, {0x80, 57, 0});
+    if (change) f.event(0, {0xC0, 4});
+    return f.event(0, {0x90, 45, 127}).event(480, {0x80, 45, 0}).end().bytes();
+  };
+  const std::string two = twoNotes(true), without = twoNotes(false);
+  const std::vector<float> changed = renderFile(dir, two);
+  const std::vector<float> kept = renderFile(dir, without);
+  ASSERT_EQ(changed.size(), kept.size());
+  EXPECT_TRUE(std::equal(kept.begin(), kept.begin() + 22050, changed.begin()));
+  EXPECT_FALSE(std::equal(kept.begin() + 22050, kept.end(), changed.begin() + 22050));
+  // The bank as the renderer lists it.
+  const ProgramRun list = renderer({"--list-sounds"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), static_cast<long>(bank.size()));
+  EXPECT_EQ(list.out.substr(0, list.out.find('\n')),
+            "1\t" + categoryTitle(bank[0].category) + "\t" + std::string(bank[0].name));
 }
 
 TEST(RenderTool, OptionMistakesInTheProgramsOwnWords) {
@@ -515,6 +569,10 @@ TEST(RenderTool, OptionMistakesInTheProgramsOwnWords) {
       {with({"--tail", "inf"}), "--tail \"inf\": takes seconds from 0 to 3600"},
       {with({"--channel", "17"}),
        "--channel \"17\": takes a MIDI channel from 1 to 16, or \"all\""},
+      {with({"--sound", "0"}),
+       "--sound \"0\": takes the name or number of a factory bank sound (see --list-sounds)"},
+      {with({"--sound", "1", "--patch", "a.vx"}),
+       "--sound and --patch both choose the sound to start from: give one"},
       {{"--out", out}, "--midi is missing: it takes the Standard MIDI File to play"},
   };
   for (const auto& c : cases) {

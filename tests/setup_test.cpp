@@ -391,7 +391,10 @@ TEST_F(Window, ADeviceNameThatIsNotThereEndsStartUpWithOneLine) {
 #ifdef ONDELITH_PROGRAM
 // The program's status and everything it wrote.
 std::pair<int, std::string> runProgram(const std::string& environment, const std::string& args) {
-  FILE* pipe = popen((environment + " " ONDELITH_PROGRAM " " + args + " 2>&1").c_str(), "r");
+  // Settings and sounds of its own, never the user's.
+  const test::TempDir home;
+  const std::string own = " XDG_CONFIG_HOME=" + home.path.string() + " XDG_DATA_HOME=" + home.path.string();
+  FILE* pipe = popen((environment + own + " " ONDELITH_PROGRAM " " + args + " 2>&1").c_str(), "r");
   if (!pipe) return {-1, ""};
   std::string output;
   char buffer[256];

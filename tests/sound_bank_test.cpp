@@ -1,7 +1,8 @@
-// The factory bank's files are patches exactly as Save writes them: opened
-// and saved again, by the program and by a host without a window, each
-// gives back its own bytes, so a sound chosen from the bank and saved is the
-// sound shipped.
+// The factory bank: its files are patches exactly as Save writes them, and
+// the bank compiled into every host is those files, in the list's order,
+// found by the numbers and names a player gives.
+#include "instrument/sound_bank.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "patches/patch.h"
+#include "app/patch_commands.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -19,10 +20,15 @@ namespace fs = std::filesystem;
 
 const fs::path kBankDir = fs::path(ONDELITH_SOURCE_DIR) / "data" / "sounds";
 
-// The files the bank list names, in its order.
-std::vector<fs::path> bankFiles() {
+struct ListedSound {
+  int number;
+  std::string category, name;
+  fs::path file;
+};
+
+std::vector<ListedSound> bankList() {
   std::ifstream list(kBankDir / "bank.list");
-  std::vector<fs::path> files;
+  std::vector<ListedSound> sounds;
   std::string line;
   while (std::getline(list, line)) {
     if (line.empty() || line[0] == '#') continue;
@@ -32,30 +38,71 @@ std::vector<fs::path> bankFiles() {
     std::getline(fields, category, '\t');
     std::getline(fields, name, '\t');
     std::getline(fields, path, '\t');
-    files.push_back(kBankDir / path);
+    sounds.push_back({std::stoi(number), category, name, kBankDir / path});
   }
-  return files;
+  return sounds;
 }
 
-TEST(SoundBank, EveryFileIsWhatSaveWritesAfterOpeningIt) {
-  const std::vector<fs::path> files = bankFiles();
-  ASSERT_GE(files.size(), 32u);
-  for (const fs::path& file : files) {
-    SCOPED_TRACE(file.string());
-    const std::string bytes = test::slurp(file);
-    const PatchValues values = parsePatch(bytes);
+TEST(SoundBank, TheCompiledBankIsTheListAndItsFilesAndEachIsWhatSaveWrites) {
+  const std::vector<ListedSound> listed = bankList();
+  const std::span<const BankSound> bank = factoryBank();
+  ASSERT_GE(listed.size(), 32u);
+  ASSERT_EQ(bank.size(), listed.size());
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const ListedSound& l = listed[i];
+    SCOPED_TRACE(l.file.string());
+    EXPECT_EQ(bank[i].number, l.number);
+    EXPECT_EQ(bank[i].category, l.category);
+    EXPECT_EQ(bank[i].name, l.name);
+    const std::string bytes = test::slurp(l.file);
+    ASSERT_EQ(bank[i].patch, bytes);
+    PatchValues values;
+    std::string reason;
+    ASSERT_TRUE(acceptPatchBytes(bytes, values, reason)) << reason;
 
     auto synth = test::makeSynth();
     applyPatch(*synth, values);
     EXPECT_EQ(formatPatch(capturePatch(*synth)), bytes) << "the program's Open then Save";
-
-    HostControls controls;
-    Engine engine;
-    std::vector<CurvePoint> buffer;
-    applyPatchValues(controls, engine, values, buffer);
-    EXPECT_EQ(formatPatch(capturePatchValues(controls, engine, buffer)), bytes)
-        << "a host's Open then Save";
+    Instrument host;  // as the renderer and a plugin keep it
+    host.applyPatch(values);
+    EXPECT_EQ(formatPatch(host.capturePatch()), bytes) << "a host's Open then Save";
+    EXPECT_EQ(bankSound(bank[i]), synth->instrument.sound());
   }
+}
+
+TEST(SoundBank, FoundByNumberProgramAndNameAsAPlayerWritesThem) {
+  const std::span<const BankSound> bank = factoryBank();
+  const BankSound& first = bank.front();
+  const BankSound& last = bank.back();
+  // Program Change value v is number v + 1.
+  EXPECT_EQ(bankSoundForProgram(0), &first);
+  EXPECT_EQ(bankSoundForProgram(last.number - 1), &last);
+  EXPECT_EQ(bankSoundForProgram(last.number), nullptr);
+  EXPECT_EQ(bankSoundForProgram(-1), nullptr);
+  EXPECT_EQ(bankSoundForProgram(128), nullptr);
+  const std::string upper = [&] {
+    std::string s(last.name);
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  }();
+  const struct {
+    std::string word;
+    const BankSound* found;
+  } cases[] = {
+      {"1", &first},
+      {std::to_string(last.number), &last},
+      {std::string(last.name), &last},
+      {upper, &last},
+      {"0", nullptr},
+      {"129", nullptr},
+      {"", nullptr},
+      {std::string(last.name) + " ", nullptr},
+  };
+  for (const auto& c : cases) EXPECT_EQ(findBankSound(c.word), c.found) << '"' << c.word << '"';
+  std::vector<std::string_view> categories = bankCategories();
+  EXPECT_EQ(categories.size(), 6u);
+  EXPECT_EQ(categoryTitle("pluck-keys"), "Pluck and keys");
+  EXPECT_EQ(categoryTitle("bass"), "Bass");
 }
 
 }  // namespace

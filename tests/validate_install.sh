@@ -17,6 +17,12 @@ for f in "$prefix/bin/ondelith" "$prefix/bin/ondelith-render" \
          "$share/doc/ondelith/LICENSE" "$share/mime/packages/ondelith.xml"; do
   [[ -s $f ]] || { echo "missing after install: $f" >&2; exit 1; }
 done
+# The factory bank: every sound its list names.
+bank=$share/ondelith/sounds
+[[ -s $bank/bank.list ]] || { echo "missing after install: $bank/bank.list" >&2; exit 1; }
+grep -v '^#' "$bank/bank.list" | cut -f4 | while read -r sound; do
+  [[ -s $bank/$sound ]] || { echo "missing after install: $bank/$sound" >&2; exit 1; }
+done
 desktop-file-validate "$share/applications/ondelith.desktop"
 appstreamcli validate --no-net --pedantic "$share/metainfo/"*.metainfo.xml
 # The patch type as the desktop's MIME database reads it: a .vx file is one,

@@ -92,6 +92,9 @@ class Window : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Never the user's own sounds, nor a sound another test kept.
+    setenv("XDG_DATA_HOME", dataDir.path.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", settingsDir.path.c_str(), 1);
     tk = std::make_unique<Toolkit>(argc, argv);
     restart();
   }
@@ -140,6 +143,7 @@ class Window : public ::testing::Test {
   char name[9] = "ondelith";
   char* argv[2] = {name, nullptr};
   test::TempDir settingsDir;
+  test::TempDir dataDir;
   std::unique_ptr<Toolkit> tk;
   std::unique_ptr<App> app;
   std::unique_ptr<FakeDevices> devices;

@@ -218,6 +218,7 @@ TEST(WindowStartUp, AudioFailureSaysWhatWasTriedAndWhatToDoThenEndsWithStatusOne
     App app(tk);
     test::TempDir settings;
     app.settingsPath = (settings.path / "Ondelith.conf").string();
+    setenv("XDG_DATA_HOME", settings.path.c_str(), 1);
     FakeDevices devices(app);
     devices.audioError = -9996;
     devices.audioNames = outputs;
@@ -609,10 +610,12 @@ TEST(HelpText, ParagraphsAndLines) {
     if (!lines[i].empty()) ++textLines;
     if (!lines[i].empty() && (i + 1 == lines.size() || lines[i + 1].empty())) ++paragraphs;
   }
-  EXPECT_EQ(textLines, 52);
-  EXPECT_EQ(paragraphs, 16);
-  // After the twelve: the computer keyboard, its octave keys, Settings, the own port.
-  for (const char* says : {"computer keyboard", "octave", "File>Settings", "\"MIDI In\""})
+  EXPECT_EQ(textLines, 60);
+  EXPECT_EQ(paragraphs, 18);
+  // After the twelve: the computer keyboard, its octave keys, Settings, the own port,
+  // the sounds and undo.
+  for (const char* says : {"computer keyboard", "octave", "File>Settings", "\"MIDI In\"",
+                           "Sounds menu", "Ctrl+Z"})
     EXPECT_GT(text.find(says), text.find("File>Open")) << says;
   EXPECT_EQ(lines[1].find("one cycle of the basic waveform") != std::string::npos, true);
   EXPECT_EQ(lines[2], "");

@@ -89,9 +89,10 @@ class TrackReader {
         if (data[i] & 0x80) return fail(reason, "status byte inside a message");
       }
       const uint32_t word = status | (uint32_t{data[0]} << 8) | (uint32_t{data[1]} << 16);
-      // Notes, controllers and the wheel: what the synthesizer plays.
+      // Notes, controllers, program changes and the wheel: what the synthesizer plays.
       const uint8_t kind = status & 0xF0;
-      if (kind == 0x80 || kind == 0x90 || kind == 0xB0 || kind == 0xE0) word_ = word;
+      if (kind == 0x80 || kind == 0x90 || kind == 0xB0 || kind == 0xC0 || kind == 0xE0)
+        word_ = word;
       return true;
     }
     running_ = 0;  // system and meta events cancel running status

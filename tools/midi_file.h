@@ -1,6 +1,6 @@
 #pragma once
 // A Standard MIDI File read into timed channel messages (notes, controllers,
-// pitch bend): format 0 and 1,
+// program changes, pitch bend): format 0 and 1,
 // ticks-per-quarter and SMPTE divisions, every tempo change honoured.
 
 #include <cstdint>
@@ -17,7 +17,7 @@ namespace ondelith {
 using TimedMidiMessage = TimedMidi;
 
 struct MidiFileContents {
-  // Note, controller and pitch-bend messages, in play order.
+  // Note, controller, program change and pitch-bend messages, in play order.
   std::vector<TimedMidiMessage> notes;
   long double lastEventFrames = 0;  // the time of the last event of any kind, in frames
 };

@@ -1,5 +1,6 @@
 // ondelith-render: plays a Standard MIDI File through the synthesizer, from
-// its start-up state and optionally a patch, into a mono 32-bit float WAV.
+// its start-up sound, a bank sound or a patch, into a mono 32-bit float WAV.
+// Program Changes on the channel heard choose bank sounds at their frames.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
@@ -10,8 +11,10 @@
 #include <optional>
 
 #include "engine/midi_message.h"
+#include "engine/program_change.h"
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
+#include "instrument/sound_bank.h"
 #include "platform/files.h"
 #include "platform/option_words.h"
 #include "platform/patch_file.h"
@@ -68,6 +71,11 @@ bool readMidiBytes(const std::string& path, std::string& bytes, std::string& rea
   }
 }
 
+void listSounds() {
+  for (const BankSound& s : factoryBank())
+    std::cout << s.number << "\t" << categoryTitle(s.category) << "\t" << s.name << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,10 +87,15 @@ int main(int argc, char** argv) {
       "memory, or the WAV file cannot be written; 2 for a wrong command line, or an --out that\n"
       "is a folder, a device, a FIFO or one of the input files.");
   // Every value is taken as a word and checked here, in the program's words.
-  std::string patchPath, midiPath, outPath, tailText, rateText, bendText, velocityText;
+  std::string patchPath, soundWord, midiPath, outPath, tailText, rateText, bendText, velocityText;
+  bool listOnly = false;
   double tail = 2.0;
   int rate = static_cast<int>(kDefaultSampleRate);
   app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)")->type_name("FILE.vx");
+  app.add_option("--sound", soundWord, "Factory bank sound to start from, by name or number")
+      ->type_name("NAME|NUMBER");
+  app.add_flag("--list-sounds", listOnly,
+               "Print the factory bank, one sound a line: number, category, name; and end");
   app.add_option("--midi", midiPath, "Standard MIDI File to play (required)")
       ->type_name("FILE.mid");
   app.add_option("--rate", rateText, "Sample rate in Hz, 22050 to 192000; 44100 unless given")
@@ -113,6 +126,7 @@ int main(int argc, char** argv) {
       ->type_name("N|all");
   const OptionTakes takes = {
       {"--patch", "a patch file (.vx)"},
+      {"--sound", "the name or number of a factory bank sound (see --list-sounds)"},
       {"--midi", "the Standard MIDI File to play"},
       {"--out", "the WAV file to write"},
       {"--rate", "a sample rate in Hz from 22050 to 192000"},
@@ -139,6 +153,7 @@ int main(int argc, char** argv) {
   const auto given = [&app](const char* option) { return app.get_option(option)->count() > 0; };
   // An empty value is a mistake, never a quiet default.
   for (const auto& [option, value] : {std::pair{"--patch", &patchPath},
+                                      {"--sound", &soundWord},
                                       {"--midi", &midiPath},
                                       {"--out", &outPath},
                                       {"--channel", &channel}})
@@ -169,6 +184,17 @@ int main(int argc, char** argv) {
       return usage(badValue("--channel", channel, takes.at("--channel")));
     if (n) channel = std::to_string(n);
   }
+  if (listOnly) {
+    listSounds();
+    return 0;
+  }
+  const BankSound* bankEntry = nullptr;
+  if (given("--sound")) {
+    if (given("--patch"))
+      return usage("--sound and --patch both choose the sound to start from: give one");
+    bankEntry = findBankSound(soundWord);
+    if (!bankEntry) return usage(badValue("--sound", soundWord, takes.at("--sound")));
+  }
   for (const char* option : {"--midi", "--out"})
     if (!given(option))
       return usage(std::string(option) + " is missing: it takes " + takes.at(option));
@@ -191,6 +217,7 @@ int main(int argc, char** argv) {
     instrument.setValue(kChannelIndex, channel == "all" ? kEveryChannel : std::stoi(channel));
     instrument.setValue(kBendRangeIndex, bendRange);
     instrument.setValue(kVelocityIndex, velocity);
+    if (bankEntry) instrument.setSound(bankSound(*bankEntry));
     if (!patchPath.empty()) {
       PatchValues patch;
       if (!readPatchFile(patchPath, patch, &reason)) return failure(patchPath, reason);
@@ -212,9 +239,17 @@ int main(int argc, char** argv) {
 
     WavFile out;
     if (!out.open(outPath, rate, reason)) return failure(outPath, reason);
+    // A program the bank has on the channel heard: its sound from that frame on.
+    const int heard = engineChannel(instrument.value(kChannelIndex));
+    const auto program = [&](int64_t frame, uint32_t word) {
+      if (const BankSound* s = bankSoundForProgram(programChangeOf(word, heard)))
+        forEachSoundEvent(bankSound(*s), frame, true,
+                          [&](const EngineEvent& e) { postRendering(*engine, e); });
+    };
     const bool rendered = playMidi(
         *engine, midi.notes.data(), midi.notes.size(), frames, kBlock,
-        [&](const float* samples, int64_t count) { return out.write(samples, count, reason); });
+        [&](const float* samples, int64_t count) { return out.write(samples, count, reason); },
+        program);
     if (!rendered) {
       out.abandon();
       return failure(outPath, reason);

@@ -1,0 +1,60 @@
+# Writes the factory bank as C++: every sound of the bank's list with its
+# number, category, name and the bytes of its .vx file.
+#   cmake -DLIST=data/sounds/bank.list -DOUT=sound_bank_data.cpp -P sound_bank.cmake
+# A list line that cannot be read stops the build, naming the line.
+cmake_minimum_required(VERSION 3.25)
+
+get_filename_component(dir "${LIST}" DIRECTORY)
+file(STRINGS "${LIST}" lines ENCODING UTF-8)
+set(entries "")
+set(last 0)
+set(lineNumber 0)
+foreach(line IN LISTS lines)
+  math(EXPR lineNumber "${lineNumber} + 1")
+  string(REGEX REPLACE "\r$" "" line "${line}")
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
+  endif()
+  set(where "${LIST}:${lineNumber}")
+  if(NOT line MATCHES "^([0-9]+)\t([a-z-]+)\t([^\t]+)\t([^\t]+)$")
+    message(FATAL_ERROR "${where}: expected number, category, name and file separated by tabs")
+  endif()
+  set(number ${CMAKE_MATCH_1})
+  set(category ${CMAKE_MATCH_2})
+  set(name ${CMAKE_MATCH_3})
+  set(file "${dir}/${CMAKE_MATCH_4}")
+  if(number LESS 1 OR number GREATER 128 OR NOT number GREATER last)
+    message(FATAL_ERROR "${where}: program numbers rise from 1 to 128")
+  endif()
+  set(last ${number})
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "${where}: no file ${file}")
+  endif()
+  file(READ "${file}" bytes HEX)
+  string(LENGTH "${bytes}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "(..)" "\\\\x\\1" bytes "${bytes}")
+  string(HEX "${name}" nameHex)
+  string(LENGTH "${nameHex}" nameLength)
+  math(EXPR nameSize "${nameLength} / 2")
+  string(REGEX REPLACE "(..)" "\\\\x\\1" nameHex "${nameHex}")
+  string(APPEND entries
+         "    {${number}, \"${category}\", std::string_view(\"${nameHex}\", ${nameSize}),\n"
+         "     std::string_view(\"${bytes}\", ${size})},\n")
+endforeach()
+if(entries STREQUAL "")
+  message(FATAL_ERROR "${LIST}: no sounds")
+endif()
+
+set(source "// Made from ${LIST} by instrument/sound_bank.cmake; edit those, not this.
+#include \"instrument/sound_bank.h\"
+
+namespace ondelith::bank_data {
+
+extern const BankSound kSounds[] = {
+${entries}};
+extern const size_t kSoundCount = sizeof kSounds / sizeof kSounds[0];
+
+}  // namespace ondelith::bank_data
+")
+file(WRITE "${OUT}" "${source}")
