@@ -102,11 +102,12 @@ std::vector<float> readWav(const std::string& path, int& rate) {
 }  // namespace
 
 std::vector<float> rendered(const test::TempDir& dir, const std::string& midiPath, int rate,
-                            const std::string& patchPath) {
+                            const std::string& patchPath, const std::vector<std::string>& options) {
   const std::string out = (dir.path / "reference.wav").string();
   std::vector<std::string> args{"--midi", midiPath, "--out", out, "--rate", std::to_string(rate),
                                 "--tail", "0.5"};
   if (!patchPath.empty()) args.insert(args.end(), {"--patch", patchPath});
+  args.insert(args.end(), options.begin(), options.end());
   EXPECT_EQ(runRenderer(args), 0);
   int wavRate = 0;
   std::vector<float> samples = readWav(out, wavRate);

@@ -26,9 +26,10 @@ std::string song();
 PatchValues wobblyPatch(unsigned seed);
 
 // What ondelith-render plays for the MIDI file, from the start-up sound or a
-// patch file, with half a second of tail.
+// patch file, with half a second of tail and any other options given.
 std::vector<float> rendered(const test::TempDir& dir, const std::string& midiPath, int rate,
-                            const std::string& patchPath = {});
+                            const std::string& patchPath = {},
+                            const std::vector<std::string>& options = {});
 
 // The file's note messages at their frames at `rate`.
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate);
