@@ -50,6 +50,7 @@ class Instance {
   void process(uint32_t frames, std::vector<float>& out);
   // The same, for the benchmark: events cleared, samples left in place.
   void processOnly(uint32_t frames);
+  const float* output() const { return buffer_.data(); }
 
   std::string saveState();
   bool loadState(const std::string& bytes);

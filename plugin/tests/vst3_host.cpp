@@ -201,6 +201,11 @@ void Instance::param(int32_t frame, v3_param_id id, double plain) {
 }
 
 void Instance::process(int32_t frames, std::vector<float>& out) {
+  processOnly(frames);
+  out.insert(out.end(), buffer_.begin(), buffer_.begin() + frames);
+}
+
+void Instance::processOnly(int32_t frames) {
   float* channel = buffer_.data();
   v3_audio_bus_buffers bus{};
   bus.num_channels = 1;
@@ -215,7 +220,6 @@ void Instance::process(int32_t frames, std::vector<float>& out) {
   data.output_params = reinterpret_cast<v3_param_changes**>(&outChanges_);
   data.input_events = reinterpret_cast<v3_event_list**>(&events_);
   v3_cpp_obj(processor_)->process(processor_, &data);
-  out.insert(out.end(), buffer_.begin(), buffer_.begin() + frames);
   events_.events.clear();
   changes_.queues.clear();
   outChanges_.queues.clear();

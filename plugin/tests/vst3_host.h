@@ -44,6 +44,9 @@ class Instance {
   void midi(int32_t frame, uint32_t word);
   void param(int32_t frame, v3_param_id id, double plain);
   void process(int32_t frames, std::vector<float>& out);
+  // The same, samples left in place and nothing allocated by the host.
+  void processOnly(int32_t frames);
+  const float* output() const { return buffer_.data(); }
 
   std::string saveState();
   bool loadState(const std::string& bytes);
