@@ -194,6 +194,34 @@ TEST(PluginState, AStateTheFirstPluginSavedRestoresItsPatchOverItsPortValues) {
   EXPECT_EQ(parsePatch(savedPatch(plugin))[80], values[80]);
 }
 
+TEST(PluginState, AFilePathInAStateIsNotReadAgain) {
+  ASSERT_TRUE(host().plugin);
+  TempDir dir;
+  const std::string text = formatPatch(wobblyPatch(21));
+  const std::string path = dir.file("since-changed.vx", formatPatch(wobblyPatch(22)));
+  Instance plugin(host(), 44100);
+  struct Saved {
+    const std::string& text;
+    const std::string& path;
+  } saved{text, path};
+  plugin.stateInterface()->restore(
+      plugin.handle(),
+      [](LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) -> const void* {
+        const auto& s = *static_cast<const Saved*>(h);
+        *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+        const bool file = key == host().map("urn:ondelith:lv2#patch-file");
+        if (!file && key != host().map("urn:ondelith:lv2#patch")) return nullptr;
+        const std::string& value = file ? s.path : s.text;
+        *size = value.size() + 1;
+        *type = host().map(file ? LV2_ATOM__Path : LV2_ATOM__String);
+        return value.c_str();
+      },
+      &saved, 0, nullptr);
+  std::vector<float> none;
+  plugin.run(0, none);
+  EXPECT_EQ(savedPatch(plugin), text);
+}
+
 // What a plugin with the known patch plays after `spoil` has done its worst.
 struct SpoiledSound {
   std::vector<float> played;
