@@ -10,7 +10,7 @@ packages=(
   librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
   xvfb xdotool desktop-file-utils appstream man-db sox
   qt6-base-dev libgl-dev fonts-dejavu-core
-  lv2-dev liblilv-dev lilv-utils jalv
+  lv2-dev liblilv-dev lilv-utils jalv dpf-source patch
   "$@"
 )
 

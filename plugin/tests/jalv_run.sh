@@ -50,15 +50,15 @@ pids+=("$jalv_pid")
 exec 8>"$work/jalv-in"
 jalv_ready() {
   kill -0 "$jalv_pid" 2>/dev/null || fail "jalv ended: $(tail -n 5 "$work/jalv.log")"
-  jack_lsp 2>/dev/null | grep -qx "$client:out"
+  jack_lsp 2>/dev/null | grep -qx "$client:lv2_out"
 }
 wait_for 20 jalv_ready || fail "jalv's ports did not appear: $(tail -n 5 "$work/jalv.log")"
 
-start_sender --connect "$client:midi_in"
+start_sender --connect "$client:lv2_events_in"
 
 # --- One note, live through jalv and rendered offline -------------------------
 for ((attempt = 1; ; attempt++)); do
-  record_and_render_note "$client:out"
+  record_and_render_note "$client:lv2_out"
   # A4 at 48000 Hz: 109 samples per period.
   analysed=0
   "$analyse" --recording "$work/note.wav" --reference "$work/note-reference.wav" \

@@ -1,20 +1,19 @@
 #include "plugin/tests/lv2_host.h"
 
 #include <lv2/atom/atom.h>
+#include <lv2/buf-size/buf-size.h>
 #include <lv2/midi/midi.h>
 #include <lv2/patch/patch.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/ports.h"
-
 namespace ondelith::lv2test {
 
 namespace {
-constexpr uint32_t kEventBytes = sizeof(std::array<uint64_t, 8192>);
+constexpr const char* kPluginUri = "urn:ondelith:lv2";
+constexpr const char* kPatchFileUri = "urn:ondelith:lv2#patch-file";
 }
 
 Host::Host() {
@@ -29,7 +28,7 @@ Host::Host() {
                   }};
   world = lilv_world_new();
   lilv_world_load_all(world);
-  LilvNode* uri = lilv_new_uri(world, std::string(lv2::kPluginUri).c_str());
+  LilvNode* uri = lilv_new_uri(world, kPluginUri);
   plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
   lilv_node_free(uri);
 }
@@ -47,13 +46,17 @@ const char* Host::unmap(LV2_URID urid) const {
 }
 
 Instance::Instance(Host& host, double rate) : host_(host) {
-  logFeatureData_ = {this, logPrintf, logVprintf};
   scheduleData_ = {this, schedule};
+  options_ = {{{LV2_OPTIONS_INSTANCE, 0, host.map(LV2_BUF_SIZE__maxBlockLength), sizeof blockLength_,
+                host.map(LV2_ATOM__Int), &blockLength_},
+               {LV2_OPTIONS_INSTANCE, 0, host.map(LV2_BUF_SIZE__nominalBlockLength),
+                sizeof blockLength_, host.map(LV2_ATOM__Int), &blockLength_},
+               {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}}};
   mapFeature_ = {LV2_URID__map, &host.mapFeature};
   unmapFeature_ = {LV2_URID__unmap, &host.unmapFeature};
-  logFeature_ = {LV2_LOG__log, &logFeatureData_};
   scheduleFeature_ = {LV2_WORKER__schedule, &scheduleData_};
-  features_ = {&mapFeature_, &unmapFeature_, &logFeature_, &scheduleFeature_, nullptr};
+  optionsFeature_ = {LV2_OPTIONS__options, options_.data()};
+  features_ = {&mapFeature_, &unmapFeature_, &scheduleFeature_, &optionsFeature_, nullptr};
   if (!host.plugin) return;
   instance_ = lilv_plugin_instantiate(host.plugin, rate, features_.data());
   if (!instance_) return;
@@ -63,11 +66,17 @@ Instance::Instance(Host& host, double rate) : host_(host) {
   controls_.assign(ports, 0.0f);
   std::vector<float> defaults(ports);
   lilv_plugin_get_port_ranges_float(host.plugin, nullptr, nullptr, defaults.data());
-  for (uint32_t i = lv2::kFirstControlPort; i < ports; ++i) controls_[i] = defaults[i];
-  for (uint32_t i = lv2::kFirstControlPort; i < ports; ++i)
+  LilvNode* controlClass = lilv_new_uri(host.world, LV2_CORE__ControlPort);
+  for (uint32_t i = 0; i < ports; ++i) {
+    if (!lilv_port_is_a(host.plugin, lilv_plugin_get_port_by_index(host.plugin, i), controlClass))
+      continue;
+    controls_[i] = defaults[i];
     lilv_instance_connect_port(instance_, i, &controls_[i]);
-  lilv_instance_connect_port(instance_, lv2::kAudioOutPort, out_.data());
-  lilv_instance_connect_port(instance_, lv2::kMidiInPort, events_.data());
+  }
+  lilv_node_free(controlClass);
+  lilv_instance_connect_port(instance_, port("lv2_out"), out_.data());
+  lilv_instance_connect_port(instance_, port("lv2_events_in"), events_.data());
+  lilv_instance_connect_port(instance_, port("lv2_events_out"), eventsOut_.data());
   lv2_atom_forge_init(&forge_, &host.mapFeature);
   lilv_instance_activate(instance_);
 }
@@ -89,6 +98,10 @@ static uint32_t portIndex(const LilvPlugin* plugin, LilvWorld* world, const std:
   return lilv_port_get_index(plugin, port);
 }
 
+uint32_t Instance::port(const std::string& symbol) const {
+  return portIndex(host_.plugin, host_.world, symbol);
+}
+
 void Instance::set(const std::string& symbol, float value) {
   controls_[portIndex(host_.plugin, host_.world, symbol)] = value;
 }
@@ -99,17 +112,18 @@ float Instance::get(const std::string& symbol) const {
 
 void Instance::beginEvents() {
   if (eventsOpen_) return;
-  lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(events_.data()), kEventBytes);
+  lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(events_.data()),
+                            events_.size() * sizeof(uint64_t));
   lv2_atom_forge_sequence_head(&forge_, &sequence_, 0);
   eventsOpen_ = true;
 }
 
-void Instance::midi(uint32_t frame, std::initializer_list<uint8_t> bytes) {
+bool Instance::midi(uint32_t frame, std::initializer_list<uint8_t> bytes) {
   beginEvents();
   const std::vector<uint8_t> b(bytes);
-  lv2_atom_forge_frame_time(&forge_, frame);
-  lv2_atom_forge_atom(&forge_, static_cast<uint32_t>(b.size()), host_.map(LV2_MIDI__MidiEvent));
-  lv2_atom_forge_write(&forge_, b.data(), static_cast<uint32_t>(b.size()));
+  return lv2_atom_forge_frame_time(&forge_, frame) &&
+         lv2_atom_forge_atom(&forge_, static_cast<uint32_t>(b.size()), host_.map(LV2_MIDI__MidiEvent)) &&
+         lv2_atom_forge_write(&forge_, b.data(), static_cast<uint32_t>(b.size()));
 }
 
 void Instance::choosePatchFile(const std::string& path, uint32_t frame) {
@@ -118,7 +132,7 @@ void Instance::choosePatchFile(const std::string& path, uint32_t frame) {
   lv2_atom_forge_frame_time(&forge_, frame);
   lv2_atom_forge_object(&forge_, &object, 0, host_.map(LV2_PATCH__Set));
   lv2_atom_forge_key(&forge_, host_.map(LV2_PATCH__property));
-  lv2_atom_forge_urid(&forge_, host_.map(std::string(lv2::kPatchFileUri).c_str()));
+  lv2_atom_forge_urid(&forge_, host_.map(kPatchFileUri));
   lv2_atom_forge_key(&forge_, host_.map(LV2_PATCH__value));
   lv2_atom_forge_path(&forge_, path.c_str(), static_cast<uint32_t>(path.size()));
   lv2_atom_forge_pop(&forge_, &object);
@@ -128,6 +142,10 @@ void Instance::runOnly(uint32_t frames) {
   if (frames > kMaxBlock) std::abort();
   beginEvents();
   lv2_atom_forge_pop(&forge_, &sequence_);
+  // The output sequence: its room, which the plugin fills.
+  auto* out = reinterpret_cast<LV2_Atom*>(eventsOut_.data());
+  out->type = 0;
+  out->size = static_cast<uint32_t>(eventsOut_.size() * sizeof(uint64_t) - sizeof(LV2_Atom));
   lilv_instance_run(instance_, frames);
   eventsOpen_ = false;
 }
@@ -177,21 +195,6 @@ LV2_Worker_Status Instance::respond(LV2_Worker_Respond_Handle h, uint32_t size, 
   return LV2_WORKER_SUCCESS;
 }
 
-int Instance::logVprintf(LV2_Log_Handle h, LV2_URID, const char* fmt, va_list ap) {
-  char text[1024];
-  const int n = std::vsnprintf(text, sizeof text, fmt, ap);
-  static_cast<Instance*>(h)->log.emplace_back(text);
-  return n;
-}
-
-int Instance::logPrintf(LV2_Log_Handle h, LV2_URID type, const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = logVprintf(h, type, fmt, ap);
-  va_end(ap);
-  return n;
-}
-
 std::string Instance::saveState() {
   const LV2_URID floatType = host_.map(LV2_ATOM__Float);
   struct Context {
@@ -203,7 +206,7 @@ std::string Instance::saveState() {
       [](const char* symbol, void* user, uint32_t* size, uint32_t* type) -> const void* {
         auto& c = *static_cast<Context*>(user);
         const uint32_t i = portIndex(c.self->host_.plugin, c.self->host_.world, symbol);
-        if (i < lv2::kFirstControlPort) return nullptr;
+        if (i >= c.self->controls_.size()) return nullptr;  // lilv asks for input controls only
         *size = sizeof(float);
         *type = c.floatType;
         return &c.self->controls_[i];

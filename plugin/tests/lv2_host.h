@@ -1,11 +1,11 @@
 #pragma once
 // A small LV2 host on lilv for the tests and the benchmark: loads the bundle
-// from the build tree and runs instances of the plugin with a URID map, a
-// log that keeps its messages, and a worker that works between runs.
+// from the build tree and runs instances of the plugin with a URID map, the
+// block length options, and a worker that works between runs.
 
 #include <lilv/lilv.h>
 #include <lv2/atom/forge.h>
-#include <lv2/log/log.h>
+#include <lv2/options/options.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
@@ -51,8 +51,9 @@ class Instance {
   void set(const std::string& symbol, float value);
   float get(const std::string& symbol) const;
 
-  // Events for the next run, at frame offsets within it.
-  void midi(uint32_t frame, std::initializer_list<uint8_t> bytes);
+  // Events for the next run, at frame offsets within it. False when the
+  // event buffer is full.
+  bool midi(uint32_t frame, std::initializer_list<uint8_t> bytes);
   void choosePatchFile(const std::string& path, uint32_t frame = 0);
 
   // One run; then the worker's work and its answers, as a host delivers
@@ -75,23 +76,23 @@ class Instance {
   const LV2_State_Interface* stateInterface() const;
   LV2_Handle handle() const;
 
-  std::vector<std::string> log;
   const float* output() const { return out_.data(); }
   static constexpr uint32_t kMaxBlock = 8192;
 
  private:
   static LV2_Worker_Status schedule(LV2_Worker_Schedule_Handle, uint32_t size, const void* data);
   static LV2_Worker_Status respond(LV2_Worker_Respond_Handle, uint32_t size, const void* data);
-  static int logPrintf(LV2_Log_Handle, LV2_URID, const char* fmt, ...);
-  static int logVprintf(LV2_Log_Handle, LV2_URID, const char* fmt, va_list ap);
   void beginEvents();
+  uint32_t port(const std::string& symbol) const;
 
   Host& host_;
   LilvInstance* instance_ = nullptr;
   const LV2_Worker_Interface* worker_ = nullptr;
   std::vector<float> controls_;  // by port index
   std::array<float, kMaxBlock> out_{};
-  std::array<uint64_t, 8192> events_{};  // the atom sequence, 8-byte aligned
+  // The atom sequences in and out, 8-byte aligned: room for 10,000 events and more.
+  std::vector<uint64_t> events_ = std::vector<uint64_t>(40000);
+  std::vector<uint64_t> eventsOut_ = std::vector<uint64_t>(8192);
   LV2_Atom_Forge forge_{};
   LV2_Atom_Forge_Frame sequence_{};
   bool eventsOpen_ = false;
@@ -103,9 +104,10 @@ class Instance {
   std::array<Parcel, 8> work_{}, answers_{};
   size_t workCount_ = 0, answerCount_ = 0;
 
-  LV2_Log_Log logFeatureData_{};
   LV2_Worker_Schedule scheduleData_{};
-  LV2_Feature mapFeature_{}, unmapFeature_{}, logFeature_{}, scheduleFeature_{};
+  int32_t blockLength_ = kMaxBlock;
+  std::array<LV2_Options_Option, 3> options_{};
+  LV2_Feature mapFeature_{}, unmapFeature_{}, scheduleFeature_{}, optionsFeature_{};
   std::array<const LV2_Feature*, 5> features_{};
 };
 

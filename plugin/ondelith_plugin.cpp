@@ -1,0 +1,238 @@
+// The plugin every format is built from: its parameters are the registry's,
+// its state is the patch text, its programs are the factory sounds; the run
+// plays each note and each parameter change at its frame.
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include "DistrhoPlugin.hpp"
+#include "DistrhoPluginUtils.hpp"
+#include "plugin/plugin_core.h"
+
+START_NAMESPACE_DISTRHO
+
+namespace {
+
+using ondelith::kParameterCount;
+using ondelith::kSoundValueCount;
+using ondelith::plugin::programs;
+
+constexpr const char* kPatchKey = "patch";           // the .vx text
+constexpr const char* kPatchFileKey = "patch-file";  // a file chosen in the host
+
+// Once per message, never from the run.
+void logLine(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  d_stderr("Ondelith: %s", text);
+}
+
+const char* unitText(ondelith::Unit unit) {
+  switch (unit) {
+    case ondelith::Unit::Hundredths: return "/100";
+    case ondelith::Unit::Percent: return "%";
+    case ondelith::Unit::Multiple: return "x";
+    case ondelith::Unit::MultipleFraction: return "x/100";
+    case ondelith::Unit::Milliseconds: return "ms";
+    case ondelith::Unit::Hertz: return "Hz";
+    case ondelith::Unit::Semitones: return "semitones";
+    case ondelith::Unit::Choice:
+    case ondelith::Unit::Channel: return "";
+  }
+  return "";
+}
+
+struct GroupName {
+  const char* name;
+  const char* symbol;
+};
+// By ondelith::Group.
+constexpr GroupName kGroups[] = {
+    {"Waveform points", "waveform"}, {"X1 wobble", "wobble_x1"},  {"Y1 wobble", "wobble_y1"},
+    {"X2 wobble", "wobble_x2"},      {"Y2 wobble", "wobble_y2"},  {"Envelope", "envelope"},
+    {"Filter", "filter"},            {"Output", "output"},        {"Playing", "playing"},
+};
+
+class OndelithPlugin : public Plugin {
+ public:
+  OndelithPlugin()
+      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 2),
+        voice_(shared_),
+        lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0) {
+    if (!isDummyInstance()) takeRate(getSampleRate());
+  }
+
+ protected:
+  const char* getLabel() const override { return "Ondelith"; }
+  const char* getDescription() const override {
+    return "Monophonic synthesizer whose waveform is a Bezier curve with wobbling control points";
+  }
+  const char* getMaker() const override { return "The Ondelith developers"; }
+  const char* getLicense() const override { return "GPL-3.0-or-later"; }
+  uint32_t getVersion() const override {
+    return d_version(ONDELITH_VERSION_MAJOR, ONDELITH_VERSION_MINOR, ONDELITH_VERSION_PATCH);
+  }
+  int64_t getUniqueId() const override { return d_cconst('O', 'n', 'd', 'l'); }
+
+  void initAudioPort(bool input, uint32_t, AudioPort& port) override {
+    if (input) return;
+    port.name = "Out";
+    port.symbol = "out";
+  }
+
+  void initParameter(uint32_t index, Parameter& out) override {
+    const ondelith::Parameter& p = ondelith::parameter(static_cast<int>(index));
+    out.hints = kParameterIsInteger | (p.automatable ? kParameterIsAutomatable : 0);
+    if (static_cast<int>(index) == ondelith::kCutoffIndex) out.hints |= kParameterIsLogarithmic;
+    out.name = std::string(p.name).c_str();
+    out.symbol = std::string(p.symbol).c_str();
+    out.unit = unitText(p.unit);
+    out.ranges = ParameterRanges(static_cast<float>(p.start), static_cast<float>(p.minimum),
+                                 static_cast<float>(p.maximum));
+    out.groupId = static_cast<uint32_t>(p.group);
+    if (p.text == ondelith::TextRule::RangeSwitch || p.text == ondelith::TextRule::Channel) {
+      const int count = p.maximum - p.minimum + 1;
+      auto* values = new ParameterEnumerationValue[count];
+      for (int k = 0; k < count; ++k) {
+        const int32_t v = p.minimum + k;
+        values[k].value = static_cast<float>(v);
+        values[k].label = ondelith::parameterText(static_cast<int>(index), v).c_str();
+      }
+      out.enumValues.count = static_cast<uint8_t>(count);
+      out.enumValues.restrictedMode = true;
+      out.enumValues.values = values;
+    }
+  }
+
+  void initPortGroup(uint32_t groupId, PortGroup& group) override {
+    if (groupId >= sizeof kGroups / sizeof kGroups[0]) return;
+    group.name = kGroups[groupId].name;
+    group.symbol = kGroups[groupId].symbol;
+  }
+
+  void initProgramName(uint32_t index, String& name) override {
+    if (index < programs().size()) name = programs()[index].name.c_str();
+  }
+
+  void initState(uint32_t index, State& state) override {
+    if (index == 0) {
+      state.key = kPatchKey;
+      state.hints = kStateIsOnlyForDSP;
+      state.defaultValue = ondelith::formatPatch(ondelith::capturePatch(ondelith::startSound())).c_str();
+      state.label = "Patch";
+      state.description = "The sound as the 81 lines of an Ondelith patch (.vx)";
+    } else {
+      state.key = kPatchFileKey;
+      state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
+      state.label = "Patch file";
+      state.description = "An Ondelith patch (.vx): its curves and controls replace the sound.";
+    }
+  }
+
+  float getParameterValue(uint32_t index) const override {
+    return static_cast<float>(shared_.value(static_cast<int>(index)));
+  }
+
+  void setParameterValue(uint32_t index, float value) override {
+    // A restored LV2 session's patch wins over the port values restored
+    // with it, until a port then moves.
+    if (static_cast<int>(index) < kSoundValueCount && adoptPorts_.load(std::memory_order_relaxed))
+      return;
+    shared_.setValue(static_cast<int>(index), value);
+  }
+
+  void loadProgram(uint32_t index) override {
+    if (index < programs().size()) shared_.setSound(programs()[index].sound);
+  }
+
+  String getState(const char* key) const override {
+    if (std::strcmp(key, kPatchKey) == 0)
+      return String(ondelith::formatPatch(ondelith::capturePatch(shared_.sound())).c_str());
+    // The patch text holds the sound; the file it came from is not read again.
+    return String();
+  }
+
+  void setState(const char* key, const char* value) override {
+    if (std::strcmp(key, kPatchKey) == 0) {
+      const std::optional<ondelith::PatchValues> patch = ondelith::plugin::patchFromText(value);
+      if (!patch) return logLine("the saved patch is no patch; the sound is kept");
+      applyPatch(*patch);
+      if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
+    } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
+      std::string reason;
+      const std::optional<ondelith::PatchValues> patch = ondelith::plugin::readPatchFile(value, reason);
+      if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
+      applyPatch(*patch);
+    }
+  }
+
+  void activate() override { voice_.reset(); }
+
+  void sampleRateChanged(double rate) override { takeRate(rate); }
+
+  void run(const float**, float** outputs, uint32_t frames, const MidiEvent* events,
+           uint32_t count) override {
+    voice_.beginRun(outputs[0]);
+    for (uint32_t i = 0; i < count;) {
+      // The events of one frame: parameter changes first, so that a note
+      // there starts with them.
+      const uint32_t frame = std::min(events[i].frame, frames);
+      uint32_t end = i + 1;
+      while (end < count && std::min(events[end].frame, frames) == frame) ++end;
+      voice_.renderUntil(frame);
+      for (uint32_t k = i; k < end; ++k) {
+        const MidiEvent& e = events[k];
+        if (e.size & MidiEvent::kParameterChange) {
+          float value;
+          std::memcpy(&value, e.data, sizeof value);
+          voice_.parameter(static_cast<int>(e.size & ~MidiEvent::kParameterChange), value);
+        }
+      }
+      for (uint32_t k = i; k < end; ++k) {
+        const MidiEvent& e = events[k];
+        // Channel messages only: nothing longer than three bytes, nothing shorter than two.
+        if (e.size >= 2 && e.size <= 3)
+          voice_.midi(e.data[0] | (uint32_t{e.data[1]} << 8) |
+                      (e.size == 3 ? uint32_t{e.data[2]} << 16 : 0u));
+      }
+      i = end;
+    }
+    voice_.renderUntil(frames);
+    adoptPorts_.store(false, std::memory_order_relaxed);
+  }
+
+ private:
+  void applyPatch(const ondelith::PatchValues& patch) {
+    ondelith::Sound sound = shared_.sound();
+    ondelith::applyPatch(sound, patch);
+    shared_.setSound(sound);
+  }
+
+  // Not the audio thread. A rate the voice refuses gives silence, said once.
+  void takeRate(double hz) {
+    std::string reason;
+    if (voice_.setRate(hz, reason)) {
+      refusedRate_ = 0;
+    } else if (hz != refusedRate_) {
+      refusedRate_ = hz;
+      logLine("%s; the plugin plays silence", reason.c_str());
+    }
+  }
+
+  ondelith::plugin::SharedSound shared_;
+  ondelith::plugin::Voice voice_;
+  const bool lv2_;
+  std::atomic<bool> adoptPorts_{false};
+  double refusedRate_ = 0;
+
+  DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(OndelithPlugin)
+};
+
+}  // namespace
+
+Plugin* createPlugin() { return new OndelithPlugin(); }
+
+END_NAMESPACE_DISTRHO

@@ -1,0 +1,276 @@
+#include "plugin/plugin_core.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <thread>
+
+#include "engine/numeric.h"
+#include "platform/files.h"
+
+namespace ondelith::plugin {
+
+namespace {
+
+// Curves as words, for storage that any thread may read: per row the count,
+// then each point's x and y.
+constexpr size_t kRowWords = 1 + 2 * kCurvePointCount;
+
+template <typename Words>
+void pack(const std::array<CurvePoints, kWobbleRows>& curves, Words& words) {
+  size_t w = 0;
+  for (const CurvePoints& c : curves) {
+    words[w++] = static_cast<uint32_t>(c.count);
+    for (const CurvePoint& p : c.points) {
+      words[w++] = static_cast<uint32_t>(p.x);
+      words[w++] = static_cast<uint32_t>(p.y);
+    }
+  }
+}
+
+template <typename Words>
+void unpack(const Words& words, std::array<CurvePoints, kWobbleRows>& curves) {
+  size_t w = 0;
+  for (CurvePoints& c : curves) {
+    c.count = static_cast<int32_t>(words[w++]);
+    for (CurvePoint& p : c.points) {
+      p.x = static_cast<int32_t>(words[w++]);
+      p.y = static_cast<int32_t>(words[w++]);
+    }
+  }
+}
+
+}  // namespace
+
+static_assert(SharedSound::kCurveWords == kRowWords * kWobbleRows);
+static_assert(kParameterCount < 31, "one change bit per parameter, and one for the whole sound");
+
+SharedSound::SharedSound() {
+  const Sound start = startSound();
+  for (int i = 0; i < kParameterCount; ++i)
+    values_[static_cast<size_t>(i)].store(
+        i < kSoundValueCount ? start.values[static_cast<size_t>(i)] : parameter(i).start);
+  wobbleMs_.store(start.wobbleDurationMs);
+  durationAsked_.store(start.values[kDurationIndex]);
+  std::array<uint32_t, kCurveWords> words{};
+  pack(start.curves, words);
+  for (size_t i = 0; i < kCurveWords; ++i) curveWords_[i].store(words[i]);
+}
+
+int32_t SharedSound::setValue(int index, double value) { return store(index, value, true); }
+
+int32_t SharedSound::setValueApplied(int index, double value) { return store(index, value, false); }
+
+int32_t SharedSound::value(int index) const {
+  if (index < 0 || index >= kParameterCount) return 0;
+  return values_[static_cast<size_t>(index)].load(std::memory_order_relaxed);
+}
+
+int32_t SharedSound::store(int index, double value, bool mark) {
+  if (index < 0 || index >= kParameterCount) return 0;
+  if (std::isnan(value)) return this->value(index);  // no number: nothing to take
+  const Parameter& p = parameter(index);
+  const int32_t asked = roundEven(std::clamp<double>(value, p.minimum, p.maximum));
+  uint32_t bits = 1u << index;
+  int32_t kept = asked;
+  if (index == kDurationIndex || index == kDurationRangeIndex) {
+    // The Duration within the range chosen, whichever of the two moved: a
+    // state or an automation lane may set them in either order.
+    if (index == kDurationIndex) durationAsked_.store(asked, std::memory_order_relaxed);
+    const int32_t range =
+        index == kDurationRangeIndex ? asked : values_[kDurationRangeIndex].load(std::memory_order_relaxed);
+    const int32_t duration = limitValue(kDurationIndex, durationAsked_.load(std::memory_order_relaxed), range);
+    values_[kDurationRangeIndex].store(range, std::memory_order_relaxed);
+    values_[kDurationIndex].store(duration, std::memory_order_relaxed);
+    wobbleMs_.store(duration, std::memory_order_relaxed);
+    bits = (1u << kDurationIndex) | (1u << kDurationRangeIndex);
+    kept = index == kDurationIndex ? duration : range;
+  } else {
+    kept = limitValue(index, asked);
+    values_[static_cast<size_t>(index)].store(kept, std::memory_order_relaxed);
+  }
+  if (mark) changes_.fetch_or(bits, std::memory_order_release);
+  return kept;
+}
+
+void SharedSound::setSound(const Sound& sound) {
+  const std::lock_guard<std::mutex> lock(writer_);
+  std::array<uint32_t, kCurveWords> words{};
+  pack(sound.curves, words);
+  const uint32_t s = curveSequence_.load(std::memory_order_relaxed);
+  curveSequence_.store(s + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (int i = 0; i < kSoundValueCount; ++i)
+    values_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], std::memory_order_relaxed);
+  wobbleMs_.store(sound.wobbleDurationMs, std::memory_order_relaxed);
+  durationAsked_.store(sound.values[kDurationIndex], std::memory_order_relaxed);
+  for (size_t i = 0; i < kCurveWords; ++i) curveWords_[i].store(words[i], std::memory_order_relaxed);
+  curveSequence_.store(s + 2, std::memory_order_release);
+  changes_.fetch_or(kWholeSound, std::memory_order_release);
+}
+
+void SharedSound::readValues(Sound& out) const {
+  for (int i = 0; i < kSoundValueCount; ++i)
+    out.values[static_cast<size_t>(i)] = values_[static_cast<size_t>(i)].load(std::memory_order_relaxed);
+  out.wobbleDurationMs = wobbleMs_.load(std::memory_order_relaxed);
+  std::array<uint32_t, kCurveWords> words{};
+  for (size_t i = 0; i < kCurveWords; ++i) words[i] = curveWords_[i].load(std::memory_order_relaxed);
+  unpack(words, out.curves);
+}
+
+bool SharedSound::tryReadSound(Sound& out) const {
+  const uint32_t before = curveSequence_.load(std::memory_order_acquire);
+  if (before & 1u) return false;
+  readValues(out);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return curveSequence_.load(std::memory_order_relaxed) == before;
+}
+
+Sound SharedSound::sound() const {
+  Sound s;
+  while (!tryReadSound(s)) std::this_thread::yield();
+  return s;
+}
+
+int32_t SharedSound::wobbleMs() const { return wobbleMs_.load(std::memory_order_relaxed); }
+
+Voice::~Voice() {
+  if (engine_) engine_->~Engine();
+}
+
+bool Voice::setRate(double hz, std::string& reason) {
+  const std::optional<SampleRate> rate = SampleRate::of(hz, &reason);
+  if (engine_) {
+    engine_->~Engine();
+    engine_ = nullptr;
+  }
+  if (!rate) return false;
+  if (!room_) room_ = std::make_unique<Room>();
+  engine_ = new (room_->bytes) Engine(*rate);
+  played_ = false;
+  shared_.giveBack(SharedSound::kWholeSound);  // a new voice hears everything at its first run
+  return true;
+}
+
+void Voice::reset() {
+  if (!engine_ || !played_) return;
+  const SampleRate rate = engine_->rate;
+  engine_->~Engine();
+  engine_ = new (room_->bytes) Engine(rate);
+  played_ = false;
+  shared_.giveBack(SharedSound::kWholeSound);
+}
+
+void Voice::beginRun(float* out) {
+  out_ = out;
+  done_ = 0;
+  if (engine_) applyChanges();
+}
+
+void Voice::renderUntil(uint32_t frame) {
+  if (frame <= done_) return;
+  if (engine_) {
+    engine_->render(out_ + done_, frame - done_);
+    played_ = true;
+  } else {
+    std::fill(out_ + done_, out_ + frame, 0.0f);
+  }
+  done_ = frame;
+}
+
+void Voice::midi(uint32_t word) {
+  if (engine_) apply(midiEvent(0, word));
+}
+
+void Voice::parameter(int index, double value) {
+  if (index < 0 || index >= kParameterCount) return;
+  shared_.setValueApplied(index, value);
+  if (engine_) applyValue(index);
+}
+
+void Voice::applyChanges() {
+  uint32_t changes = shared_.takeChanges();
+  if (!changes) return;
+  if (changes & SharedSound::kWholeSound) {
+    Sound sound;
+    if (!shared_.tryReadSound(sound)) {
+      shared_.giveBack(changes);  // a writer is at work: at the next run
+      return;
+    }
+    forEachSoundEvent(sound, 0, true, [this](const EngineEvent& e) { apply(e); });
+    changes = ~SharedSound::kWholeSound & ~((1u << kSoundValueCount) - 1);  // and every setting
+  }
+  for (int i = 0; i < kParameterCount; ++i)
+    if (changes & (1u << i)) applyValue(i);
+}
+
+void Voice::applyValue(int index) {
+  const Parameter& p = ondelith::parameter(index);
+  const int32_t v = shared_.value(index);
+  switch (p.target) {
+    case Target::Param:
+      if (index == kDurationIndex) {
+        apply(paramEvent(0, Param::WobbleDuration, engineValue(index, shared_.wobbleMs())));
+      } else {
+        apply(paramEvent(0, paramOf(index), engineValue(index, v)));
+      }
+      break;
+    case Target::DurationRange:
+      apply(paramEvent(0, Param::WobbleDuration, engineValue(kDurationIndex, shared_.wobbleMs())));
+      break;
+    case Target::Channel: apply(channelEvent(0, engineChannel(v))); break;
+    case Target::Setting:
+      apply(settingEvent(0, static_cast<NoteSetting>(p.targetId), engineValue(index, v)));
+      break;
+  }
+}
+
+std::optional<PatchValues> patchFromText(std::string_view text) {
+  if (!isPatchText(text)) return std::nullopt;
+  return parsePatch(text);
+}
+
+std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason) {
+  InputFile file;
+  if (!file.open(path, &reason)) return std::nullopt;
+  std::string text;
+  char piece[1024];
+  for (;;) {
+    size_t got = 0;
+    if (!file.read(piece, sizeof piece, got, &reason)) return std::nullopt;
+    if (got == 0) break;
+    text.append(piece, got);
+    if (text.size() > kMaxPatchTextBytes) break;  // too long for a patch: no need to read on
+  }
+  std::optional<PatchValues> values = patchFromText(text);
+  if (!values) reason = "not an Ondelith patch (81 lines of whole numbers)";
+  return values;
+}
+
+namespace {
+
+// The factory sounds as patch texts, by name; an empty text is the start-up
+// sound. The sound bank's sounds join this list.
+struct ProgramText {
+  std::string_view name;
+  std::string_view patch;
+};
+constexpr ProgramText kProgramTexts[] = {{"Init", ""}};
+
+}  // namespace
+
+const std::vector<Program>& programs() {
+  static const std::vector<Program> list = [] {
+    std::vector<Program> out;
+    for (const ProgramText& t : kProgramTexts) {
+      Sound sound = startSound();
+      if (const std::optional<PatchValues> values = patchFromText(t.patch)) applyPatch(sound, *values);
+      out.push_back({std::string(t.name), sound});
+    }
+    return out;
+  }();
+  return list;
+}
+
+}  // namespace ondelith::plugin

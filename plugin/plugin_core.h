@@ -1,0 +1,126 @@
+#pragma once
+// The instrument inside a plugin, apart from any plugin API: the sound and
+// the player's settings as the host's parameters, states and programs set
+// them, kept where any thread may read them, and the voice the host's audio
+// thread plays them with.
+
+#include <array>
+#include <cstddef>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/engine.h"
+#include "instrument/sound.h"
+
+namespace ondelith::plugin {
+
+// The sound and the settings, shared by the host's threads. Single values
+// change from any thread without a lock (a host sets parameters from its
+// audio thread and from others); whole sounds come from threads that may
+// wait for each other, never from the audio thread.
+class SharedSound {
+ public:
+  SharedSound();
+
+  // A parameter as a host sets it, by registry position: rounded and limited
+  // as its control limits it, the Duration within its range (the Duration
+  // asked for is kept, so that a range switch set after it finds it).
+  // Returns the value kept. Lock-free.
+  int32_t setValue(int index, double value);
+  // The same, from the thread that applies it to the voice itself: marks nothing.
+  int32_t setValueApplied(int index, double value);
+  int32_t value(int index) const;
+  // The wobble's length as the voice takes it (after Open, the file's Duration).
+  int32_t wobbleMs() const;
+
+  // A whole sound; the settings stay. Not for the audio thread.
+  void setSound(const Sound& sound);
+  // The sound as it stands. Not for the audio thread.
+  Sound sound() const;
+
+  // Audio thread: what changed since it last looked, as registry bits and
+  // kWholeSound; and the whole sound, unless a writer is under way.
+  static constexpr uint32_t kWholeSound = 1u << 31;
+  uint32_t takeChanges() { return changes_.exchange(0, std::memory_order_acq_rel); }
+  void giveBack(uint32_t changes) { changes_.fetch_or(changes, std::memory_order_release); }
+  bool tryReadSound(Sound& out) const;
+
+  // Each curve's count and points, as words.
+  static constexpr size_t kCurveWords = (1 + 2 * kCurvePointCount) * kWobbleRows;
+
+ private:
+  int32_t store(int index, double value, bool mark);
+  void readValues(Sound& out) const;
+
+  std::array<std::atomic<int32_t>, kParameterCount> values_{};
+  std::atomic<int32_t> wobbleMs_{0};
+  std::atomic<int32_t> durationAsked_{0};
+  std::atomic<uint32_t> changes_{0};
+  // The curves as words behind a sequence count, odd while a writer works.
+  std::atomic<uint32_t> curveSequence_{0};
+  std::array<std::atomic<uint32_t>, kCurveWords> curveWords_{};
+  mutable std::mutex writer_;
+};
+
+// The voice of one plugin instance. Audio thread, except where said.
+class Voice {
+ public:
+  explicit Voice(SharedSound& shared) : shared_(shared) {}
+  ~Voice();
+  Voice(const Voice&) = delete;
+  Voice& operator=(const Voice&) = delete;
+
+  // Not the audio thread: the voice made at the host's rate. A rate the
+  // engine refuses leaves no voice (silence) and says why.
+  bool setRate(double hz, std::string& reason);
+  bool playing() const { return engine_ != nullptr; }
+
+  // The voice afresh with the same sound, without allocating.
+  void reset();
+
+  // A run: changes made since the last one apply at its start; then
+  // samples up to a frame, events between them.
+  void beginRun(float* out);
+  void renderUntil(uint32_t frame);
+  void midi(uint32_t word);
+  // A parameter change at the current frame.
+  void parameter(int index, double value);
+
+ private:
+  void applyChanges();
+  void applyValue(int index);
+  void apply(const EngineEvent& e) { engine_->apply(e); }
+
+  SharedSound& shared_;
+  // Made once per rate; a reset builds the new voice in the same room.
+  struct Room {
+    alignas(Engine) std::byte bytes[sizeof(Engine)];
+  };
+  std::unique_ptr<Room> room_;
+  Engine* engine_ = nullptr;
+  float* out_ = nullptr;
+  uint32_t done_ = 0;
+  bool played_ = false;
+};
+
+// A patch's text as the plugin takes it: an Ondelith patch, else nothing.
+std::optional<PatchValues> patchFromText(std::string_view text);
+
+// A patch file read for the plugin: a regular file (never waited on) whose
+// text is a patch. Not for the audio thread.
+std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason);
+
+// The programs a host lists, the start-up sound first.
+struct Program {
+  std::string name;
+  Sound sound;
+};
+const std::vector<Program>& programs();
+
+}  // namespace ondelith::plugin

@@ -1,0 +1,69 @@
+// The plugin's shared sound apart from any plugin API: the Duration and its
+// range in either order, and whole sounds handed between threads without
+// ever being seen half written.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "plugin/plugin_core.h"
+#include "plugin/tests/plugin_test_support.h"
+
+namespace ondelith::plugin {
+namespace {
+
+TEST(SharedSound, TheDurationStaysWithinItsRangeWhicheverIsSetFirst) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, double>> sets;
+    int32_t duration, range;
+  } cases[] = {
+      {"range then duration", {{kDurationRangeIndex, 1}, {kDurationIndex, 600}}, 600, 1},
+      {"duration then range", {{kDurationIndex, 600}, {kDurationRangeIndex, 1}}, 600, 1},
+      {"too long for x1", {{kDurationRangeIndex, 1}, {kDurationIndex, 4000}}, 1000, 1},
+      {"back to x10", {{kDurationRangeIndex, 1}, {kDurationIndex, 400}, {kDurationRangeIndex, 2}}, 1000, 2},
+      {"asked again in x10", {{kDurationIndex, 400}, {kDurationRangeIndex, 2}, {kDurationIndex, 7000}}, 7000, 2},
+      {"not a number", {{kDurationIndex, 3000}, {kDurationIndex, NAN}}, 3000, 2},
+      {"range rounded", {{kDurationRangeIndex, 1.4}, {kDurationIndex, 250}}, 250, 1},
+  };
+  for (const Case& c : cases) {
+    SharedSound shared;
+    for (auto [index, value] : c.sets) shared.setValue(index, value);
+    EXPECT_EQ(shared.value(kDurationIndex), c.duration) << c.what;
+    EXPECT_EQ(shared.value(kDurationRangeIndex), c.range) << c.what;
+    EXPECT_EQ(shared.wobbleMs(), c.duration) << c.what;
+    EXPECT_EQ(shared.sound().values[kDurationIndex], c.duration) << c.what;
+  }
+}
+
+TEST(SharedSound, AWholeSoundIsNeverSeenHalfWritten) {
+  SharedSound shared;
+  const Sound a = startSound();
+  Sound b = a;
+  applyPatch(b, plugintest::wobblyPatch(7));
+  ASSERT_NE(a, b);
+  std::atomic<bool> done{false};
+  std::atomic<int> tries{0};
+  std::thread writer([&] {
+    // Until the reader has tried often, ending on the first sound.
+    for (int i = 0; tries < 20000 || i < 1000 || i % 2 == 0; ++i) shared.setSound(i % 2 ? b : a);
+    done = true;
+  });
+  int seen = 0, torn = 0;
+  // As the audio thread reads: a try that may fail, never a wait.
+  while (!done) {
+    ++tries;
+    Sound s;
+    if (!shared.tryReadSound(s)) continue;
+    ++seen;
+    if (s != a && s != b) ++torn;
+  }
+  writer.join();
+  EXPECT_GT(seen, 0);
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(shared.sound(), a);
+  EXPECT_TRUE(shared.takeChanges() & SharedSound::kWholeSound);
+}
+
+}  // namespace
+}  // namespace ondelith::plugin

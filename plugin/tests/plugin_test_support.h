@@ -1,0 +1,57 @@
+#pragma once
+// What the plugin's tests in every format share: a song, a sound far from
+// the start-up one, the renderer's samples for them, sample-exact
+// comparison and the plugin's log.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "instrument/patch_format.h"
+#include "tests/test_files.h"
+#include "tools/midi_file.h"
+
+namespace ondelith::plugintest {
+
+// A format-0 Standard MIDI File at 960 ticks per second: events as (tick, bytes), in order.
+std::string midiFile(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& events);
+
+// Legato, a key pressed during a release, two events on one tick, a note on
+// channel 2 that must be ignored.
+std::string song();
+
+// A sound far from the start-up one: drawn curves, every row wobbling.
+PatchValues wobblyPatch(unsigned seed);
+
+// What ondelith-render plays for the MIDI file, from the start-up sound or a
+// patch file, with half a second of tail and any other options given.
+std::vector<float> rendered(const test::TempDir& dir, const std::string& midiPath, int rate,
+                            const std::string& patchPath = {},
+                            const std::vector<std::string>& options = {});
+
+// The file's note messages at their frames at `rate`.
+std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate);
+
+// Bit for bit: -0 and 0 differ, as do two NaNs of different payloads.
+::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b);
+
+// What the process writes on its standard error while one lives: where the
+// plugin logs.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  std::string text();  // so far
+
+ private:
+  int saved_ = -1;
+  std::string path_;
+};
+
+// The run lengths the tests play in: 1 to 8192 frames.
+inline const std::vector<uint32_t> kRuns = {1, 64, 257, 4096, 33, 1000, 8192, 2};
+inline const std::vector<uint32_t> kOtherRuns = {511, 7, 128, 3000};
+
+}  // namespace ondelith::plugintest

@@ -1,0 +1,93 @@
+#pragma once
+// A small VST3 host for the tests, on the framework's own VST3 headers: loads
+// ondelith.vst3, makes the component with its processor and controller,
+// sends notes and parameter changes at frames, keeps what it plays, saves and
+// loads state, reads parameters back as a host's knobs do.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "travesty/audio_processor.h"
+#include "travesty/bstream.h"
+#include "travesty/component.h"
+#include "travesty/edit_controller.h"
+#include "travesty/events.h"
+#include "travesty/factory.h"
+
+namespace ondelith::vst3test {
+
+class Module {
+ public:
+  explicit Module(const std::string& bundle);
+  ~Module();
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+  bool ok() const { return factory != nullptr; }
+
+  v3_plugin_factory** factory = nullptr;
+  v3_tuid classId{};
+
+ private:
+  void* handle_ = nullptr;
+};
+
+class Instance {
+ public:
+  Instance(Module& module, double rate, int32_t maxFrames = 8192);
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+  bool ok() const { return processing_; }
+
+  // Events and parameter changes (plain values) for the next process call.
+  void midi(int32_t frame, uint32_t word);
+  void param(int32_t frame, v3_param_id id, double plain);
+  void process(int32_t frames, std::vector<float>& out);
+  // The same, samples left in place and nothing allocated by the host.
+  void processOnly(int32_t frames);
+  const float* output() const { return buffer_.data(); }
+
+  std::string saveState();
+  bool loadState(const std::string& bytes);
+
+  // As a host's knob reads it: the controller's normalised value as plain.
+  double value(v3_param_id id);
+  v3_edit_controller** controller = nullptr;
+  int restarts = 0;  // PARAM_VALUES_CHANGED restarts asked for
+
+  // Host objects: each starts with its table of functions, as VST3 expects.
+  struct EventList {
+    const void* table;
+    std::vector<v3_event> events;
+  };
+  struct Queue {
+    const void* table;
+    v3_param_id id;
+    std::vector<std::pair<int32_t, double>> points;
+  };
+  struct Changes {
+    const void* table;
+    std::vector<Queue> queues;
+  };
+  struct Stream {
+    const void* table;
+    std::string bytes;
+    size_t at = 0;
+  };
+  struct Handler {
+    const void* table;
+    Instance* owner;
+  };
+
+ private:
+  v3_component** component_ = nullptr;
+  v3_audio_processor** processor_ = nullptr;
+  bool processing_ = false;
+  EventList events_;
+  Changes changes_, outChanges_;
+  Handler handler_;
+  std::vector<float> buffer_;
+};
+
+}  // namespace ondelith::vst3test
