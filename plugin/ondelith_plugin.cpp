@@ -157,6 +157,8 @@ class OndelithPlugin : public Plugin {
 
   void setState(const char* key, const char* value) override {
     if (std::strcmp(key, kPatchKey) == 0) {
+      // An empty value is a host with no saved patch, not a file of no bytes.
+      if (value[0] == '\0') return;
       const std::optional<ondelith::PatchValues> patch = ondelith::plugin::patchFromText(value);
       if (!patch) return logLine("the saved patch is no patch; the sound is kept");
       applyPatch(*patch);

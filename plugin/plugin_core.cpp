@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/numeric.h"
+#include "instrument/sound_bank.h"
 #include "platform/files.h"
 
 namespace ondelith::plugin {
@@ -227,8 +228,10 @@ void Voice::applyValue(int index) {
 }
 
 std::optional<PatchValues> patchFromText(std::string_view text) {
-  if (!isPatchText(text)) return std::nullopt;
-  return parsePatch(text);
+  PatchValues values;
+  std::string reason;
+  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
+  return values;
 }
 
 std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason) {
@@ -241,33 +244,21 @@ std::optional<PatchValues> readPatchFile(const std::string& path, std::string& r
     if (!file.read(piece, sizeof piece, got, &reason)) return std::nullopt;
     if (got == 0) break;
     text.append(piece, got);
-    if (text.size() > kMaxPatchTextBytes) break;  // too long for a patch: no need to read on
+    if (text.size() > kMaxPatchFileBytes) break;  // too long for a patch: no need to read on
   }
-  std::optional<PatchValues> values = patchFromText(text);
-  if (!values) reason = "not an Ondelith patch (81 lines of whole numbers)";
+  PatchValues values;
+  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
   return values;
 }
 
-namespace {
-
-// The factory sounds as patch texts, by name; an empty text is the start-up
-// sound. The sound bank's sounds join this list.
-struct ProgramText {
-  std::string_view name;
-  std::string_view patch;
-};
-constexpr ProgramText kProgramTexts[] = {{"Init", ""}};
-
-}  // namespace
-
+// The start-up sound first, then the factory bank: program n is the bank's
+// sound number n, so a host's program list and the bank's numbers agree.
 const std::vector<Program>& programs() {
   static const std::vector<Program> list = [] {
     std::vector<Program> out;
-    for (const ProgramText& t : kProgramTexts) {
-      Sound sound = startSound();
-      if (const std::optional<PatchValues> values = patchFromText(t.patch)) applyPatch(sound, *values);
-      out.push_back({std::string(t.name), sound});
-    }
+    out.push_back({"Init", startSound()});
+    for (const BankSound& entry : factoryBank())
+      out.push_back({std::string(entry.name), bankSound(entry)});
     return out;
   }();
   return list;

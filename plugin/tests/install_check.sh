@@ -17,8 +17,9 @@ for f in "$lv2"/{manifest.ttl,ondelith.ttl,presets.ttl,ondelith.so,LICENSE} \
   [[ -f $f ]] || fail "not installed: ${f#"$prefix"/}"
 done
 cmp -s "$licence" "$lv2/LICENSE" || fail "the LV2 bundle's licence is not the project's"
-LV2_PATH=$prefix/lib/lv2 lv2info urn:ondelith:lv2 | grep -q "Binary: *file://$lv2/ondelith.so" ||
-  fail "lv2info does not find the installed bundle"
+# Read whole first: grep -q stopping early would fail the pipe under pipefail.
+info=$(LV2_PATH=$prefix/lib/lv2 lv2info urn:ondelith:lv2)
+grep -q "Binary: *file://$lv2/ondelith.so" <<<"$info" || fail "lv2info does not find the installed bundle"
 if [[ -x $validator ]]; then
   "$validator" -q "$vst3" >/dev/null 2>&1 || fail "the installed VST3 bundle does not validate"
 fi
