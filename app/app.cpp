@@ -246,6 +246,7 @@ bool startUp(App& app, int& status) {
   initRecords(app.synth);
   app.settings = std::make_unique<SettingsStore>(app.settingsPath);
   app.prefs = loadPreferences(*app.settings);
+  app.devices->setJackConnections(app.prefs.jackConnections);
   const CommandLine& line = app.commandLine;
   PatchValues patch;
   std::string reason;
@@ -418,6 +419,12 @@ void pollVoice(App& app) {
     app.tk.setStatusText(app.window, kStatusNote, noteStatusText(status));
   }
   app.synth.instrument.flush();
+  if (auto connections = app.devices->changedJackConnections();
+      connections && connections != app.prefs.jackConnections) {
+    app.prefs.jackConnections = connections;
+    app.devices->setJackConnections(connections);
+    rememberChoices(app);
+  }
 }
 
 void runEventLoop(App& app) {

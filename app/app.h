@@ -38,6 +38,11 @@ class Devices {
   virtual bool openMidiInput() = 0;
   virtual int openOwnMidiPort() = 0;  // how many back ends have it
   virtual bool switchMidi(int position, std::string& reason) = 0;
+  // The program's own JACK ports, where there are such: what to connect
+  // them to when they open (none known: the first start's choice), and what
+  // they are connected to when that changed since the last look.
+  virtual void setJackConnections(const std::optional<JackConnections>&) {}
+  virtual std::optional<JackConnections> changedJackConnections() { return std::nullopt; }
 };
 
 struct App {
@@ -61,7 +66,9 @@ struct App {
 // and sends what the voice's queue had no room for.
 constexpr int kVoicePollMs = 20;
 
-// What the voice published, into the status bar: the note status when it changed.
+// What the voice published, into the status bar: the note status when it
+// changed; and the JACK ports' connections, remembered when the player
+// changed them.
 void pollVoice(App& app);
 
 constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."
