@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <iostream>
 
@@ -148,6 +149,12 @@ void showOctave(App& app) {
 void playKeys(App& app, const std::vector<ComputerKeyboard::Note>& notes) {
   for (const ComputerKeyboard::Note& n : notes)
     playSourceNote(app.synth.midi, n.note, n.down, kKeyboardVelocity);
+}
+
+int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -323,7 +330,7 @@ void dispatch(App& app, const UiEvent& e) {
       return;
     case UiEvent::Kind::Key: {
       const int base = app.keyboard.base();
-      playKeys(app, app.keyboard.key(e.id, e.x == 1, e.y == 1));
+      playKeys(app, app.keyboard.key({e.id, e.x == 1, e.y == 1, e.time}, steadyMs()));
       if (app.keyboard.base() != base) showOctave(app);
       return;
     }
@@ -418,6 +425,7 @@ void pollVoice(App& app) {
     app.shownNoteStatus = status;
     app.tk.setStatusText(app.window, kStatusNote, noteStatusText(status));
   }
+  playKeys(app, app.keyboard.release(steadyMs()));
   app.synth.instrument.flush();
   if (auto connections = app.devices->changedJackConnections();
       connections && connections != app.prefs.jackConnections) {
@@ -430,7 +438,11 @@ void pollVoice(App& app) {
 void runEventLoop(App& app) {
   while (!app.quitRequested) {
     UiEvent e;
-    if (app.tk.waitEventFor(kVoicePollMs, e)) dispatch(app, e);
+    // A key's release waits only as long as a repeat's press could take.
+    int wait = kVoicePollMs;
+    if (const auto due = app.keyboard.releaseDue())
+      wait = static_cast<int>(std::clamp<int64_t>(*due - steadyMs(), 0, kVoicePollMs));
+    if (app.tk.waitEventFor(wait, e)) dispatch(app, e);
     pollVoice(app);
   }
 }

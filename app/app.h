@@ -67,8 +67,8 @@ struct App {
 constexpr int kVoicePollMs = 20;
 
 // What the voice published, into the status bar: the note status when it
-// changed; and the JACK ports' connections, remembered when the player
-// changed them.
+// changed; a computer key's release whose wait for a repeat is over; and the
+// JACK ports' connections, remembered when the player changed them.
 void pollVoice(App& app);
 
 constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."
