@@ -231,6 +231,12 @@ void playKeys(App& app, const std::vector<ComputerKeyboard::Note>& notes) {
     playSourceNote(app.synth.midi, n.note, n.down, kKeyboardVelocity);
 }
 
+int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 void redrawDisplay(App& app) {
@@ -357,6 +363,7 @@ bool startUp(App& app, int& status) {
   initRecords(app.synth);
   app.settings = std::make_unique<SettingsStore>(app.settingsPath);
   app.prefs = loadPreferences(*app.settings);
+  app.devices->setJackConnections(app.prefs.jackConnections);
   const CommandLine& line = app.commandLine;
   PatchValues patch;
   std::string reason;
@@ -454,7 +461,7 @@ void dispatch(App& app, const UiEvent& e) {
       return;
     case UiEvent::Kind::Key: {
       const int base = app.keyboard.base();
-      playKeys(app, app.keyboard.key(e.id, e.x == 1, e.y == 1));
+      playKeys(app, app.keyboard.key({e.id, e.x == 1, e.y == 1, e.time}, steadyMs()));
       if (app.keyboard.base() != base) showOctave(app);
       return;
     }
@@ -553,15 +560,26 @@ void pollVoice(App& app) {
     app.tk.setStatusText(app.window, kStatusNote, noteStatusText(status));
   }
   if (takeProgramChange(app.synth)) showRecords(app);
+  playKeys(app, app.keyboard.release(steadyMs()));
   app.synth.instrument.flush();
   showTitle(app);
   keepForSignals(app);
+  if (auto connections = app.devices->changedJackConnections();
+      connections && connections != app.prefs.jackConnections) {
+    app.prefs.jackConnections = connections;
+    app.devices->setJackConnections(connections);
+    rememberChoices(app);
+  }
 }
 
 void runEventLoop(App& app) {
   while (!app.quitRequested) {
     UiEvent e;
-    if (app.tk.waitEventFor(kVoicePollMs, e)) dispatch(app, e);
+    // A key's release waits only as long as a repeat's press could take.
+    int wait = kVoicePollMs;
+    if (const auto due = app.keyboard.releaseDue())
+      wait = static_cast<int>(std::clamp<int64_t>(*due - steadyMs(), 0, kVoicePollMs));
+    if (app.tk.waitEventFor(wait, e)) dispatch(app, e);
     pollVoice(app);
   }
   keepSound(app);

@@ -39,6 +39,11 @@ class Devices {
   virtual bool openMidiInput() = 0;
   virtual int openOwnMidiPort() = 0;  // how many back ends have it
   virtual bool switchMidi(int position, std::string& reason) = 0;
+  // The program's own JACK ports, where there are such: what to connect
+  // them to when they open (none known: the first start's choice), and what
+  // they are connected to when that changed since the last look.
+  virtual void setJackConnections(const std::optional<JackConnections>&) {}
+  virtual std::optional<JackConnections> changedJackConnections() { return std::nullopt; }
 };
 
 struct App {
@@ -67,7 +72,9 @@ constexpr int kVoicePollMs = 20;
 
 // What the voice published, into the status bar: the note status when it
 // changed; a Program Change's sound; the title and the sound a signal would
-// keep, when they changed.
+// keep, when they changed; a computer key's release whose wait for a repeat
+// is over; and the JACK ports' connections, remembered when the player
+// changed them.
 void pollVoice(App& app);
 
 constexpr int kCmdSettings = 5;  // "File" menu, "Settings..."

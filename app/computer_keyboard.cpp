@@ -39,31 +39,59 @@ std::string noteName(int note) {
   return std::string(kNames[((note % 12) + 12) % 12]) + std::to_string(octave);
 }
 
-std::vector<ComputerKeyboard::Note> ComputerKeyboard::key(int scanCode, bool pressed,
-                                                          bool autoRepeat) {
-  if (autoRepeat || scanCode < 0 || scanCode >= static_cast<int>(held_.size())) return {};
-  if (scanCode == kOctaveDownKey || scanCode == kOctaveUpKey) {
-    if (pressed) {
-      const int next = base_ + (scanCode == kOctaveUpKey ? 12 : -12);
+std::vector<ComputerKeyboard::Note> ComputerKeyboard::key(const Key& k, int64_t nowMs) {
+  std::vector<Note> notes;
+  if (waiting_) {
+    const bool repeat = k.pressed && k.scanCode == waiting_->scanCode &&
+                        (k.autoRepeat || (k.time != 0 && k.time == waiting_->time));
+    if (repeat) {
+      waiting_.reset();  // the key never went up
+      return notes;
+    }
+    notes = release(nowMs, true);
+  }
+  if (k.autoRepeat || k.scanCode < 0 || k.scanCode >= static_cast<int>(held_.size())) return notes;
+  if (k.scanCode == kOctaveDownKey || k.scanCode == kOctaveUpKey) {
+    if (k.pressed) {
+      const int next = base_ + (k.scanCode == kOctaveUpKey ? 12 : -12);
       if (next >= 0 && next <= kHighestBase) base_ = next;
     }
-    return {};
+    return notes;
   }
-  const int offset = keyboardOffset(scanCode);
-  if (offset < 0) return {};
-  int& held = held_[static_cast<size_t>(scanCode)];
-  if (pressed) {
-    if (held >= 0) return {};  // already down: the window missed its release
+  const int offset = keyboardOffset(k.scanCode);
+  if (offset < 0) return notes;
+  int& held = held_[static_cast<size_t>(k.scanCode)];
+  if (k.pressed) {
+    if (held >= 0) return notes;  // already down: the window missed its release
     held = base_ + offset;
-    return {{held, true}};
+    notes.push_back({held, true});
+  } else if (held >= 0 && k.time != 0) {
+    waiting_ = Waiting{k.scanCode, k.time, nowMs + kKeyRepeatWaitMs};
+  } else if (held >= 0) {
+    // No time to tell a repeat's release by: the toolkit's flag is all there is.
+    notes.push_back({held, false});
+    held = -1;
   }
+  return notes;
+}
+
+std::vector<ComputerKeyboard::Note> ComputerKeyboard::release(int64_t nowMs, bool force) {
+  if (!waiting_ || (!force && nowMs < waiting_->due)) return {};
+  int& held = held_[static_cast<size_t>(waiting_->scanCode)];
+  waiting_.reset();
   if (held < 0) return {};
   const int note = held;
   held = -1;
   return {{note, false}};
 }
 
+std::optional<int64_t> ComputerKeyboard::releaseDue() const {
+  if (!waiting_) return std::nullopt;
+  return waiting_->due;
+}
+
 std::vector<ComputerKeyboard::Note> ComputerKeyboard::releaseAll() {
+  waiting_.reset();
   std::vector<Note> notes;
   for (int& held : held_) {
     if (held >= 0) notes.push_back({held, false});

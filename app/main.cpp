@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     return status;
   if (line.listDevices) {
     // No window and no sound: the names as --midi-in and --audio-out take them.
-    printNames("MIDI inputs (--midi-in):", ondelith::MidiService().listInputs());
+    printNames("MIDI inputs (--midi-in):", ondelith::listMidiInputNames());
     std::cout << "\n";
     printNames("Audio outputs (--audio-out):", ondelith::listAudioOutputs());
     return 0;

@@ -14,6 +14,24 @@ int whole(const SettingsStore& store, const char* key, int minimum, int maximum,
   return v && *v >= minimum && *v <= maximum ? static_cast<int>(*v) : fallback;
 }
 
+// Port names one a line: JACK's names hold no line breaks.
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  while (from < text.size()) {
+    const size_t end = std::min(text.find('\n', from), text.size());
+    if (end > from) out.push_back(text.substr(from, end - from));
+    from = end + 1;
+  }
+  return out;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : "\n") + name;
+  return text;
+}
+
 }  // namespace
 
 Preferences loadPreferences(const SettingsStore& store) {
@@ -33,6 +51,10 @@ Preferences loadPreferences(const SettingsStore& store) {
   };
   p.bendRange = setting("play/bendRange", kBendRangeIndex);
   p.velocitySensitivity = setting("play/velocitySensitivity", kVelocityIndex);
+  const std::optional<std::string> output = store.text("jack/output");
+  const std::optional<std::string> midiIn = store.text("jack/midiIn");
+  if (output || midiIn)
+    p.jackConnections = JackConnections{lines(output.value_or("")), lines(midiIn.value_or(""))};
   return p;
 }
 
@@ -47,6 +69,10 @@ void storePreferences(SettingsStore& store, const Preferences& p) {
     store.set("midi/channel", int64_t{p.midiChannel});
   store.set("play/bendRange", int64_t{p.bendRange});
   store.set("play/velocitySensitivity", int64_t{p.velocitySensitivity});
+  if (p.jackConnections) {
+    store.set("jack/output", joined(p.jackConnections->output));
+    store.set("jack/midiIn", joined(p.jackConnections->midiIn));
+  }
   store.save();
 }
 

@@ -4,6 +4,7 @@
 // wrong type read as their defaults.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ constexpr int kMinLatencyMs = 3;
 constexpr int kMaxLatencyMs = 75;
 constexpr int kDefaultLatencyMs = 75;
 
+// What the program's own JACK ports are connected to, by full port name.
+struct JackConnections {
+  std::vector<std::string> output, midiIn;
+  bool operator==(const JackConnections&) const = default;
+};
+
 struct Preferences {
   std::string midiDevice;                 // by name
   std::string audioDevice, audioHostApi;  // by name and host API
@@ -27,6 +34,8 @@ struct Preferences {
   int midiChannel = parameter(kChannelIndex).start;  // 1 to 16, or kEveryChannel
   int bendRange = parameter(kBendRangeIndex).start;  // semitones
   int velocitySensitivity = parameter(kVelocityIndex).start;  // percent: off unless chosen
+  // As the player left them; none before the JACK client first opened.
+  std::optional<JackConnections> jackConnections;
 };
 
 Preferences loadPreferences(const SettingsStore& store);

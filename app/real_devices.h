@@ -1,15 +1,19 @@
 #pragma once
-// The devices of the running program: PortAudio output and RtMidi input.
+// The devices of the running program: its own JACK client while a JACK
+// server runs, PortAudio for every other output, and the ALSA sequencer's
+// MIDI ports on RtMidi.
 
 #include "app/app.h"
 #include "devices/audio_output.h"
+#include "devices/jack_client.h"
 #include "devices/midi_device.h"
 
 namespace ondelith {
 
 class RealDevices : public Devices {
  public:
-  RealDevices(App& app) : app_(app), midi_(app.synth.midi) {
+  RealDevices(App& app) : app_(app), jack_(app.synth.midi), midi_(app.synth.midi, &jack_) {
+    audio_.jack = &jack_;
     midi_.setInputStatus = [this](const std::string& text) {
       app_.tk.setStatusText(app_.window, 0, text);
     };
@@ -31,6 +35,7 @@ class RealDevices : public Devices {
   double outputLatency() override { return ondelith::outputLatency(audio_); }
   void stopAudio(const std::function<void()>& waitOneMs) override {
     ondelith::stopAudio(audio_, waitOneMs);
+    jack_.close();
   }
   int listMidiInputs(std::vector<std::string>& names) override {
     return ondelith::listMidiInputs(midi_, names);
@@ -41,9 +46,18 @@ class RealDevices : public Devices {
   bool switchMidi(int position, std::string& reason) override {
     return switchMidiDevice(midi_, position, &reason);
   }
+  void setJackConnections(const std::optional<JackConnections>& c) override {
+    jack_.remember(c.has_value(), c ? c->output : std::vector<std::string>{},
+                   c ? c->midiIn : std::vector<std::string>{});
+  }
+  std::optional<JackConnections> changedJackConnections() override {
+    if (!jack_.takeConnectionsChanged() || !jack_.isOpen()) return std::nullopt;
+    return JackConnections{jack_.outputConnections(), jack_.midiConnections()};
+  }
 
  private:
   App& app_;
+  JackClient jack_;
   AudioOutput audio_;
   MidiDevice midi_;
 };

@@ -20,6 +20,8 @@ struct Options {
   int64_t correlateUntil = -1;
   std::vector<int64_t> held;  // pairs of JACK frame times
   std::vector<double> heldHz;  // the pitch of each held pair; noteHz where none is given
+  std::vector<int64_t> steady;  // a pair of JACK frame times
+  double maxDip = 0.1;
   double noteHz = 441, hzTolerance = 1, minCorrelation = 0.99, maxLatencyMs = 200;
   double silence = 1e-4;
   double maxEnvelopeMismatch = 0.02;
@@ -56,6 +58,13 @@ int main(int argc, char** argv) {
       ->expected(1, 8)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--held-hz", o.heldHz, "The pitch of each --held interval, in their order");
+  app.add_option("--steady", o.steady,
+                 "FROM TO: JACK frame times between which the level must never dip")
+      ->expected(2);
+  app.add_option("--max-dip", o.maxDip,
+                 "Largest fall (or rise) of the level from one window of four periods to the "
+                 "next within --steady, relative")
+      ->default_val(0.1);
   app.add_option("--note-hz", o.noteHz, "Expected pitch")->default_val(441);
   app.add_option("--hz-tolerance", o.hzTolerance)->default_val(1);
   app.add_option("--min-correlation", o.minCorrelation)->default_val(0.99);
@@ -174,6 +183,20 @@ int main(int argc, char** argv) {
     const double expectedHz = k / 2 < o.heldHz.size() ? o.heldHz[k / 2] : o.noteHz;
     check(level >= 0.5 * heldLevel, "the note keeps sounding");
     check(std::fabs(heldHz - expectedHz) <= o.hzTolerance, "the note keeps its pitch");
+  }
+
+  if (o.steady.size() == 2) {
+    // Windows of whole periods, so that the waveform itself adds no ripple.
+    const int64_t window = 4 * std::max<int64_t>(1, std::lround(rate / o.noteHz));
+    const int64_t from = o.steady[0] - o.startFrame + latency;
+    const int64_t to = o.steady[1] - o.startFrame + latency;
+    const auto levels = windowLevels(x, from, window, static_cast<int>((to - from) / window));
+    const LevelSteps steps = levelSteps(levels);
+    std::printf("steady_windows %zu\nsteady_deepest_fall %.4f\nsteady_highest_rise %.4f\n",
+                levels.size(), steps.deepestFall, steps.highestRise);
+    check(levels.size() >= 10, "the steady interval holds at least ten windows");
+    check(steps.deepestFall <= o.maxDip && steps.highestRise <= o.maxDip,
+          "the held note's level never dips");
   }
 
   if (!ref.samples.empty()) {

@@ -213,4 +213,15 @@ ReleaseVerdict judgeRelease(const std::vector<double>& levels, double heldLevel,
   return verdict;
 }
 
+LevelSteps levelSteps(const std::vector<double>& levels) {
+  LevelSteps steps;
+  for (size_t k = 1; k < levels.size(); ++k) {
+    if (levels[k - 1] <= 0) continue;
+    const double change = levels[k] / levels[k - 1] - 1;
+    steps.deepestFall = std::max(steps.deepestFall, -change);
+    steps.highestRise = std::max(steps.highestRise, change);
+  }
+  return steps;
+}
+
 }  // namespace ondelith::e2e

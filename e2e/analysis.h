@@ -72,4 +72,13 @@ struct ReleaseVerdict {
 ReleaseVerdict judgeRelease(const std::vector<double>& levels, double heldLevel,
                             double riseTolerance = 0.02, double endFraction = 0.05);
 
+// How a held note's level moves from one window to the next, each step
+// relative to the earlier window: held, it only falls slowly (the decay) or
+// stays (the sustain); retriggered, it dips and comes back.
+struct LevelSteps {
+  double deepestFall = 0;  // 0.7: some window lies 70 % below the one before it
+  double highestRise = 0;
+};
+LevelSteps levelSteps(const std::vector<double>& levels);
+
 }  // namespace ondelith::e2e

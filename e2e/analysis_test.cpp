@@ -169,6 +169,28 @@ TEST(Release, AcceptsALinearFallAndRejectsCutsRisesAndHolds) {
   EXPECT_FALSE(judgeRelease({}, held).ok());
 }
 
+TEST(LevelSteps, ADecayingNoteIsSteadyARetriggeredOneDips) {
+  // 441 Hz, 100-sample periods, measured over windows of four of them.
+  std::vector<float> held = tone(441, 88200);
+  std::vector<float> stutter = held;
+  for (int64_t i = 0; i < 88200; ++i) {
+    const double decay = 1 - 0.5 * static_cast<double>(std::min<int64_t>(i, 44100)) / 44100;
+    held[i] *= static_cast<float>(decay);
+    // From 0.66 s, every 40 ms a fade out and a new attack, 25 ms long.
+    const int64_t inRepeat = (i - 29106) % 1764;
+    const double dip = i >= 29106 && inRepeat < 1102 ? std::fabs(inRepeat - 551) / 551.0 : 1;
+    stutter[i] = static_cast<float>(held[i] * std::max(dip, 0.3));
+  }
+  const LevelSteps steady = levelSteps(windowLevels(held, 2000, 400, 200));
+  EXPECT_LT(steady.deepestFall, 0.01);
+  EXPECT_LT(steady.highestRise, 1e-3);
+  const LevelSteps dips = levelSteps(windowLevels(stutter, 2000, 400, 200));
+  EXPECT_GT(dips.deepestFall, 0.3);
+  EXPECT_GT(dips.highestRise, 0.3);
+  EXPECT_EQ(levelSteps({}).deepestFall, 0);
+  EXPECT_EQ(levelSteps({0, 0, 1}).highestRise, 0);  // out of silence: no step to measure
+}
+
 TEST(ReadSound, TakesTheFirstChannelAndTheRate) {
   char path[] = "/tmp/e2e_analysis_testXXXXXX";
   const int fd = mkstemp(path);

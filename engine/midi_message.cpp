@@ -1,7 +1,5 @@
 #include "engine/midi_message.h"
 
-#include <algorithm>
-
 namespace ondelith {
 
 GateChange playMidiMessage(NoteEntry& notes, uint32_t word, int channel) {
@@ -11,13 +9,13 @@ GateChange playMidiMessage(NoteEntry& notes, uint32_t word, int channel) {
     return GateChange::None;
   const uint32_t data1 = (word >> 8) & 0xFFu;
   const uint32_t data2 = (word >> 16) & 0xFFu;
+  // A data byte of 0x80 or above is a status byte: no message holds one.
+  if (data1 > 127 || data2 > 127) return GateChange::None;
   const uint32_t kind = status & 0xF0u;
   if (kind == kMidiNoteOn && data2 != 0)
-    return notes.keyDown(static_cast<int>(data1 & 0x7Fu), static_cast<int>(std::min(data2, 127u)));
-  if (kind == kMidiNoteOn || kind == kMidiNoteOff)
-    return notes.keyUp(static_cast<int>(data1 & 0x7Fu));
-  if ((kind != kMidiPitchBend && kind != kMidiControlChange) || data1 > 127 || data2 > 127)
-    return GateChange::None;
+    return notes.keyDown(static_cast<int>(data1), static_cast<int>(data2));
+  if (kind == kMidiNoteOn || kind == kMidiNoteOff) return notes.keyUp(static_cast<int>(data1));
+  if (kind != kMidiPitchBend && kind != kMidiControlChange) return GateChange::None;
   if (kind == kMidiPitchBend) {
     notes.bend(static_cast<int>(data1 | data2 << 7));
     return GateChange::None;

@@ -27,9 +27,9 @@ constexpr int kAllChannels = -1;
 // A short message packed as status | data1 << 8 | data2 << 16, on `channel`
 // (0 to 15, or kAllChannels); other channels are ignored. Note-on (velocity
 // above 0) and note-off (or note-on at velocity 0) play; pitch bend bends;
-// controllers 64, 120, 121 and 123 as named above. A bend or controller
-// whose data bytes are not 0..127 is no message and is ignored, as is every
-// other status.
+// controllers 64, 120, 121 and 123 as named above. A message whose data
+// bytes are not all 0..127 is no message and is ignored, as is every other
+// status.
 GateChange playMidiMessage(NoteEntry& notes, uint32_t word, int channel = 0);
 
 }  // namespace ondelith

@@ -2,11 +2,11 @@
 
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
-#include <jack/jack.h>
 
 #include <atomic>
 #include <thread>
 
+#include "engine/midi_parser.h"
 #include "platform/quiet_libraries.h"
 
 namespace ondelith {
@@ -19,8 +19,8 @@ constexpr const char* kClientName = "Ondelith";
 
 void quietRtMidi(RtMidiError::Type, const std::string&, void*) {}
 
-// RtMidi reports a missing sequencer or server on stderr before its error
-// callback can be set, so look for them first.
+// RtMidi reports a missing sequencer on stderr before its error callback
+// can be set, so look for one first.
 bool alsaSequencerExists() {
   snd_seq_t* seq = nullptr;
   if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) return false;
@@ -28,43 +28,25 @@ bool alsaSequencerExists() {
   return true;
 }
 
-bool jackServerRuns() {
-  jack_status_t status;
-  jack_client_t* client = jack_client_open("Ondelith probe", JackNoStartServer, &status);
-  if (!client) return false;
-  jack_client_close(client);
-  return true;
-}
-
-bool apiAvailable(RtMidi::Api api) {
+bool alsaCompiledIn() {
   std::vector<RtMidi::Api> apis;
   RtMidi::getCompiledApi(apis);
   for (RtMidi::Api a : apis)
-    if (a == api) return true;
+    if (a == RtMidi::LINUX_ALSA) return true;
   return false;
 }
 
-std::unique_ptr<RtMidiIn> makeInput(RtMidi::Api api) {
-  if (api == RtMidi::UNIX_JACK && !jackServerRuns()) return nullptr;
-  if (api == RtMidi::LINUX_ALSA && !alsaSequencerExists()) return nullptr;
-  auto in = std::make_unique<RtMidiIn>(api, kClientName);
+std::unique_ptr<RtMidiIn> makeInput() {
+  if (!alsaCompiledIn() || !alsaSequencerExists()) return nullptr;
+  auto in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
   in->setErrorCallback(quietRtMidi, nullptr);
   return in;
 }
 
 struct Port {
-  RtMidi::Api api;
   unsigned int number;
   std::string name;
 };
-
-// One short message as a word: status | data1 << 8 | data2 << 16.
-bool packShortMessage(const std::vector<unsigned char>* message, uint32_t& word) {
-  if (!message || message->empty() || message->size() > 3) return false;
-  word = 0;
-  for (size_t i = 0; i < message->size(); ++i) word |= uint32_t{(*message)[i]} << (8 * i);
-  return true;
-}
 
 std::string reasonOf(const std::exception& e, const char* fallback) {
   const std::string what = e.what();
@@ -75,20 +57,25 @@ std::string reasonOf(const std::exception& e, const char* fallback) {
 
 namespace {
 
-// Hands each short message to the callback while delivering; a close first
-// stops delivery, then waits out any message already on its way.
+// Hands each channel message to the callback while delivering, read by the
+// MIDI rules from whatever bytes the port gave; a close first stops
+// delivery, then waits out any message already on its way. One port's
+// thread at a time feeds the parser.
 struct Delivery {
   MidiService::Callback callback = nullptr;
   void* context = nullptr;
   std::atomic<bool> delivering{false};
   std::atomic<int> inFlight{0};
+  MidiParser parser;
 
   static void receive(double, std::vector<unsigned char>* message, void* user) {
     auto* self = static_cast<Delivery*>(user);
     self->inFlight.fetch_add(1);
-    uint32_t word;
-    if (self->delivering.load() && packShortMessage(message, word))
-      self->callback(self->context, kDataKind, word);
+    if (self->delivering.load() && message) {
+      for (unsigned char byte : *message)
+        if (self->parser.feed(byte) == MidiParser::Result::Message)
+          self->callback(self->context, kDataKind, self->parser.word());
+    }
     self->inFlight.fetch_sub(1);
   }
   void waitOut() const {
@@ -129,21 +116,18 @@ MidiService::~MidiService() { impl_->release(); }
 std::vector<std::string> MidiService::listInputs() {
   impl_->ports.clear();
   std::vector<std::string> names;
-  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
-    if (!apiAvailable(api)) continue;
-    try {
-      auto probe = makeInput(api);
-      if (!probe) continue;
-      const unsigned int count = probe->getPortCount();
-      for (unsigned int i = 0; i < count; ++i) {
-        std::string name = probe->getPortName(i);
-        if (name.empty()) continue;
-        impl_->ports.push_back({api, i, name});
-        names.push_back(std::move(name));
-      }
-    } catch (...) {
-      // A back end that is not there has no ports; the others still count.
+  try {
+    auto probe = makeInput();
+    if (!probe) return names;
+    const unsigned int count = probe->getPortCount();
+    for (unsigned int i = 0; i < count; ++i) {
+      std::string name = probe->getPortName(i);
+      if (name.empty()) continue;
+      impl_->ports.push_back({i, name});
+      names.push_back(std::move(name));
     }
+  } catch (...) {
+    // A sequencer that went away has no ports.
   }
   return names;
 }
@@ -157,10 +141,9 @@ bool MidiService::open(int position, Callback callback, void* context) {
   }
   const Port port = impl_->ports[position];
   try {
-    auto in = makeInput(port.api);
+    auto in = makeInput();
     if (!in) {
-      impl_->error = port.api == RtMidi::UNIX_JACK ? "the JACK server is not running"
-                                                   : "there is no ALSA sequencer";
+      impl_->error = "there is no ALSA sequencer";
       return false;
     }
     // Ports come and go: if the number now names another port, look for ours.
@@ -179,6 +162,7 @@ bool MidiService::open(int position, Callback callback, void* context) {
     in->ignoreTypes(true, true, true);
     impl_->callback = callback;
     impl_->context = context;
+    impl_->parser.reset();
     impl_->delivering.store(true);
     in->setCallback(&Delivery::receive, static_cast<Delivery*>(impl_.get()));
     in->openPort(number, "Device In");
@@ -220,19 +204,9 @@ bool MidiService::isOpen() const {
 
 namespace ondelith {
 
-// One virtual input per back end, each its own client, each delivering as
-// MidiService does.
+// The sequencer's virtual input, delivering as MidiService does.
 struct OwnMidiPort::Impl : Delivery {
-  struct Input {
-    RtMidi::Api api;
-    std::unique_ptr<RtMidiIn> in;
-  };
-  std::vector<Input> inputs;
-  bool has(RtMidi::Api api) const {
-    for (const Input& i : inputs)
-      if (i.api == api) return true;
-    return false;
-  }
+  std::unique_ptr<RtMidiIn> input;
 };
 
 OwnMidiPort::OwnMidiPort() : impl_(std::make_unique<Impl>()) { quietSoundLibraries(); }
@@ -241,52 +215,40 @@ OwnMidiPort::~OwnMidiPort() { close(); }
 
 int OwnMidiPort::open(Callback callback, void* context) {
   if (!callback) return 0;
-  // Ports already open keep delivering where they did.
-  if (impl_->inputs.empty()) {
-    impl_->callback = callback;
-    impl_->context = context;
-  }
+  if (impl_->input) return 1;  // an open port keeps delivering where it did
+  impl_->callback = callback;
+  impl_->context = context;
+  impl_->parser.reset();
   impl_->delivering.store(true);
-  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
-    if (impl_->has(api) || !apiAvailable(api)) continue;
-    try {
-      auto in = makeInput(api);
-      if (!in) continue;
-      in->ignoreTypes(true, true, true);
-      in->setCallback(&Delivery::receive, static_cast<Delivery*>(impl_.get()));
-      in->openVirtualPort(kOwnPortName);
-      impl_->inputs.push_back({api, std::move(in)});
-    } catch (...) {
-      // This back end has no port of ours; the other may.
-    }
+  try {
+    auto in = makeInput();
+    if (!in) return 0;
+    in->ignoreTypes(true, true, true);
+    in->setCallback(&Delivery::receive, static_cast<Delivery*>(impl_.get()));
+    in->openVirtualPort(kOwnPortName);
+    impl_->input = std::move(in);
+  } catch (...) {
+    // No sequencer, no port.
   }
-  return static_cast<int>(impl_->inputs.size());
+  return impl_->input ? 1 : 0;
 }
 
 void OwnMidiPort::close() {
   impl_->delivering.store(false);
-  for (auto& i : impl_->inputs) {
-    try {
-      i.in->cancelCallback();
-      i.in->closePort();
-    } catch (...) {
-    }
+  if (!impl_->input) return;
+  try {
+    impl_->input->cancelCallback();
+    impl_->input->closePort();
+  } catch (...) {
   }
   impl_->waitOut();
-  for (auto& i : impl_->inputs) {
-    try {
-      i.in.reset();
-    } catch (...) {
-      i.in.release();
-    }
+  try {
+    impl_->input.reset();
+  } catch (...) {
+    impl_->input.release();
   }
-  impl_->inputs.clear();
 }
 
-std::vector<std::string> OwnMidiPort::backEnds() const {
-  std::vector<std::string> names;
-  for (const auto& i : impl_->inputs) names.push_back(i.api == RtMidi::UNIX_JACK ? "JACK" : "ALSA");
-  return names;
-}
+bool OwnMidiPort::isOpen() const { return impl_->input != nullptr; }
 
 }  // namespace ondelith

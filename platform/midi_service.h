@@ -1,8 +1,9 @@
 #pragma once
-// MIDI input ports by name and position, on RtMidi: the ALSA sequencer's
-// ports when there is a sequencer, and JACK's when a server runs. Opening a
-// port starts delivery of every short message to a callback on the MIDI
-// service's thread; closing it delivers a close notice the same way.
+// MIDI input ports of the ALSA sequencer by name and position, on RtMidi
+// (JACK's are the program's own JACK client's business). Opening a port
+// starts delivery of every channel message, read from the port's bytes by
+// the MIDI rules, to a callback on the MIDI service's thread; closing it
+// delivers a close notice the same way.
 
 #include <cstdint>
 #include <memory>
@@ -22,8 +23,7 @@ class MidiService {
   MidiService(const MidiService&) = delete;
   MidiService& operator=(const MidiService&) = delete;
 
-  // The input ports of every available back end, in a fixed order; each
-  // entry keeps its own back end and port, whatever happens to the others.
+  // The sequencer's input ports, in its order; none without a sequencer.
   std::vector<std::string> listInputs();
 
   // Opens entry `position` of the last list and starts delivery. False if
@@ -44,10 +44,9 @@ class MidiService {
   std::unique_ptr<Impl> impl_;
 };
 
-// The program's own MIDI input, named after it, so that a sequencer, a
-// patchbay or a virtual keyboard can connect to it: a port on the ALSA
-// sequencer when there is one and on JACK when a server runs. It delivers
-// as MidiService does, on the back end's own thread.
+// The program's own MIDI input on the ALSA sequencer, named after it, so
+// that a sequencer, a patchbay or a virtual keyboard can connect to it. It
+// delivers as MidiService does, on the sequencer's thread.
 constexpr const char* kOwnPortName = "MIDI In";
 
 class OwnMidiPort {
@@ -58,13 +57,12 @@ class OwnMidiPort {
   OwnMidiPort(const OwnMidiPort&) = delete;
   OwnMidiPort& operator=(const OwnMidiPort&) = delete;
 
-  // Opens the port on each back end that is there and has none yet (a JACK
-  // server that started since is taken up); how many ports are open.
+  // Opens the port when there is a sequencer and it is not open yet; 1 when
+  // it is open, else 0.
   int open(Callback callback, void* context);
-  // Closes every port; no message is delivered after it returns.
+  // Closes it; no message is delivered after it returns.
   void close();
-  // "ALSA", "JACK": where the port is open.
-  std::vector<std::string> backEnds() const;
+  bool isOpen() const;
 
  private:
   struct Impl;

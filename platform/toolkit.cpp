@@ -210,7 +210,8 @@ class PlayingKeys : public QObject {
       return true;
     }
     push({UiEvent::Kind::Key, static_cast<int>(key->nativeScanCode()), windowId,
-          PointerAction::None, e->type() == QEvent::KeyPress ? 1 : 0, key->isAutoRepeat() ? 1 : 0});
+          PointerAction::None, e->type() == QEvent::KeyPress ? 1 : 0, key->isAutoRepeat() ? 1 : 0,
+          key->timestamp()});
     return true;
   }
 };

@@ -41,7 +41,9 @@ struct MenuItem {
 
 struct UiEvent {
   // Key: a playing key (setPlayingKeys) of a window went down or up: id is
-  // its scan code, x 1 down or 0 up, y 1 when the system repeats it.
+  // its scan code, x 1 down or 0 up, y 1 when the toolkit saw the system
+  // repeat it, time the window system's time of the event (milliseconds;
+  // 0 when it gave none).
   // FocusLost: the window no longer takes the keyboard.
   enum class Kind { None, Menu, Control, Close, Key, FocusLost };
   Kind kind = Kind::None;
@@ -49,6 +51,7 @@ struct UiEvent {
   int window = 0;                               // the window it came from
   PointerAction pointer = PointerAction::None;  // canvas pointer events
   int x = 0, y = 0;                             // in canvas pixels
+  uint64_t time = 0;
 };
 
 // The exit status of a process whose toolkit cannot start (no display).

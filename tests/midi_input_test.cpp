@@ -1,4 +1,5 @@
 #include "devices/midi_input.h"
+#include "engine/midi_parser.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,67 @@ TEST(MidiInput, MessagesWaitForTheAudioThreadsNextBlock) {
   EXPECT_EQ(s->engine.voice.gate.load(), 1);
   EXPECT_EQ(s->engine.noteStatus.load(), NoteStatus::On);
   EXPECT_STREQ(noteStatusText(NoteStatus::None), "");
+}
+
+}  // namespace
+}  // namespace ondelith
+
+namespace ondelith {
+namespace {
+
+// Byte streams as a cable carries them, and the messages the parser finds.
+TEST(MidiParser, ReadsBytesByTheMidiRules) {
+  using Bytes = std::vector<uint8_t>;
+  const struct {
+    const char* what;
+    Bytes bytes;
+    std::vector<uint32_t> messages;
+    int cut, stray;
+  } cases[] = {
+      {"note on and off", {0x90, 69, 100, 0x80, 69, 0}, {0x644590, 0x004580}, 0, 0},
+      {"running status", {0x90, 60, 1, 62, 2, 64, 0}, {0x13C90, 0x23E90, 0x4090}, 0, 0},
+      {"one data byte", {0xC3, 5, 6, 0xD0, 7}, {0x05C3, 0x06C3, 0x07D0}, 0, 0},
+      {"sysex ended by a status byte", {0x90, 69, 100, 0xF0, 1, 2, 0x80, 69, 0},
+       {0x644590, 0x004580}, 0, 0},
+      {"sysex hides its data", {0xF0, 0x10, 1, 2, 3}, {}, 0, 0},
+      {"data after a sysex has no status", {0xF0, 1, 0xF7, 69, 100}, {}, 0, 2},
+      {"real time anywhere", {0xF8, 0x90, 0xFE, 69, 0xFA, 100, 0xFF}, {0x644590}, 0, 0},
+      {"real time inside a sysex", {0xF0, 1, 0xF8, 2, 0xB0, 123, 0}, {0x7BB0}, 0, 0},
+      {"a status byte cuts a message", {0x90, 0xC5, 0xE4, 0x80, 69, 0}, {0x004580}, 3, 0},
+      {"running status cut short", {0x90, 60, 1, 62, 0x80, 60, 0}, {0x13C90, 0x3C80}, 1, 0},
+      {"system common ends running status", {0x90, 60, 1, 0xF2, 1, 2, 62, 2}, {0x13C90}, 0, 2},
+      {"song select's data passed over", {0xF3, 5, 0x90, 60, 1}, {0x13C90}, 0, 0},
+      {"tune request", {0xB0, 7, 0xF6, 100}, {}, 1, 1},
+      {"stray data", {1, 2, 0xE0, 0, 64}, {0x4000E0}, 0, 2},
+  };
+  for (const auto& c : cases) {
+    MidiParser parser;
+    std::vector<uint32_t> got;
+    int cut = 0, stray = 0;
+    for (uint8_t b : c.bytes) {
+      switch (parser.feed(b)) {
+        case MidiParser::Result::Message: got.push_back(parser.word()); break;
+        case MidiParser::Result::Cut: ++cut; break;
+        case MidiParser::Result::Stray: ++stray; break;
+        case MidiParser::Result::None: break;
+      }
+    }
+    EXPECT_EQ(got, c.messages) << c.what;
+    EXPECT_EQ(cut, c.cut) << c.what;
+    EXPECT_EQ(stray, c.stray) << c.what;
+  }
+}
+
+// A word whose data bytes are not all below 0x80 is no message, whichever host built it.
+TEST(MidiInput, AMessageHoldingAStatusByteAsDataIsDropped) {
+  Midi m;
+  for (uint32_t word : {0xE4C590u, 0x80C590u, 0xE44590u, 0x00C580u, 0x7FFFE0u, 0x80407Bu}) {
+    m.data(word);
+    EXPECT_EQ(m.v().gate.load(), 0) << std::hex << word;
+  }
+  m.data(noteOnWord(69, 100));
+  m.data(0x0080C580u);  // would release the key held if it counted
+  EXPECT_EQ(m.v().gate.load(), 1);
 }
 
 }  // namespace

@@ -408,7 +408,14 @@ TEST(RenderTool, MalformedMidiFiles) {
   // Running status after a meta event, a status byte inside a message, no End of Track.
   EXPECT_FALSE(
       readMidiFile(Smf().track().tempo(0, 5).event(0, {60, 100}).end().bytes(), m, reason));
-  EXPECT_FALSE(readMidiFile(Smf().track().event(0, {0x90, 0x90, 100}).end().bytes(), m, reason));
+  // A byte of 0x80 or above inside a message, even one a cable would pass over.
+  for (const std::string& bad : {Smf().track().event(0, {0x90, 0x90, 100}).end().bytes(),
+                                 Smf().track().event(0, {0x90, 0xC5, 0xE4}).end().bytes(),
+                                 Smf().track().event(0, {0x90, 0xF8, 69, 100}).end().bytes(),
+                                 Smf().track().event(0, {0xC0, 0xFE}).end().bytes()}) {
+    EXPECT_FALSE(readMidiFile(bad, m, reason));
+    EXPECT_EQ(reason, "track 1: status byte inside a message");
+  }
   // A controller value beyond 127 in running status is a status byte out of place.
   EXPECT_FALSE(readMidiFile(
       Smf().track().event(0, {0xB0, 64, 127}).event(0, {64, 0x80}).end().bytes(), m, reason));

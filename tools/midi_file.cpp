@@ -1,5 +1,7 @@
 #include "tools/midi_file.h"
 
+#include "engine/midi_parser.h"
+
 #include <functional>
 #include <queue>
 #include <utility>
@@ -54,8 +56,6 @@ uint32_t bigEndian(std::string_view b, size_t at, int n) {
   return v;
 }
 
-int dataBytes(uint8_t status) { return (status & 0xE0) == 0xC0 ? 1 : 2; }
-
 // One track chunk, an event at a time; its played messages and tempo changes
 // are kept, every other event only moves the time on.
 class TrackReader {
@@ -74,28 +74,9 @@ class TrackReader {
     pulses_ += delta;
     uint8_t status;
     if (!c_.peek(status)) return fail(reason, "truncated event");
-    if (status & 0x80) {
-      c_.byte(status);
-    } else if (running_) {
-      status = running_;
-    } else {
-      return fail(reason, "data byte without a status");
-    }
-    if (status < 0xF0) {
-      running_ = status;
-      uint8_t data[2] = {0, 0};
-      for (int i = 0; i < dataBytes(status); ++i) {
-        if (!c_.byte(data[i])) return fail(reason, "truncated event");
-        if (data[i] & 0x80) return fail(reason, "status byte inside a message");
-      }
-      const uint32_t word = status | (uint32_t{data[0]} << 8) | (uint32_t{data[1]} << 16);
-      // Notes, controllers, program changes and the wheel: what the synthesizer plays.
-      const uint8_t kind = status & 0xF0;
-      if (kind == 0x80 || kind == 0x90 || kind == 0xB0 || kind == 0xC0 || kind == 0xE0)
-        word_ = word;
-      return true;
-    }
-    running_ = 0;  // system and meta events cancel running status
+    if (status < 0xF0) return channelMessage(reason);
+    c_.byte(status);
+    parser_.reset();  // system and meta events end running status
     if (status == 0xF0 || status == 0xF7) {
       uint32_t length;
       if (!c_.quantity(length) || !c_.skip(length))
@@ -120,6 +101,29 @@ class TrackReader {
   int track() const { return track_; }
 
  private:
+  // A channel message, its status given or running, read through the parser
+  // that live input uses; a file is stricter than a cable: any byte of 0x80
+  // or above inside a message (a real-time one too) makes it malformed.
+  bool channelMessage(std::string& reason) {
+    for (bool first = true;; first = false) {
+      uint8_t b;
+      if (!c_.byte(b)) return fail(reason, "truncated event");
+      if (!first && (b & 0x80)) return fail(reason, "status byte inside a message");
+      switch (parser_.feed(b)) {
+        case MidiParser::Result::Message: {
+          // Notes, controllers, program changes and the wheel: what the synthesizer plays.
+          const uint8_t kind = parser_.word() & 0xF0;
+          if (kind == 0x80 || kind == 0x90 || kind == 0xB0 || kind == 0xC0 || kind == 0xE0)
+            word_ = parser_.word();
+          return true;
+        }
+        case MidiParser::Result::Stray: return fail(reason, "data byte without a status");
+        case MidiParser::Result::Cut: return fail(reason, "status byte inside a message");
+        case MidiParser::Result::None: break;
+      }
+    }
+  }
+
   bool fail(std::string& reason, const char* what) const {
     reason = "track " + std::to_string(track_) + ": " + what;
     return false;
@@ -129,7 +133,7 @@ class TrackReader {
   Cursor c_;
   int track_;
   int64_t pulses_ = 0;
-  uint8_t running_ = 0;
+  MidiParser parser_;
   uint32_t word_ = 0;
   int32_t tempo_ = -1;
   bool ended_ = false;

@@ -1,0 +1,227 @@
+#include "devices/jack_client.h"
+
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+#include "platform/quiet_libraries.h"
+
+namespace ondelith {
+
+namespace {
+
+std::vector<std::string> takeNames(const char** names) {
+  std::vector<std::string> out;
+  for (int i = 0; names && names[i]; ++i) out.emplace_back(names[i]);
+  if (names) jack_free(names);
+  return out;
+}
+
+}  // namespace
+
+JackClient::JackClient(MidiInput& midi) : midi_(midi) {}
+
+JackClient::~JackClient() { close(); }
+
+void JackClient::remember(bool known, std::vector<std::string> output,
+                          std::vector<std::string> midiIn) {
+  rememberedKnown_ = known;
+  rememberedOutput_ = std::move(output);
+  rememberedMidi_ = std::move(midiIn);
+}
+
+bool JackClient::open() {
+  if (serverLost()) close();
+  if (client_) return true;
+  quietSoundLibraries();
+  jack_status_t status{};
+  jack_client_t* c = jack_client_open(kJackClientName, JackNoStartServer, &status);
+  if (!c) return false;
+  out_ = jack_port_register(c, kJackOutputPort, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  midiIn_ = jack_port_register(c, kJackMidiPort, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  lost_.store(false);
+  renderTo_.store(nullptr);
+  parser_.reset();
+  if (!out_ || !midiIn_ || jack_set_process_callback(c, &JackClient::process, this) != 0 ||
+      jack_set_port_connect_callback(c, &JackClient::portConnect, this) != 0) {
+    jack_client_close(c);
+    out_ = midiIn_ = nullptr;
+    return false;
+  }
+  jack_on_info_shutdown(c, &JackClient::shutdown, this);
+  if (jack_activate(c) != 0) {
+    jack_client_close(c);
+    out_ = midiIn_ = nullptr;
+    return false;
+  }
+  client_ = c;
+  if (rememberedKnown_) {
+    connectAll(rememberedOutput_, rememberedMidi_);
+  } else {
+    // Mono on both speakers of the first pair, for headphones as for a desk.
+    std::vector<std::string> playback = takeNames(
+        jack_get_ports(c, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput));
+    if (playback.size() > 2) playback.resize(2);
+    connectAll(playback, {});
+  }
+  return true;
+}
+
+void JackClient::close() {
+  if (!client_) return;
+  renderTo_.store(nullptr);
+  // Returns once JACK's thread has left the process callback for good.
+  jack_client_close(client_);
+  client_ = nullptr;
+  out_ = midiIn_ = nullptr;
+  source_.clear();
+  sourceOurs_ = false;
+  lost_.store(false);
+}
+
+std::string JackClient::name() const {
+  if (!client_) return {};
+  const char* n = jack_get_client_name(client_);
+  return n ? n : "";
+}
+
+std::string JackClient::outputPortName() const {
+  return out_ ? jack_port_name(out_) : std::string();
+}
+
+std::string JackClient::midiPortName() const {
+  return midiIn_ ? jack_port_name(midiIn_) : std::string();
+}
+
+double JackClient::rate() const { return isOpen() ? jack_get_sample_rate(client_) : 0.0; }
+
+double JackClient::outputLatency() const {
+  if (!isOpen()) return 0;
+  jack_latency_range_t range{};
+  jack_port_get_latency_range(out_, JackPlaybackLatency, &range);
+  const jack_nframes_t frames = std::max(range.max, jack_get_buffer_size(client_));
+  const double hz = rate();
+  return hz > 0 ? frames / hz : 0;
+}
+
+void JackClient::startRendering(Engine& engine) { renderTo_.store(&engine); }
+
+void JackClient::stopRendering() {
+  renderTo_.store(nullptr);
+  // Both sides are sequentially consistent: either the cycle saw no engine,
+  // or this sees the cycle still busy with it.
+  while (busy_.load()) std::this_thread::yield();
+}
+
+std::vector<std::string> JackClient::connectionsOf(jack_port_t* port) const {
+  if (!isOpen() || !port) return {};
+  return takeNames(jack_port_get_connections(port));
+}
+
+std::vector<std::string> JackClient::outputConnections() const { return connectionsOf(out_); }
+
+std::vector<std::string> JackClient::midiConnections() const {
+  std::vector<std::string> names = connectionsOf(midiIn_);
+  if (sourceOurs_) std::erase(names, source_);
+  return names;
+}
+
+std::vector<std::string> JackClient::midiSources() const {
+  if (!isOpen()) return {};
+  std::vector<std::string> names =
+      takeNames(jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput));
+  const std::string own = name() + ":";
+  std::erase_if(names, [&own](const std::string& n) { return n.starts_with(own); });
+  return names;
+}
+
+bool JackClient::connectMidiSource(const std::string& port, std::string& reason) {
+  disconnectMidiSource();
+  if (!isOpen()) {
+    reason = "the JACK server is not running";
+    return false;
+  }
+  if (!jack_port_by_name(client_, port.c_str())) {
+    reason = "the port is gone";
+    return false;
+  }
+  const bool already = jack_port_connected_to(midiIn_, port.c_str()) != 0;
+  if (!already) {
+    const int result = jack_connect(client_, port.c_str(), jack_port_name(midiIn_));
+    if (result != 0 && result != EEXIST) {
+      reason = "JACK cannot connect it";
+      return false;
+    }
+  }
+  source_ = port;
+  sourceOurs_ = !already;
+  return true;
+}
+
+void JackClient::disconnectMidiSource() {
+  if (isOpen() && sourceOurs_ && !source_.empty())
+    jack_disconnect(client_, source_.c_str(), jack_port_name(midiIn_));
+  source_.clear();
+  sourceOurs_ = false;
+}
+
+void JackClient::connectAll(const std::vector<std::string>& output,
+                            const std::vector<std::string>& midiIn) {
+  // Ports that are not there (a program not started yet) are passed over.
+  for (const std::string& to : output)
+    if (jack_port_by_name(client_, to.c_str()))
+      jack_connect(client_, jack_port_name(out_), to.c_str());
+  for (const std::string& from : midiIn)
+    if (jack_port_by_name(client_, from.c_str()))
+      jack_connect(client_, from.c_str(), jack_port_name(midiIn_));
+}
+
+int JackClient::process(jack_nframes_t frames, void* arg) {
+  auto* self = static_cast<JackClient*>(arg);
+  self->busy_.store(true);
+  Engine* engine = self->renderTo_.load();
+  self->readMidi(frames, engine);
+  auto* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
+  if (engine)
+    engine->render(out, frames);
+  else
+    std::fill(out, out + frames, 0.0f);
+  self->busy_.store(false);
+  return 0;
+}
+
+void JackClient::readMidi(jack_nframes_t frames, Engine* engine) {
+  void* buffer = jack_port_get_buffer(midiIn_, frames);
+  const uint32_t count = jack_midi_get_event_count(buffer);
+  if (count == 0) return;
+  midi_.inFlight.fetch_add(1);
+  if (!midi_.paused.load()) {
+    // Rendering here, each message lands at its frame of this cycle;
+    // otherwise at the start of the renderer's next block.
+    const int64_t base = engine ? engine->frame() : 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      jack_midi_event_t event;
+      if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+      for (size_t k = 0; k < event.size; ++k) {
+        if (parser_.feed(event.buffer[k]) != MidiParser::Result::Message) continue;
+        const int64_t at = engine ? base + event.time : 0;
+        if (!midi_.engine.post(midiEvent(at, parser_.word())))
+          midi_.lost.fetch_add(1, std::memory_order_relaxed);
+      }
+    }
+  }
+  midi_.inFlight.fetch_sub(1);
+}
+
+void JackClient::shutdown(jack_status_t, const char*, void* arg) {
+  static_cast<JackClient*>(arg)->lost_.store(true);
+}
+
+void JackClient::portConnect(jack_port_id_t, jack_port_id_t, int, void* arg) {
+  // Any connection on the server; the UI thread looks whether ours changed.
+  static_cast<JackClient*>(arg)->connectionsChanged_.store(true);
+}
+
+}  // namespace ondelith

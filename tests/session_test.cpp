@@ -1,0 +1,153 @@
+// The program with its real devices on a JACK server of the test's own: its
+// one JACK client, the ports' names and the player's connections as the
+// first start, Settings and the next start leave them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+
+#include "app/app.h"
+#include "app/real_devices.h"
+#include "jack_fixture.h"
+#include "platform/quiet_libraries.h"
+#include "test_files.h"
+
+namespace ondelith {
+namespace {
+
+using namespace test;
+using Names = std::vector<std::string>;
+
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    quietSoundLibraries();
+    server = std::make_unique<JackServer>();
+    useServer(server->name());
+    ASSERT_TRUE(server->start()) << "jackd did not come up";
+    looker = jack_client_open("Looker", JackNoStartServer, nullptr);
+    ASSERT_NE(looker, nullptr);
+    sink = std::make_unique<TestClient>("Sink", 1, false);
+    keyboard = std::make_unique<TestClient>("Keyboard", 0, true);
+    keyboard2 = std::make_unique<TestClient>("Keyboard2", 0, true);
+    ASSERT_TRUE(sink->ok() && keyboard->ok() && keyboard2->ok());
+    tk = std::make_unique<Toolkit>(argc, argv);
+  }
+  void TearDown() override {
+    stop();
+    tk.reset();
+    keyboard.reset();
+    keyboard2.reset();
+    sink.reset();
+    if (looker) jack_client_close(looker);
+    server.reset();
+  }
+  // A run of the program on the test's settings file.
+  void start() {
+    app = std::make_unique<App>(*tk);
+    app->settingsPath = (settingsDir.path / "Ondelith.conf").string();
+    devices = std::make_unique<RealDevices>(*app);
+    app->devices = devices.get();
+    int status = -1;
+    ASSERT_TRUE(startUp(*app, status)) << status;
+  }
+  void stop() {
+    if (!app) return;
+    shutDown(*app);
+    tk->destroyWindow(app->window);
+    QCoreApplication::processEvents();
+    devices.reset();
+    app.reset();
+  }
+  // The event loop for a while.
+  void run(std::chrono::milliseconds time) {
+    const auto end = Clock::now() + time;
+    while (Clock::now() < end) {
+      UiEvent e;
+      if (tk->waitEventFor(kVoicePollMs, e)) dispatch(*app, e);
+      pollVoice(*app);
+    }
+  }
+  // Settings, OK with the latency choice `latency`.
+  void settingsWithLatency(int latency) {
+    tk->postToUi([latency] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      dialog->findChild<QComboBox*>("Latency")->setCurrentIndex(latency);
+      QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    dispatch(*app, UiEvent{UiEvent::Kind::Menu, kCmdSettings, app->window});
+  }
+  Names out() { return connectionsOf(looker, "Ondelith:out"); }
+  Names midiIn() { return connectionsOf(looker, "Ondelith:MIDI In"); }
+  bool sinkHearsMore() {
+    const long before = sink->nonZeroSamples();
+    return waitFor([&] { return sink->nonZeroSamples() > before + 4410; });
+  }
+
+  std::unique_ptr<JackServer> server;
+  jack_client_t* looker = nullptr;
+  std::unique_ptr<TestClient> sink, keyboard, keyboard2;
+  int argc = 1;
+  char name[9] = "ondelith";
+  char* argv[2] = {name, nullptr};
+  TempDir settingsDir;
+  std::unique_ptr<Toolkit> tk;
+  std::unique_ptr<App> app;
+  std::unique_ptr<RealDevices> devices;
+};
+
+const Names kOwnPorts = {"Ondelith:MIDI In", "Ondelith:out"};
+
+TEST_F(Session, PortsAndThePlayersConnectionsStayThroughSettingsAndComeBackAtTheNextStart) {
+  start();
+  // One client, named after the program, with both ports; the output on
+  // both speakers; the first MIDI output as the chosen device.
+  EXPECT_EQ(portsOf(looker, "Ondelith"), kOwnPorts);
+  EXPECT_EQ(out(), (Names{"system:playback_1", "system:playback_2"}));
+  EXPECT_EQ(midiIn(), Names{"Keyboard:out"});
+
+  // The player patches: the sink instead of the right speaker, a second
+  // keyboard beside the chosen one.
+  ASSERT_EQ(jack_disconnect(looker, "Ondelith:out", "system:playback_2"), 0);
+  ASSERT_EQ(jack_connect(looker, "Ondelith:out", "Sink:in_1"), 0);
+  ASSERT_EQ(jack_connect(looker, "Keyboard2:out", "Ondelith:MIDI In"), 0);
+  run(200ms);
+  keyboard2->send({0x90, 69, 100});
+  EXPECT_TRUE(sinkHearsMore());
+
+  for (const int latency : {2, 0, 5}) {
+    settingsWithLatency(latency);
+    run(100ms);
+    EXPECT_EQ(portsOf(looker, "Ondelith"), kOwnPorts) << latency;
+    EXPECT_EQ(out(), (Names{"Sink:in_1", "system:playback_1"})) << latency;
+    EXPECT_EQ(midiIn(), (Names{"Keyboard2:out", "Keyboard:out"})) << latency;
+    EXPECT_EQ(tk->statusText(app->window, 1), "On") << latency;
+    EXPECT_TRUE(sinkHearsMore()) << latency;
+  }
+  keyboard2->send({0x80, 69, 0});
+  stop();
+  EXPECT_EQ(portsOf(looker, "Ondelith"), Names{});
+
+  // The next start connects what the player left, not the first start's choice.
+  start();
+  EXPECT_EQ(portsOf(looker, "Ondelith"), kOwnPorts);
+  EXPECT_EQ(out(), (Names{"Sink:in_1", "system:playback_1"}));
+  EXPECT_EQ(midiIn(), (Names{"Keyboard2:out", "Keyboard:out"}));
+  keyboard->send({0x90, 60, 100});
+  EXPECT_TRUE(sinkHearsMore());
+
+  // Connections the player took away stay away.
+  ASSERT_EQ(jack_disconnect(looker, "Ondelith:out", "Sink:in_1"), 0);
+  ASSERT_EQ(jack_disconnect(looker, "Keyboard2:out", "Ondelith:MIDI In"), 0);
+  run(200ms);
+  stop();
+  start();
+  EXPECT_EQ(out(), Names{"system:playback_1"});
+  EXPECT_EQ(midiIn(), Names{"Keyboard:out"});
+}
+
+}  // namespace
+}  // namespace ondelith
