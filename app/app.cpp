@@ -18,8 +18,6 @@ namespace ondelith {
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
-constexpr int kStatusInput = 0;
 constexpr int kStatusNote = 1;
 constexpr int kStatusOctave = 2;
 constexpr int kStatusNotice = 3;  // what the player should know of the settings file

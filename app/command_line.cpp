@@ -4,6 +4,7 @@
 
 #include "platform/option_words.h"
 #include "app/preferences.h"
+#include "ondelith_version.h"
 
 namespace ondelith {
 
@@ -11,7 +12,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& line, std::ostream& out
                      std::ostream& err) {
   CLI::App app{"Ondelith, a monophonic Bezier-waveform synthesizer."};
   app.name("ondelith");
-  app.set_version_flag("--version", "ondelith " ONDELITH_VERSION);
+  app.set_version_flag("--version", "ondelith " + std::string(kVersion));
   // Every value is taken as a word and checked here, in the program's words.
   std::string file, latency;
   app.add_option("--patch", line.patch, "Patch to open at start-up (.vx)")->type_name("FILE.vx");

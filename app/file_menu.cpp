@@ -8,6 +8,7 @@
 
 #include "app/patch_commands.h"
 #include "app/sound_commands.h"
+#include "ondelith_version.h"
 
 namespace ondelith {
 
@@ -86,7 +87,8 @@ void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function
 }
 
 void showAbout(Toolkit& tk, int window) {
-  tk.messageBox(window, "About", "Ondelith v1.05\rBezier Sound Synthesizer");
+  tk.messageBox(window, "About",
+                "Ondelith v" + std::string(kVersion) + "\rBezier Sound Synthesizer");
 }
 
 std::string helpText() {

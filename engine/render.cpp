@@ -12,47 +12,48 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kChunk = 64;
 
-// Eight lanes of float; the generic build runs them as two halves. Every
-// function taking or returning them is inlined into one clone, so the ABI
-// difference the compiler warns of never arises.
-#pragma GCC diagnostic ignored "-Wpsabi"
+// Eight lanes of float; the generic build runs them as two halves. No
+// function here takes or returns them: the AVX2 clone and the generic one
+// would pass them in different registers, which clang refuses and GCC warns
+// of. Only pointers and ints cross a call, and the lanes live inside one.
 typedef float Lanes __attribute__((vector_size(32)));
 constexpr int kLanes = 8;
 
-[[gnu::always_inline]] inline Lanes splat(float f) { return Lanes{f, f, f, f, f, f, f, f}; }
-
-[[gnu::always_inline]] inline Lanes cubicLanes(Lanes t, Lanes a, Lanes b, Lanes c, Lanes d) {
-  return a * t * t * t + b * t * t + c * t + d;
-}
-
-// evaluateBezierCycle and the oscillator's scaling, lane by lane, with the
-// same operations in the same order, so each lane gives the scalar's bits.
-[[gnu::always_inline]] inline Lanes evaluateLanes(Lanes phase, Lanes x1, Lanes y1, Lanes x2,
-                                                  Lanes y2, Lanes volume) {
-  const Lanes one = splat(1.0f), two = splat(2.0f), three = splat(3.0f), six = splat(6.0f);
-  const Lanes ax = one - three * x2 + three * x1;
-  const Lanes bx = three * x2 - six * x1;
-  const Lanes cx = three * x1;
-  const Lanes dx = splat(0.0f);
-  const Lanes ay = three * y1 - three * y2;
-  const Lanes by = three * y2 - six * y1 + splat(1.5f);
-  const Lanes cy = three * y1 - splat(1.5f);
-  const Lanes dy = splat(0.5f);
+// evaluateBezierCycle and the oscillator's scaling for the eight frames from
+// `i`, lane by lane, with the same operations in the same order, so each
+// lane gives the scalar's bits.
+[[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases, const float* x1s,
+                                                 const float* y1s, const float* x2s,
+                                                 const float* y2s, const float* volumes,
+                                                 float* raw) {
+  Lanes phase, x1, y1, x2, y2, volume;
+  __builtin_memcpy(&phase, phases + i, sizeof phase);
+  __builtin_memcpy(&x1, x1s + i, sizeof x1);
+  __builtin_memcpy(&y1, y1s + i, sizeof y1);
+  __builtin_memcpy(&x2, x2s + i, sizeof x2);
+  __builtin_memcpy(&y2, y2s + i, sizeof y2);
+  __builtin_memcpy(&volume, volumes + i, sizeof volume);
+  const Lanes zero = {}, one = zero + 1.0f, top = zero + 200.0f;
+  const Lanes ax = 1.0f - 3.0f * x2 + 3.0f * x1;
+  const Lanes bx = 3.0f * x2 - 6.0f * x1;
+  const Lanes cx = 3.0f * x1;
+  const Lanes ay = 3.0f * y1 - 3.0f * y2;
+  const Lanes by = 3.0f * y2 - 6.0f * y1 + 1.5f;
+  const Lanes cy = 3.0f * y1 - 1.5f;
   Lanes t = phase;
-  for (int k = 0; k < 5; ++k)
-    t = t -
-        (cubicLanes(t, ax, bx, cx, dx) - phase) * (one / (three * ax * t * t + two * bx * t + cx));
+  for (int k = 0; k < 5; ++k) {
+    const Lanes x = ax * t * t * t + bx * t * t + cx * t + 0.0f;
+    t = t - (x - phase) * (1.0f / (3.0f * ax * t * t + 2.0f * bx * t + cx));
+  }
   t = t > one ? one : t;
-  t = t >= splat(0.0f) ? t : splat(0.0f);
-  const Lanes top = splat(200.0f);
-  Lanes h = top * cubicLanes(t, ay, by, cy, dy);
+  t = t >= zero ? t : zero;
+  Lanes h = 200.0f * (ay * t * t * t + by * t * t + cy * t + 0.5f);
   h = h > top ? top : h;
-  const Lanes row = top - h;
-  const Lanes height = (top - row) / top;
-  return (height - splat(0.5f)) * volume / splat(100.0f);
+  const Lanes row = 200.0f - h;
+  const Lanes height = (200.0f - row) / 200.0f;
+  const Lanes out = (height - 0.5f) * volume / 100.0f;
+  __builtin_memcpy(raw + i, &out, sizeof out);
 }
-
-}  // namespace
 
 #ifdef ONDELITH_NO_TARGET_CLONES
 #define ONDELITH_CLONES
@@ -60,22 +61,22 @@ constexpr int kLanes = 8;
 #define ONDELITH_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
 
-ONDELITH_CLONES void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1,
-                                       const float* x2, const float* y2, const float* volume,
-                                       float* raw) {
+// The clones stay inside this file: clang 14 drops the attribute from a
+// function declared before without it, and names its dispatcher so that
+// other files' calls would miss it.
+ONDELITH_CLONES void evaluateRun(int n, const float* phase, const float* x1, const float* y1,
+                                 const float* x2, const float* y2, const float* volume,
+                                 float* raw) {
   int i = 0;
-  for (; i + kLanes <= n; i += kLanes) {
-    Lanes p, a, b, c, d, v;
-    __builtin_memcpy(&p, phase + i, sizeof p);
-    __builtin_memcpy(&a, x1 + i, sizeof a);
-    __builtin_memcpy(&b, y1 + i, sizeof b);
-    __builtin_memcpy(&c, x2 + i, sizeof c);
-    __builtin_memcpy(&d, y2 + i, sizeof d);
-    __builtin_memcpy(&v, volume + i, sizeof v);
-    const Lanes r = evaluateLanes(p, a, b, c, d, v);
-    __builtin_memcpy(raw + i, &r, sizeof r);
-  }
+  for (; i + kLanes <= n; i += kLanes) evaluateLanes(i, phase, x1, y1, x2, y2, volume, raw);
   for (; i < n; ++i) raw[i] = oscillatorOutput({phase[i], x1[i], y1[i], x2[i], y2[i], volume[i]});
+}
+
+}  // namespace
+
+void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1, const float* x2,
+                       const float* y2, const float* volume, float* raw) {
+  evaluateRun(n, phase, x1, y1, x2, y2, volume, raw);
 }
 
 namespace {
@@ -154,8 +155,8 @@ inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fade
 
 void evaluateRange(Run& r, int from, int to) {
   if (to > from)
-    evaluateBezierRun(to - from, r.phase + from, r.x1 + from, r.y1 + from, r.x2 + from, r.y2 + from,
-                      r.volume + from, r.raw + from);
+    evaluateRun(to - from, r.phase + from, r.x1 + from, r.y1 + from, r.x2 + from, r.y2 + from,
+                r.volume + from, r.raw + from);
 }
 
 }  // namespace

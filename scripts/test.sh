@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the release build;
-# the tests again under AddressSanitizer + UndefinedBehaviorSanitizer (those
-# that need no desktop) and under ThreadSanitizer (the desktop's too; the
-# README names the few left out); then the patch reader and the MIDI-file
-# path of the renderer under libFuzzer for a bounded time each.
+# the release build again with clang, warnings as errors, with the engine's,
+# the renderer's and the plugin's tests; the tests again under
+# AddressSanitizer + UndefinedBehaviorSanitizer (those that need no desktop)
+# and under ThreadSanitizer (the desktop's too; the README names the few left
+# out); then the patch reader and the MIDI-file path of the renderer under
+# libFuzzer for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,6 +46,12 @@ build() {  # build DIR [cmake args...] [--target T...]
 echo "== release build"
 build build/release -DCMAKE_BUILD_TYPE=Release
 (cd build/release && ctest --output-on-failure -j "$jobs")
+
+echo "== release build with clang"
+build build/clang -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-Werror
+(cd build/clang && ctest --output-on-failure -R '^(engine_avx2_clone|documents_name_the_version)$' &&
+  tests/engine_tests --gtest_brief=1 && tests/render_tool_tests --gtest_brief=1 &&
+  plugin/tests/plugin_tests --gtest_brief=1)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDELITH_SANITIZER=address

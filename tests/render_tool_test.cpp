@@ -17,6 +17,7 @@
 
 #include "app/patch_commands.h"
 #include "instrument/sound_bank.h"
+#include "ondelith_version.h"
 #include "test_support.h"
 #include "tools/midi_file.h"
 #include "tools/wav_file.h"
@@ -862,7 +863,7 @@ TEST(RenderTool, PastFourGibibytesTheWavFileBecomesRf64) {
 TEST(RenderTool, VersionHelpAndRepeatableOutput) {
   ProgramRun run = renderer({"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "ondelith-render " ONDELITH_VERSION "\nLicense GPL-3.0-or-later\n");
+  EXPECT_EQ(run.out, "ondelith-render " + std::string(kVersion) + "\nLicense GPL-3.0-or-later\n");
   run = renderer({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Exit status: 0 "), std::string::npos) << run.out;

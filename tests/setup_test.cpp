@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "engine/midi_message.h"
+#include "ondelith_version.h"
 #include "window_fixture.h"
 
 namespace ondelith {
@@ -357,7 +358,7 @@ TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
   char name[] = "ondelith", version[] = "--version", file[] = "b.vx", list[] = "--list-devices";
   char* versionArgv[] = {name, version};
   parseCommandLine(2, versionArgv, *std::make_unique<CommandLine>(), out, err);
-  EXPECT_EQ(out.str(), "ondelith " ONDELITH_VERSION "\nLicense GPL-3.0-or-later\n");
+  EXPECT_EQ(out.str(), "ondelith " + std::string(kVersion) + "\nLicense GPL-3.0-or-later\n");
   CommandLine line;
   char* fileArgv[] = {name, file, list};
   EXPECT_EQ(parseCommandLine(3, fileArgv, line, out, err), -1);

@@ -444,6 +444,7 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 #include "engine/modulation.h"
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
+#include "ondelith_version.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -591,8 +592,8 @@ TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
 
 TEST_F(FileMenu, AboutBox) {
   menu("About");
-  EXPECT_EQ(dialogs,
-            (std::vector<std::string>{"message: About: Ondelith v1.05\rBezier Sound Synthesizer"}));
+  EXPECT_EQ(dialogs, std::vector<std::string>{"message: About: Ondelith v" + std::string(kVersion) +
+                                              "\rBezier Sound Synthesizer"});
 }
 
 TEST(HelpText, ParagraphsAndLines) {

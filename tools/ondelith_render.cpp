@@ -15,6 +15,7 @@
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
 #include "instrument/sound_bank.h"
+#include "ondelith_version.h"
 #include "platform/files.h"
 #include "platform/option_words.h"
 #include "platform/patch_file.h"
@@ -81,7 +82,7 @@ void listSounds() {
 int main(int argc, char** argv) {
   CLI::App app{"Renders a Standard MIDI File through Ondelith into a WAV file."};
   app.name("ondelith-render");
-  app.set_version_flag("--version", "ondelith-render " ONDELITH_VERSION);
+  app.set_version_flag("--version", "ondelith-render " + std::string(kVersion));
   app.footer(
       "Exit status: 0 when the WAV file is written; 1 when an input cannot be read or held in\n"
       "memory, or the WAV file cannot be written; 2 for a wrong command line, or an --out that\n"
