@@ -6,40 +6,24 @@
 
 #include <string>
 
-#include "instrument/sound.h"
+#include "bench/plugin_bench_support.h"
 #include "plugin/tests/clap_host.h"
 
 namespace ondelith {
 namespace {
 
-constexpr uint32_t kBlock = 256;
-constexpr double kRate = 48000;
+using benchsupport::kBlock;
+using benchsupport::kRate;
+using benchsupport::reportSamples;
 
 claptest::Module& module() {
   static claptest::Module m(ONDELITH_CLAP_PATH);
   return m;
 }
 
-void reportSamples(benchmark::State& state) {
-  const double samples = static_cast<double>(state.iterations()) * kBlock;
-  state.SetItemsProcessed(static_cast<int64_t>(samples));
-  state.counters["ns_per_sample"] =
-      benchmark::Counter(samples * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
 // A state holding a patch with all four rows wobbling over the longest duration.
 std::string wobblingState() {
-  PatchValues v = capturePatch(startSound());
-  const int mods[4] = {70, -55, -90, 100};
-  const int coarse[4] = {1, 3, 0, 7};
-  for (int row = 0; row < 4; ++row) {
-    v[static_cast<size_t>(56 + 3 * row)] = mods[row];
-    v[static_cast<size_t>(57 + 3 * row)] = coarse[row];
-    v[static_cast<size_t>(58 + 3 * row)] = 13 * row;
-    for (int k = 0; k < kCurveBlockLines; k += 2)
-      v[static_cast<size_t>(row * kCurveBlockLines + k)] = (k * 23 + row * 11) % 100;
-  }
-  v[73] = 10000;
+  const PatchValues v = benchsupport::wobblingPatch();
   using namespace std::string_literals;
   return "__dpf_program__\0"s "0\0"s "__dpf_state_begin__\0"s "patch\0"s + formatPatch(v) +
          "\0__dpf_state_end__\0\xfe"s;

@@ -4,6 +4,7 @@
 // comparison and the plugin's log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -32,6 +33,24 @@ std::vector<float> rendered(const test::TempDir& dir, const std::string& midiPat
                             const std::vector<std::string>& options = {});
 
 // The file's note messages at their frames at `rate`.
+// Notes played through a plugin in runs of the given sizes, each note at its
+// frame within its run. Frame: the plugin's own count type for run offsets.
+template <typename Frame, typename Instance>
+std::vector<float> playInRuns(Instance& plugin, const std::vector<TimedMidi>& notes, size_t frames,
+                              const std::vector<uint32_t>& runs) {
+  std::vector<float> out;
+  size_t next = 0;
+  for (size_t k = 0; out.size() < frames; ++k) {
+    const size_t start = out.size();
+    const size_t n = std::min<size_t>(runs[k % runs.size()], frames - start);
+    for (; next < notes.size() && static_cast<size_t>(notes[next].frame) < start + n; ++next)
+      plugin.midi(static_cast<Frame>(notes[next].frame - static_cast<int64_t>(start)),
+                  notes[next].word);
+    plugin.process(static_cast<Frame>(n), out);
+  }
+  return out;
+}
+
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate);
 
 // Bit for bit: -0 and 0 differ, as do two NaNs of different payloads.

@@ -30,16 +30,7 @@ Module& module() {
 
 std::vector<float> play(Instance& plugin, const std::vector<TimedMidi>& notes, size_t frames,
                         const std::vector<uint32_t>& runs) {
-  std::vector<float> out;
-  size_t next = 0;
-  for (size_t k = 0; out.size() < frames; ++k) {
-    const size_t start = out.size();
-    const auto n = static_cast<int32_t>(std::min<size_t>(runs[k % runs.size()], frames - start));
-    for (; next < notes.size() && static_cast<size_t>(notes[next].frame) < start + static_cast<size_t>(n); ++next)
-      plugin.midi(static_cast<int32_t>(notes[next].frame - static_cast<int64_t>(start)), notes[next].word);
-    plugin.process(n, out);
-  }
-  return out;
+  return playInRuns<int32_t>(plugin, notes, frames, runs);
 }
 
 class Vst3Plays : public ::testing::TestWithParam<int> {};
