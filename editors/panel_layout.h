@@ -132,13 +132,6 @@ constexpr const ControlParam* findControlParam(int id) {
   return nullptr;
 }
 
-// The control that sets a registry entry, or 0.
-constexpr int controlOf(int index) {
-  for (const ControlParam& c : kControlParams)
-    if (c.index == index) return c.id;
-  return 0;
-}
-
 // The registry entry a control sets, or -1. By value: pointers into the
 // table are no constant expressions under every sanitizer.
 constexpr int entryOf(int id) {

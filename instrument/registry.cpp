@@ -6,12 +6,6 @@
 
 namespace ondelith {
 
-int findParameter(std::string_view symbol) {
-  for (int i = 0; i < kParameterCount; ++i)
-    if (parameter(i).symbol == symbol) return i;
-  return -1;
-}
-
 int32_t limitValue(int index, int32_t value, int durationRange) {
   if (index < 0 || index >= kParameterCount) return 0;
   const Parameter& p = parameter(index);

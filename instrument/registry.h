@@ -198,9 +198,6 @@ inline constexpr std::array<Parameter, kParameterCount> kRegistry = registry_det
 
 constexpr const Parameter& parameter(int index) { return kRegistry[static_cast<size_t>(index)]; }
 
-// The position of a symbol, or -1.
-int findParameter(std::string_view symbol);
-
 // A value brought into the entry's range (the Duration's within `durationRange`).
 int32_t limitValue(int index, int32_t value, int durationRange = kDurationRangeX10);
 
