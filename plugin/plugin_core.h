@@ -123,14 +123,4 @@ struct Program {
 };
 const std::vector<Program>& programs();
 
-// What the panel reads of its own plugin instance (the framework hands it
-// the instance): the sound as it stands, and a count that moves whenever a
-// whole sound arrives (a program, a state), so the panel knows to redraw.
-class PanelLink {
- public:
-  virtual ~PanelLink() = default;
-  virtual uint32_t soundGeneration() const = 0;
-  virtual Sound currentSound() const = 0;
-};
-
 }  // namespace ondelith::plugin
