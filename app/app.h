@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/controls.h"
 #include "app/computer_keyboard.h"
 #include "app/preferences.h"
 #include "app/sound_commands.h"
@@ -97,8 +98,6 @@ inline constexpr const char* kNextSoundKeys = "Ctrl+PgDown";
 constexpr int kExitNoSound = 1;
 constexpr int kExitUsage = 2;
 
-constexpr int kClientWidth = 535;
-constexpr int kClientHeight = 590;
 
 // Start-up, everything up to a started stream: the records, the audio
 // output, the window and its controls, the MIDI input, then the stream.

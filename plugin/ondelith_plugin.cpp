@@ -56,8 +56,11 @@ constexpr GroupName kGroups[] = {
     {"Filter", "filter"},            {"Output", "output"},        {"Playing", "playing"},
 };
 
-class OndelithPlugin : public Plugin {
+class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
+  uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
+  ondelith::Sound currentSound() const override { return shared_.sound(); }
+
   OndelithPlugin()
       : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 2),
         voice_(shared_),
@@ -146,6 +149,7 @@ class OndelithPlugin : public Plugin {
 
   void loadProgram(uint32_t index) override {
     if (index < programs().size()) shared_.setSound(programs()[index].sound);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
   }
 
   String getState(const char* key) const override {
@@ -162,12 +166,14 @@ class OndelithPlugin : public Plugin {
       const std::optional<ondelith::PatchValues> patch = ondelith::plugin::patchFromText(value);
       if (!patch) return logLine("the saved patch is no patch; the sound is kept");
       applyPatch(*patch);
+      generation_.fetch_add(1, std::memory_order_acq_rel);
       if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
     } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
       std::string reason;
       const std::optional<ondelith::PatchValues> patch = ondelith::plugin::readPatchFile(value, reason);
       if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
       applyPatch(*patch);
+      generation_.fetch_add(1, std::memory_order_acq_rel);
     }
   }
 
@@ -228,6 +234,7 @@ class OndelithPlugin : public Plugin {
   ondelith::plugin::Voice voice_;
   const bool lv2_;
   std::atomic<bool> adoptPorts_{false};
+  std::atomic<uint32_t> generation_{0};
   double refusedRate_ = 0;
 
   DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(OndelithPlugin)

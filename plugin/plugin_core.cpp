@@ -259,9 +259,9 @@ std::optional<PatchValues> readPatchFile(const std::string& path, std::string& r
 const std::vector<Program>& programs() {
   static const std::vector<Program> list = [] {
     std::vector<Program> out;
-    out.push_back({"Init", startSound()});
+    out.push_back({"Init", startSound(), {}});
     for (const BankSound& entry : factoryBank())
-      out.push_back({std::string(entry.name), bankSound(entry)});
+      out.push_back({std::string(entry.name), bankSound(entry), categoryTitle(entry.category)});
     return out;
   }();
   return list;

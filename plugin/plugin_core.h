@@ -120,7 +120,18 @@ std::optional<PatchValues> readPatchFile(const std::string& path, std::string& r
 struct Program {
   std::string name;
   Sound sound;
+  std::string category;  // as people read it; empty for the start-up sound
 };
 const std::vector<Program>& programs();
+
+// What the panel reads of its own plugin instance (the framework hands it
+// the instance): the sound as it stands, and a count that moves whenever a
+// whole sound arrives (a program, a state), so the panel knows to redraw.
+class PanelLink {
+ public:
+  virtual ~PanelLink() = default;
+  virtual uint32_t soundGeneration() const = 0;
+  virtual Sound currentSound() const = 0;
+};
 
 }  // namespace ondelith::plugin

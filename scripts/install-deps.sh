@@ -10,7 +10,8 @@ packages=(
   librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
   xvfb xdotool desktop-file-utils appstream man-db sox
   qt6-base-dev libgl-dev fonts-dejavu-core
-  lv2-dev liblilv-dev lilv-utils jalv dpf-source patch
+  lv2-dev liblilv-dev lilv-utils jalv dpf-source patch libcairo2-dev
+  libx11-dev libxcursor-dev libxext-dev libxrandr-dev x11-apps x11-utils imagemagick
   "$@"
 )
 

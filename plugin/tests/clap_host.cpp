@@ -29,7 +29,35 @@ Module::~Module() {
 const void* Instance::hostExtension(const clap_host_t*, const char* id) {
   static const clap_host_params_t params = {rescan, [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
                                             [](const clap_host_t*) {}};
+  // A host that embeds panels: it takes their size as it is, and runs
+  // their timers when the test asks (runTimers).
+  static const clap_host_gui_t gui = {
+      [](const clap_host_t*) {}, [](const clap_host_t*, uint32_t, uint32_t) { return true; },
+      [](const clap_host_t*) { return true; }, [](const clap_host_t*) { return true; },
+      [](const clap_host_t*, bool) {}};
+  static const clap_host_timer_support_t timers = {
+      [](const clap_host_t* h, uint32_t, clap_id* id) {
+        auto* self = static_cast<Instance*>(h->host_data);
+        *id = self->nextTimer_++;
+        self->timers_.push_back(*id);
+        return true;
+      },
+      [](const clap_host_t* h, clap_id id) {
+        auto& t = static_cast<Instance*>(h->host_data)->timers_;
+        t.erase(std::remove(t.begin(), t.end(), id), t.end());
+        return true;
+      }};
+  if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &gui;
+  if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &timers;
   return std::strcmp(id, CLAP_EXT_PARAMS) == 0 ? &params : nullptr;
+}
+
+void Instance::runTimers() {
+  const auto* ext = static_cast<const clap_plugin_timer_support_t*>(
+      plugin_->get_extension(plugin_, CLAP_EXT_TIMER_SUPPORT));
+  if (!ext) return;
+  const std::vector<clap_id> ids = timers_;
+  for (clap_id id : ids) ext->on_timer(plugin_, id);
 }
 
 void Instance::rescan(const clap_host_t* host, clap_param_rescan_flags) {
@@ -52,6 +80,7 @@ Instance::Instance(Module& module, double rate, uint32_t maxFrames) : buffer_(ma
   if (!plugin_ || !plugin_->init(plugin_)) return;
   params = static_cast<const clap_plugin_params_t*>(plugin_->get_extension(plugin_, CLAP_EXT_PARAMS));
   state = static_cast<const clap_plugin_state_t*>(plugin_->get_extension(plugin_, CLAP_EXT_STATE));
+  gui = static_cast<const clap_plugin_gui_t*>(plugin_->get_extension(plugin_, CLAP_EXT_GUI));
   active_ = plugin_->activate(plugin_, rate, 1, maxFrames) && plugin_->start_processing(plugin_);
 }
 

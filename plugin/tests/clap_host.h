@@ -5,8 +5,10 @@
 
 #include <clap/entry.h>
 #include <clap/events.h>
+#include <clap/ext/gui.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
+#include <clap/ext/timer-support.h>
 #include <clap/host.h>
 #include <clap/plugin-factory.h>
 #include <clap/plugin.h>
@@ -58,6 +60,9 @@ class Instance {
   const clap_plugin_t* plugin() const { return plugin_; }
   const clap_plugin_params_t* params = nullptr;
   const clap_plugin_state_t* state = nullptr;
+  const clap_plugin_gui_t* gui = nullptr;
+  // The plugin's timers, run once each, as a host's main loop would.
+  void runTimers();
   double value(uint32_t id) const;
   int rescans = 0;  // the plugin asked the host to read its parameters again
 
@@ -75,6 +80,8 @@ class Instance {
   bool active_ = false;
   std::vector<Event> events_;
   std::vector<float> buffer_;
+  std::vector<clap_id> timers_;
+  clap_id nextTimer_ = 1;
 };
 
 }  // namespace ondelith::claptest

@@ -47,15 +47,6 @@ PatchValues patchAfterMoves() {
   return in.capturePatch();
 }
 
-// The patch text inside a saved state.
-std::string patchIn(const std::string& state) {
-  const std::string key = std::string("\0patch\0", 7);
-  const size_t at = state.find(key);
-  if (at == std::string::npos) return {};
-  const size_t from = at + key.size();
-  return state.substr(from, state.find('\0', from) - from);
-}
-
 class ClapPlays : public ::testing::TestWithParam<int> {};
 
 TEST_P(ClapPlays, AsTheRendererBeforeAndAfterItsStateTravels) {

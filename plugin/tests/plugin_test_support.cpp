@@ -115,6 +115,14 @@ std::vector<float> rendered(const test::TempDir& dir, const std::string& midiPat
   return samples;
 }
 
+std::string patchIn(const std::string& state) {
+  const std::string key = std::string("\0patch\0", 7);
+  const size_t at = state.find(key);
+  if (at == std::string::npos) return {};
+  const size_t from = at + key.size();
+  return state.substr(from, state.find('\0', from) - from);
+}
+
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate) {
   MidiFileContents midi;
   std::string reason;

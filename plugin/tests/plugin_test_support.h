@@ -53,6 +53,9 @@ std::vector<float> playInRuns(Instance& plugin, const std::vector<TimedMidi>& no
 
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate);
 
+// The patch text inside a CLAP state.
+std::string patchIn(const std::string& state);
+
 // Bit for bit: -0 and 0 differ, as do two NaNs of different payloads.
 ::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b);
 

@@ -1,9 +1,15 @@
 #include "plugin/tests/vst3_host.h"
 
+#include "travesty/host.h"
+#include "travesty/message.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <map>
+#include <string>
 
 namespace ondelith::vst3test {
 
@@ -111,12 +117,141 @@ struct v3_component_handler_cpp : v3_funknown {
 const v3_component_handler_cpp kHandlerTable = {
     {query, keep, keep},
     {[](void*, v3_param_id) -> v3_result { return V3_OK; },
-     [](void*, v3_param_id, double) -> v3_result { return V3_OK; },
+     [](void* s, v3_param_id id, double normalised) -> v3_result {
+       self<Instance::Handler>(s).owner->performEdit(id, normalised);
+       return V3_OK;
+     },
      [](void*, v3_param_id) -> v3_result { return V3_OK; },
      [](void* s, int32_t flags) -> v3_result {
        if (flags & V3_RESTART_PARAM_VALUES_CHANGED) ++self<Instance::Handler>(s).owner->restarts;
        return V3_OK;
      }}};
+
+// Messages the editor and its controller send each other, made by the host:
+// counted, since the plugin lets go of them when sent.
+struct Message;
+struct Attributes {
+  const void* table = nullptr;
+  Message* owner = nullptr;
+  std::map<std::string, std::string> bytes;  // binary and UTF-16 strings
+  std::map<std::string, int64_t> ints;
+  std::map<std::string, double> floats;
+};
+struct Message {
+  const void* table = nullptr;
+  std::atomic<uint32_t> count{1};
+  std::string id;
+  Attributes attributes;
+};
+
+uint32_t V3_API messageRef(void* s) { return ++self<Message>(s).count; }
+uint32_t V3_API messageUnref(void* s) {
+  const uint32_t left = --self<Message>(s).count;
+  if (left == 0) delete &self<Message>(s);
+  return left;
+}
+uint32_t V3_API attributesRef(void* s) { return messageRef(self<Attributes>(s).owner); }
+uint32_t V3_API attributesUnref(void* s) { return messageUnref(self<Attributes>(s).owner); }
+
+template <typename T>
+v3_result found(const std::map<std::string, T>& m, const char* id, T* out) {
+  const auto it = m.find(id);
+  if (it == m.end()) return V3_INVALID_ARG;
+  *out = it->second;
+  return V3_OK;
+}
+
+const v3_attribute_list_cpp kAttributesTable = {
+    {query, attributesRef, attributesUnref},
+    {[](void* s, const char* id, int64_t v) -> v3_result {
+       self<Attributes>(s).ints[id] = v;
+       return V3_OK;
+     },
+     [](void* s, const char* id, int64_t* v) { return found(self<Attributes>(s).ints, id, v); },
+     [](void* s, const char* id, double v) -> v3_result {
+       self<Attributes>(s).floats[id] = v;
+       return V3_OK;
+     },
+     [](void* s, const char* id, double* v) { return found(self<Attributes>(s).floats, id, v); },
+     [](void* s, const char* id, const int16_t* text) -> v3_result {
+       size_t n = 0;
+       while (text[n] != 0) ++n;
+       self<Attributes>(s).bytes[id].assign(reinterpret_cast<const char*>(text), 2 * (n + 1));
+       return V3_OK;
+     },
+     [](void* s, const char* id, int16_t* text, uint32_t size) -> v3_result {
+       std::string b;
+       if (found(self<Attributes>(s).bytes, id, &b) != V3_OK || size < 2) return V3_INVALID_ARG;
+       const size_t n = std::min<size_t>(b.size(), size) & ~size_t{1};
+       std::memcpy(text, b.data(), n);
+       text[n / 2 - 1] = 0;
+       return V3_OK;
+     },
+     [](void* s, const char* id, const void* data, uint32_t size) -> v3_result {
+       self<Attributes>(s).bytes[id].assign(static_cast<const char*>(data), size);
+       return V3_OK;
+     },
+     [](void* s, const char* id, const void** data, uint32_t* size) -> v3_result {
+       const auto& m = self<Attributes>(s).bytes;
+       const auto it = m.find(id);
+       if (it == m.end()) return V3_INVALID_ARG;
+       *data = it->second.data();
+       *size = static_cast<uint32_t>(it->second.size());
+       return V3_OK;
+     }}};
+
+const v3_message_cpp kMessageTable = {
+    {query, messageRef, messageUnref},
+    {[](void* s) { return self<Message>(s).id.c_str(); },
+     [](void* s, const char* id) { self<Message>(s).id = id ? id : ""; },
+     [](void* s) { return reinterpret_cast<v3_attribute_list**>(&self<Message>(s).attributes); }}};
+
+const v3_host_application_cpp kHostTable = {
+    {query, keep, keep},
+    {[](void*, v3_str_128 name) -> v3_result {
+       const char* ours = "Ondelith tests";
+       for (size_t i = 0; i < 128; ++i)
+         if ((name[i] = static_cast<int16_t>(ours[i])) == 0) break;
+       return V3_OK;
+     },
+     [](void*, v3_tuid, v3_tuid iid, void** out) -> v3_result {
+       if (!v3_tuid_match(iid, v3_message_iid)) return V3_NO_INTERFACE;
+       auto* m = new Message;
+       m->table = &kMessageTable;
+       m->attributes.table = &kAttributesTable;
+       m->attributes.owner = m;
+       *out = m;
+       return V3_OK;
+     }}};
+struct HostApplication {
+  const void* table = &kHostTable;
+} hostApplication;
+
+struct v3_run_loop_cpp : v3_funknown {
+  v3_run_loop loop;
+};
+const v3_run_loop_cpp kRunLoopTable = {
+    {query, keep, keep},
+    {[](void*, v3_event_handler**, int) -> v3_result { return V3_OK; },
+     [](void*, v3_event_handler**) -> v3_result { return V3_OK; },
+     [](void* s, v3_timer_handler** h, uint64_t) -> v3_result {
+       self<Instance::RunLoop>(s).timers.push_back(h);
+       return V3_OK;
+     },
+     [](void* s, v3_timer_handler** h) -> v3_result {
+       auto& timers = self<Instance::RunLoop>(s).timers;
+       timers.erase(std::remove(timers.begin(), timers.end(), h), timers.end());
+       return V3_OK;
+     }}};
+
+// The frame hands out the run loop, as Linux hosts' frames do.
+const v3_plugin_frame_cpp kFrameTable = {
+    {[](void* s, const v3_tuid iid, void** out) -> v3_result {
+       *out = v3_tuid_match(iid, v3_run_loop_iid) ? static_cast<void*>(self<Instance::Frame>(s).loop) : s;
+       return V3_OK;
+     },
+     keep, keep},
+    {[](void*, v3_plugin_view**, v3_view_rect*) -> v3_result { return V3_OK; }}};
 
 }  // namespace
 
@@ -146,6 +281,8 @@ Instance::Instance(Module& module, double rate, int32_t maxFrames)
       changes_{&kChangesTable, {}},
       outChanges_{&kChangesTable, {}},
       handler_{&kHandlerTable, this},
+      loop_{&kRunLoopTable, {}},
+      frame_{&kFrameTable, &loop_},
       buffer_(static_cast<size_t>(maxFrames)) {
   if (!module.ok()) return;
   void* object = nullptr;
@@ -153,7 +290,7 @@ Instance::Instance(Module& module, double rate, int32_t maxFrames)
       V3_OK)
     return;
   component_ = static_cast<v3_component**>(object);
-  if (v3_cpp_obj_initialize(component_, nullptr) != V3_OK) return;
+  if (v3_cpp_obj_initialize(component_, reinterpret_cast<v3_funknown**>(&hostApplication)) != V3_OK) return;
   if (v3_cpp_obj_query_interface(component_, v3_audio_processor_iid, &processor_) != V3_OK) return;
   if (v3_cpp_obj_query_interface(component_, v3_edit_controller_iid, &controller) != V3_OK) return;
   v3_cpp_obj(controller)->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler_));
@@ -168,6 +305,7 @@ Instance::Instance(Module& module, double rate, int32_t maxFrames)
 }
 
 Instance::~Instance() {
+  closeEditor();
   if (processing_) v3_cpp_obj(processor_)->set_processing(processor_, false);
   if (component_) {
     v3_cpp_obj(component_)->set_active(component_, false);
@@ -242,6 +380,42 @@ bool Instance::loadState(const std::string& bytes) {
 double Instance::value(v3_param_id id) {
   const double normalised = v3_cpp_obj(controller)->get_parameter_normalised(controller, id);
   return v3_cpp_obj(controller)->normalised_parameter_to_plain(controller, id, normalised);
+}
+
+}  // namespace ondelith::vst3test
+
+namespace ondelith::vst3test {
+
+bool Instance::openEditor(unsigned long parentWindow) {
+  closeEditor();
+  view_ = v3_cpp_obj(controller)->create_view(controller, "editor");
+  if (!view_) return false;
+  if (v3_cpp_obj(view_)->is_platform_type_supported(view_, V3_VIEW_PLATFORM_TYPE_X11) != V3_OK) return false;
+  v3_cpp_obj(view_)->set_frame(view_, reinterpret_cast<v3_plugin_frame**>(&frame_));
+  return v3_cpp_obj(view_)->attached(view_, reinterpret_cast<void*>(parentWindow), V3_VIEW_PLATFORM_TYPE_X11) ==
+         V3_OK;
+}
+
+void Instance::performEdit(v3_param_id id, double normalised) {
+  edits.emplace_back(id, normalised);
+  queueFor(changes_, id).points.emplace_back(0, normalised);
+}
+
+v3_view_rect Instance::editorSize() {
+  v3_view_rect r{};
+  if (view_) v3_cpp_obj(view_)->get_size(view_, &r);
+  return r;
+}
+
+void Instance::runTimers() {
+  for (v3_timer_handler** t : std::vector<v3_timer_handler**>(loop_.timers)) v3_cpp_obj(t)->on_timer(t);
+}
+
+void Instance::closeEditor() {
+  if (!view_) return;
+  v3_cpp_obj(view_)->removed(view_);
+  v3_cpp_obj_unref(view_);
+  view_ = nullptr;
 }
 
 }  // namespace ondelith::vst3test

@@ -14,6 +14,7 @@
 #include "travesty/edit_controller.h"
 #include "travesty/events.h"
 #include "travesty/factory.h"
+#include "travesty/view.h"
 
 namespace ondelith::vst3test {
 
@@ -55,6 +56,17 @@ class Instance {
   double value(v3_param_id id);
   v3_edit_controller** controller = nullptr;
   int restarts = 0;  // PARAM_VALUES_CHANGED restarts asked for
+  // What the controller's editor asked of the host (normalised values); the
+  // host passes each to the processor at its next block, as hosts do.
+  std::vector<std::pair<v3_param_id, double>> edits;
+  void performEdit(v3_param_id id, double normalised);
+
+  // The controller's editor in an X11 window of the host's, its timers run
+  // by runTimers() as a Linux host's run loop runs them.
+  bool openEditor(unsigned long parentWindow);
+  v3_view_rect editorSize();
+  void runTimers();
+  void closeEditor();
 
   // Host objects: each starts with its table of functions, as VST3 expects.
   struct EventList {
@@ -79,6 +91,14 @@ class Instance {
     const void* table;
     Instance* owner;
   };
+  struct RunLoop {
+    const void* table;
+    std::vector<v3_timer_handler**> timers;
+  };
+  struct Frame {
+    const void* table;
+    RunLoop* loop;
+  };
 
  private:
   v3_component** component_ = nullptr;
@@ -87,6 +107,9 @@ class Instance {
   EventList events_;
   Changes changes_, outChanges_;
   Handler handler_;
+  RunLoop loop_;
+  Frame frame_;
+  v3_plugin_view** view_ = nullptr;
   std::vector<float> buffer_;
 };
 

@@ -1,0 +1,225 @@
+#pragma once
+// Every control and menu command of the main window, named by its integer id,
+// with its kind, place, size, range, start value and text. The program's
+// window and the plugin's panel both lay themselves out from here.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "engine/curve_model.h"
+#include "engine/numeric.h"
+#include "engine/params.h"
+#include "instrument/registry.h"
+
+namespace ondelith {
+
+// The window's client area; the plugin's panel is this with a header row
+// above it, every control at its window place moved down by the row.
+constexpr int kClientWidth = 535;
+constexpr int kClientHeight = 590;
+constexpr int kPanelHeaderHeight = 32;
+
+// Menu commands.
+constexpr int kCmdAbout = 1;
+constexpr int kCmdHelp = 2;
+constexpr int kCmdOpen = 3;
+constexpr int kCmdSave = 4;
+constexpr int kCmdQuit = 111;  // Escape only; no menu item
+
+// Controls.
+constexpr int kMidiInputList = 2;
+constexpr int kAudioOutputList = 3;
+constexpr int kSliderF = 4;
+constexpr int kSliderRes = 5;
+constexpr int kSliderA = 6;
+constexpr int kSliderD = 7;
+constexpr int kSliderS = 8;
+constexpr int kSliderR = 9;
+constexpr int kLabelF = 10;
+constexpr int kLabelRes = 11;
+constexpr int kLabelA = 12;
+constexpr int kLabelS = 13;
+constexpr int kLabelD = 14;
+constexpr int kLabelR = 15;
+constexpr int kWaveformDisplay = 16;
+constexpr int kSliderX1 = 17;
+constexpr int kSliderY1 = 18;
+constexpr int kSliderX2 = 19;
+constexpr int kSliderY2 = 20;
+constexpr int kSliderVol = 21;
+constexpr int kSliderDuration = 22;
+// Wobble grid: row r (0 X1, 1 Y1, 2 X2, 3 Y2) owns spin boxes 24 + 3r (Mod%),
+// 25 + 3r (Coarse) and 26 + 3r (Fine), and labels 40 + r, 44 + 2r, 45 + 2r.
+constexpr int kSpinMod0 = 24;
+constexpr int kSpinCoarse0 = 25;
+constexpr int kSpinFine0 = 26;
+constexpr int kLabelMod0 = 40;
+constexpr int kLabelCoarse0 = 44;
+constexpr int kLabelFine0 = 45;
+constexpr int kLabelX1 = 36;
+constexpr int kLabelY1 = 37;
+constexpr int kLabelX2 = 38;
+constexpr int kLabelY2 = 39;
+constexpr int kLabelVol = 52;
+constexpr int kLabelDuration = 53;
+constexpr int kSpinDurationRange = 54;
+constexpr int kFrameAmplitude = 55;
+constexpr int kFrameFilter = 56;
+
+constexpr int kLabelMidiInput = 57;
+constexpr int kLabelAudioOutput = 58;
+
+constexpr int kControlIdLimit = 59;  // ids are 0 .. kControlIdLimit - 1
+
+// Rows of the wobble grid are the engine's wobble rows (kRowX1 .. kRowY2).
+constexpr int spinModId(int row) { return kSpinMod0 + 3 * row; }
+constexpr int spinCoarseId(int row) { return kSpinCoarse0 + 3 * row; }
+constexpr int spinFineId(int row) { return kSpinFine0 + 3 * row; }
+constexpr int pointSliderId(int row) { return kSliderX1 + row; }
+
+
+enum class ControlKind : uint8_t { None, Slider, SpinBox, DropDown, Label, Frame, Display };
+
+struct ControlInfo {
+  int id;
+  ControlKind kind;
+  std::string_view text;  // caption of labels and frames, start text of spin boxes
+  int x, y, w, h;
+  int minimum, maximum, start;
+};
+
+// The curve editors' places; their ids come from the editor itself.
+struct CurveEditorPlace {
+  int x, y, w, h;
+};
+constexpr CurveEditorPlace curveEditorPlace(int row) {
+  return {220, 240 + 80 * row, kCurveGridWidth, kCurveGridHeight};
+}
+constexpr uint32_t kCurveLineColor = 0xFFFFFF;
+constexpr uint32_t kCurveBackgroundColor = 0x000000;
+constexpr uint32_t kCurveDisabledColor = 0xE0E0E0;
+constexpr int kCurveHandleRadius = 3;
+constexpr int kCurveGrabTolerance = 10;
+constexpr int kCurveStartRangeX = 380;
+constexpr int kCurveStartRangeY = 10000;
+
+// The registry entry each control sets.
+struct ControlParam {
+  int id;
+  int index;
+};
+inline constexpr std::array<ControlParam, 25> kControlParams = {{
+    {kSliderX1, pointIndex(kRowX1)},   {kSliderY1, pointIndex(kRowY1)},
+    {kSliderX2, pointIndex(kRowX2)},   {kSliderY2, pointIndex(kRowY2)},
+    {24, modIndex(kRowX1)},            {25, coarseIndex(kRowX1)},
+    {26, fineIndex(kRowX1)},           {27, modIndex(kRowY1)},
+    {28, coarseIndex(kRowY1)},         {29, fineIndex(kRowY1)},
+    {30, modIndex(kRowX2)},            {31, coarseIndex(kRowX2)},
+    {32, fineIndex(kRowX2)},           {33, modIndex(kRowY2)},
+    {34, coarseIndex(kRowY2)},         {35, fineIndex(kRowY2)},
+    {kSliderVol, kVolumeIndex},        {kSliderDuration, kDurationIndex},
+    {kSpinDurationRange, kDurationRangeIndex},
+    {kSliderA, kAttackIndex},          {kSliderD, kDecayIndex},
+    {kSliderS, kSustainIndex},         {kSliderR, kReleaseIndex},
+    {kSliderF, kCutoffIndex},          {kSliderRes, kResonanceIndex},
+}};
+
+// The registry entry a control sets, or nullptr.
+constexpr const ControlParam* findControlParam(int id) {
+  for (const ControlParam& c : kControlParams)
+    if (c.id == id) return &c;
+  return nullptr;
+}
+
+// The registry entry a control sets, or -1. By value: pointers into the
+// table are no constant expressions under every sanitizer.
+constexpr int entryOf(int id) {
+  for (const ControlParam& c : kControlParams)
+    if (c.id == id) return c.index;
+  return -1;
+}
+
+// A control's start value: its entry's start.
+constexpr int startOf(int id) {
+  const int index = entryOf(id);
+  return index >= 0 ? parameter(index).start : 0;
+}
+
+// A slider's or spin box's range as the window starts: its entry's, and
+// the Duration's under its starting range switch.
+constexpr DurationBounds rangeOf(int id) {
+  const int index = entryOf(id);
+  if (index < 0) return {0, 0};
+  if (index == kDurationIndex) return durationBounds(parameter(kDurationRangeIndex).start);
+  return {parameter(index).minimum, parameter(index).maximum};
+}
+
+// Every control of the main window.
+inline constexpr std::array<ControlInfo, 56> kControlTable = {{
+    {kMidiInputList, ControlKind::DropDown, "", 422, 502, 108, 20, 0, 0, 0},
+    {kAudioOutputList, ControlKind::DropDown, "", 422, 525, 108, 20, 0, 0, 0},
+    {kLabelMidiInput, ControlKind::Label, "MIDI", 384, 504, 36, 16, 0, 0, 0},
+    {kLabelAudioOutput, ControlKind::Label, "Audio", 384, 527, 36, 16, 0, 0, 0},
+    {kSliderF, ControlKind::Slider, "", 420, 400, 20, 80, rangeOf(kSliderF).minimum, rangeOf(kSliderF).maximum, startOf(kSliderF)},
+    {kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80, rangeOf(kSliderRes).minimum, rangeOf(kSliderRes).maximum, startOf(kSliderRes)},
+    {kSliderA, ControlKind::Slider, "", 420, 260, 20, 80, rangeOf(kSliderA).minimum, rangeOf(kSliderA).maximum, startOf(kSliderA)},
+    {kSliderD, ControlKind::Slider, "", 440, 260, 20, 80, rangeOf(kSliderD).minimum, rangeOf(kSliderD).maximum, startOf(kSliderD)},
+    {kSliderS, ControlKind::Slider, "", 460, 260, 20, 80, rangeOf(kSliderS).minimum, rangeOf(kSliderS).maximum, startOf(kSliderS)},
+    {kSliderR, ControlKind::Slider, "", 480, 260, 20, 80, rangeOf(kSliderR).minimum, rangeOf(kSliderR).maximum, startOf(kSliderR)},
+    {kLabelF, ControlKind::Label, "F", 425, 387, 10, 20, 0, 0, 0},
+    {kLabelRes, ControlKind::Label, "Res", 455, 387, 20, 20, 0, 0, 0},
+    {kLabelA, ControlKind::Label, "A", 425, 247, 10, 20, 0, 0, 0},
+    {kLabelS, ControlKind::Label, "S", 465, 247, 10, 20, 0, 0, 0},
+    {kLabelD, ControlKind::Label, "D", 445, 247, 10, 20, 0, 0, 0},
+    {kLabelR, ControlKind::Label, "R", 485, 247, 10, 20, 0, 0, 0},
+    {kWaveformDisplay, ControlKind::Display, "", 10, 10, 400, 200, 0, 0, 0},
+    {kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80, rangeOf(kSliderX1).minimum, rangeOf(kSliderX1).maximum, startOf(kSliderX1)},
+    {kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80, rangeOf(kSliderY1).minimum, rangeOf(kSliderY1).maximum, startOf(kSliderY1)},
+    {kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80, rangeOf(kSliderX2).minimum, rangeOf(kSliderX2).maximum, startOf(kSliderX2)},
+    {kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80, rangeOf(kSliderY2).minimum, rangeOf(kSliderY2).maximum, startOf(kSliderY2)},
+    {kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80, rangeOf(kSliderVol).minimum, rangeOf(kSliderVol).maximum, startOf(kSliderVol)},
+    {kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80, rangeOf(kSliderDuration).minimum, rangeOf(kSliderDuration).maximum, startOf(kSliderDuration)},
+    {24, ControlKind::SpinBox, "0", 10, 260, 50, 25, rangeOf(24).minimum, rangeOf(24).maximum, startOf(24)},
+    {25, ControlKind::SpinBox, "0", 80, 260, 50, 25, rangeOf(25).minimum, rangeOf(25).maximum, startOf(25)},
+    {26, ControlKind::SpinBox, ".00", 150, 260, 50, 25, rangeOf(26).minimum, rangeOf(26).maximum, startOf(26)},
+    {27, ControlKind::SpinBox, "0", 10, 340, 50, 25, rangeOf(27).minimum, rangeOf(27).maximum, startOf(27)},
+    {28, ControlKind::SpinBox, "0", 80, 340, 50, 25, rangeOf(28).minimum, rangeOf(28).maximum, startOf(28)},
+    {29, ControlKind::SpinBox, ".00", 150, 340, 50, 25, rangeOf(29).minimum, rangeOf(29).maximum, startOf(29)},
+    {30, ControlKind::SpinBox, "0", 10, 420, 50, 25, rangeOf(30).minimum, rangeOf(30).maximum, startOf(30)},
+    {31, ControlKind::SpinBox, "0", 80, 420, 50, 25, rangeOf(31).minimum, rangeOf(31).maximum, startOf(31)},
+    {32, ControlKind::SpinBox, ".00", 150, 420, 50, 25, rangeOf(32).minimum, rangeOf(32).maximum, startOf(32)},
+    {33, ControlKind::SpinBox, "0", 10, 500, 50, 25, rangeOf(33).minimum, rangeOf(33).maximum, startOf(33)},
+    {34, ControlKind::SpinBox, "0", 80, 500, 50, 25, rangeOf(34).minimum, rangeOf(34).maximum, startOf(34)},
+    {35, ControlKind::SpinBox, ".00", 150, 500, 50, 25, rangeOf(35).minimum, rangeOf(35).maximum, startOf(35)},
+    {kLabelX1, ControlKind::Label, "X1", 420, 10, 20, 20, 0, 0, 0},
+    {kLabelY1, ControlKind::Label, "Y1", 440, 10, 20, 20, 0, 0, 0},
+    {kLabelX2, ControlKind::Label, "X2", 460, 10, 20, 20, 0, 0, 0},
+    {kLabelY2, ControlKind::Label, "Y2", 480, 10, 20, 20, 0, 0, 0},
+    {40, ControlKind::Label, "X1Mod%", 10, 240, 50, 20, 0, 0, 0},
+    {41, ControlKind::Label, "Y1Mod%", 10, 320, 50, 20, 0, 0, 0},
+    {42, ControlKind::Label, "X2Mod%", 10, 400, 50, 20, 0, 0, 0},
+    {43, ControlKind::Label, "Y2Mod%", 10, 480, 50, 20, 0, 0, 0},
+    {44, ControlKind::Label, "CoarseX1ModF", 70, 240, 80, 20, 0, 0, 0},
+    {45, ControlKind::Label, "FineX1ModF", 150, 240, 70, 20, 0, 0, 0},
+    {46, ControlKind::Label, "CoarseY1ModF", 70, 320, 80, 20, 0, 0, 0},
+    {47, ControlKind::Label, "FineY1ModF", 150, 320, 70, 20, 0, 0, 0},
+    {48, ControlKind::Label, "CoarseX2ModF", 70, 400, 80, 20, 0, 0, 0},
+    {49, ControlKind::Label, "FineX2ModF", 150, 400, 70, 20, 0, 0, 0},
+    {50, ControlKind::Label, "CoarseY2ModF", 70, 480, 80, 20, 0, 0, 0},
+    {51, ControlKind::Label, "FineY2ModF", 150, 480, 70, 20, 0, 0, 0},
+    {kLabelVol, ControlKind::Label, "Vol", 420, 120, 30, 20, 0, 0, 0},
+    {kLabelDuration, ControlKind::Label, "Duration", 450, 120, 50, 20, 0, 0, 0},
+    {kSpinDurationRange, ControlKind::SpinBox, "x10", 480, 170, 40, 25, rangeOf(kSpinDurationRange).minimum, rangeOf(kSpinDurationRange).maximum, startOf(kSpinDurationRange)},
+    {kFrameAmplitude, ControlKind::Frame, "Amplitude EG", 400, 230, 120, 130, 0, 0, 0},
+    {kFrameFilter, ControlKind::Frame, "Filter", 400, 370, 120, 130, 0, 0, 0},
+}};
+
+// The table entry of a control id, or nullptr for an id that names no control.
+constexpr const ControlInfo* findControl(int id) {
+  for (const ControlInfo& s : kControlTable)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+}  // namespace ondelith

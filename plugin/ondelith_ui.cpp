@@ -1,0 +1,727 @@
+// The plugin's panel: the window's controls at their places under a header
+// row, the curve editors and the waveform display painted by the same
+// editors code as the window, all on Cairo. Sizes are logical (the window's
+// pixels); the whole picture is drawn at the host's scale.
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "Cairo.hpp"
+#include "DistrhoPlugin.hpp"
+#include "DistrhoPluginUtils.hpp"
+#include "DistrhoUI.hpp"
+#include "editors/cairo_canvas.h"
+#include "editors/curve_editor.h"
+#include "editors/curve_interaction.h"
+#include "editors/panel_layout.h"
+#include "editors/waveform_display.h"
+#include "instrument/patch_format.h"
+#include "instrument/registry.h"
+#include "instrument/sound.h"
+#include "plugin/plugin_core.h"
+
+START_NAMESPACE_DISTRHO
+
+namespace {
+
+namespace od = ondelith;
+
+constexpr int kPanelWidth = od::kClientWidth;
+constexpr int kPanelHeight = od::kClientHeight + od::kPanelHeaderHeight;
+constexpr const char* kPatchKey = "patch";
+constexpr const char* kPatchFileKey = "patchFile";
+constexpr int kMenuRow = 18;
+constexpr int kMenuColumn = 175;
+constexpr double kMenuTop = 28;
+constexpr int kMenuRows = static_cast<int>((kPanelHeight - kMenuTop) / kMenuRow);
+constexpr int kMenuColumns = (kPanelWidth - 4) / kMenuColumn;
+
+struct Box {
+  double x, y, w, h;
+  bool holds(double px, double py) const { return px >= x && px < x + w && py >= y && py < y + h; }
+};
+
+// The header's parts, left to right.
+constexpr Box kPrevious{6, 4, 24, 24};
+constexpr Box kNameBox{34, 4, 200, 24};
+constexpr Box kNext{238, 4, 24, 24};
+constexpr Box kOpen{272, 4, 52, 24};
+constexpr Box kSave{328, 4, 52, 24};
+constexpr Box kNameField{384, 4, 145, 24};
+
+void rgb(cairo_t* cr, uint32_t c) {
+  cairo_set_source_rgb(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, (c & 0xFF) / 255.0);
+}
+
+void text(cairo_t* cr, double x, double y, const std::string& s, double size = 11, uint32_t c = 0x000000) {
+  rgb(cr, c);
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, size);
+  cairo_move_to(cr, x, y);
+  cairo_show_text(cr, s.c_str());
+}
+
+void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = false) {
+  rgb(cr, lit ? 0xC8D8F0 : 0xF4F4F4);
+  cairo_rectangle(cr, b.x, b.y, b.w, b.h);
+  cairo_fill_preserve(cr);
+  rgb(cr, 0x808080);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  cairo_text_extents_t e;
+  cairo_set_font_size(cr, 11);
+  cairo_text_extents(cr, caption.c_str(), &e);
+  text(cr, b.x + (b.w - e.x_advance) / 2, b.y + b.h / 2 + 4, caption);
+}
+
+std::filesystem::path soundsFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  std::filesystem::path base;
+  if (data && data[0] == '/') base = data;
+  else if (const char* home = std::getenv("HOME")) base = std::filesystem::path(home) / ".local/share";
+  else return {};
+  return base / "Ondelith" / "sounds";
+}
+
+// A typed name that names one file in the folder and nothing beyond it.
+bool fileNameAllowed(const std::string& name) {
+  if (name.empty() || name[0] == '.' || name.size() > 200) return false;
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20; });
+}
+
+}  // namespace
+
+class OndelithUI : public UI {
+ public:
+  OndelithUI() : UI(kPanelWidth, kPanelHeight), canvases_(getScaleFactor()) {
+    link_ = dynamic_cast<od::plugin::PanelLink*>(static_cast<Plugin*>(getPluginInstancePointer()));
+    sound_ = link_ ? link_->currentSound() : od::startSound();
+    generation_ = link_ ? link_->soundGeneration() : 0;
+    if (!od::plugin::programs().empty()) name_ = od::plugin::programs()[0].name;
+    for (const od::ControlInfo& c : od::kControlTable) {
+      const int index = od::entryOf(c.id);
+      if ((c.kind == od::ControlKind::Slider || c.kind == od::ControlKind::SpinBox) && index >= 0)
+        controls_.push_back({&c, index});
+    }
+    const od::ControlInfo* display = od::findControl(od::kWaveformDisplay);
+    displayId_ = canvases_.createCanvas(display->x, display->y + od::kPanelHeaderHeight, display->w,
+                                        display->h);
+    curves_.host = &canvases_;
+    for (int row = 0; row < od::kWobbleRows; ++row) {
+      const od::CurveEditorPlace p = od::curveEditorPlace(row);
+      const int id = od::createCurveEditor(curves_, -1, p.x, p.y + od::kPanelHeaderHeight, p.w, p.h,
+                                           od::kCurvePointCount, od::kCurveLineColor,
+                                           od::kCurveBackgroundColor, od::kCurveDisabledColor);
+      od::setCurveEditorProperty(curves_, id, od::HandleRadius, od::kCurveHandleRadius);
+      od::setCurveEditorProperty(curves_, id, od::GrabTolerance, od::kCurveGrabTolerance);
+      od::setCurveEditorProperty(curves_, id, od::RangeX, od::kCurveStartRangeX);
+      od::setCurveEditorProperty(curves_, id, od::RangeY, od::kCurveStartRangeY);
+      editorIds_[static_cast<size_t>(row)] = id;
+    }
+    showSound();
+    const double s = getScaleFactor();
+    if (s != 1.0) setSize(std::lround(kPanelWidth * s), std::lround(kPanelHeight * s));
+  }
+
+ protected:
+  // The host moved a parameter, or answers one of ours.
+  void parameterChanged(uint32_t index, float value) override {
+    const int i = static_cast<int>(index);
+    if (i < 0 || i >= od::kSoundValueCount) return;
+    od::setSoundValue(sound_, i, static_cast<int32_t>(std::lround(value)));
+    if (i == od::pointIndex(od::kRowX1) || i == od::pointIndex(od::kRowY1) ||
+        i == od::pointIndex(od::kRowX2) || i == od::pointIndex(od::kRowY2))
+      redrawDisplay();
+    repaint();
+  }
+
+  void programLoaded(uint32_t index) override {
+    if (index < od::plugin::programs().size()) {
+      program_ = static_cast<int>(index);
+      name_ = od::plugin::programs()[index].name;
+    }
+    reread();
+  }
+
+  void stateChanged(const char* key, const char* value) override {
+    if (value == nullptr || value[0] == '\0') return;
+    // A file the host's browser chose: the panel writes what it holds, so
+    // the host's knobs follow.
+    if (std::strcmp(key, kPatchFileKey) == 0) return openFile(value);
+    if (std::strcmp(key, kPatchKey) != 0) return;
+    if (const auto patch = od::plugin::patchFromText(value)) {
+      od::applyPatch(sound_, *patch);
+      showSound();
+    }
+  }
+
+  // A whole sound that reached the plugin some other way (a preset, a
+  // session) is read from the plugin itself.
+  void uiIdle() override {
+    if (link_ && link_->soundGeneration() != generation_) reread();
+  }
+
+  void uiScaleFactorChanged(double scale) override {
+    canvases_.setScale(scale);
+    showSound();
+    setSize(std::lround(kPanelWidth * scale), std::lround(kPanelHeight * scale));
+  }
+
+  void onCairoDisplay(const CairoGraphicsContext& context) override {
+    cairo_t* cr = context.handle;
+    const double s = canvases_.scale();
+    cairo_save(cr);
+    cairo_scale(cr, s, s);
+    rgb(cr, 0xEFEFEF);
+    cairo_paint(cr);
+    drawHeader(cr);
+    for (const od::ControlInfo& c : od::kControlTable) {
+      // The program's device choosers have no place in a host.
+      if (c.id == od::kLabelMidiInput || c.id == od::kLabelAudioOutput) continue;
+      const double y = c.y + od::kPanelHeaderHeight;
+      // A size that keeps the longest captions inside their places.
+      if (c.kind == od::ControlKind::Label) text(cr, c.x, y + 13, std::string(c.text), 10);
+      if (c.kind == od::ControlKind::Frame) {
+        rgb(cr, 0xA0A0A0);
+        cairo_set_line_width(cr, 1);
+        cairo_rectangle(cr, c.x + 0.5, y + 6.5, c.w - 1, c.h - 7);
+        cairo_stroke(cr);
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, std::string(c.text).c_str(), &e);
+        rgb(cr, 0xEFEFEF);
+        cairo_rectangle(cr, c.x + 6, y, e.x_advance + 6, 12);
+        cairo_fill(cr);
+        text(cr, c.x + 9, y + 10, std::string(c.text));
+      }
+    }
+    for (const Control& c : controls_) drawControl(cr, c);
+    cairo_restore(cr);
+    canvases_.composite(cr);
+    cairo_save(cr);
+    cairo_scale(cr, s, s);
+    drawTip(cr);
+    drawMenu(cr);
+    cairo_restore(cr);
+  }
+
+  bool onMouse(const MouseEvent& ev) override {
+    const double s = canvases_.scale();
+    const double x = ev.pos.getX() / s, y = ev.pos.getY() / s;
+    if (ev.button != 1) return false;
+    if (curveDrag_) {
+      if (!ev.press) finishCurveDrag(ev.pos.getX(), ev.pos.getY());
+      return true;
+    }
+    if (!ev.press) {
+      if (drag_) editParameter(static_cast<uint32_t>(drag_->index), false);
+      drag_ = nullptr;
+      repaint();
+      return true;
+    }
+    if (!menu_.empty()) return pickFromMenu(x, y);
+    typing_ = kNameField.holds(x, y);
+    if (y < od::kPanelHeaderHeight) return pressHeader(x, y);
+    if (const int id = canvases_.canvasAt(ev.pos.getX(), ev.pos.getY()); id && id != displayId_) {
+      curveDrag_ = id;
+      curveEvent(od::PointerAction::Press, ev.pos.getX(), ev.pos.getY());
+      return true;
+    }
+    if (Control* c = controlAt(x, y)) {
+      drag_ = c;
+      editParameter(static_cast<uint32_t>(c->index), true);
+      if (c->info->kind == od::ControlKind::Slider) setFromSlider(*c, y);
+      else stepSpinBox(*c, y < c->info->y + od::kPanelHeaderHeight + c->info->h / 2.0 ? 1 : -1);
+      dragY_ = y;
+      return true;
+    }
+    return false;
+  }
+
+  bool onMotion(const MotionEvent& ev) override {
+    const double s = canvases_.scale();
+    const double x = ev.pos.getX() / s, y = ev.pos.getY() / s;
+    if (curveDrag_) {
+      curveEvent(od::PointerAction::Move, ev.pos.getX(), ev.pos.getY());
+      return true;
+    }
+    if (drag_) {
+      if (drag_->info->kind == od::ControlKind::Slider) setFromSlider(*drag_, y);
+      else if (std::abs(y - dragY_) >= 4) {  // a spin box dragged steps every 4 pixels
+        stepSpinBox(*drag_, y < dragY_ ? 1 : -1);
+        dragY_ = y;
+      }
+      return true;
+    }
+    const int id = canvases_.canvasAt(ev.pos.getX(), ev.pos.getY());
+    if (id && id != displayId_) curveEvent(od::PointerAction::Move, ev.pos.getX(), ev.pos.getY());
+    showCursor(id && id != displayId_ ? canvases_.pointerShape(id) : od::PointerShape::Arrow,
+               kNameField.holds(x, y));
+    Control* over = controlAt(x, y);
+    if (over != hover_) {
+      hover_ = over;
+      repaint();
+    }
+    return false;
+  }
+
+  bool onScroll(const ScrollEvent& ev) override {
+    const double s = canvases_.scale();
+    if (!menu_.empty()) {
+      const int last = std::max(0, static_cast<int>(menu_.size()) - kMenuRows * kMenuColumns);
+      const int step = ev.delta.getY() > 0 ? -kMenuRows : kMenuRows;
+      menuFirst_ = std::clamp(menuFirst_ + step, 0, (last + kMenuRows - 1) / kMenuRows * kMenuRows);
+      repaint();
+      return true;
+    }
+    Control* c = controlAt(ev.pos.getX() / s, ev.pos.getY() / s);
+    if (!c || ev.delta.getY() == 0) return false;
+    editParameter(static_cast<uint32_t>(c->index), true);
+    stepSpinBox(*c, ev.delta.getY() > 0 ? 1 : -1);
+    editParameter(static_cast<uint32_t>(c->index), false);
+    return true;
+  }
+
+  bool onCharacterInput(const CharacterInputEvent& ev) override {
+    if (!typing_) return false;
+    if (ev.character == '\r' || ev.character == '\n') {
+      saveTyped();
+    } else if (ev.character == 8 || ev.character == 127) {
+      if (!typed_.empty()) {
+        // Drop the last character whole, however many bytes it has.
+        size_t n = typed_.size() - 1;
+        while (n > 0 && (static_cast<unsigned char>(typed_[n]) & 0xC0) == 0x80) --n;
+        typed_.resize(n);
+      }
+    } else if (ev.character >= 0x20 && typed_.size() < 200) {
+      typed_ += ev.string;
+    }
+    repaint();
+    return true;
+  }
+
+ private:
+  struct Control {
+    const od::ControlInfo* info;
+    int index;
+  };
+
+  Control* controlAt(double x, double y) {
+    for (Control& c : controls_) {
+      const Box b{double(c.info->x), double(c.info->y + od::kPanelHeaderHeight), double(c.info->w),
+                  double(c.info->h)};
+      if (b.holds(x, y)) return &c;
+    }
+    return nullptr;
+  }
+
+  od::DurationBounds bounds(int index) const {
+    if (index == od::kDurationIndex)
+      return od::durationBounds(sound_.values[static_cast<size_t>(od::kDurationRangeIndex)]);
+    return {od::parameter(index).minimum, od::parameter(index).maximum};
+  }
+
+  int32_t value(int index) const { return sound_.values[static_cast<size_t>(index)]; }
+
+  // A control moved by the player: the sound, the plugin and the host's
+  // automation all take it.
+  void setValue(int index, int32_t v) {
+    const od::DurationBounds b = bounds(index);
+    v = std::clamp(v, b.minimum, b.maximum);
+    if (v == value(index)) return;
+    od::setSoundValue(sound_, index, v);
+    setParameterValue(static_cast<uint32_t>(index), static_cast<float>(v));
+    if (index == od::kDurationRangeIndex)  // the range switch pulls the Duration in
+      setParameterValue(od::kDurationIndex, static_cast<float>(value(od::kDurationIndex)));
+    parameterChanged(static_cast<uint32_t>(index), static_cast<float>(v));
+  }
+
+  void setFromSlider(const Control& c, double y) {
+    const od::DurationBounds b = bounds(c.index);
+    const double top = c.info->y + od::kPanelHeaderHeight + 4, span = c.info->h - 8;
+    const double t = std::clamp(1.0 - (y - top) / span, 0.0, 1.0);
+    setValue(c.index, b.minimum + static_cast<int32_t>(std::lround(t * (b.maximum - b.minimum))));
+  }
+
+  void stepSpinBox(const Control& c, int step) { setValue(c.index, value(c.index) + step); }
+
+  void drawControl(cairo_t* cr, const Control& c) {
+    const od::ControlInfo& i = *c.info;
+    const double x = i.x, y = i.y + od::kPanelHeaderHeight;
+    const bool lit = &c == hover_ || &c == drag_;
+    cairo_set_line_width(cr, 1);
+    if (i.kind == od::ControlKind::Slider) {
+      const od::DurationBounds b = bounds(c.index);
+      const double t = b.maximum > b.minimum
+                           ? double(value(c.index) - b.minimum) / (b.maximum - b.minimum) : 0;
+      rgb(cr, 0x909090);
+      cairo_rectangle(cr, x + i.w / 2.0 - 2, y + 4, 4, i.h - 8);
+      cairo_fill(cr);
+      const double ty = y + 4 + (1 - t) * (i.h - 8) - 4;
+      rgb(cr, lit ? 0x5080C0 : 0x707070);
+      cairo_rectangle(cr, x + 2, ty, i.w - 4, 8);
+      cairo_fill(cr);
+    } else {
+      rgb(cr, 0xFFFFFF);
+      cairo_rectangle(cr, x + 0.5, y + 0.5, i.w - 1, i.h - 1);
+      cairo_fill_preserve(cr);
+      rgb(cr, lit ? 0x5080C0 : 0x909090);
+      cairo_stroke(cr);
+      text(cr, x + 4, y + i.h / 2.0 + 4, od::parameterText(c.index, value(c.index)));
+      // The step arrows.
+      const double ax = x + i.w - 8, mid = y + i.h / 2.0;
+      rgb(cr, 0x606060);
+      cairo_move_to(cr, ax - 4, mid - 2);
+      cairo_line_to(cr, ax + 4, mid - 2);
+      cairo_line_to(cr, ax, mid - 7);
+      cairo_close_path(cr);
+      cairo_move_to(cr, ax - 4, mid + 2);
+      cairo_line_to(cr, ax + 4, mid + 2);
+      cairo_line_to(cr, ax, mid + 7);
+      cairo_close_path(cr);
+      cairo_fill(cr);
+    }
+  }
+
+  // The hovered or dragged control's value with its unit, beside it.
+  void drawTip(cairo_t* cr) {
+    const Control* c = drag_ ? drag_ : hover_;
+    if (!c) return;
+    const std::string s = od::parameterDisplay(c->index, value(c->index));
+    cairo_set_font_size(cr, 11);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, s.c_str(), &e);
+    const double w = e.x_advance + 10;
+    double x = c->info->x + c->info->w + 4;
+    if (x + w > kPanelWidth) x = c->info->x - w - 4;
+    const double y = c->info->y + od::kPanelHeaderHeight;
+    rgb(cr, 0xFFFFE0);
+    cairo_rectangle(cr, x + 0.5, y + 0.5, w, 18);
+    cairo_fill_preserve(cr);
+    rgb(cr, 0x707070);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    text(cr, x + 5, y + 13, s);
+  }
+
+  void drawHeader(cairo_t* cr) {
+    rgb(cr, 0xD8D8D8);
+    cairo_rectangle(cr, 0, 0, kPanelWidth, od::kPanelHeaderHeight);
+    cairo_fill(cr);
+    button(cr, kPrevious, "<");
+    button(cr, kNext, ">");
+    std::string shown = name_ + (modified() ? " *" : "");
+    button(cr, kNameBox, shown + "  \u25BE", !menu_.empty());
+    button(cr, kOpen, "Open");
+    button(cr, kSave, "Save");
+    rgb(cr, 0xFFFFFF);
+    cairo_rectangle(cr, kNameField.x + 0.5, kNameField.y + 0.5, kNameField.w - 1, kNameField.h - 1);
+    cairo_fill_preserve(cr);
+    rgb(cr, typing_ ? 0x5080C0 : 0x909090);
+    cairo_stroke(cr);
+    if (typed_.empty() && !typing_)
+      text(cr, kNameField.x + 4, kNameField.y + 16, status_.empty() ? "name to save as" : status_, 10,
+           0x808080);
+    else
+      text(cr, kNameField.x + 4, kNameField.y + 16, typed_ + (typing_ ? "|" : ""));
+  }
+
+  // The sounds menu: the bank, then the user's own sounds, in columns
+  // from the panel's left edge; the wheel turns it a column at a time.
+  void drawMenu(cairo_t* cr) {
+    if (menu_.empty()) return;
+    const int shown = std::min<int>(static_cast<int>(menu_.size()) - menuFirst_, kMenuRows * kMenuColumns);
+    const int columns = (shown + kMenuRows - 1) / kMenuRows;
+    const int rows = std::min(shown, kMenuRows);
+    rgb(cr, 0xFFFFFF);
+    cairo_rectangle(cr, 2.5, kMenuTop + 0.5, columns * kMenuColumn, rows * kMenuRow);
+    cairo_fill_preserve(cr);
+    rgb(cr, 0x707070);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    cairo_save(cr);
+    cairo_rectangle(cr, 2, kMenuTop, columns * kMenuColumn, rows * kMenuRow);
+    cairo_clip(cr);
+    for (int i = 0; i < shown; ++i) {
+      const MenuRow& row = menu_[static_cast<size_t>(menuFirst_ + i)];
+      const double x = 2 + (i / kMenuRows) * kMenuColumn, y = kMenuTop + (i % kMenuRows) * kMenuRow;
+      if (row.program < 0 && row.path.empty()) {  // a heading
+        rgb(cr, 0xE4E4E4);
+        cairo_rectangle(cr, x + 1, y + 1, kMenuColumn - 2, kMenuRow - 2);
+        cairo_fill(cr);
+        text(cr, x + 6, y + 13, row.label, 10, 0x505050);
+      } else {
+        text(cr, x + 10, y + 13, row.label, 11, row.current ? 0x2050A0 : 0x000000);
+      }
+    }
+    cairo_restore(cr);
+  }
+
+  bool pressHeader(double x, double y) {
+    const auto& programs = od::plugin::programs();
+    const int n = static_cast<int>(programs.size());
+    if (n > 0 && kPrevious.holds(x, y)) loadProgramFromPanel((program_ + n - 1) % n);
+    else if (n > 0 && kNext.holds(x, y)) loadProgramFromPanel((program_ + 1) % n);
+    else if (kNameBox.holds(x, y)) showSoundsMenu();
+    else if (kOpen.holds(x, y)) openBrowser();
+    else if (kSave.holds(x, y)) saveTyped();
+    repaint();
+    return true;
+  }
+
+  // The menu's entry under a panel point, or -1.
+  int menuEntryAt(double x, double y) const {
+    const int column = static_cast<int>(std::floor((x - 2) / kMenuColumn));
+    const int row = static_cast<int>(std::floor((y - kMenuTop) / kMenuRow));
+    if (x < 2 || column >= kMenuColumns || row < 0 || row >= kMenuRows) return -1;
+    const int entry = menuFirst_ + column * kMenuRows + row;
+    return entry < static_cast<int>(menu_.size()) ? entry : -1;
+  }
+
+  bool pickFromMenu(double x, double y) {
+    const int entry = menuEntryAt(x, y);
+    std::vector<MenuRow> menu;
+    menu.swap(menu_);
+    if (entry >= 0) {
+      const MenuRow& row = menu[static_cast<size_t>(entry)];
+      if (row.program >= 0) loadProgramFromPanel(row.program);
+      else if (!row.path.empty()) openFile(row.path);
+      else menu.swap(menu_);  // a heading keeps the menu open
+    }
+    repaint();
+    return true;
+  }
+
+  void showSoundsMenu() {
+    menu_.clear();
+    menuFirst_ = 0;
+    const auto& programs = od::plugin::programs();
+    for (size_t i = 0; i < programs.size(); ++i) {
+      if (!programs[i].category.empty() && (i == 0 || programs[i].category != programs[i - 1].category))
+        menu_.push_back({programs[i].category, -1, {}, false});
+      menu_.push_back({programs[i].name, static_cast<int>(i), {}, !hasSaved_ && program_ == static_cast<int>(i)});
+    }
+    std::vector<std::filesystem::path> own;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(soundsFolder(), ec), end; !ec && it != end; it.increment(ec))
+      if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
+    std::sort(own.begin(), own.end());
+    menu_.push_back({own.empty() ? "No sounds of your own yet" : "Your sounds", -1, {}, false});
+    for (const auto& path : own)
+      menu_.push_back({path.stem().string(), -1, path.string(), hasSaved_ && path.stem() == name_});
+  }
+
+  // The host's file browser where the format has one that answers (LV2's
+  // request; CLAP's claims success and shows nothing), the framework's
+  // otherwise, and the sounds menu when neither can be shown.
+  void openBrowser() {
+    if (std::strcmp(getPluginFormatName(), "LV2") == 0 && requestStateFile(kPatchFileKey)) {
+      hostFileAsked_ = true;
+      return;
+    }
+    const std::string folder = soundsFolder().string();
+    FileBrowserOptions options;
+    options.title = "Open a sound";
+    if (!folder.empty() && std::filesystem::is_directory(folder)) options.startDir = folder.c_str();
+    if (!openFileBrowser(options)) showSoundsMenu();
+  }
+
+  void uiFileBrowserSelected(const char* filename) override {
+    if (filename != nullptr && filename[0] != '\0') openFile(filename);
+    repaint();
+  }
+
+  void openFile(const std::string& path) {
+    std::string reason;
+    const std::string stem = std::filesystem::path(path).stem().string();
+    const auto patch = od::plugin::readPatchFile(path, reason);
+    if (!patch) {
+      status_ = stem + ": " + reason;
+      return;
+    }
+    od::Sound s = sound_;
+    od::applyPatch(s, *patch);
+    name_ = stem;
+    saved_ = s;
+    hasSaved_ = true;
+    status_.clear();
+    loadFromPanel(s);
+  }
+
+  void saveTyped() {
+    typing_ = false;
+    if (!fileNameAllowed(typed_)) {
+      status_ = typed_.empty() ? "type a name to save" : "not a file name";
+      repaint();
+      return;
+    }
+    const std::filesystem::path folder = soundsFolder();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::filesystem::path target = folder / (typed_ + ".vx");
+    const std::filesystem::path part = folder / ("." + typed_ + ".vx.part");
+    {
+      std::ofstream out(part, std::ios::binary | std::ios::trunc);
+      out << od::formatPatch(od::capturePatch(sound_));
+      out.close();
+      if (!out) ec = std::make_error_code(std::errc::io_error);
+    }
+    // Written whole first, so a failed save never leaves half a sound under the name.
+    if (!ec) std::filesystem::rename(part, target, ec);
+    if (ec) {
+      std::filesystem::remove(part, ec);
+      status_ = "not saved: " + target.string();
+    } else {
+      status_ = "saved " + typed_;
+      name_ = typed_;
+      saved_ = sound_;
+      hasSaved_ = true;
+      typed_.clear();
+    }
+    repaint();
+  }
+
+  void loadProgramFromPanel(int index) {
+    const auto& programs = od::plugin::programs();
+    if (index < 0 || index >= static_cast<int>(programs.size())) return;
+    program_ = index;
+    name_ = programs[static_cast<size_t>(index)].name;
+    hasSaved_ = false;
+    loadFromPanel(programs[static_cast<size_t>(index)].sound);
+  }
+
+  // A whole sound chosen in the panel: the curves through the state, every
+  // value as a parameter, so the host's own controls follow.
+  void loadFromPanel(const od::Sound& s) {
+    sound_ = s;
+    setState(kPatchKey, od::formatPatch(od::capturePatch(sound_)).c_str());
+    writeEveryParameter();
+    if (hasSaved_) saved_ = sound_;
+    showSound();
+  }
+
+  void writeEveryParameter() {
+    for (int i = 0; i < od::kSoundValueCount; ++i) {
+      editParameter(static_cast<uint32_t>(i), true);
+      setParameterValue(static_cast<uint32_t>(i), static_cast<float>(value(i)));
+      editParameter(static_cast<uint32_t>(i), false);
+    }
+  }
+
+  bool modified() const {
+    if (hasSaved_) return !(sound_ == saved_);
+    const auto& programs = od::plugin::programs();
+    return program_ < static_cast<int>(programs.size()) &&
+           !(sound_ == programs[static_cast<size_t>(program_)].sound);
+  }
+
+  void reread() {
+    if (!link_) return;
+    generation_ = link_->soundGeneration();
+    sound_ = link_->currentSound();
+    // The file the host's browser gave the plugin: LV2 hosts learn its
+    // values only from the panel.
+    if (hostFileAsked_) {
+      hostFileAsked_ = false;
+      writeEveryParameter();
+    }
+    showSound();
+  }
+
+  void curveEvent(od::PointerAction a, double deviceX, double deviceY) {
+    const int id = curveDrag_ ? curveDrag_ : canvases_.canvasAt(deviceX, deviceY);
+    int x = 0, y = 0;
+    canvases_.toCanvas(id, deviceX, deviceY, x, y);
+    od::handleCurveEditorEvent(curves_, id, a, x, y);
+    showCursor(canvases_.pointerShape(id), false);
+    repaint();
+  }
+
+  // The pointer's look as the editors ask for it, a caret over the name field.
+  void showCursor(od::PointerShape shape, bool text) {
+    const MouseCursor c = text                                     ? kMouseCursorCaret
+                          : shape == od::PointerShape::Hand       ? kMouseCursorHand
+                          : shape == od::PointerShape::NotAllowed ? kMouseCursorNotAllowed
+                                                                  : kMouseCursorArrow;
+    if (c == cursor_) return;
+    cursor_ = c;
+    getWindow().setCursor(c);
+  }
+
+  // The drag's curve goes to the sound, and the sound to the plugin.
+  void finishCurveDrag(double deviceX, double deviceY) {
+    const int id = curveDrag_;
+    curveEvent(od::PointerAction::Release, deviceX, deviceY);
+    curveDrag_ = 0;
+    for (int row = 0; row < od::kWobbleRows; ++row)
+      if (editorIds_[static_cast<size_t>(row)] == id)
+        if (const od::CurveEditor* e = od::findCurveEditor(curves_, id))
+          sound_.curves[static_cast<size_t>(row)] = od::curvePointsOf(*e->model);
+    setState(kPatchKey, od::formatPatch(od::capturePatch(sound_)).c_str());
+    repaint();
+  }
+
+  void redrawDisplay() {
+    const auto at = [this](int row) { return static_cast<float>(value(od::pointIndex(row))) / 100.0f; };
+    od::redrawWaveformDisplay(canvases_, displayId_, at(od::kRowX1), at(od::kRowY1), at(od::kRowX2),
+                              at(od::kRowY2));
+  }
+
+  void showSound() {
+    for (int row = 0; row < od::kWobbleRows; ++row) {
+      const int id = editorIds_[static_cast<size_t>(row)];
+      if (od::CurveEditor* e = od::findCurveEditor(curves_, id)) {
+        od::setCurvePoints(*e->model, sound_.curves[static_cast<size_t>(row)]);
+        od::redrawCurveEditor(curves_, id);
+      }
+    }
+    redrawDisplay();
+    repaint();
+  }
+
+  struct MenuRow {
+    std::string label;
+    int program;       // a bank sound, or -1
+    std::string path;  // a file of the user's, or a heading when empty too
+    bool current;
+  };
+  MouseCursor cursor_ = kMouseCursorArrow;
+
+  od::CairoCanvasHost canvases_;
+  od::CurveEditorSet curves_;
+  std::array<int, od::kWobbleRows> editorIds_{};
+  int displayId_ = 0;
+  std::vector<Control> controls_;
+  Control* hover_ = nullptr;
+  Control* drag_ = nullptr;
+  double dragY_ = 0;
+  int curveDrag_ = 0;
+  od::plugin::PanelLink* link_ = nullptr;
+  uint32_t generation_ = 0;
+  od::Sound sound_;
+  od::Sound saved_;
+  bool hasSaved_ = false;
+  bool hostFileAsked_ = false;
+  int program_ = 0;
+  std::string name_;
+  std::vector<MenuRow> menu_;
+  int menuFirst_ = 0;
+  bool typing_ = false;
+  std::string typed_;
+  std::string status_;
+
+  DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(OndelithUI)
+};
+
+UI* createUI() { return new OndelithUI(); }
+
+END_NAMESPACE_DISTRHO

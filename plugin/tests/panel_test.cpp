@@ -1,0 +1,456 @@
+// The plugin's panel in our own CLAP host, on an X display (Xvfb in the
+// tests): opened and closed while a note plays, and a curve point dragged
+// with the pointer, compared with the same drag in the window's editor.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "editors/curve_editor.h"
+#include "editors/curve_interaction.h"
+#include "editors/panel_layout.h"
+#include "instrument/patch_format.h"
+#include "instrument/registry.h"
+#include "instrument/sound.h"
+#include "plugin/plugin_core.h"
+#include "plugin/tests/clap_host.h"
+#include "plugin/tests/plugin_test_support.h"
+#include "plugin/tests/vst3_host.h"
+#include "tests/test_files.h"
+
+// Last: its macros (None, Bool) would rename names in the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#undef None
+#undef Bool
+#undef Status
+
+namespace ondelith {
+namespace {
+
+using claptest::Instance;
+using claptest::Module;
+using plugintest::patchIn;
+
+long residentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string word;
+  long kb = 0;
+  while (status >> word)
+    if (word == "VmRSS:" && status >> kb) break;
+  return kb;
+}
+
+// A top-level window the panels go into, at the screen's corner.
+struct HostWindow {
+  Display* display = XOpenDisplay(nullptr);
+  Window window = 0;
+  explicit HostWindow(int x = 0) {
+    if (!display) return;
+    XSetWindowAttributes a{};
+    a.override_redirect = True;  // placed where asked, with or without a window manager
+    window = XCreateWindow(display, DefaultRootWindow(display), x, 0, kClientWidth,
+                           kClientHeight + kPanelHeaderHeight, 0, CopyFromParent, InputOutput,
+                           CopyFromParent, CWOverrideRedirect, &a);
+    XMapRaised(display, window);
+    XSync(display, False);
+  }
+  ~HostWindow() {
+    if (!display) return;
+    XDestroyWindow(display, window);
+    XCloseDisplay(display);
+  }
+};
+
+bool openPanel(Instance& in, HostWindow& host) {
+  if (!in.gui->create(in.plugin(), CLAP_WINDOW_API_X11, false)) return false;
+  clap_window_t w{CLAP_WINDOW_API_X11, {}};
+  w.x11 = host.window;
+  return in.gui->set_parent(in.plugin(), &w) && in.gui->show(in.plugin());
+}
+
+void closePanel(Instance& in) {
+  in.gui->hide(in.plugin());
+  in.gui->destroy(in.plugin());
+}
+
+void pump(Instance& in, int times) {
+  for (int i = 0; i < times; ++i) {
+    in.runTimers();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+class Panel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    ASSERT_TRUE(module.ok());
+    ASSERT_TRUE(in.ok());
+    ASSERT_NE(in.gui, nullptr);
+    ASSERT_NE(host.display, nullptr);
+  }
+  Module module{ONDELITH_CLAP_PATH};
+  Instance in{module, 48000};
+  HostWindow host;
+};
+
+TEST_F(Panel, OpensAndClosesFiftyTimesWhileANotePlays) {
+  in.midi(0, 0x7F4590);  // A4, held throughout
+  // Until the note sounds; from then on every block must hold it.
+  const auto peakOf = [](const std::vector<float>& out) {
+    float peak = 0;
+    for (float s : out) peak = std::max(peak, std::fabs(s));
+    return peak;
+  };
+  std::vector<float> first;
+  for (int i = 0; i < 200 && !(peakOf(first) > 1e-4f); ++i) {
+    first.clear();
+    in.process(256, first);
+  }
+  ASSERT_GT(peakOf(first), 1e-4f) << "the note never sounded";
+  std::atomic<bool> done{false};
+  std::atomic<long> silentBlocks{0}, blocks{0};
+  std::thread audio([&] {
+    std::vector<float> out;
+    while (!done.load()) {
+      out.clear();
+      in.process(256, out);
+      if (!(peakOf(out) > 1e-4f)) ++silentBlocks;  // NaN counts as silence too
+      ++blocks;
+    }
+  });
+  [[maybe_unused]] long after10 = 0;
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(openPanel(in, host)) << i;
+    pump(in, 2);
+    closePanel(in);
+    if (i == 9) after10 = residentKb();
+  }
+  done = true;
+  audio.join();
+  EXPECT_GT(blocks.load(), 0);
+  EXPECT_EQ(silentBlocks.load(), 0);
+  // Forty more panels cost no more than a few pages of the allocator's
+  // (ThreadSanitizer's allocator holds freed memory back, and its shadow
+  // grows with it: there only the sound is judged).
+#ifndef __SANITIZE_THREAD__
+  EXPECT_LT(residentKb() - after10, 2048) << "kB grown over 40 panels";
+#endif
+}
+
+// The pointer drags the first curve's fourth point up by 20 pixels; the
+// saved state's curve is the window editor's after the same drag, and the
+// state plays what ondelith-render plays with that patch.
+TEST_F(Panel, CurveDraggedWithThePointerReachesTheState) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  // The first row wobbles, so that its curve is heard.
+  in.param(0, modIndex(kRowX1), 60);
+  in.param(0, coarseIndex(kRowX1), 3);
+  std::vector<float> none;
+  in.process(0, none);
+  ASSERT_TRUE(openPanel(in, host));
+  pump(in, 20);
+
+  CurveEditorSet window;
+  const CurveEditorPlace place = curveEditorPlace(0);
+  const int id = createCurveEditor(window, -1, place.x, place.y, place.w, place.h, kCurvePointCount,
+                                   0, 0, 0);
+  setCurveEditorProperty(window, id, HandleRadius, kCurveHandleRadius);
+  setCurveEditorProperty(window, id, GrabTolerance, kCurveGrabTolerance);
+  Sound expected = startSound();
+  setSoundValue(expected, modIndex(kRowX1), 60);
+  setSoundValue(expected, coarseIndex(kRowX1), 3);
+  const Sound before = expected;
+  setCurvePoints(*findCurveEditor(window, id)->model, expected.curves[0]);
+  const CurvePoint p = curvePoint(*findCurveEditor(window, id), 3);
+  handleCurveEditorEvent(window, id, PointerAction::Press, p.x, p.y);
+  handleCurveEditorEvent(window, id, PointerAction::Move, p.x, p.y - 20);
+  handleCurveEditorEvent(window, id, PointerAction::Release, p.x, p.y - 20);
+  expected.curves[0] = curvePointsOf(*findCurveEditor(window, id)->model);
+  ASSERT_NE(expected.curves[0], startSound().curves[0]);
+
+  const int sx = place.x + p.x, sy = place.y + kPanelHeaderHeight + p.y;
+  const auto run = [&](const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    pump(in, 5);
+  };
+  run("mousemove " + std::to_string(sx) + " " + std::to_string(sy));
+  run("mousedown 1");
+  for (int step = 1; step <= 4; ++step)
+    run("mousemove " + std::to_string(sx) + " " + std::to_string(sy - 5 * step));
+  run("mouseup 1");
+  pump(in, 10);
+  closePanel(in);
+  const std::string state = in.saveState();
+  EXPECT_EQ(patchIn(state), formatPatch(capturePatch(expected)));
+
+  // The state plays what the renderer plays with the dragged patch.
+  test::TempDir dir;
+  const std::string midi = dir.file("song.mid", plugintest::song());
+  const std::vector<float> reference = plugintest::rendered(
+      dir, midi, 48000, dir.file("dragged.vx", formatPatch(capturePatch(expected))));
+  EXPECT_FALSE(plugintest::sameBits(
+      reference,
+      plugintest::rendered(dir, midi, 48000, dir.file("before.vx", formatPatch(capturePatch(before))))));
+  Instance replay(module, 48000);
+  ASSERT_TRUE(replay.loadState(state));
+  std::vector<float> out;
+  size_t next = 0;
+  const std::vector<TimedMidi> notes = plugintest::notesOf(midi, 48000);
+  while (out.size() < reference.size()) {
+    const size_t start = out.size();
+    const auto n = static_cast<uint32_t>(std::min<size_t>(512, reference.size() - start));
+    for (; next < notes.size() && static_cast<size_t>(notes[next].frame) < start + n; ++next)
+      replay.midi(static_cast<uint32_t>(notes[next].frame - static_cast<int64_t>(start)), notes[next].word);
+    replay.process(n, out);
+  }
+  EXPECT_TRUE(plugintest::sameBits(out, reference));
+}
+
+// The panel's picture in the host's window, as 0xRRGGBB at a panel point.
+uint32_t shownAt(HostWindow& host, int x, int y) {
+  XImage* image = XGetImage(host.display, host.window, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!image) return 0xFFFFFFFFu;
+  const uint32_t v = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFF;
+  XDestroyImage(image);
+  return v;
+}
+
+// The Volume slider pressed at its top with the pointer: the host's
+// parameter goes to its maximum. Then a state whose Volume is the least
+// loaded by the host: the panel redraws the slider's thumb at its bottom.
+TEST_F(Panel, SliderSetsItsParameterAndAStateRedrawsIt) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  pump(in, 20);
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const int cx = vol.x + vol.w / 2, top = vol.y + kPanelHeaderHeight + 4;
+  const int bottom = vol.y + kPanelHeaderHeight + vol.h - 5;
+  ASSERT_EQ(std::system(("xdotool mousemove " + std::to_string(cx) + " " + std::to_string(top) +
+                         " click 1 mousemove 1 600").c_str()),
+            0);
+  std::vector<float> out;
+  for (int i = 0; i < 20; ++i) {
+    pump(in, 1);
+    in.process(256, out);
+  }
+  EXPECT_EQ(in.value(kVolumeIndex), parameter(kVolumeIndex).maximum);
+  const uint32_t thumb = shownAt(host, cx, top);
+  const uint32_t groove = shownAt(host, cx, bottom);
+  EXPECT_NE(thumb, groove);
+
+  // Another instance's state, its Volume the least.
+  Instance other(module, 48000);
+  ASSERT_TRUE(other.ok());
+  other.param(0, kVolumeIndex, parameter(kVolumeIndex).minimum);
+  std::vector<float> ignored;
+  other.process(64, ignored);
+  ASSERT_TRUE(in.loadState(other.saveState()));
+  pump(in, 20);
+  EXPECT_EQ(shownAt(host, cx, bottom), thumb) << "the thumb is not redrawn at the bottom";
+  EXPECT_EQ(shownAt(host, cx, top), groove);
+  closePanel(in);
+}
+
+// Two instances with their panels open side by side: a slider moved in
+// one, and a bank sound chosen in the other, reach only their own; closing
+// a panel leaves its sound as it is.
+TEST_F(Panel, InstancesWithOpenPanelsStayApart) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  constexpr int kRight = kClientWidth + 20;
+  Instance second(module, 48000);
+  HostWindow secondHost(kRight);
+  ASSERT_TRUE(second.ok());
+  ASSERT_TRUE(openPanel(in, host));
+  ASSERT_TRUE(openPanel(second, secondHost));
+  std::vector<float> out;
+  const auto run = [&](const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    for (int i = 0; i < 10; ++i) {
+      pump(in, 1);
+      pump(second, 1);
+      in.process(256, out);
+      second.process(256, out);
+    }
+  };
+  run("mousemove 1 600");  // both panels up and painted
+  const std::string first = in.saveState();
+  const ControlInfo& vol = *findControl(kSliderVol);
+  run("mousemove " + std::to_string(kRight + vol.x + vol.w / 2) + " " +
+      std::to_string(vol.y + kPanelHeaderHeight + 4) + " click 1 mousemove 1000 600");
+  EXPECT_EQ(second.value(kVolumeIndex), parameter(kVolumeIndex).maximum);
+  EXPECT_EQ(in.saveState(), first);
+
+  const std::string secondsState = second.saveState();
+  run("mousemove 250 16 click 1");  // > in the first panel
+  EXPECT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(plugin::programs().at(1).sound)));
+  EXPECT_EQ(second.saveState(), secondsState);
+  closePanel(second);
+  closePanel(in);
+  EXPECT_EQ(second.saveState(), secondsState);
+}
+
+// The VST3 editor in a host's X11 window: the panel at its size, painted,
+// and a slider pressed with the pointer asks the host for its edit, which
+// reaches the sound.
+TEST(Vst3Editor, AttachesPaintsAndEditsThroughTheHost) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  vst3test::Module vst3(ONDELITH_VST3_BUNDLE);
+  ASSERT_TRUE(vst3.ok());
+  vst3test::Instance in(vst3, 48000);
+  HostWindow host;
+  ASSERT_TRUE(in.ok());
+  ASSERT_TRUE(in.openEditor(host.window));
+  const v3_view_rect size = in.editorSize();
+  EXPECT_EQ(size.right - size.left, kClientWidth);
+  EXPECT_EQ(size.bottom - size.top, kClientHeight + kPanelHeaderHeight);
+  std::vector<float> out;
+  const auto run = [&](const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    for (int i = 0; i < 10; ++i) {
+      in.runTimers();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      in.process(256, out);
+    }
+  };
+  run("mousemove 1 600");
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const ControlInfo& display = *findControl(kWaveformDisplay);
+  // The display's paint is black; the panel's background is not.
+  EXPECT_EQ(shownAt(host, display.x + 2, display.y + kPanelHeaderHeight + 2), 0u);
+  EXPECT_NE(shownAt(host, 1, kClientHeight + kPanelHeaderHeight - 2), 0u);
+  run("mousemove " + std::to_string(vol.x + vol.w / 2) + " " + std::to_string(vol.y + kPanelHeaderHeight + 4) +
+      " click 1 mousemove 1 600");
+  constexpr v3_param_id kVolumeId = 1 + 16 * 130 + kVolumeIndex;
+  ASSERT_FALSE(in.edits.empty());
+  EXPECT_EQ(in.edits.back(), std::make_pair(kVolumeId, 1.0));
+  Sound loudest = startSound();
+  setSoundValue(loudest, kVolumeIndex, parameter(kVolumeIndex).maximum);
+  EXPECT_NE(in.saveState().find(formatPatch(capturePatch(loudest))), std::string::npos);
+  in.closeEditor();
+}
+
+// The host's scale factor scales the whole panel, asked before it is shown.
+TEST_F(Panel, TakesTheHostsScaleFactor) {
+  for (double scale : {1.5, 2.0}) {
+    SCOPED_TRACE(scale);
+    ASSERT_TRUE(in.gui->create(in.plugin(), CLAP_WINDOW_API_X11, false));
+    in.gui->set_scale(in.plugin(), scale);
+    pump(in, 5);
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(in.gui->get_size(in.plugin(), &w, &h));
+    EXPECT_EQ(w, static_cast<uint32_t>(std::lround(kClientWidth * scale)));
+    EXPECT_EQ(h, static_cast<uint32_t>(std::lround((kClientHeight + kPanelHeaderHeight) * scale)));
+    in.gui->destroy(in.plugin());
+  }
+}
+
+// The header's bank: next, next, previous lands on the bank's first sound,
+// and the name's menu picks the second; each writes every parameter.
+TEST_F(Panel, BankButtonsAndMenuLoadTheBanksSounds) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  const auto& programs = plugin::programs();
+  ASSERT_GE(programs.size(), 3u);
+  ASSERT_TRUE(openPanel(in, host));
+  pump(in, 20);
+  std::vector<float> out;
+  const auto run = [&](const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    for (int i = 0; i < 5; ++i) {
+      pump(in, 1);
+      in.process(256, out);
+    }
+  };
+  const auto expectProgram = [&](size_t n) {
+    SCOPED_TRACE(programs[n].name);
+    EXPECT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(programs[n].sound)));
+    for (int i = 0; i < kSoundValueCount; ++i)
+      EXPECT_EQ(in.value(static_cast<uint32_t>(i)), programs[n].sound.values[static_cast<size_t>(i)])
+          << parameter(i).symbol;
+  };
+  run("mousemove 250 16 click 1");  // >
+  run("click 1");
+  run("mousemove 18 16 click 1");  // <
+  expectProgram(1);
+  run("mousemove 130 16 click 1");  // the name: the bank's menu
+  // Each category's first sound has its heading above it.
+  int entry = 2;
+  for (size_t i = 1; i <= 2; ++i) entry += programs[i].category != programs[i - 1].category;
+  run("mousemove 100 " + std::to_string(28 + entry * 18 + 9) + " click 1");
+  expectProgram(2);
+  closePanel(in);
+}
+
+// Save by a typed name writes the sound into the user's sounds folder; the
+// sounds menu lists that folder after the bank, and Open shows the
+// framework's browser there. Either loads the file chosen, the host's
+// parameters with it.
+TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  char base[] = "/tmp/ondelith-panel-data.XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  setenv("XDG_DATA_HOME", base, 1);
+  const std::string folder = std::string(base) + "/Ondelith/sounds";
+  ASSERT_TRUE(openPanel(in, host));
+  pump(in, 20);
+  std::vector<float> out;
+  const auto run = [&](const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    for (int i = 0; i < 10; ++i) {
+      pump(in, 1);
+      in.process(256, out);
+    }
+  };
+  // The name field is the header's last part, Save the one before it.
+  run("mousemove 450 16 click 1");
+  run("type mine");
+  run("key Return");
+  std::ifstream saved(folder + "/mine.vx");
+  const std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, patchIn(in.saveState()));
+
+  const auto soundWithVolume = [](int32_t volume) {
+    Sound s = startSound();
+    setSoundValue(s, kVolumeIndex, volume);
+    return s;
+  };
+  const Sound quiet = soundWithVolume(parameter(kVolumeIndex).minimum);
+  const Sound loud = soundWithVolume(parameter(kVolumeIndex).maximum);
+  std::ofstream(folder + "/quiet.vx") << formatPatch(capturePatch(quiet));
+  std::ofstream(folder + "/zloud.vx") << formatPatch(capturePatch(loud));
+  const auto expectSound = [&](const Sound& s) {
+    EXPECT_EQ(in.value(kVolumeIndex), s.values[kVolumeIndex]);
+    EXPECT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(s)));
+  };
+  // The menu: 33 rows a column of 175 pixels from y = 28; the bank under
+  // its categories' headings, a heading, then mine and quiet.
+  const auto& programs = plugin::programs();
+  int quietEntry = static_cast<int>(programs.size()) + 2;
+  for (size_t i = 1; i < programs.size(); ++i) quietEntry += programs[i].category != programs[i - 1].category;
+  run("mousemove 130 16 click 1");
+  run("mousemove " + std::to_string(2 + quietEntry / 33 * 175 + 50) + " " +
+      std::to_string(28 + quietEntry % 33 * 18 + 9) + " click 1");
+  expectSound(quiet);
+
+  // Open: the framework's browser in the folder; "z" picks zloud.
+  run("mousemove 298 16 click 1");
+  run("search --sync --name \"Open a sound\" key --window %1 z Return");
+  expectSound(loud);
+  closePanel(in);
+  std::filesystem::remove_all(base);
+  unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
+}  // namespace ondelith
