@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,6 +26,7 @@
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
 #include "instrument/sound.h"
+#include "platform/patch_file.h"
 #include "plugin/plugin_core.h"
 
 START_NAMESPACE_DISTRHO
@@ -293,6 +293,7 @@ class OndelithUI : public UI {
 
   bool onCharacterInput(const CharacterInputEvent& ev) override {
     if (!typing_) return false;
+    if (ev.character != '\r' && ev.character != '\n') replacing_.clear();
     if (ev.character == '\r' || ev.character == '\n') {
       saveTyped();
     } else if (ev.character == 8 || ev.character == 127) {
@@ -568,18 +569,17 @@ class OndelithUI : public UI {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::filesystem::path target = folder / (typed_ + ".vx");
-    const std::filesystem::path part = folder / ("." + typed_ + ".vx.part");
-    {
-      std::ofstream out(part, std::ios::binary | std::ios::trunc);
-      out << od::formatPatch(od::capturePatch(sound_));
-      out.close();
-      if (!out) ec = std::make_error_code(std::errc::io_error);
+    // A sound of the player's is replaced only when Save is asked twice.
+    if (std::filesystem::exists(target, ec) && replacing_ != typed_) {
+      replacing_ = typed_;
+      status_ = typed_ + " exists: Save again to replace";
+      repaint();
+      return;
     }
-    // Written whole first, so a failed save never leaves half a sound under the name.
-    if (!ec) std::filesystem::rename(part, target, ec);
-    if (ec) {
-      std::filesystem::remove(part, ec);
-      status_ = "not saved: " + target.string();
+    replacing_.clear();
+    std::string error;
+    if (!od::writePatchFile(target.string(), od::capturePatch(sound_), &error)) {
+      status_ = "not saved: " + error;
     } else {
       status_ = "saved " + typed_;
       name_ = typed_;
@@ -711,6 +711,7 @@ class OndelithUI : public UI {
   od::Sound saved_;
   bool hasSaved_ = false;
   bool hostFileAsked_ = false;
+  std::string replacing_;  // the name Save was last asked to replace
   int program_ = 0;
   std::string name_;
   std::vector<MenuRow> menu_;

@@ -416,9 +416,21 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   run("mousemove 450 16 click 1");
   run("type mine");
   run("key Return");
-  std::ifstream saved(folder + "/mine.vx");
-  const std::string text((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, patchIn(in.saveState()));
+  const auto fileText = [&](const std::string& name) {
+    std::ifstream saved(folder + "/" + name);
+    return std::string((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+  };
+  const std::string first = patchIn(in.saveState());
+  EXPECT_EQ(fileText("mine.vx"), first);
+  // The same name again replaces the file only when Save is asked twice.
+  in.param(0, kVolumeIndex, 700);
+  run("mousemove 450 16 click 1");
+  run("type mine");
+  run("key Return");
+  EXPECT_EQ(fileText("mine.vx"), first);
+  run("mousemove 354 16 click 1");  // Save
+  EXPECT_NE(fileText("mine.vx"), first);
+  EXPECT_EQ(fileText("mine.vx"), patchIn(in.saveState()));
 
   const auto soundWithVolume = [](int32_t volume) {
     Sound s = startSound();
