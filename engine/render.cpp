@@ -12,6 +12,7 @@ namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kChunk = 64;
+constexpr int kGroup = 16;
 
 // Eight lanes of float; the generic build runs them as two halves. No
 // function here takes or returns them: the AVX2 clone and the generic one
@@ -220,11 +221,12 @@ inline void advanceRange(Engine& e, Run& r, int from, int to, PendingWobble& bef
   for (int i = from; i < to; ++i) advanceFrame(e, r, i, before);
 }
 
-// Starts a run: the curves as they are now.
-inline void beginRun(Engine& e, Run& r, int frames) {
+// Starts a run. The curves change only between calls, and a note's set-up
+// brings their lookups up to date, so the first run looks at them for all.
+inline void beginRun(Engine& e, Run& r, int frames, bool first = false) {
   r.frames = frames;
   r.wobbled = 0;
-  if (frames > 0) refreshCurveCaches(e);
+  if (first && frames > 0) refreshCurveCaches(e);
 }
 
 inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fadeIn) {
@@ -256,14 +258,18 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
   Run* filtering = &runs[0];
   Run* wobbling = &runs[1];
   Run* advancing = &runs[2];
+  // Only the runs after the first two overlap the filter, so a host's short
+  // blocks are cut into shorter runs: four, of whole groups.
+  const int chunk = static_cast<int>(
+      std::clamp<int64_t>((frames / 4 + kGroup - 1) / kGroup * kGroup, kGroup, kChunk));
   int64_t prepared = 0;
   const auto nextSize = [&] {
-    const int n = static_cast<int>(std::min<int64_t>(frames - prepared, kChunk));
+    const int n = static_cast<int>(std::min<int64_t>(frames - prepared, chunk));
     prepared += n;
     return n;
   };
   PendingWobble pending;
-  beginRun(e, *filtering, nextSize());
+  beginRun(e, *filtering, nextSize(), true);
   advanceRange(e, *filtering, 0, filtering->frames, pending);
   pending.start(e, *filtering);
   pending.finish();
@@ -281,14 +287,13 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
   filter.updateCoefficients();
   const int32_t fadeIn = e.life.fadeInSamples;
   int64_t done = 0;
-  constexpr int kGroup = 16;
   while (filtering->frames > 0) {
     Run& f = *filtering;
     Run& w = *wobbling;
     Run& a = *advancing;
     if (w.frames > 0) pending.start(e, w);
     beginRun(e, a, nextSize());
-    for (int g = 0; g < kChunk; g += kGroup) {
+    for (int g = 0; g < chunk; g += kGroup) {
       SteadyAdvance steady;
       const int advanceEnd = std::min(g + kGroup, a.frames);
       if (steady.begin(e, a, g, advanceEnd)) {
