@@ -77,14 +77,16 @@ inline void WobbleRunner::step(int i) {
     generation_ = engine_->wobble.stepsGeneration;
     loaded_ = true;
   }
-  const Float4 zero = {0, 0, 0, 0};
   const Int4 one = {1, 1, 1, 1};
-  const Float4 step =
-      direction_ > 0 ? steps_.magnitude : (direction_ < 0 ? -steps_.magnitude : zero);
+  // The magnitude with the direction's sign, none without a direction: the
+  // bits of choosing among magnitude, its negation and 0, in fewer steps.
+  const Int4 signBit = direction_ & static_cast<int32_t>(0x80000000u);
+  const Float4 step = (Float4)((((Int4)steps_.magnitude) ^ signBit) & (direction_ != 0));
   const Float4 p = position_ + step;
   const Int4 over = p > steps_.hi, under = p < steps_.lo;
-  const Int4 hitHi = rising_ ? over : (~under & over);
-  const Int4 hitLo = rising_ ? (~over & under) : under;
+  // A rising track checks its top first, a falling one its bottom (rising_ is 0 or -1).
+  const Int4 hitHi = over & ~(under & ~rising_);
+  const Int4 hitLo = under & ~(over & rising_);
   const Float4 moved = hitHi ? steps_.hi : (hitLo ? steps_.lo : p);
   const Int4 turned = hitHi ? -one : (hitLo ? one : direction_);
   position_ = moving_ ? moved : position_;
