@@ -6,8 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "bench/plugin_bench_support.h"
 #include "engine/filter.h"
 #include "instrument/instrument.h"
+#include "instrument/playback.h"
 #include "tests/reference_render.h"
 
 namespace ondelith {
@@ -112,6 +114,35 @@ void BM_WobblingNotePerSample(benchmark::State& state) {
   renderLoop(state, *s, true, &test::renderReference);
 }
 BENCHMARK(BM_WobblingNotePerSample)->Arg(44100);
+
+// What ondelith-render does between reading its MIDI file and writing its
+// WAV file, for bench/compare_amsynth.sh's file: the plugin benchmarks'
+// wobbling patch, A4 struck every 8 s for 300 s, played in the renderer's
+// blocks into a sink that keeps nothing. Per iteration: the whole 300 s.
+void BM_RendererEngine(benchmark::State& state) {
+  const SampleRate rate = rateOf(state);
+  const int hz = static_cast<int>(rate.hz());
+  std::vector<TimedMidi> midi{{0, noteOn(69)}};
+  for (int64_t second = 8; second < 300; second += 8) {
+    midi.push_back({second * hz, 0x80u | (69u << 8)});
+    midi.push_back({second * hz, noteOn(69)});
+  }
+  const int64_t frames = int64_t{300} * hz;
+  int64_t samples = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto s = std::make_unique<Voice>(rate);
+    s->instrument.applyPatch(benchsupport::wobblingPatch());
+    state.ResumeTiming();
+    playMidi(s->engine, midi.data(), midi.size(), frames, 4096, [](const float* out, int64_t) {
+      benchmark::DoNotOptimize(out);
+      return true;
+    });
+    samples += frames;
+  }
+  reportSamples(state, samples);
+}
+BENCHMARK(BM_RendererEngine)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
 
 // The floor: the filter's recursion alone on the wobbling voice's raw input.
 void BM_FilterFloor(benchmark::State& state) {

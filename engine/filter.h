@@ -21,7 +21,14 @@ class LadderFilter {
   void setResonance(int32_t percent) { resonance_ = percent; }
 
   // One sample through the filter.
-  inline double process(float in);
+  inline double process(float in) {
+    updateCoefficients();
+    return step(in);
+  }
+  // The two halves of process: a caller whose settings hold for many
+  // samples brings the coefficients up to date once, then steps.
+  inline void updateCoefficients();
+  inline double step(float in);
 
   // The filter at rest, as made; the settings stay.
   void reset();
@@ -52,7 +59,7 @@ class LadderFilter {
   uint32_t restarts_ = 0;
 };
 
-inline double LadderFilter::process(float in) {
+inline void LadderFilter::updateCoefficients() {
   const int32_t roundedCutoff = roundEven(cutoff_);
   const bool cutoffChanged = roundedCutoff != cachedCutoff_;
   if (cutoffChanged) {
@@ -67,6 +74,9 @@ inline double LadderFilter::process(float in) {
     r_ = (resonance_ / 100.0) * (t2_ + 6.0 * t_) / (t2_ - 6.0 * t_);
     cachedResonance_ = resonance_;
   }
+}
+
+inline double LadderFilter::step(float in) {
   const double x = in - r_ * y4_;
   y1_ = (x + oldx_) * p_ - k_ * y1_;
   y2_ = (y1_ + oldy1_) * p_ - k_ * y2_;

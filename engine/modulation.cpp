@@ -39,6 +39,7 @@ void refreshCurveCache(Engine& e, int row) {
   c.valid = true;
   ++c.generation;
   e.wobble.steps.valid = false;
+  ++e.wobble.stepsGeneration;
 }
 
 void refreshCurveCaches(Engine& e) {
@@ -53,6 +54,7 @@ int32_t cachedCurveValue(Engine& e, int row, int32_t position) {
 void setUpWobble(Engine& e) {
   Wobble& w = e.wobble;
   w.steps.valid = false;
+  ++w.stepsGeneration;
   const int32_t samples = wobbleSamplesFor(e.params.get(Param::WobbleDuration), e.rate.hz());
   w.samples = samples;
   const int32_t last = subtractSat(samples, 1);

@@ -67,6 +67,8 @@ struct Wobble {
   std::array<CurveCache, kWobbleRows> curves;
   std::array<TrackCache, kWobbleRows> trackCaches;
   WobbleStepCache steps;
+  // Moves on whenever `steps` is cleared: steps worked out before are stale.
+  uint32_t stepsGeneration = 0;
 };
 
 // The wobble duration in samples at `rate` for a duration in milliseconds.

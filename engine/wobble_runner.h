@@ -12,7 +12,8 @@ namespace ondelith {
 // direction's sign: IEEE division is symmetric in sign, so the bits are those
 // of direction * (2 * size) / (sample rate / rate). Limit hits come every few
 // samples at high rates, so limits are selects. Rates and the wobble length
-// are read once, at begin. Nothing outside takes the runner's address, so
+// are read once, at begin; the steps last found carry over to the next run
+// while nothing they were worked out from has changed. Nothing outside takes the runner's address, so
 // its state can stay in registers.
 class WobbleRunner {
  public:
@@ -31,6 +32,7 @@ class WobbleRunner {
   int32_t samples_ = 0;
   int lastActive_ = -1;
   bool loaded_ = false;
+  uint32_t generation_ = 0;  // the wobble's steps generation steps_ were found in
   WobbleSteps steps_{};
   Float4 position_{}, base_{}, rate_{};
   Int4 direction_{}, rising_{}, moving_{};
@@ -47,12 +49,16 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
   x2_ = x2;
   y2_ = y2;
   lastActive_ = -1;
-  loaded_ = false;
   const Wobble& w = e.wobble;
   const auto& rates = e.voice.wobbleRate;
+  Float4 rate;
+  for (int k = 0; k < kWobbleRows; ++k) rate[k] = rates[static_cast<size_t>(k)].load(r);
+  const Int4 sameRate = rate == rate_;
+  loaded_ = loaded_ && generation_ == w.stepsGeneration && samples_ == w.samples &&
+            (sameRate[0] & sameRate[1] & sameRate[2] & sameRate[3]);
+  rate_ = rate;
   for (int k = 0; k < kWobbleRows; ++k) {
     const WobbleTrack& t = w.tracks[static_cast<size_t>(k)];
-    rate_[k] = rates[static_cast<size_t>(k)].load(r);
     position_[k] = t.position;
     base_[k] = t.base;
     direction_[k] = t.direction;
@@ -68,16 +74,19 @@ inline void WobbleRunner::step(int i) {
   const int32_t n = counter_[i];
   if (!loaded_ || n < steps_.validFrom || n > steps_.validTo) {
     steps_ = wobbleStepsFor(*engine_, n, rate_, samples_, base_, rising_);
+    generation_ = engine_->wobble.stepsGeneration;
     loaded_ = true;
   }
-  const Float4 zero = {0, 0, 0, 0};
   const Int4 one = {1, 1, 1, 1};
-  const Float4 step =
-      direction_ > 0 ? steps_.magnitude : (direction_ < 0 ? -steps_.magnitude : zero);
+  // The magnitude with the direction's sign, none without a direction: the
+  // bits of choosing among magnitude, its negation and 0, in fewer steps.
+  const Int4 signBit = direction_ & static_cast<int32_t>(0x80000000u);
+  const Float4 step = (Float4)((((Int4)steps_.magnitude) ^ signBit) & (direction_ != 0));
   const Float4 p = position_ + step;
   const Int4 over = p > steps_.hi, under = p < steps_.lo;
-  const Int4 hitHi = rising_ ? over : (~under & over);
-  const Int4 hitLo = rising_ ? (~over & under) : under;
+  // A rising track checks its top first, a falling one its bottom (rising_ is 0 or -1).
+  const Int4 hitHi = over & ~(under & ~rising_);
+  const Int4 hitLo = under & ~(over & rising_);
   const Float4 moved = hitHi ? steps_.hi : (hitLo ? steps_.lo : p);
   const Int4 turned = hitHi ? -one : (hitLo ? one : direction_);
   position_ = moving_ ? moved : position_;

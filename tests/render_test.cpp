@@ -7,6 +7,7 @@
 
 #include "engine/envelope.h"
 #include "engine/filter.h"
+#include "engine/lifecycle.h"
 #include "engine/oscillator.h"
 #include "reference_render.h"
 #include "test_support.h"
@@ -183,6 +184,32 @@ TEST(Render, LoudResonantSettingsStayFinite) {
   d.noteOn(0, 30);
   const std::vector<float> out = test::renderFresh(d, 44100, fixedBlocks(512));
   for (float v : out) ASSERT_TRUE(std::isfinite(v));
+}
+
+// A note held or released as the sample count nears its wrap: the stretches
+// of frames the render takes in one go stop short of it, in any block.
+TEST(Render, NearTheCounterWrapBlocksMatchTheFrameByFrameOrder) {
+  for (const bool held : {true, false}) {
+    for (const int64_t block : {64, 700, 1000}) {
+      auto a = makeSynth();
+      auto b = makeSynth();
+      for (Synth* s : {a.get(), b.get()}) {
+        test::play(*s, test::noteOnWord(69, 100));
+        std::vector<float> warm(6000);
+        s->engine.render(warm.data(), static_cast<int64_t>(warm.size()));
+        if (!held) test::play(*s, test::noteOffWord(69));
+        s->engine.sampleCounter = kCounterWrap - 300;
+      }
+      constexpr int64_t kFrames = 1000;  // past the wrap
+      std::vector<float> got(kFrames), want(kFrames);
+      for (int64_t at = 0; at < kFrames; at += block)
+        a->engine.render(got.data() + at, std::min(block, kFrames - at));
+      test::renderReference(b->engine, want.data(), kFrames);
+      EXPECT_EQ(got, want) << (held ? "held" : "released") << ", block " << block;
+      EXPECT_EQ(a->engine.sampleCounter, b->engine.sampleCounter);
+      EXPECT_LT(a->engine.sampleCounter, 5000);  // it wrapped
+    }
+  }
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ using namespace ondelith;
 constexpr double kMaxTailSeconds = 3600;
 constexpr long double kMaxSeconds = 6.0L * 3600;
 constexpr uint64_t kMaxMidiBytes = uint64_t{1} << 30;  // no MIDI file is that large
-constexpr int64_t kBlock = 4096;
+// Frames per write: large enough that the system calls cost next to nothing.
+constexpr int64_t kBlock = 65536;
 
 // Exit statuses: an input that cannot be read or held, or an output that
 // cannot be written; a wrong command line, or an --out that must stay.
