@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The program live: on a JACK dummy server of its own at 64 frames and
-# 48000 Hz, with its window on an X server of its own driven (computer
-# keys played, a slider dragged) while a trivial client beside it
-# (bench/live_peer.cpp) plays a sine and sends notes to "Ondelith:MIDI In".
-# Prints the audio callback's run times as the program measured them (the
-# ONDELITH_CALLBACK_TIMES debug run) against a quarter of the buffer, and
-# the cycles the server found each client late in.
+# 48000 Hz, its window on an X server of its own driven (computer keys
+# played, the cutoff slider dragged) beside a trivial client
+# (bench/live_peer.cpp: a sine and nothing else) and a listener that counts
+# what the program sounded. Prints the audio callback's run times as the
+# program measured them (the ONDELITH_CALLBACK_TIMES debug run) against a
+# quarter of the buffer, and the cycles the server found each client late in.
 #   bench/live.sh [SECONDS]        (30 by default; 600 for a report)
+# MIDI=1 also plays notes into "Ondelith:MIDI In" from a client ahead of it.
 # PROGRAM=/path/to/ondelith runs another build (without the debug measure
-# it reports the server's side only).
+# only the server's side is reported).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,9 +33,15 @@ done
 [ -n "$window" ] || { echo "no window" >&2; exit 1; }
 xdotool windowfocus "$window" 2>/dev/null || true
 
-$build/bench/live_peer peer "Ondelith:MIDI In" 250 >"$work/peer.out" 2>&1 &
-peer_pid=$!
-pids+=($peer_pid)
+peers=()
+start_peer() {
+  $build/bench/live_peer "$@" >"$work/$1.out" 2>&1 &
+  pids+=($!)
+  peers+=($!)
+}
+start_peer peer
+start_peer listener listen=Ondelith:out
+[ -z "${MIDI:-}" ] || start_peer sender "notes=Ondelith:MIDI In" every=250
 
 # Notes from the computer keyboard, and the filter's cutoff dragged.
 end=$((SECONDS + seconds))
@@ -51,8 +58,7 @@ while [ $SECONDS -lt $end ]; do
   sleep 0.1
 done
 
-kill -INT $peer_pid
-wait $peer_pid || true
+for p in "${peers[@]}"; do kill -INT "$p"; wait "$p" || true; done
 # Escape ends the program the way a player does, so it writes its measure.
 xdotool windowfocus "$window" key Escape 2>/dev/null || true
 for _ in $(seq 100); do kill -0 $program_pid 2>/dev/null || break; sleep 0.1; done
@@ -70,5 +76,6 @@ if [ -s "$work/times" ]; then
 else
   echo "audio callback: not measured (a build without the debug measure)"
 fi
-echo "server's late cycles: Ondelith $(late Ondelith), trivial client $(late peer)"
+echo "server's late cycles: Ondelith $(late Ondelith), trivial client $(late peer), listener $(late listener)${MIDI:+, sender $(late sender)}"
 echo "xruns the trivial client was told of: $(sed -n 's/^xruns //p' "$work/peer.out")"
+echo "samples the program sounded: $(sed -n 's/^heard //p' "$work/listener.out") of $((seconds * 48000))"

@@ -1,8 +1,8 @@
 // The least a program like ours can do before its window is up: a Qt window
-// with the same menu bar, controls and status bar, a JACK client with an
-// audio out and a MIDI in (or a PortAudio output when no JACK server runs),
-// and the sequencer's MIDI port when there is a sequencer. Start-up is timed
-// against it by bench/startup.sh.
+// of the same size with the same menu bar, as many controls of each kind and
+// a status bar; a JACK client with an audio out and a MIDI in (or a
+// PortAudio output when no JACK server runs); the sequencer's MIDI port when
+// there is a sequencer. bench/startup.sh times start-up against it.
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
@@ -21,9 +21,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <memory>
-
-#include "app/app.h"
-#include "app/controls.h"
 
 namespace {
 
@@ -60,7 +57,7 @@ struct Audio {
       return;
     }
     if (Pa_Initialize() != paNoError) return;
-    Pa_OpenDefaultStream(&stream, 0, 1, paFloat32, ondelith::kDefaultSampleRate,
+    Pa_OpenDefaultStream(&stream, 0, 1, paFloat32, 44100,
                          paFramesPerBufferUnspecified, paSilence, nullptr);
     if (stream) Pa_StartStream(stream);
   }
@@ -84,38 +81,36 @@ std::unique_ptr<RtMidiIn> ownMidiPort() {
   }
 }
 
-void addControl(QWidget* parent, const ondelith::ControlInfo& s) {
-  using ondelith::ControlKind;
-  QWidget* w = nullptr;
-  switch (s.kind) {
-    case ControlKind::Slider: {
-      auto* slider = new QSlider(s.h > s.w ? Qt::Vertical : Qt::Horizontal, parent);
-      slider->setRange(s.minimum, s.maximum);
-      slider->setValue(s.start);
-      w = slider;
-      break;
-    }
-    case ControlKind::SpinBox: {
-      auto* spin = new QSpinBox(parent);
-      spin->setRange(s.minimum, s.maximum);
-      spin->setValue(s.start);
-      w = spin;
-      break;
-    }
-    case ControlKind::DropDown: w = new QComboBox(parent); break;
-    case ControlKind::Label: w = new QLabel(QString::fromUtf8(s.text.data(), s.text.size()), parent); break;
-    case ControlKind::Frame:
-      w = new QGroupBox(QString::fromUtf8(s.text.data(), s.text.size()), parent);
-      break;
-    case ControlKind::Display: {
-      auto* frame = new QFrame(parent);
-      frame->setFrameStyle(QFrame::Box);
-      w = frame;
-      break;
-    }
-    case ControlKind::None: return;
+// As many of each kind as the program's window holds, in a grid of its size.
+constexpr int kWidth = 535, kHeight = 590;
+constexpr int kSliders = 12, kSpinBoxes = 13, kDropDowns = 2, kLabels = 26, kFrames = 2,
+              kCurveEditors = 4;
+
+void addControls(QWidget* client) {
+  int at = 0;
+  const auto place = [&at](QWidget* w, int width, int height) {
+    w->setGeometry(10 + (at % 8) * 65, 10 + (at / 8) * 70, width, height);
+    ++at;
+  };
+  for (int i = 0; i < kSliders; ++i) {
+    auto* slider = new QSlider(i < 6 ? Qt::Vertical : Qt::Horizontal, client);
+    slider->setRange(0, 1000);
+    slider->setValue(500);
+    place(slider, i < 6 ? 20 : 60, i < 6 ? 60 : 20);
   }
-  w->setGeometry(s.x, s.y, s.w, s.h);
+  for (int i = 0; i < kSpinBoxes; ++i) {
+    auto* spin = new QSpinBox(client);
+    spin->setRange(0, 100);
+    place(spin, 60, 20);
+  }
+  for (int i = 0; i < kDropDowns; ++i) place(new QComboBox(client), 60, 20);
+  for (int i = 0; i < kLabels; ++i) place(new QLabel("Label", client), 60, 16);
+  for (int i = 0; i < kFrames; ++i) place(new QGroupBox("Frame", client), 60, 60);
+  for (int i = 0; i < 1 + kCurveEditors; ++i) {  // the waveform display and the curve editors
+    auto* canvas = new QFrame(client);
+    canvas->setFrameStyle(QFrame::Box);
+    place(canvas, 60, 60);
+  }
 }
 
 }  // namespace
@@ -125,7 +120,7 @@ int main(int argc, char** argv) {
   Audio audio;
   audio.open();
   QMainWindow window;
-  window.setWindowTitle("Ondelith floor");
+  window.setWindowTitle("Floor");
   QMenuBar* bar = window.menuBar();
   QMenu* file = bar->addMenu("File");
   file->addAction("Open");
@@ -141,14 +136,8 @@ int main(int argc, char** argv) {
   help->addAction("About");
   help->addAction("Help");
   auto* client = new QWidget(&window);
-  client->setFixedSize(ondelith::kClientWidth, ondelith::kClientHeight);
-  for (const ondelith::ControlInfo& s : ondelith::kControlTable) addControl(client, s);
-  for (int row = 0; row < ondelith::kWobbleRows; ++row) {
-    const ondelith::CurveEditorPlace p = ondelith::curveEditorPlace(row);
-    auto* editor = new QFrame(client);
-    editor->setFrameStyle(QFrame::Box);
-    editor->setGeometry(p.x, p.y, p.w, p.h);
-  }
+  client->setFixedSize(kWidth, kHeight);
+  addControls(client);
   window.setCentralWidget(client);
   for (int i = 0; i < 4; ++i) window.statusBar()->addWidget(new QLabel(&window));
   window.show();

@@ -22,7 +22,11 @@ class CallbackTimes {
   // with `frames` frames at `rate` frames per second.
   void record(Clock::time_point start, uint32_t frames, double rate) {
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-    const size_t bucket = std::min<size_t>(static_cast<size_t>(us.count()), kBuckets - 1);
+    count(static_cast<uint64_t>(us.count()), frames, rate);
+  }
+  // One run of `us` whole microseconds.
+  void count(uint64_t us, uint32_t frames, double rate) {
+    const size_t bucket = static_cast<size_t>(std::min<uint64_t>(us, kBuckets - 1));
     // One writer: plain relaxed stores, read after the stream stops.
     counts_[bucket].store(counts_[bucket].load(std::memory_order_relaxed) + 1,
                           std::memory_order_relaxed);

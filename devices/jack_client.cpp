@@ -51,13 +51,13 @@ bool JackClient::open() {
     return false;
   }
   jack_on_info_shutdown(c, &JackClient::shutdown, this);
+  hz_ = jack_get_sample_rate(c);  // before the process thread can read it
   if (jack_activate(c) != 0) {
     jack_client_close(c);
     out_ = midiIn_ = nullptr;
     return false;
   }
   client_ = c;
-  hz_ = jack_get_sample_rate(c);
   if (rememberedKnown_) {
     connectAll(rememberedOutput_, rememberedMidi_);
   } else {
