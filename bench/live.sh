@@ -2,10 +2,11 @@
 # The program live: on a JACK dummy server of its own at 64 frames and
 # 48000 Hz, its window on an X server of its own driven (computer keys
 # played, the cutoff slider dragged) beside a trivial client
-# (bench/live_peer.cpp: a sine and nothing else) and a listener that counts
-# what the program sounded. Prints the audio callback's run times as the
-# program measured them (the ONDELITH_CALLBACK_TIMES debug run) against a
-# quarter of the buffer, and the cycles the server found each client late in.
+# (bench/live_peer.cpp: a sine and nothing else), each followed by a
+# listener (the program's counts what it sounded). Prints the audio
+# callback's run times as the program measured them (the
+# ONDELITH_CALLBACK_TIMES debug run) against a quarter of the buffer, and
+# the cycles the server found each client late in.
 #   bench/live.sh [SECONDS]        (30 by default; 600 for a report)
 # MIDI=1 also plays notes into "Ondelith:MIDI In" from a client ahead of it.
 # PROGRAM=/path/to/ondelith runs another build (without the debug measure
@@ -39,8 +40,10 @@ start_peer() {
   pids+=($!)
   peers+=($!)
 }
+# Each with a listener after it, so that both stand alike in the graph.
 start_peer peer
 start_peer listener listen=Ondelith:out
+start_peer peer_listener listen=peer:out
 [ -z "${MIDI:-}" ] || start_peer sender "notes=Ondelith:MIDI In" every=250
 
 # Notes from the computer keyboard, and the filter's cutoff dragged.
@@ -76,6 +79,6 @@ if [ -s "$work/times" ]; then
 else
   echo "audio callback: not measured (a build without the debug measure)"
 fi
-echo "server's late cycles: Ondelith $(late Ondelith), trivial client $(late peer), listener $(late listener)${MIDI:+, sender $(late sender)}"
+echo "server's late cycles: Ondelith $(late Ondelith), trivial client $(late peer); their listeners $(late listener) and $(late peer_listener)${MIDI:+, sender $(late sender)}"
 echo "xruns the trivial client was told of: $(sed -n 's/^xruns //p' "$work/peer.out")"
 echo "samples the program sounded: $(sed -n 's/^heard //p' "$work/listener.out") of $((seconds * 48000))"
