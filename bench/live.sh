@@ -8,6 +8,7 @@
 # ONDELITH_CALLBACK_TIMES debug run) against a quarter of the buffer, and
 # the cycles the server found each client late in.
 #   bench/live.sh [SECONDS]        (30 by default; 600 for a report)
+# ORDER=peers-first starts the other clients before the program.
 # MIDI=1 also plays notes into "Ondelith:MIDI In" from a client ahead of it.
 # PROGRAM=/path/to/ondelith runs another build (without the debug measure
 # only the server's side is reported).
@@ -23,6 +24,23 @@ program=${PROGRAM:-$build/ondelith}
 source bench/desktop_session.sh
 export JACK_DEFAULT_SERVER=$server
 
+peers=()
+start_peer() {
+  $build/bench/live_peer "$@" >"$work/$1.out" 2>&1 &
+  pids+=($!)
+  peers+=($!)
+}
+# Each with a listener after it, so that both stand alike in the graph.
+start_peers() {
+  start_peer peer
+  start_peer listener listen=Ondelith:out
+  start_peer peer_listener listen=peer:out
+  [ -z "${MIDI:-}" ] || start_peer sender "notes=Ondelith:MIDI In" every=250
+}
+# In our runs the server found the clients that joined last late far more
+# often, whatever they did: ORDER=peers-first lets the others join first.
+[ "${ORDER:-}" != peers-first ] || start_peers
+
 ONDELITH_CALLBACK_TIMES=$work/times "$program" >"$work/program.log" 2>&1 &
 program_pid=$!
 pids+=($program_pid)
@@ -34,17 +52,7 @@ done
 [ -n "$window" ] || { echo "no window" >&2; exit 1; }
 xdotool windowfocus "$window" 2>/dev/null || true
 
-peers=()
-start_peer() {
-  $build/bench/live_peer "$@" >"$work/$1.out" 2>&1 &
-  pids+=($!)
-  peers+=($!)
-}
-# Each with a listener after it, so that both stand alike in the graph.
-start_peer peer
-start_peer listener listen=Ondelith:out
-start_peer peer_listener listen=peer:out
-[ -z "${MIDI:-}" ] || start_peer sender "notes=Ondelith:MIDI In" every=250
+[ "${ORDER:-}" = peers-first ] || start_peers
 
 # Notes from the computer keyboard, and the filter's cutoff dragged.
 end=$((SECONDS + seconds))
