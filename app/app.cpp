@@ -165,6 +165,20 @@ void fillMidiList(App& app) {
   app.tk.setValue(kMidiInputList, app.midiEntry);
 }
 
+// Start-up's MIDI input: the one asked for on the command line, else the
+// one remembered.
+void chooseStartMidiInput(App& app) {
+  std::vector<std::string> names;
+  app.devices->listMidiInputs(names);
+  for (const std::string& name : names) app.tk.addEntry(kMidiInputList, name);
+  const std::string wanted =
+      app.commandLine.midiIn.empty() ? app.prefs.midiDevice : app.commandLine.midiIn;
+  app.midiEntry = chooseMidiEntry(names, wanted);
+  app.midiName = app.midiEntry >= 0 ? names[static_cast<size_t>(app.midiEntry)] : "";
+  app.tk.setValue(kMidiInputList, app.midiEntry);
+  app.devices->setMidiDeviceId(app.midiEntry);
+}
+
 void fillAudioList(App& app) {
   app.tk.clearEntries(kAudioOutputList);
   for (const std::string& name : app.devices->audioDeviceNames())
@@ -282,17 +296,7 @@ void buildMainWindow(App& app) {
   addControl(app, kFrameAmplitude);
   addControl(app, kFrameFilter);
 
-  addControl(app, kMidiInputList);
-  std::vector<std::string> midiNames;
-  app.devices->listMidiInputs(midiNames);
-  for (const std::string& name : midiNames) tk.addEntry(kMidiInputList, name);
-  // The one asked for on the command line, else the one remembered.
-  const std::string wanted =
-      app.commandLine.midiIn.empty() ? app.prefs.midiDevice : app.commandLine.midiIn;
-  app.midiEntry = chooseMidiEntry(midiNames, wanted);
-  app.midiName = app.midiEntry >= 0 ? midiNames[static_cast<size_t>(app.midiEntry)] : "";
-  tk.setValue(kMidiInputList, app.midiEntry);
-  app.devices->setMidiDeviceId(app.midiEntry);
+  addControl(app, kMidiInputList);  // filled once the window is up
   tk.setToolTip(kMidiInputList, "MIDI input");
   tk.setListOpening(kMidiInputList, [&app] {
     app.devices->openOwnMidiPort();  // a JACK server may have started since
@@ -413,9 +417,13 @@ bool startUp(App& app, int& status) {
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());
   showOctave(app);
+  // The device lists and the MIDI back ends wait for the window: nothing of
+  // them is needed to see it.
+  chooseStartMidiInput(app);
   app.devices->openMidiInput();
   app.devices->openOwnMidiPort();
   app.devices->startStream();  // last: nothing sounds before the window is whole
+  app.audioListPending = true;
   app.quitRequested = 0;
   return true;
 }
@@ -552,6 +560,11 @@ void settingsCommand(App& app) {
 }
 
 void pollVoice(App& app) {
+  // After the loop's first pass, which paints the window.
+  if (app.audioListPending) {
+    app.audioListPending = false;
+    if (app.devices->completeAudioList()) fillAudioList(app);
+  }
   const NoteStatus status = app.synth.engine.noteStatus.load(std::memory_order_relaxed);
   if (status != app.shownNoteStatus) {
     app.shownNoteStatus = status;

@@ -32,6 +32,9 @@ class Devices {
   virtual void startStream() = 0;
   virtual int switchAudio(int entry) = 0;  // 0, or the library's error code
   virtual bool refreshAudio() = 0;         // true when the list was built again
+  // Once the window is up: the outputs start-up had no need to list; true
+  // when the list grew.
+  virtual bool completeAudioList() { return false; }
   virtual void setLatency(double seconds) = 0;
   virtual double outputLatency() = 0;  // the open stream's, seconds
   virtual void stopAudio(const std::function<void()>& waitOneMs) = 0;
@@ -65,6 +68,7 @@ struct App {
   std::vector<SoundChoice> choices;  // the Sounds menu's, as it was last made
   std::string shownTitle;
   SoundState keptForSignals;  // what a signal that ends the program would keep
+  bool audioListPending = false;  // completeAudioList waits for the first loop pass
 };
 
 // How often the event loop looks at what the voice published (note status)

@@ -1,4 +1,5 @@
 // Ondelith: a monophonic Bezier-waveform synthesizer.
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -37,8 +38,19 @@ int main(int argc, char** argv) {
   app->commandLine = line;
   ondelith::RealDevices devices(*app);
   app->devices = &devices;
+  // A debug run times every cycle of the JACK client and writes what it saw
+  // at the end.
+  const char* timesPath = std::getenv("ONDELITH_CALLBACK_TIMES");
+  std::unique_ptr<ondelith::CallbackTimes> times;
+  if (timesPath && *timesPath) {
+    times = std::make_unique<ondelith::CallbackTimes>();
+    devices.timeCallbacks(times.get());
+  }
   // Ended by a signal (a logout, kill), the program still keeps its sound.
   if (const std::string kept = ondelith::keptSoundPath(); !kept.empty())
     ondelith::writeFileOnEndingSignals(kept);
-  return ondelith::runApp(*app);
+  const int status = ondelith::runApp(*app);
+  if (times && !times->write(timesPath))
+    std::cerr << "ondelith: cannot write " << timesPath << "\n";
+  return status;
 }

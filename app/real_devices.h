@@ -31,6 +31,7 @@ class RealDevices : public Devices {
   void startStream() override { ondelith::startStream(audio_); }
   int switchAudio(int entry) override { return switchAudioDevice(audio_, entry); }
   bool refreshAudio() override { return refreshAudioDevices(audio_); }
+  bool completeAudioList() override { return ondelith::completeAudioList(audio_); }
   void setLatency(double seconds) override { audio_.suggestedLatency = seconds; }
   double outputLatency() override { return ondelith::outputLatency(audio_); }
   void stopAudio(const std::function<void()>& waitOneMs) override {
@@ -50,6 +51,8 @@ class RealDevices : public Devices {
     jack_.remember(c.has_value(), c ? c->output : std::vector<std::string>{},
                    c ? c->midiIn : std::vector<std::string>{});
   }
+  // A debug run's measure of the JACK client's cycles.
+  void timeCallbacks(CallbackTimes* times) { jack_.timeCallbacks(times); }
   std::optional<JackConnections> changedJackConnections() override {
     if (!jack_.takeConnectionsChanged() || !jack_.isOpen()) return std::nullopt;
     return JackConnections{jack_.outputConnections(), jack_.midiConnections()};

@@ -207,6 +207,15 @@ int startAudio(AudioOutput& audio, Engine& engine, const std::string& name,
                const std::string& hostApi) {
   audio.engine = &engine;
   if (audio.jack) audio.jack->open();
+  // Playing through the JACK client, the library's outputs are listed once
+  // the window is up (completeAudioList): starting the library probes every
+  // sound card and sound server, and the first sound needs none of them.
+  if (audio.jack && audio.jack->isOpen()) {
+    buildList(audio);
+    if ((name.empty() || findAudioEntry(audio.devices, name, hostApi) == 0) &&
+        openOutputStream(audio, 0) == paNoError)
+      return paNoError;
+  }
   const PaError init = initializeLibrary(audio);
   // With a JACK server the program plays without the library.
   if (init != paNoError && !(audio.jack && audio.jack->isOpen())) return init;
@@ -284,6 +293,13 @@ int switchAudioDevice(AudioOutput& audio, int k) {
   const int result = openOutputStream(audio, k);
   if (result == paNoError) startStream(audio);
   return result;
+}
+
+bool completeAudioList(AudioOutput& audio) {
+  if (audio.initialized || !jackIsCurrent(audio)) return false;
+  if (initializeLibrary(audio) != paNoError) return false;
+  buildList(audio);  // the JACK client's entry stays first, and current
+  return true;
 }
 
 bool refreshAudioDevices(AudioOutput& audio) {

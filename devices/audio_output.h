@@ -78,9 +78,15 @@ struct AudioOutput {
 // the list, opens (does not start) the output on the entry named `name`
 // (and `hostApi`) when there is one, else on entry 0, else on the next
 // entries in order. 0 on success; otherwise the library's error code of the
-// failure that ends start-up (Pa_Initialize's, or the last open's).
+// failure that ends start-up (Pa_Initialize's, or the last open's). When
+// the JACK client is the output chosen, the library is left for
+// completeAudioList and the list holds the JACK client alone.
 int startAudio(AudioOutput& audio, Engine& engine, const std::string& name = {},
                const std::string& hostApi = {});
+
+// After start-up: the library's outputs added behind the JACK client that
+// plays on untouched, when startAudio left them out; true when the list grew.
+bool completeAudioList(AudioOutput& audio);
 
 // Opens the output on list entry k (closing or silencing the one open
 // first); the library's result code. A failed open leaves no output. An

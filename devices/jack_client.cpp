@@ -51,6 +51,7 @@ bool JackClient::open() {
     return false;
   }
   jack_on_info_shutdown(c, &JackClient::shutdown, this);
+  hz_ = jack_get_sample_rate(c);  // before the process thread can read it
   if (jack_activate(c) != 0) {
     jack_client_close(c);
     out_ = midiIn_ = nullptr;
@@ -180,6 +181,9 @@ void JackClient::connectAll(const std::vector<std::string>& output,
 
 int JackClient::process(jack_nframes_t frames, void* arg) {
   auto* self = static_cast<JackClient*>(arg);
+  CallbackTimes* times = self->times_.load(std::memory_order_relaxed);
+  const CallbackTimes::Clock::time_point start =
+      times ? CallbackTimes::Clock::now() : CallbackTimes::Clock::time_point{};
   self->busy_.store(true);
   Engine* engine = self->renderTo_.load();
   self->readMidi(frames, engine);
@@ -189,6 +193,7 @@ int JackClient::process(jack_nframes_t frames, void* arg) {
   else
     std::fill(out, out + frames, 0.0f);
   self->busy_.store(false);
+  if (times) times->record(start, frames, self->hz_);
   return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/callback_times.h"
 #include "devices/midi_input.h"
 #include "engine/midi_parser.h"
 
@@ -64,6 +65,9 @@ class JackClient {
   // rendering the engine.
   void stopRendering();
   bool rendering() const { return renderTo_.load() != nullptr; }
+  // Every cycle from the next counted in `times` (null: none); it must
+  // outlive the client or the next call.
+  void timeCallbacks(CallbackTimes* times) { times_.store(times); }
 
   // What the output and "MIDI In" are connected to (a device the window
   // connected left out); empty when closed.
@@ -94,6 +98,8 @@ class JackClient {
   jack_port_t* midiIn_ = nullptr;
   MidiParser parser_;  // the process thread's
   std::atomic<Engine*> renderTo_{nullptr};
+  std::atomic<CallbackTimes*> times_{nullptr};
+  double hz_ = 0;  // the server's rate, read once at open
   std::atomic<bool> busy_{false};  // a cycle is inside the engine
   std::atomic<bool> lost_{false};
   std::atomic<bool> connectionsChanged_{false};

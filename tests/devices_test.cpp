@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "devices/audio_output.h"
+#include "devices/callback_times.h"
 #include "devices/jack_client.h"
 #include "devices/midi_device.h"
 #include "jack_fixture.h"
@@ -28,6 +29,30 @@ AudioDeviceInfo output(const char* name, int channels) { return {name, "JACK", c
 AudioDeviceInfo inputOnly(const char* name) { return {name, "JACK", 0}; }
 
 std::vector<double> indices(const AudioDeviceList& list) { return list.deviceIndex; }
+
+TEST(CallbackTimes, PercentilesMaximumAndRunsOverAQuarterOfTheBuffer) {
+  CallbackTimes times;
+  EXPECT_EQ(times.summary().runs, 0u);
+  struct Runs {
+    uint64_t us, count;
+  };
+  // 64 frames at 48000 Hz: 1333 us, a quarter 333 us.
+  for (const Runs& r : {Runs{2, 990}, Runs{100, 9}, Runs{500, 1}})
+    for (uint64_t i = 0; i < r.count; ++i) times.count(r.us, 64, 48000);
+  CallbackTimes::Summary s = times.summary();
+  EXPECT_EQ(s.runs, 1000u);
+  EXPECT_EQ(s.medianUs, 2);
+  EXPECT_EQ(s.p99Us, 2);
+  EXPECT_EQ(s.p999Us, 100);
+  EXPECT_EQ(s.maxUs, 500);
+  EXPECT_NEAR(s.bufferUs, 64e6 / 48000, 1e-9);
+  EXPECT_EQ(s.overQuarter, 1u);
+  // A run past the last bucket is counted there, not lost.
+  times.count(1'000'000, 64, 48000);
+  s = times.summary();
+  EXPECT_EQ(s.maxUs, static_cast<double>(CallbackTimes::kBuckets - 1));
+  EXPECT_EQ(s.overQuarter, 2u);
+}
 
 TEST(AudioDeviceList, DefaultFirstThenOutputsInLibraryOrder) {
   const std::vector<AudioDeviceInfo> devices = {inputOnly("mic"), output("one", 2),
@@ -158,6 +183,7 @@ TEST_F(AudioOnJack, OneClientNamedOndelithListedFirstOnThePlaybackPairAtTheFirst
   EXPECT_EQ(audio.devices.name.front(), kJackEntryName);
   EXPECT_EQ(audio.current, 0);
   // PortAudio's JACK host API is not used beside the client.
+  ASSERT_TRUE(completeAudioList(audio));
   for (int i = 0; i < Pa_GetHostApiCount(); ++i) EXPECT_NE(Pa_GetHostApiInfo(i)->type, paJACK);
   EXPECT_EQ(ownPorts(), kOwnPorts);
   EXPECT_EQ(jack.name(), kJackClientName);
@@ -223,14 +249,24 @@ class AudioOnJackAndAlsa : public AudioOnJack {
 
 TEST_F(AudioOnJackAndAlsa, PortAudioPlaysBesideTheClientWhosePortsStay) {
   ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
-  const int alsa = positionOf(audio.devices.name, "ondelith_null");
-  ASSERT_GT(alsa, 0) << "PortAudio did not list the ALSA device";
-  EXPECT_EQ(audio.devices.hostApi[static_cast<size_t>(alsa)], "ALSA");
+  // The client plays before the library's outputs are listed; listing them
+  // later leaves it playing.
+  EXPECT_EQ(audio.devices.name, Names{kJackEntryName});
+  EXPECT_FALSE(audio.initialized);
   jack_connect(looker, "Ondelith:out", "Sink:in_1");
   startStream(audio);
   synth->instrument.flush();
   midiInputCallback(synth->midi, kMidiData, noteOnWord(69, 100));
   ASSERT_TRUE(waitFor([&] { return sink->nonZeroSamples() > 4410; }));
+  ASSERT_TRUE(completeAudioList(audio));
+  EXPECT_FALSE(completeAudioList(audio));  // once
+  EXPECT_EQ(audio.current, 0);
+  EXPECT_TRUE(jack.rendering());
+  const int alsa = positionOf(audio.devices.name, "ondelith_null");
+  ASSERT_GT(alsa, 0) << "PortAudio did not list the ALSA device";
+  EXPECT_EQ(audio.devices.hostApi[static_cast<size_t>(alsa)], "ALSA");
+  const long playing = sink->nonZeroSamples();
+  EXPECT_TRUE(waitFor([&] { return sink->nonZeroSamples() > playing + 4410; }));
 
   ASSERT_EQ(switchAudioDevice(audio, alsa), paNoError);
   ASSERT_NE(audio.stream, nullptr);

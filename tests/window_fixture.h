@@ -48,6 +48,13 @@ class FakeDevices : public Devices {
   }
   int currentAudioEntry() override { return audioEntry; }
   bool refreshAudio() override { return true; }
+  std::vector<std::string> laterAudioNames;  // what completeAudioList adds
+  bool completeAudioList() override {
+    if (laterAudioNames.empty()) return false;
+    audioNames.insert(audioNames.end(), laterAudioNames.begin(), laterAudioNames.end());
+    laterAudioNames.clear();
+    return true;
+  }
   void setLatency(double seconds) override { latency = seconds; }
   double outputLatency() override { return audioEntry >= 0 ? latency * 1.25 : 0; }
   int openOwnMidiPort() override { return 1; }

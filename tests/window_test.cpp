@@ -60,6 +60,19 @@ TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
   EXPECT_TRUE(devices->everyControlExistedAtStart);
 }
 
+TEST_F(Window, OutputsListedAfterStartUpJoinTheAudioListWithTheOneInUseKept) {
+  restart([](FakeDevices& d) {
+    d.audioNames = {"JACK"};
+    d.laterAudioNames = {"default", "hw:1"};
+  });
+  EXPECT_EQ(tk->entryCount(kAudioOutputList), 1);
+  pump();
+  ASSERT_EQ(tk->entryCount(kAudioOutputList), 3);
+  EXPECT_EQ(tk->entryText(kAudioOutputList, 2), "hw:1");
+  EXPECT_EQ(tk->value(kAudioOutputList), 0);
+  EXPECT_EQ(devices->calls.back(), "startStream");  // nothing reopened
+}
+
 TEST_F(Window, StatusBarFields) {
   EXPECT_EQ(tk->statusText(app->window, 0), "MIDI IN");
   EXPECT_EQ(tk->statusText(app->window, 1), "");
