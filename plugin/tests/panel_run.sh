@@ -42,7 +42,6 @@ open_panel() {
   }
   wait_for 20 find_panel || fail "no ${w}x${h} panel at scale $scale: $(xwininfo -root -tree | grep -i distrho)"
   read -r px py < <(sed -E 's/.* \+(-?[0-9]+)\+(-?[0-9]+)$/\1 \2/' <<<"$line")
-  sleep 1  # the first pictures painted
 }
 
 shoot() {
@@ -50,15 +49,35 @@ shoot() {
   convert "$work/$2.png" "$work/$2.ppm"
 }
 
+# shoot_settled SCALE NAME [UNLIKE]: a picture once the panel has stopped
+# changing (and differs from picture UNLIKE), however slowly a loaded
+# machine paints it.
+shoot_settled() {
+  local previous=
+  settled() {
+    shoot "$1" "$2"
+    local now
+    now=$(md5sum <"$work/$2.ppm")
+    if [[ -n ${3:-} ]] && cmp -s "$work/$2.ppm" "$work/$3.ppm"; then previous=; return 1; fi
+    # Painted: the panel's own background at its bottom left corner.
+    [[ $(convert "$work/$2.ppm" -format "%[pixel:p{1,$((panel_h * $1 - 3))}]" info:) != *"(0"* ]] ||
+      { previous=; return 1; }
+    [[ $now == "$previous" ]] && return 0
+    previous=$now
+    sleep 0.3
+    return 1
+  }
+  wait_for 30 settled "$@" || fail "the panel at scale $1 never settled for $2"
+}
+
 open_panel 1
-shoot 1 panel-1
+shoot_settled 1 panel-1
 # The Volume slider pressed near its top end.
 read -r _ _ vx vy vw _ < <(grep "^slider 21 " "$work/layout.txt")
 xdotool mousemove $((px + vx + vw / 2)) $((py + vy + 5)) click 1 mousemove $((px + 5)) $((py + panel_h - 5))
-sleep 0.5
-shoot 1 volume-moved
+shoot_settled 1 volume-moved panel-1
 open_panel 2
-shoot 2 panel-2
+shoot_settled 2 panel-2
 
 python3 - "$work" <<'PY' || fail "the pictures do not match the layout (see $work)"
 import sys
