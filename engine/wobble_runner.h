@@ -36,6 +36,9 @@ class WobbleRunner {
   WobbleSteps steps_{};
   Float4 position_{}, base_{}, rate_{};
   Int4 direction_{}, rising_{}, moving_{};
+  bool clamps_ = false;  // all four move and no top is below its bottom
+  inline void slowStep(Float4 p, Int4 over, Int4 under);
+  inline void write(int i);
 };
 
 inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t* active, float* x1,
@@ -76,6 +79,9 @@ inline void WobbleRunner::step(int i) {
     steps_ = wobbleStepsFor(*engine_, n, rate_, samples_, base_, rising_);
     generation_ = engine_->wobble.stepsGeneration;
     loaded_ = true;
+    const Int4 ordered = steps_.hi >= steps_.lo;
+    clamps_ = (moving_[0] & moving_[1] & moving_[2] & moving_[3] & ordered[0] & ordered[1] &
+               ordered[2] & ordered[3]) != 0;
   }
   const Int4 one = {1, 1, 1, 1};
   // The magnitude with the direction's sign, none without a direction: the
@@ -84,6 +90,22 @@ inline void WobbleRunner::step(int i) {
   const Float4 step = (Float4)((((Int4)steps_.magnitude) ^ signBit) & (direction_ != 0));
   const Float4 p = position_ + step;
   const Int4 over = p > steps_.hi, under = p < steps_.lo;
+  if (clamps_) {
+    // Every track moves and no top lies below its bottom, so a track is over
+    // or under, never both: the limits are a clamp, min then max, with the
+    // same comparisons and so the same bits, on a shorter chain from one
+    // frame's position to the next.
+    const Float4 capped = steps_.hi < p ? steps_.hi : p;
+    position_ = steps_.lo > capped ? steps_.lo : capped;
+    direction_ = over ? -one : (under ? one : direction_);
+  } else {
+    slowStep(p, over, under);
+  }
+  write(i);
+}
+
+inline void WobbleRunner::slowStep(Float4 p, Int4 over, Int4 under) {
+  const Int4 one = {1, 1, 1, 1};
   // A rising track checks its top first, a falling one its bottom (rising_ is 0 or -1).
   const Int4 hitHi = over & ~(under & ~rising_);
   const Int4 hitLo = under & ~(over & rising_);
@@ -91,6 +113,9 @@ inline void WobbleRunner::step(int i) {
   const Int4 turned = hitHi ? -one : (hitLo ? one : direction_);
   position_ = moving_ ? moved : position_;
   direction_ = moving_ ? turned : direction_;
+}
+
+inline void WobbleRunner::write(int i) {
   // Y2 counts from the middle line.
   const Float4 middle = {0, 0, 0, 50};
   const Int4 isY2 = {0, 0, 0, -1};

@@ -186,6 +186,53 @@ TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
   }
 }
 
+// With all four tracks moving the limits are met by a faster path than with
+// one held: the same limits, turns and jumps as each track alone above.
+TEST(Wobble, AllFourTracksMovingKeepTheirLimits) {
+  struct RowSetting {
+    int slider, mod, coarse;
+    Range expected;
+  };
+  const RowSetting cases[][kWobbleRows] = {
+      {{50, 100, 3, {50, 99}}, {20, 50, 1, {20, 34}}, {50, 100, 15, {50, 99}},
+       {60, -100, 2, {1, 10}}},
+      {{50, -100, 15, {1, 50}}, {20, -50, 3, {10, 20}}, {50, -100, 1, {1, 50}},
+       {60, -100, 7, {1, 10}}},
+  };
+  for (const auto& rows : cases) {
+    auto s = makeSynth();
+    for (int row = 0; row < kWobbleRows; ++row) {
+      flatCurve(*s, row, 0);
+      applyControlEvent(*s, pointSliderId(row), rows[row].slider);
+      applyControlEvent(*s, spinModId(row), rows[row].mod);
+      applyControlEvent(*s, spinCoarseId(row), rows[row].coarse);
+    }
+    test::play(*s, noteOnWord(100, 100));  // 2637 Hz: x15 jumps from limit to limit
+    Range seen[kWobbleRows];
+    for (Range& r : seen) r = {1e9f, -1e9f};
+    float out;
+    for (int i = 0; i < 20000; ++i) {
+      const float before = s->engine.wobble.tracks[kRowX2].position;
+      s->engine.render(&out, 1);
+      for (int row = 0; row < kWobbleRows; ++row) {
+        const float p = s->engine.wobble.tracks[static_cast<size_t>(row)].position;
+        seen[row] = {std::min(seen[row].low, p), std::max(seen[row].high, p)};
+      }
+      if (i > 1100 && rows[kRowX2].coarse == 15) {
+        const float after = s->engine.wobble.tracks[kRowX2].position;
+        const Range x2 = rows[kRowX2].expected;
+        EXPECT_TRUE((before == x2.low && after == x2.high) ||
+                    (before == x2.high && after == x2.low))
+            << before << " " << after;
+      }
+    }
+    for (int row = 0; row < kWobbleRows; ++row) {
+      EXPECT_EQ(seen[row].low, rows[row].expected.low) << "row " << row;
+      EXPECT_EQ(seen[row].high, rows[row].expected.high) << "row " << row;
+    }
+  }
+}
+
 TEST(Wobble, CurveDrawnDuringTheNoteIsFollowed) {
   auto s = makeSynth();
   flatCurve(*s, kRowX1, 69);  // size 0 at swing 49
