@@ -107,7 +107,7 @@ class OndelithUI : public UI {
     link_ = dynamic_cast<od::plugin::PanelLink*>(static_cast<Plugin*>(getPluginInstancePointer()));
     sound_ = link_ ? link_->currentSound() : od::startSound();
     generation_ = link_ ? link_->soundGeneration() : 0;
-    if (!od::plugin::programs().empty()) name_ = od::plugin::programs()[0].name;
+    nameTheSound();
     for (const od::ControlInfo& c : od::kControlTable) {
       const int index = od::entryOf(c.id);
       if ((c.kind == od::ControlKind::Slider || c.kind == od::ControlKind::SpinBox) && index >= 0)
@@ -145,12 +145,16 @@ class OndelithUI : public UI {
     repaint();
   }
 
+  // Hosts also announce their current program when a panel opens, whatever
+  // sound has been made since: the name follows only a program that sounds.
   void programLoaded(uint32_t index) override {
-    if (index < od::plugin::programs().size()) {
-      program_ = static_cast<int>(index);
-      name_ = od::plugin::programs()[index].name;
-    }
     reread();
+    const auto& programs = od::plugin::programs();
+    if (index < programs.size() && programs[index].sound == sound_) {
+      program_ = static_cast<int>(index);
+      name_ = programs[index].name;
+      hasSaved_ = false;
+    }
   }
 
   void stateChanged(const char* key, const char* value) override {
@@ -160,7 +164,11 @@ class OndelithUI : public UI {
     if (std::strcmp(key, kPatchFileKey) == 0) return openFile(value);
     if (std::strcmp(key, kPatchKey) != 0) return;
     if (const auto patch = od::plugin::patchFromText(value)) {
-      od::applyPatch(sound_, *patch);
+      od::Sound s = sound_;
+      od::applyPatch(s, *patch);
+      if (s == sound_) return;
+      sound_ = s;
+      nameTheSound();
       showSound();
     }
   }
@@ -627,7 +635,11 @@ class OndelithUI : public UI {
   void reread() {
     if (!link_) return;
     generation_ = link_->soundGeneration();
-    sound_ = link_->currentSound();
+    const od::Sound now = link_->currentSound();
+    // The panel's own loads come back as they went; anything else is named anew.
+    const bool changed = !(now == sound_);
+    sound_ = now;
+    if (changed) nameTheSound();
     // The file the host's browser gave the plugin: LV2 hosts learn its
     // values only from the panel.
     if (hostFileAsked_) {
@@ -635,6 +647,39 @@ class OndelithUI : public UI {
       writeEveryParameter();
     }
     showSound();
+  }
+
+  // A sound that arrived whole (a session, a state, a preset): named after
+  // the bank's sound or the player's file it is, else called unsaved, so a
+  // reopened session never shows another sound's name.
+  void nameTheSound() {
+    const auto& programs = od::plugin::programs();
+    for (size_t i = 0; i < programs.size(); ++i) {
+      if (programs[i].sound == sound_) {
+        program_ = static_cast<int>(i);
+        name_ = programs[i].name;
+        hasSaved_ = false;
+        return;
+      }
+    }
+    saved_ = sound_;
+    hasSaved_ = true;
+    name_ = "Unsaved sound";
+    std::error_code ec;
+    int looked = 0;
+    for (std::filesystem::directory_iterator it(soundsFolder(), ec), end; !ec && it != end && looked < 500;
+         it.increment(ec)) {
+      if (it->path().extension() != ".vx" || !it->is_regular_file(ec)) continue;
+      ++looked;
+      std::string reason;
+      const auto patch = od::plugin::readPatchFile(it->path().string(), reason);
+      od::Sound s = sound_;
+      if (patch) od::applyPatch(s, *patch);
+      if (patch && s == sound_) {
+        name_ = it->path().stem().string();
+        return;
+      }
+    }
   }
 
   void curveEvent(od::PointerAction a, double deviceX, double deviceY) {

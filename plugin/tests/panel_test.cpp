@@ -99,9 +99,32 @@ class Panel : public ::testing::Test {
     ASSERT_NE(in.gui, nullptr);
     ASSERT_NE(host.display, nullptr);
   }
+  // Drives the pointer or keys with xdotool, then lets the panel answer and
+  // the instance play a few blocks.
+  void xdo(const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    std::vector<float> out;
+    for (int i = 0; i < 10; ++i) {
+      pump(in, 1);
+      in.process(256, out);
+    }
+  }
   Module module{ONDELITH_CLAP_PATH};
   Instance in{module, 48000};
   HostWindow host;
+};
+
+// The user's data folder, for one test, in a folder of its own.
+struct ScratchDataHome {
+  std::string base = "/tmp/ondelith-panel-data.XXXXXX";
+  ScratchDataHome() {
+    if (mkdtemp(base.data())) setenv("XDG_DATA_HOME", base.c_str(), 1);
+  }
+  ~ScratchDataHome() {
+    std::filesystem::remove_all(base);
+    unsetenv("XDG_DATA_HOME");
+  }
+  std::string sounds() const { return base + "/Ondelith/sounds"; }
 };
 
 TEST_F(Panel, OpensAndClosesFiftyTimesWhileANotePlays) {
@@ -262,6 +285,52 @@ TEST_F(Panel, SliderSetsItsParameterAndAStateRedrawsIt) {
   closePanel(in);
 }
 
+// The panel's picture of a rectangle of the host's window.
+std::vector<uint32_t> shownIn(HostWindow& host, int x, int y, int w, int h) {
+  std::vector<uint32_t> pixels;
+  for (int j = y; j < y + h; ++j)
+    for (int i = x; i < x + w; ++i) pixels.push_back(shownAt(host, i, j));
+  return pixels;
+}
+
+// A panel opened again names the sound it finds: the bank's sound by its
+// name, a sound of the player's folder by its file, anything else as
+// unsaved, never the name the last panel showed with a change mark.
+TEST_F(Panel, AReopenedPanelNamesTheSoundItFinds) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ScratchDataHome data;
+  const auto name = [&] { return shownIn(host, 34, 4, 200, 24); };  // the name's box
+  const auto reopened = [&] {
+    closePanel(in);
+    EXPECT_TRUE(openPanel(in, host));
+    xdo("mousemove 1 600");
+    return name();
+  };
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  xdo("mousemove 250 16 click 1");  // >: the bank's second sound
+  ASSERT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(plugin::programs().at(1).sound)));
+  const auto bankSound = name();
+  EXPECT_EQ(reopened(), bankSound);
+
+  const ControlInfo& vol = *findControl(kSliderVol);  // to its least
+  xdo("mousemove " + std::to_string(vol.x + vol.w / 2) + " " +
+      std::to_string(vol.y + kPanelHeaderHeight + vol.h - 4) + " click 1 mousemove 1 600");
+  ASSERT_EQ(in.value(kVolumeIndex), parameter(kVolumeIndex).minimum);
+  const auto changed = name();
+  const auto unsaved = reopened();
+  EXPECT_NE(unsaved, changed);
+  EXPECT_NE(unsaved, bankSound);
+
+  xdo("mousemove 450 16 click 1");
+  xdo("type kept");
+  xdo("key Return");
+  const auto kept = name();
+  EXPECT_NE(kept, unsaved);
+  EXPECT_EQ(reopened(), kept);
+  closePanel(in);
+}
+
 // Two instances with their panels open side by side: a slider moved in
 // one, and a bank sound chosen in the other, reach only their own; closing
 // a panel leaves its sound as it is.
@@ -364,14 +433,6 @@ TEST_F(Panel, BankButtonsAndMenuLoadTheBanksSounds) {
   ASSERT_GE(programs.size(), 3u);
   ASSERT_TRUE(openPanel(in, host));
   pump(in, 20);
-  std::vector<float> out;
-  const auto run = [&](const std::string& args) {
-    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
-    for (int i = 0; i < 5; ++i) {
-      pump(in, 1);
-      in.process(256, out);
-    }
-  };
   const auto expectProgram = [&](size_t n) {
     SCOPED_TRACE(programs[n].name);
     EXPECT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(programs[n].sound)));
@@ -379,15 +440,15 @@ TEST_F(Panel, BankButtonsAndMenuLoadTheBanksSounds) {
       EXPECT_EQ(in.value(static_cast<uint32_t>(i)), programs[n].sound.values[static_cast<size_t>(i)])
           << parameter(i).symbol;
   };
-  run("mousemove 250 16 click 1");  // >
-  run("click 1");
-  run("mousemove 18 16 click 1");  // <
+  xdo("mousemove 250 16 click 1");  // >
+  xdo("click 1");
+  xdo("mousemove 18 16 click 1");  // <
   expectProgram(1);
-  run("mousemove 130 16 click 1");  // the name: the bank's menu
+  xdo("mousemove 130 16 click 1");  // the name: the bank's menu
   // Each category's first sound has its heading above it.
   int entry = 2;
   for (size_t i = 1; i <= 2; ++i) entry += programs[i].category != programs[i - 1].category;
-  run("mousemove 100 " + std::to_string(28 + entry * 18 + 9) + " click 1");
+  xdo("mousemove 100 " + std::to_string(28 + entry * 18 + 9) + " click 1");
   expectProgram(2);
   closePanel(in);
 }
@@ -398,24 +459,14 @@ TEST_F(Panel, BankButtonsAndMenuLoadTheBanksSounds) {
 // parameters with it.
 TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
-  char base[] = "/tmp/ondelith-panel-data.XXXXXX";
-  ASSERT_NE(mkdtemp(base), nullptr);
-  setenv("XDG_DATA_HOME", base, 1);
-  const std::string folder = std::string(base) + "/Ondelith/sounds";
+  ScratchDataHome data;
+  const std::string folder = data.sounds();
   ASSERT_TRUE(openPanel(in, host));
   pump(in, 20);
-  std::vector<float> out;
-  const auto run = [&](const std::string& args) {
-    ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
-    for (int i = 0; i < 10; ++i) {
-      pump(in, 1);
-      in.process(256, out);
-    }
-  };
   // The name field is the header's last part, Save the one before it.
-  run("mousemove 450 16 click 1");
-  run("type mine");
-  run("key Return");
+  xdo("mousemove 450 16 click 1");
+  xdo("type mine");
+  xdo("key Return");
   const auto fileText = [&](const std::string& name) {
     std::ifstream saved(folder + "/" + name);
     return std::string((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
@@ -424,11 +475,11 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   EXPECT_EQ(fileText("mine.vx"), first);
   // The same name again replaces the file only when Save is asked twice.
   in.param(0, kVolumeIndex, 700);
-  run("mousemove 450 16 click 1");
-  run("type mine");
-  run("key Return");
+  xdo("mousemove 450 16 click 1");
+  xdo("type mine");
+  xdo("key Return");
   EXPECT_EQ(fileText("mine.vx"), first);
-  run("mousemove 354 16 click 1");  // Save
+  xdo("mousemove 354 16 click 1");  // Save
   EXPECT_NE(fileText("mine.vx"), first);
   EXPECT_EQ(fileText("mine.vx"), patchIn(in.saveState()));
 
@@ -450,18 +501,16 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   const auto& programs = plugin::programs();
   int quietEntry = static_cast<int>(programs.size()) + 2;
   for (size_t i = 1; i < programs.size(); ++i) quietEntry += programs[i].category != programs[i - 1].category;
-  run("mousemove 130 16 click 1");
-  run("mousemove " + std::to_string(2 + quietEntry / 33 * 175 + 50) + " " +
+  xdo("mousemove 130 16 click 1");
+  xdo("mousemove " + std::to_string(2 + quietEntry / 33 * 175 + 50) + " " +
       std::to_string(28 + quietEntry % 33 * 18 + 9) + " click 1");
   expectSound(quiet);
 
   // Open: the framework's browser in the folder; "z" picks zloud.
-  run("mousemove 298 16 click 1");
-  run("search --sync --name \"Open a sound\" key --window %1 z Return");
+  xdo("mousemove 298 16 click 1");
+  xdo("search --sync --name \"Open a sound\" key --window %1 z Return");
   expectSound(loud);
   closePanel(in);
-  std::filesystem::remove_all(base);
-  unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
