@@ -21,24 +21,10 @@ std::string withSeparator(std::string path) {
 
 }  // namespace
 
-std::string userDataDirectory() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  std::string base;
-  if (data && data[0] == '/')
-    base = data;
-  else if (home && home[0])
-    base = std::string(home) + "/.local/share";
-  else
-    return {};
-  return withSeparator(base) + "Ondelith/";
-}
-
 std::string patchDirectory() {
   std::error_code error;
-  const std::string data = userDataDirectory();
-  if (!data.empty()) {
-    const std::string sounds = data + "sounds/";
+  const std::string sounds = userSoundsDirectory();
+  if (!sounds.empty()) {
     std::filesystem::create_directories(sounds, error);
     if (!error) return sounds;
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/synth.h"
+#include "platform/files.h"
 #include "platform/toolkit.h"
 
 namespace ondelith {
@@ -19,9 +20,6 @@ constexpr int kHelpTextBox = 1;  // the Help window's one control
 // separator: "sounds" in the user's data folder, made on first use; the
 // working folder when there is no such folder or it cannot be made.
 std::string patchDirectory();
-
-// $XDG_DATA_HOME/Ondelith/, else ~/.local/share/Ondelith/; "" with neither.
-std::string userDataDirectory();
 
 // The sound kept from one run to the next, beside the player's sounds; ""
 // with no data folder.

@@ -9,10 +9,30 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace ondelith {
+
+std::string userDataDirectory() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::string base;
+  if (data && data[0] == '/')
+    base = data;
+  else if (home && home[0])
+    base = std::string(home) + "/.local/share";
+  else
+    return {};
+  if (base.back() != '/') base += '/';
+  return base + "Ondelith/";
+}
+
+std::string userSoundsDirectory() {
+  const std::string data = userDataDirectory();
+  return data.empty() ? std::string() : data + "sounds/";
+}
 
 namespace {
 

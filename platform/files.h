@@ -10,6 +10,11 @@
 
 namespace ondelith {
 
+// $XDG_DATA_HOME/Ondelith/, else ~/.local/share/Ondelith/; "" with neither.
+std::string userDataDirectory();
+// The player's own sounds: "sounds/" in that folder; "" with no data folder.
+std::string userSoundsDirectory();
+
 // A file written under a temporary name beside its target and renamed over
 // the target only once it is complete and on the disk. The temporary name is
 // hidden and holds the target's; for a name too long for that, it is cut to

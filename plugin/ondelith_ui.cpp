@@ -26,6 +26,7 @@
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
 #include "instrument/sound.h"
+#include "platform/files.h"
 #include "platform/patch_file.h"
 #include "plugin/plugin_core.h"
 
@@ -83,13 +84,17 @@ void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = fa
   text(cr, b.x + (b.w - e.x_advance) / 2, b.y + b.h / 2 + 4, caption);
 }
 
-std::filesystem::path soundsFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  std::filesystem::path base;
-  if (data && data[0] == '/') base = data;
-  else if (const char* home = std::getenv("HOME")) base = std::filesystem::path(home) / ".local/share";
-  else return {};
-  return base / "Ondelith" / "sounds";
+// The player's own sounds, sorted, at most a folder's worth a panel can list.
+std::vector<std::filesystem::path> ownSounds() {
+  std::vector<std::filesystem::path> own;
+  std::error_code ec;
+  const std::string folder = od::userSoundsDirectory();
+  if (folder.empty()) return own;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end && own.size() < 500;
+       it.increment(ec))
+    if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
+  std::sort(own.begin(), own.end());
+  return own;
 }
 
 // A typed name that names one file in the folder and nothing beyond it.
@@ -519,11 +524,7 @@ class OndelithUI : public UI {
         menu_.push_back({programs[i].category, -1, {}, false});
       menu_.push_back({programs[i].name, static_cast<int>(i), {}, !hasSaved_ && program_ == static_cast<int>(i)});
     }
-    std::vector<std::filesystem::path> own;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(soundsFolder(), ec), end; !ec && it != end; it.increment(ec))
-      if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
-    std::sort(own.begin(), own.end());
+    const std::vector<std::filesystem::path> own = ownSounds();
     menu_.push_back({own.empty() ? "No sounds of your own yet" : "Your sounds", -1, {}, false});
     for (const auto& path : own)
       menu_.push_back({path.stem().string(), -1, path.string(), hasSaved_ && path.stem() == name_});
@@ -537,7 +538,7 @@ class OndelithUI : public UI {
       hostFileAsked_ = true;
       return;
     }
-    const std::string folder = soundsFolder().string();
+    const std::string folder = od::userSoundsDirectory();
     FileBrowserOptions options;
     options.title = "Open a sound";
     if (!folder.empty() && std::filesystem::is_directory(folder)) options.startDir = folder.c_str();
@@ -560,8 +561,7 @@ class OndelithUI : public UI {
     od::Sound s = sound_;
     od::applyPatch(s, *patch);
     name_ = stem;
-    saved_ = s;
-    hasSaved_ = true;
+    hasSaved_ = true;  // loadFromPanel keeps the file's sound as saved
     status_.clear();
     loadFromPanel(s);
   }
@@ -573,7 +573,12 @@ class OndelithUI : public UI {
       repaint();
       return;
     }
-    const std::filesystem::path folder = soundsFolder();
+    const std::filesystem::path folder = od::userSoundsDirectory();
+    if (folder.empty()) {
+      status_ = "no data folder to save in";
+      repaint();
+      return;
+    }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::filesystem::path target = folder / (typed_ + ".vx");
@@ -665,18 +670,13 @@ class OndelithUI : public UI {
     saved_ = sound_;
     hasSaved_ = true;
     name_ = "Unsaved sound";
-    std::error_code ec;
-    int looked = 0;
-    for (std::filesystem::directory_iterator it(soundsFolder(), ec), end; !ec && it != end && looked < 500;
-         it.increment(ec)) {
-      if (it->path().extension() != ".vx" || !it->is_regular_file(ec)) continue;
-      ++looked;
+    for (const std::filesystem::path& path : ownSounds()) {
       std::string reason;
-      const auto patch = od::plugin::readPatchFile(it->path().string(), reason);
+      const auto patch = od::plugin::readPatchFile(path.string(), reason);
       od::Sound s = sound_;
       if (patch) od::applyPatch(s, *patch);
       if (patch && s == sound_) {
-        name_ = it->path().stem().string();
+        name_ = path.stem().string();
         return;
       }
     }

@@ -401,9 +401,8 @@ TEST(Vst3Editor, AttachesPaintsAndEditsThroughTheHost) {
   EXPECT_NE(shownAt(host, 1, kClientHeight + kPanelHeaderHeight - 2), 0u);
   run("mousemove " + std::to_string(vol.x + vol.w / 2) + " " + std::to_string(vol.y + kPanelHeaderHeight + 4) +
       " click 1 mousemove 1 600");
-  constexpr v3_param_id kVolumeId = 1 + 16 * 130 + kVolumeIndex;
   ASSERT_FALSE(in.edits.empty());
-  EXPECT_EQ(in.edits.back(), std::make_pair(kVolumeId, 1.0));
+  EXPECT_EQ(in.edits.back(), std::make_pair(vst3test::idOf(kVolumeIndex), 1.0));
   Sound loudest = startSound();
   setSoundValue(loudest, kVolumeIndex, parameter(kVolumeIndex).maximum);
   EXPECT_NE(in.saveState().find(formatPatch(capturePatch(loudest))), std::string::npos);

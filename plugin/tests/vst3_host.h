@@ -18,6 +18,12 @@
 
 namespace ondelith::vst3test {
 
+// Parameter ids are the registry's positions after the framework's own: the
+// program (0) and 16 channels of 130 MIDI controllers. Sessions keep them.
+constexpr v3_param_id kFirstParameterId = 1 + 16 * 130;
+constexpr v3_param_id kProgramId = 0;
+inline v3_param_id idOf(int index) { return kFirstParameterId + static_cast<v3_param_id>(index); }
+
 class Module {
  public:
   explicit Module(const std::string& bundle);

@@ -16,12 +16,9 @@ using test::TempDir;
 using vst3test::Instance;
 using vst3test::Module;
 
-// Parameter ids are the registry's positions after the framework's own: the
-// program (0) and 16 channels of 130 MIDI controllers. Sessions keep them.
-constexpr v3_param_id kFirstParameterId = 1 + 16 * 130;
-constexpr v3_param_id kProgramId = 0;
-
-v3_param_id idOf(int index) { return kFirstParameterId + static_cast<v3_param_id>(index); }
+using vst3test::idOf;
+using vst3test::kFirstParameterId;
+using vst3test::kProgramId;
 
 Module& module() {
   static Module m(ONDELITH_VST3_BUNDLE);
