@@ -18,6 +18,7 @@ void Engine::noteChange(GateChange change) {
 }
 
 void Engine::apply(const EngineEvent& e) {
+  renderCarry.discard();
   switch (e.kind) {
     case EventKind::Midi: {
       const auto word = static_cast<uint32_t>(e.a);
@@ -69,7 +70,9 @@ void Engine::render(float* out, int64_t frames) {
     }
     const int64_t until = hasNext_ ? std::min(next_.frame, end) : end;
     if (until > frame_) {
-      renderFrames(*this, out, until - frame_);
+      // Frames carried ahead are wasted if an event lands at or just after the end.
+      const bool carryOn = until == end && !(hasNext_ && next_.frame < end + 2 * kRunFrames);
+      renderFrames(*this, out, until - frame_, carryOn);
       out += until - frame_;
       frame_ = until;
     }

@@ -17,6 +17,7 @@
 #include "engine/note_entry.h"
 #include "engine/oscillator.h"
 #include "engine/params.h"
+#include "engine/render_carry.h"
 #include "engine/sample_rate.h"
 
 namespace ondelith {
@@ -84,6 +85,7 @@ struct Engine {
   Oscillator oscillator{rate};
   Wobble wobble{static_cast<float>(rate.hz())};
   LadderFilter filter{rate};
+  RenderCarry renderCarry;  // renderFrames' own
 
  private:
   void noteChange(GateChange change);
@@ -96,7 +98,9 @@ struct Engine {
 
 // Renders `frames` mono samples with no events: per frame the lifecycle
 // tick, the oscillator, the filter, the envelope gain and the fade-in of a
-// note's first samples. Audio thread.
-void renderFrames(Engine& engine, float* out, int64_t frames);
+// note's first samples. Audio thread. `carryOn`: the next call most likely
+// follows with no event before its first frames, so they may be worked out
+// ahead (the engine's state still ends where these frames end).
+void renderFrames(Engine& engine, float* out, int64_t frames, bool carryOn = false);
 
 }  // namespace ondelith

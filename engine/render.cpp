@@ -11,7 +11,7 @@ namespace ondelith {
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-constexpr int kChunk = 64;
+constexpr int kChunk = kRunFrames;
 constexpr int kGroup = 16;
 
 // Eight lanes of float; the generic build runs them as two halves. No
@@ -83,16 +83,7 @@ void evaluateBezierRun(int n, const float* phase, const float* x1, const float* 
 
 namespace {
 
-// What one run of frames records for its evaluations and filter steps.
-struct Run {
-  int frames = 0;
-  alignas(32) float phase[kChunk], x1[kChunk], y1[kChunk], x2[kChunk], y2[kChunk], volume[kChunk];
-  alignas(32) float raw[kChunk];
-  double envelope[kChunk];
-  int32_t counter[kChunk];
-  uint8_t active[kChunk];  // the oscillator advanced: a note has been played
-  int wobbled = 0;         // frames before this have their wobble done
-};
+using Run = RenderRun;
 
 // The wobble of a run still to be done, frame by frame, after its frames
 // have been advanced.
@@ -144,10 +135,23 @@ struct PendingWobble {
   e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
 }
 
+// Whether the next `len` frames cannot change course: a note sounding (its
+// set-up, fade and attack start behind it) or released, and the sample
+// count far from its wrap.
+bool steadyAhead(const Engine& engine, int len) {
+  const NoteLifecycle& s = engine.life;
+  const NoteView view = readNoteView(engine.voice);
+  const int32_t n0 = engine.sampleCounter.load(kRelaxed);
+  if (len <= 0 || n0 > kCounterWrap - len || !(engine.voice.noteFrequency.load(kRelaxed) > 0))
+    return false;
+  return view.gate == 0 ||
+         !(setsUpNote(engine, view) || s.gateTicks <= s.fadeTicks ||
+           s.attackSerial != s.setUpSerial ||
+           s.gateTicks > std::numeric_limits<int32_t>::max() - len);
+}
+
 // Frames of a run given what advanceFrame would give them, with its checks
-// made once for a stretch, when nothing in the stretch can change course: a
-// note sounding (its set-up, fade and attack start behind it) or released,
-// and the sample count far from its wrap. Most frames are such, and the
+// made once for a stretch that is steady (steadyAhead). Most frames are such, and the
 // per-frame checks they skip cost more than the filter's shadow holds.
 struct SteadyAdvance {
   Engine* e = nullptr;
@@ -158,17 +162,11 @@ struct SteadyAdvance {
 
   // False, with nothing changed, unless frames from..to-1 are steady.
   bool begin(Engine& engine, Run& run, int from, int to) {
-    const int len = to - from;
+    if (!steadyAhead(engine, to - from)) return false;
     const NoteLifecycle& s = engine.life;
-    const NoteView view = readNoteView(engine.voice);
     const double noteFrequency = engine.voice.noteFrequency.load(kRelaxed);
     n0 = engine.sampleCounter.load(kRelaxed);
-    held = view.gate != 0;
-    if (len <= 0 || n0 > kCounterWrap - len || !(noteFrequency > 0)) return false;
-    if (held && (setsUpNote(engine, view) || s.gateTicks <= s.fadeTicks ||
-                 s.attackSerial != s.setUpSerial ||
-                 s.gateTicks > std::numeric_limits<int32_t>::max() - len))
-      return false;
+    held = readNoteView(engine.voice).gate != 0;
     const double frequency = s.gateTicks > s.fadeTicks
                                  ? noteFrequency
                                  : engine.voice.previousFrequency.load(kRelaxed);
@@ -239,6 +237,82 @@ void evaluateRange(Run& r, int from, int to) {
                 r.volume + from, r.raw + from);
 }
 
+AdvanceMark markAdvance(const Engine& e) {
+  AdvanceMark m;
+  m.sampleCounter = e.sampleCounter.load(kRelaxed);
+  m.phaseCounter = e.oscillator.phaseCounter();
+  m.gateTicks = e.life.gateTicks;
+  m.lastGateSample = e.life.lastGateSample;
+  m.envelopeLevel = e.life.envelopeLevel;
+  m.retriggerLevel = e.life.retriggerLevel;
+  m.releaseStartLevel = e.life.releaseStartLevel;
+  return m;
+}
+
+void placeAdvance(Engine& e, const AdvanceMark& m) {
+  e.sampleCounter.store(m.sampleCounter, kRelaxed);
+  e.oscillator.setPhaseCounter(m.phaseCounter);
+  e.life.gateTicks = m.gateTicks;
+  e.life.lastGateSample = m.lastGateSample;
+  e.life.envelopeLevel = m.envelopeLevel;
+  e.life.retriggerLevel = m.retriggerLevel;
+  e.life.releaseStartLevel = m.releaseStartLevel;
+}
+
+WobbleMark markWobble(const Engine& e) {
+  WobbleMark m;
+  for (size_t k = 0; k < kWobbleRows; ++k) {
+    m.position[k] = e.wobble.tracks[k].position;
+    m.direction[k] = e.wobble.tracks[k].direction;
+  }
+  m.modulated = e.wobble.modulated;
+  return m;
+}
+
+void placeWobble(Engine& e, const WobbleMark& m) {
+  for (size_t k = 0; k < kWobbleRows; ++k) {
+    e.wobble.tracks[k].position = m.position[k];
+    e.wobble.tracks[k].direction = m.direction[k];
+  }
+  e.wobble.modulated = m.modulated;
+}
+
+// The runs a call worked out past its end are kept with the state they lead
+// to; the engine goes back to where the call's own frames left it.
+void keepCarry(Engine& e, int chunk, const Run& first, const Run& second,
+               const AdvanceMark& advanceFrom, const WobbleMark& wobbleFrom) {
+  RenderCarry& c = e.renderCarry;
+  c.advanceTo = markAdvance(e);
+  c.wobbleTo = markWobble(e);
+  c.advanceFrom = advanceFrom;
+  c.wobbleFrom = wobbleFrom;
+  placeAdvance(e, advanceFrom);
+  placeWobble(e, wobbleFrom);
+  c.first = static_cast<int>(&first - c.runs.data());
+  c.second = static_cast<int>(&second - c.runs.data());
+  c.chunk = chunk;
+  c.valid = true;
+}
+
+// Whether this call starts from the carried runs: only events discard them
+// (Engine::apply), so this checks that the state is still the one they
+// start from and that they fit the call's runs.
+bool takeCarry(Engine& e, int chunk, int64_t frames) {
+  RenderCarry& c = e.renderCarry;
+  if (!c.valid) return false;
+  const bool fits = c.chunk == chunk && frames >= 2 * chunk &&
+                    sameBits(markAdvance(e), c.advanceFrom) &&
+                    sameBits(markWobble(e), c.wobbleFrom);
+  if (!fits) {
+    c.discard();
+    return false;
+  }
+  c.valid = false;
+  placeAdvance(e, c.advanceTo);
+  placeWobble(e, c.wobbleTo);
+  return true;
+}
+
 }  // namespace
 
 // Frames are rendered in runs of four steps: the lifecycle tick and phase,
@@ -247,37 +321,66 @@ void evaluateRange(Run& r, int from, int to) {
 // recursion is the one chain that must stay serial. While the filter of one
 // run waits for each previous step, the processor wobbles and evaluates the
 // next run and advances the one after, all in one loop: none of them depends
-// on what the filter computes. Everything stays within this call's frames,
-// so events between calls land exactly. The wobble and the tick stay frame
+// on what the filter computes. The last runs' filter steps would wait alone,
+// so the next call's first two runs are worked out beside them and kept
+// (RenderCarry) with the engine's state left where this call ends: events
+// between calls still land exactly, and discard them. The wobble and the tick stay frame
 // by frame inside the filter's loop: each has a serial chain of its own, and
 // done apart from it, in batches, they were measured slower. What it buys
 // (bench/render_bench, the wobbling voice at 48000 Hz): about 22 ns a sample
 // against 100 ns for the same frames one at a time in the plain order; the
 // filter's recursion alone takes 14 to 15.
-void renderFrames(Engine& e, float* out, int64_t frames) {
+void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   if (frames <= 0) return;
-  Run runs[3];
-  Run* filtering = &runs[0];
-  Run* wobbling = &runs[1];
-  Run* advancing = &runs[2];
+  RenderCarry& carry = e.renderCarry;
   // Only the runs after the first two overlap the filter, so a host's short
   // blocks are cut into shorter runs: four, of whole groups.
   const int chunk = static_cast<int>(
-      std::clamp<int64_t>((frames / 4 + kGroup - 1) / kGroup * kGroup, kGroup, kChunk));
-  int64_t prepared = 0;
-  const auto nextSize = [&] {
-    const int n = static_cast<int>(std::min<int64_t>(frames - prepared, chunk));
-    prepared += n;
-    return n;
+      std::clamp<int64_t>((frames / 2 + kGroup - 1) / kGroup * kGroup, kGroup, kChunk));
+  const bool carriedIn = takeCarry(e, chunk, frames);
+  const int first = carriedIn ? carry.first : 0, second = carriedIn ? carry.second : 1;
+  Run* filtering = &carry.runs[static_cast<size_t>(first)];
+  Run* wobbling = &carry.runs[static_cast<size_t>(second)];
+  Run* advancing = &carry.runs[static_cast<size_t>(3 - first - second)];
+  if (carry.rest > 0) --carry.rest;
+  // Frames for the next call are worked out in the shadow of this call's
+  // last filter steps, as two runs past its end.
+  bool ahead = carryOn && carry.rest == 0 && frames >= 2 * chunk;
+  Run* firstAhead = nullptr;
+  int aheadRuns = 0;
+  AdvanceMark advanceFrom;
+  WobbleMark wobbleFrom;
+  int64_t prepared = carriedIn ? 2 * chunk : 0;
+  const auto nextSize = [&](Run& r) {
+    if (prepared < frames) {
+      const int n = static_cast<int>(std::min<int64_t>(frames - prepared, chunk));
+      prepared += n;
+      return n;
+    }
+    if (!ahead || aheadRuns == 2) return 0;
+    if (aheadRuns == 0) {
+      if (!steadyAhead(e, 2 * chunk)) {
+        ahead = false;
+        return 0;
+      }
+      advanceFrom = markAdvance(e);
+      firstAhead = &r;
+    }
+    ++aheadRuns;
+    return chunk;
   };
   PendingWobble pending;
-  beginRun(e, *filtering, nextSize(), true);
-  advanceRange(e, *filtering, 0, filtering->frames, pending);
-  pending.start(e, *filtering);
-  pending.finish();
-  evaluateRange(*filtering, 0, filtering->frames);
-  beginRun(e, *wobbling, nextSize());
-  advanceRange(e, *wobbling, 0, wobbling->frames, pending);
+  if (carriedIn) {
+    refreshCurveCaches(e);
+  } else {
+    beginRun(e, *filtering, nextSize(*filtering), true);
+    advanceRange(e, *filtering, 0, filtering->frames, pending);
+    pending.start(e, *filtering);
+    pending.finish();
+    evaluateRange(*filtering, 0, filtering->frames);
+    beginRun(e, *wobbling, nextSize(*wobbling));
+    advanceRange(e, *wobbling, 0, wobbling->frames, pending);
+  }
 
   // A local copy keeps the filter's state in registers through the calls
   // around it; only the audio thread touches the filter. Parameters change
@@ -289,12 +392,13 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
   filter.updateCoefficients();
   const int32_t fadeIn = e.life.fadeInSamples;
   int64_t done = 0;
-  while (filtering->frames > 0) {
+  while (filtering->frames > 0 && filtering != firstAhead) {
     Run& f = *filtering;
     Run& w = *wobbling;
     Run& a = *advancing;
+    if (&w == firstAhead) wobbleFrom = markWobble(e);
     if (w.frames > 0) pending.start(e, w);
-    beginRun(e, a, nextSize());
+    beginRun(e, a, nextSize(a));
     for (int g = 0; g < chunk; g += kGroup) {
       SteadyAdvance steady;
       const int advanceEnd = std::min(g + kGroup, a.frames);
@@ -321,6 +425,7 @@ void renderFrames(Engine& e, float* out, int64_t frames) {
     advancing = &f;
   }
   e.filter = filter;
+  if (filtering == firstAhead) keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
 }
 
 }  // namespace ondelith

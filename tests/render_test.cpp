@@ -147,6 +147,37 @@ TEST(Render, BlockSizesDoNotChangeASample) {
   EXPECT_EQ(random, base);
 }
 
+// Work done ahead for the next call never shows: between calls the state is
+// the one frame-by-frame rendering leaves, through a held note and its release.
+TEST(Render, StateBetweenCallsIsWhereTheCallEnded) {
+  for (const int64_t block : {64, 96, 4096}) {
+    DriverSchedule d = busySchedule();
+    auto a = makeSynth();
+    auto b = makeSynth();
+    int64_t frame = 0;
+    std::vector<float> got, want;
+    const auto step = [&](int64_t n) {
+      renderSchedule(*a, d, n, fixedBlocks(block), got);
+      renderSchedule(*b, d, n, fixedBlocks(1), want);
+      ASSERT_EQ(got, want) << "block " << block << ", frame " << frame;
+      const Engine& x = a->engine;
+      const Engine& y = b->engine;
+      EXPECT_EQ(x.sampleCounter, y.sampleCounter);
+      EXPECT_EQ(x.life.envelopeLevel, y.life.envelopeLevel);
+      EXPECT_EQ(x.life.gateTicks, y.life.gateTicks);
+      EXPECT_EQ(x.oscillator.phaseCounter(), y.oscillator.phaseCounter());
+      EXPECT_EQ(x.wobble.modulated, y.wobble.modulated);
+      for (int k = 0; k < kWobbleRows; ++k)
+        EXPECT_EQ(x.wobble.tracks[static_cast<size_t>(k)].position,
+                  y.wobble.tracks[static_cast<size_t>(k)].position);
+      frame += n;
+      d = {};  // the schedule plays once
+    };
+    step(30000);  // a note held since 23000
+    for (int i = 0; i < 3; ++i) step(block);
+  }
+}
+
 TEST(Render, CurveDragDuringAHeldNoteChangesTheSoundFromItsFrame) {
   DriverSchedule held;
   held.control(0, spinModId(kRowY1), 100);

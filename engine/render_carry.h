@@ -1,0 +1,63 @@
+#pragma once
+// What the render keeps from one call to the next: its runs of frames, and
+// the next call's first two runs worked out ahead while the last filter
+// steps waited on their chain. A host's short blocks would otherwise start
+// every call with that work alone. The engine's state stays where the call
+// ended; the state the runs lead to is kept beside it, and both are used
+// only if nothing has touched the engine in between.
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/params.h"
+
+namespace ondelith {
+
+constexpr int kRunFrames = 64;  // the most frames in one run
+
+// One run's frames as the pipeline fills them in.
+struct RenderRun {
+  int frames = 0;
+  alignas(32) float phase[kRunFrames], x1[kRunFrames], y1[kRunFrames], x2[kRunFrames],
+      y2[kRunFrames], volume[kRunFrames];
+  alignas(32) float raw[kRunFrames];
+  double envelope[kRunFrames];
+  int32_t counter[kRunFrames];
+  uint8_t active[kRunFrames];  // the oscillator advanced: a note has been played
+  int wobbled = 0;             // frames before this have their wobble done
+};
+
+// What a steady stretch moves on: the note's course and the oscillator's
+// place, then the wobble's tracks. Compared bit for bit, so no padding.
+struct AdvanceMark {
+  int32_t sampleCounter = 0, phaseCounter = 0, gateTicks = 0, lastGateSample = 0;
+  double envelopeLevel = 0, retriggerLevel = 0, releaseStartLevel = 0;
+};
+struct WobbleMark {
+  std::array<float, kWobbleRows> position{};
+  std::array<int32_t, kWobbleRows> direction{};
+  std::array<float, kWobbleRows> modulated{};
+};
+template <typename Mark>
+bool sameBits(const Mark& a, const Mark& b) {
+  return std::memcmp(&a, &b, sizeof(Mark)) == 0;
+}
+
+struct RenderCarry {
+  std::array<RenderRun, 3> runs;
+  bool valid = false;  // runs[first] and runs[second] hold the next frames
+  int chunk = 0;       // their size
+  int first = 0, second = 1;
+  AdvanceMark advanceFrom, advanceTo;
+  WobbleMark wobbleFrom, wobbleTo;
+  int rest = 0;  // calls that carry nothing, after carried work was thrown away
+
+  // Something changed the engine before the carried frames were used.
+  void discard() {
+    if (valid) rest = 8;
+    valid = false;
+  }
+};
+
+}  // namespace ondelith
