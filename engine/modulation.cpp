@@ -151,17 +151,17 @@ WobbleSteps wobbleStepsFor(Engine& e, int32_t n, Float4 rates, int32_t samples, 
 }
 
 void advanceWobbleRun(Engine& e, const int32_t* counter, const uint8_t* active, int from, int to,
-                      float* x1, float* y1, float* x2, float* y2) {
+                      Float4* position) {
   WobbleRunner runner;
-  runner.begin(e, counter, active, x1, y1, x2, y2);
+  runner.begin(e, counter, active, position);
   for (int i = from; i < to; ++i) runner.step(i);
   runner.finish();
 }
 
 void advanceWobble(Engine& e, int32_t n) {
   const uint8_t active = 1;
-  float x1, y1, x2, y2;
-  advanceWobbleRun(e, &n, &active, 0, 1, &x1, &y1, &x2, &y2);
+  Float4 position;
+  advanceWobbleRun(e, &n, &active, 0, 1, &position);
 }
 
 }  // namespace ondelith

@@ -13,6 +13,20 @@ namespace ondelith {
 
 struct Engine;
 
+typedef float Float4 __attribute__((vector_size(16)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+
+// The control points' coordinates (unit square: X1, Y1, X2, Y2) from the
+// four tracks' positions (slider units, Y2 counted from the middle line).
+inline Float4 coordinatesOf(Float4 position) {
+  const Float4 middle = {0, 0, 0, 50};
+  const Int4 isY2 = {0, 0, 0, -1};
+  const Float4 hundred = {100, 100, 100, 100};
+  return (isY2 ? position + middle : position) / hundred;
+}
+// Positions that put every coordinate at 0.5.
+constexpr Float4 kCentredPosition = {50, 50, 50, 0};
+
 // One coordinate's wobble, in slider units (hundredths of the unit square;
 // Y2 counted from the middle line).
 struct WobbleTrack {
@@ -84,10 +98,10 @@ void advanceWobble(Engine& engine, int32_t n);
 
 // advanceWobble for frames from..to-1 of a run, skipping frames whose
 // `active` is 0 (no note, so the oscillator does not advance). Frame i's
-// sample count is counter[i]; its four coordinates go to x1[i]..y2[i]. The
+// sample count is counter[i]; its four positions go to position[i]. The
 // rates and the wobble length are read once, as if for the first frame.
 void advanceWobbleRun(Engine& engine, const int32_t* counter, const uint8_t* active, int from,
-                      int to, float* x1, float* y1, float* x2, float* y2);
+                      int to, Float4* position);
 
 // Refreshes all four lookups: at the start of every run of frames.
 void refreshCurveCaches(Engine& engine);
@@ -99,8 +113,6 @@ void refreshCurveCache(Engine& engine, int row);
 // The curve's value in percent at sample `position` of the wobble.
 int32_t cachedCurveValue(Engine& engine, int row, int32_t position);
 
-typedef float Float4 __attribute__((vector_size(16)));
-typedef int32_t Int4 __attribute__((vector_size(16)));
 
 // The four tracks' steps and limits for a stretch of sample counts.
 struct WobbleSteps {

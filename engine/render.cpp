@@ -24,17 +24,31 @@ constexpr int kLanes = 8;
 // evaluateBezierCycle and the oscillator's scaling for the eight frames from
 // `i`, lane by lane, with the same operations in the same order, so each
 // lane gives the scalar's bits.
-[[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases, const float* x1s,
-                                                 const float* y1s, const float* x2s,
-                                                 const float* y2s, const float* volumes,
+[[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases,
+                                                 const Float4* positions, const float* volumes,
                                                  float* raw) {
-  Lanes phase, x1, y1, x2, y2, volume;
+  Lanes phase, volume, a, b, c, d;
   __builtin_memcpy(&phase, phases + i, sizeof phase);
-  __builtin_memcpy(&x1, x1s + i, sizeof x1);
-  __builtin_memcpy(&y1, y1s + i, sizeof y1);
-  __builtin_memcpy(&x2, x2s + i, sizeof x2);
-  __builtin_memcpy(&y2, y2s + i, sizeof y2);
   __builtin_memcpy(&volume, volumes + i, sizeof volume);
+  // Frames i to i + 7 hold four positions each: two frames a vector, turned
+  // into one row of eight a coordinate, then into the unit square.
+  __builtin_memcpy(&a, positions + i, sizeof a);
+  __builtin_memcpy(&b, positions + i + 2, sizeof b);
+  __builtin_memcpy(&c, positions + i + 4, sizeof c);
+  __builtin_memcpy(&d, positions + i + 6, sizeof d);
+  const Lanes r0 = __builtin_shufflevector(a, c, 0, 1, 2, 3, 8, 9, 10, 11);  // frames 0 | 4
+  const Lanes r1 = __builtin_shufflevector(a, c, 4, 5, 6, 7, 12, 13, 14, 15);
+  const Lanes r2 = __builtin_shufflevector(b, d, 0, 1, 2, 3, 8, 9, 10, 11);
+  const Lanes r3 = __builtin_shufflevector(b, d, 4, 5, 6, 7, 12, 13, 14, 15);
+  const Lanes t0 = __builtin_shufflevector(r0, r1, 0, 8, 1, 9, 4, 12, 5, 13);
+  const Lanes t1 = __builtin_shufflevector(r2, r3, 0, 8, 1, 9, 4, 12, 5, 13);
+  const Lanes t2 = __builtin_shufflevector(r0, r1, 2, 10, 3, 11, 6, 14, 7, 15);
+  const Lanes t3 = __builtin_shufflevector(r2, r3, 2, 10, 3, 11, 6, 14, 7, 15);
+  // The same operations as coordinatesOf, lane by lane.
+  const Lanes x1 = __builtin_shufflevector(t0, t1, 0, 1, 8, 9, 4, 5, 12, 13) / 100.0f;
+  const Lanes y1 = __builtin_shufflevector(t0, t1, 2, 3, 10, 11, 6, 7, 14, 15) / 100.0f;
+  const Lanes x2 = __builtin_shufflevector(t2, t3, 0, 1, 8, 9, 4, 5, 12, 13) / 100.0f;
+  const Lanes y2 = (__builtin_shufflevector(t2, t3, 2, 3, 10, 11, 6, 7, 14, 15) + 50.0f) / 100.0f;
   const Lanes zero = {}, one = zero + 1.0f, top = zero + 200.0f;
   const Lanes ax = 1.0f - 3.0f * x2 + 3.0f * x1;
   const Lanes bx = 3.0f * x2 - 6.0f * x1;
@@ -66,19 +80,21 @@ constexpr int kLanes = 8;
 // The clones stay inside this file: clang 14 drops the attribute from a
 // function declared before without it, and names its dispatcher so that
 // other files' calls would miss it.
-ONDELITH_CLONES void evaluateRun(int n, const float* phase, const float* x1, const float* y1,
-                                 const float* x2, const float* y2, const float* volume,
-                                 float* raw) {
+ONDELITH_CLONES void evaluateRun(int n, const float* phase, const Float4* position,
+                                 const float* volume, float* raw) {
   int i = 0;
-  for (; i + kLanes <= n; i += kLanes) evaluateLanes(i, phase, x1, y1, x2, y2, volume, raw);
-  for (; i < n; ++i) raw[i] = oscillatorOutput({phase[i], x1[i], y1[i], x2[i], y2[i], volume[i]});
+  for (; i + kLanes <= n; i += kLanes) evaluateLanes(i, phase, position, volume, raw);
+  for (; i < n; ++i) {
+    const Float4 c = coordinatesOf(position[i]);
+    raw[i] = oscillatorOutput({phase[i], c[0], c[1], c[2], c[3], volume[i]});
+  }
 }
 
 }  // namespace
 
-void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1, const float* x2,
-                       const float* y2, const float* volume, float* raw) {
-  evaluateRun(n, phase, x1, y1, x2, y2, volume, raw);
+void evaluateBezierRun(int n, const float* phase, const Float4* position, const float* volume,
+                       float* raw) {
+  evaluateRun(n, phase, position, volume, raw);
 }
 
 namespace {
@@ -95,7 +111,15 @@ struct PendingWobble {
   void start(Engine& e, Run& r) {
     run = &r;
     next = r.wobbled;
-    runner.begin(e, r.counter, r.active, r.x1, r.y1, r.x2, r.y2);
+    runner.begin(e, r.counter, r.active, r.position);
+  }
+  // Whether frames from..to-1, the next to step, make one stretch.
+  bool stretchAt(int from, int to) {
+    return run && next == from && to <= run->frames && runner.stretchFits(from, to);
+  }
+  void stretchDone(const WobbleRunner::Stretch& s, int to) {
+    runner.resume(s, to - 1);
+    next = to;
   }
   void stepTo(int to) {  // steps the frames before `to`
     if (!run) return;
@@ -118,7 +142,7 @@ struct PendingWobble {
   if (setsUpNote(e, view)) {
     before.finish();
     if (r.wobbled < i) {
-      advanceWobbleRun(e, r.counter, r.active, r.wobbled, i, r.x1, r.y1, r.x2, r.y2);
+      advanceWobbleRun(e, r.counter, r.active, r.wobbled, i, r.position);
       r.wobbled = i;
     }
   }
@@ -127,7 +151,7 @@ struct PendingWobble {
   r.active[i] = oscillatorPhase(e, r.phase[i], r.volume[i]);
   if (!r.active[i]) {  // no note yet: a silent sample
     r.phase[i] = 0.0f;
-    r.x1[i] = r.y1[i] = r.x2[i] = r.y2[i] = 0.5f;
+    r.position[i] = kCentredPosition;
     r.volume[i] = 0.0f;
   }
   r.envelope[i] = e.life.envelopeLevel;
@@ -158,6 +182,7 @@ struct SteadyAdvance {
   Run* r = nullptr;
   bool held = false;
   int32_t n0 = 0, period = 1, phaseCounter = 0, first = 0, last = -1;
+  double inversePeriod = 1;
   float volume = 0;
 
   // False, with nothing changed, unless frames from..to-1 are steady.
@@ -173,6 +198,8 @@ struct SteadyAdvance {
     e = &engine;
     r = &run;
     period = engine.oscillator.period(frequency);
+    if (period >= kExactPhasePeriods) return false;
+    inversePeriod = 1.0 / period;
     phaseCounter = engine.oscillator.phaseCounter();
     volume = static_cast<float>(engine.params.get(Param::Volume));
     first = from;
@@ -183,7 +210,7 @@ struct SteadyAdvance {
     const int32_t n = n0 + (i - first);
     phaseCounter = phaseCounter < period ? phaseCounter + 1 : period;
     if (phaseCounter >= period) phaseCounter = 0;
-    r->phase[i] = static_cast<float>(phaseCounter) / static_cast<float>(period);
+    r->phase[i] = phaseOf(phaseCounter, inversePeriod);
     r->volume[i] = volume;
     r->active[i] = 1;
     r->counter[i] = n;
@@ -233,8 +260,7 @@ inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fade
 
 void evaluateRange(Run& r, int from, int to) {
   if (to > from)
-    evaluateRun(to - from, r.phase + from, r.x1 + from, r.y1 + from, r.x2 + from, r.y2 + from,
-                r.volume + from, r.raw + from);
+    evaluateRun(to - from, r.phase + from, r.position + from, r.volume + from, r.raw + from);
 }
 
 AdvanceMark markAdvance(const Engine& e) {
@@ -403,10 +429,22 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
       SteadyAdvance steady;
       const int advanceEnd = std::min(g + kGroup, a.frames);
       if (steady.begin(e, a, g, advanceEnd)) {
-        for (int i = g; i < g + kGroup; ++i) {
-          if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
-          pending.stepTo(i + 1);
-          if (i < advanceEnd) steady.step(i);
+        const int end = g + kGroup;
+        if (advanceEnd == end && end <= f.frames && pending.stretchAt(g, end)) {
+          // The usual group: every step on its shortest path, with no checks.
+          WobbleRunner::Stretch wobble = pending.runner.stretch();
+          for (int i = g; i < end; ++i) {
+            out[done + i] = finishFrame(filter, f, i, fadeIn);
+            wobble.step(i);
+            steady.step(i);
+          }
+          pending.stretchDone(wobble, end);
+        } else {
+          for (int i = g; i < end; ++i) {
+            if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
+            pending.stepTo(i + 1);
+            if (i < advanceEnd) steady.step(i);
+          }
         }
         steady.finish();
       } else {

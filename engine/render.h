@@ -24,10 +24,10 @@ inline bool oscillatorPhase(Engine& e, float& phase, float& volume) {
   return true;
 }
 
-// oscillatorOutput for n frames given as separate arrays, evaluated several
-// at a time; the same bits as one at a time.
-void evaluateBezierRun(int n, const float* phase, const float* x1, const float* y1, const float* x2,
-                       const float* y2, const float* volume, float* raw);
+// oscillatorOutput for n frames, the points given as the wobble's positions
+// (coordinatesOf), evaluated several at a time; the same bits as one at a time.
+void evaluateBezierRun(int n, const float* phase, const Float4* position, const float* volume,
+                       float* raw);
 
 // The gain stage: the envelope, and the fade-in while the counter is below
 // `fadeIn` samples.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/modulation.h"
 #include "engine/params.h"
 
 namespace ondelith {
@@ -19,8 +20,9 @@ constexpr int kRunFrames = 64;  // the most frames in one run
 // One run's frames as the pipeline fills them in.
 struct RenderRun {
   int frames = 0;
-  alignas(32) float phase[kRunFrames], x1[kRunFrames], y1[kRunFrames], x2[kRunFrames],
-      y2[kRunFrames], volume[kRunFrames];
+  alignas(32) float phase[kRunFrames], volume[kRunFrames];
+  // The wobble's four positions, turned into the points as they are evaluated.
+  Float4 position[kRunFrames];
   alignas(32) float raw[kRunFrames];
   double envelope[kRunFrames];
   int32_t counter[kRunFrames];

@@ -17,18 +17,44 @@ namespace ondelith {
 // its state can stay in registers.
 class WobbleRunner {
  public:
-  inline void begin(Engine& engine, const int32_t* counter, const uint8_t* active, float* x1,
-                    float* y1, float* x2, float* y2);
+  inline void begin(Engine& engine, const int32_t* counter, const uint8_t* active,
+                    Float4* positions);
   // Frame i: skipped unless active[i]; its sample count is counter[i].
   inline void step(int i);
   // Writes the tracks and the coordinates back into the wobble's state.
   inline void finish();
 
+  // A stretch of frames that step() takes all on its shortest path: every
+  // frame active, on consecutive counts one set of steps covers, every
+  // track moving with its limits in order. Its state lives in the caller's
+  // locals meanwhile, where the compiler keeps it in registers.
+  struct Stretch {
+    Float4 position, magnitude, hi, lo;
+    Int4 direction;
+    Float4* positions;
+    [[gnu::always_inline]] inline void step(int i) {
+      clampStep(position, direction, magnitude, hi, lo);
+      positions[i] = position;
+    }
+  };
+  // Whether frames from..to-1 make such a stretch; nothing but the steps'
+  // cache changes if not.
+  inline bool stretchFits(int from, int to);
+  Stretch stretch() const {
+    return {position_, steps_.magnitude, steps_.hi, steps_.lo, direction_, positions_};
+  }
+  // Back from a stretch whose last frame was `last`.
+  void resume(const Stretch& s, int last) {
+    position_ = s.position;
+    direction_ = s.direction;
+    lastActive_ = last;
+  }
+
  private:
   Engine* engine_ = nullptr;
   const int32_t* counter_ = nullptr;
   const uint8_t* active_ = nullptr;
-  float *x1_ = nullptr, *y1_ = nullptr, *x2_ = nullptr, *y2_ = nullptr;
+  Float4* positions_ = nullptr;
   int32_t samples_ = 0;
   int lastActive_ = -1;
   bool loaded_ = false;
@@ -38,19 +64,36 @@ class WobbleRunner {
   Int4 direction_{}, rising_{}, moving_{};
   bool clamps_ = false;  // all four move and no top is below its bottom
   inline void slowStep(Float4 p, Int4 over, Int4 under);
-  inline void write(int i);
+  inline void loadSteps(int32_t n);
+
+  // The magnitude with the direction's sign, none without a direction: the
+  // bits of choosing among magnitude, its negation and 0, in fewer steps.
+  [[gnu::always_inline]] static inline Float4 signedStep(Float4 magnitude, Int4 direction) {
+    const Int4 signBit = direction & static_cast<int32_t>(0x80000000u);
+    return (Float4)((((Int4)magnitude) ^ signBit) & (direction != 0));
+  }
+  // Every track moves and no top lies below its bottom, so a track is over
+  // or under, never both: the limits are a clamp, min then max, with the
+  // same comparisons and so the same bits, on a shorter chain from one
+  // frame's position to the next.
+  [[gnu::always_inline]] static inline void clampStep(Float4& position, Int4& direction,
+                                                     Float4 magnitude, Float4 hi, Float4 lo) {
+    const Int4 one = {1, 1, 1, 1};
+    const Float4 p = position + signedStep(magnitude, direction);
+    const Int4 over = p > hi, under = p < lo;
+    const Float4 capped = hi < p ? hi : p;
+    position = lo > capped ? lo : capped;
+    direction = over ? -one : (under ? one : direction);
+  }
 };
 
-inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t* active, float* x1,
-                                float* y1, float* x2, float* y2) {
+inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t* active,
+                                Float4* positions) {
   constexpr auto r = std::memory_order_relaxed;
   engine_ = &e;
   counter_ = counter;
   active_ = active;
-  x1_ = x1;
-  y1_ = y1;
-  x2_ = x2;
-  y2_ = y2;
+  positions_ = positions;
   lastActive_ = -1;
   const Wobble& w = e.wobble;
   const auto& rates = e.voice.wobbleRate;
@@ -72,36 +115,35 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
   moving_ = rate_ > zero;
 }
 
+inline void WobbleRunner::loadSteps(int32_t n) {
+  if (loaded_ && n >= steps_.validFrom && n <= steps_.validTo) return;
+  steps_ = wobbleStepsFor(*engine_, n, rate_, samples_, base_, rising_);
+  generation_ = engine_->wobble.stepsGeneration;
+  loaded_ = true;
+  const Int4 ordered = steps_.hi >= steps_.lo;
+  clamps_ = (moving_[0] & moving_[1] & moving_[2] & moving_[3] & ordered[0] & ordered[1] &
+             ordered[2] & ordered[3]) != 0;
+}
+
 inline void WobbleRunner::step(int i) {
   if (!active_[i]) return;
-  const int32_t n = counter_[i];
-  if (!loaded_ || n < steps_.validFrom || n > steps_.validTo) {
-    steps_ = wobbleStepsFor(*engine_, n, rate_, samples_, base_, rising_);
-    generation_ = engine_->wobble.stepsGeneration;
-    loaded_ = true;
-    const Int4 ordered = steps_.hi >= steps_.lo;
-    clamps_ = (moving_[0] & moving_[1] & moving_[2] & moving_[3] & ordered[0] & ordered[1] &
-               ordered[2] & ordered[3]) != 0;
-  }
-  const Int4 one = {1, 1, 1, 1};
-  // The magnitude with the direction's sign, none without a direction: the
-  // bits of choosing among magnitude, its negation and 0, in fewer steps.
-  const Int4 signBit = direction_ & static_cast<int32_t>(0x80000000u);
-  const Float4 step = (Float4)((((Int4)steps_.magnitude) ^ signBit) & (direction_ != 0));
-  const Float4 p = position_ + step;
-  const Int4 over = p > steps_.hi, under = p < steps_.lo;
+  loadSteps(counter_[i]);
   if (clamps_) {
-    // Every track moves and no top lies below its bottom, so a track is over
-    // or under, never both: the limits are a clamp, min then max, with the
-    // same comparisons and so the same bits, on a shorter chain from one
-    // frame's position to the next.
-    const Float4 capped = steps_.hi < p ? steps_.hi : p;
-    position_ = steps_.lo > capped ? steps_.lo : capped;
-    direction_ = over ? -one : (under ? one : direction_);
+    clampStep(position_, direction_, steps_.magnitude, steps_.hi, steps_.lo);
   } else {
-    slowStep(p, over, under);
+    const Float4 p = position_ + signedStep(steps_.magnitude, direction_);
+    slowStep(p, p > steps_.hi, p < steps_.lo);
   }
-  write(i);
+  positions_[i] = position_;
+  lastActive_ = i;
+}
+
+inline bool WobbleRunner::stretchFits(int from, int to) {
+  const int32_t first = counter_[from];
+  for (int i = from; i < to; ++i)
+    if (!active_[i] || counter_[i] != first + (i - from)) return false;
+  loadSteps(first);
+  return clamps_ && counter_[to - 1] <= steps_.validTo;
 }
 
 inline void WobbleRunner::slowStep(Float4 p, Int4 over, Int4 under) {
@@ -115,19 +157,6 @@ inline void WobbleRunner::slowStep(Float4 p, Int4 over, Int4 under) {
   direction_ = moving_ ? turned : direction_;
 }
 
-inline void WobbleRunner::write(int i) {
-  // Y2 counts from the middle line.
-  const Float4 middle = {0, 0, 0, 50};
-  const Int4 isY2 = {0, 0, 0, -1};
-  const Float4 hundred = {100, 100, 100, 100};
-  const Float4 coordinate = (isY2 ? position_ + middle : position_) / hundred;
-  x1_[i] = coordinate[0];
-  y1_[i] = coordinate[1];
-  x2_[i] = coordinate[2];
-  y2_[i] = coordinate[3];
-  lastActive_ = i;
-}
-
 inline void WobbleRunner::finish() {
   if (!engine_ || lastActive_ < 0) return;
   Wobble& w = engine_->wobble;
@@ -135,7 +164,8 @@ inline void WobbleRunner::finish() {
     w.tracks[static_cast<size_t>(k)].position = position_[k];
     w.tracks[static_cast<size_t>(k)].direction = direction_[k];
   }
-  w.modulated = {x1_[lastActive_], y1_[lastActive_], x2_[lastActive_], y2_[lastActive_]};
+  const Float4 c = coordinatesOf(positions_[lastActive_]);
+  w.modulated = {c[0], c[1], c[2], c[3]};
   lastActive_ = -1;
 }
 

@@ -60,25 +60,23 @@ TEST(BezierRun, SameBitsAsOneAtATime) {
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   std::uniform_real_distribution<float> wild(-3.0f, 3.0f);
   constexpr int n = 203;  // whole groups and a remainder
-  std::vector<float> phase(n), x1(n), y1(n), x2(n), y2(n), volume(n), raw(n);
+  std::vector<float> phase(n), volume(n), raw(n);
+  std::vector<Float4> position(n);  // slider units, Y2 from the middle line
   for (int round = 0; round < 50; ++round) {
     for (int i = 0; i < n; ++i) {
       phase[i] = unit(rng);
-      x1[i] = round % 2 ? wild(rng) : unit(rng);
-      y1[i] = unit(rng);
-      x2[i] = round % 2 ? wild(rng) : unit(rng);
-      y2[i] = unit(rng);
+      position[i] = Float4{round % 2 ? wild(rng) : unit(rng), unit(rng),
+                           round % 2 ? wild(rng) : unit(rng), unit(rng) - 0.5f} * 100.0f;
       volume[i] = 1500.0f * unit(rng);
     }
     phase[3] = std::numeric_limits<float>::quiet_NaN();
     phase[4] = std::numeric_limits<float>::infinity();
-    x1[5] = 0.99f;
-    x2[5] = 0.01f;
+    position[5] = Float4{99, position[5][1], 1, position[5][3]};
     phase[6] = 0.0f;
-    evaluateBezierRun(n, phase.data(), x1.data(), y1.data(), x2.data(), y2.data(), volume.data(),
-                      raw.data());
+    evaluateBezierRun(n, phase.data(), position.data(), volume.data(), raw.data());
     for (int i = 0; i < n; ++i) {
-      const float one = oscillatorOutput({phase[i], x1[i], y1[i], x2[i], y2[i], volume[i]});
+      const Float4 c = coordinatesOf(position[i]);
+      const float one = oscillatorOutput({phase[i], c[0], c[1], c[2], c[3], volume[i]});
       if (std::isnan(one))
         ASSERT_TRUE(std::isnan(raw[i])) << i;
       else
