@@ -14,67 +14,80 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr int kChunk = kRunFrames;
 constexpr int kGroup = 16;
 
-// Eight lanes of float; the generic build runs them as two halves. No
-// function here takes or returns them: the AVX2 clone and the generic one
-// would pass them in different registers, which clang refuses and GCC warns
-// of. Only pointers and ints cross a call, and the lanes live inside one.
+// Sixteen lanes of float, built from rows of eight; the AVX-512 clone runs
+// them whole, the others in halves or quarters. No function here takes or
+// returns them by value: the clones would pass them in different registers,
+// which clang refuses and GCC warns of. Only pointers, references and ints
+// cross a call, and the lanes live inside one.
 typedef float Lanes __attribute__((vector_size(32)));
-constexpr int kLanes = 8;
+typedef float Wide __attribute__((vector_size(64)));
+constexpr int kLanes = 16;
 
-// evaluateBezierCycle and the oscillator's scaling for the eight frames from
-// `i`, lane by lane, with the same operations in the same order, so each
-// lane gives the scalar's bits.
-[[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases,
-                                                 const Float4* positions, const float* volumes,
-                                                 float* raw) {
-  Lanes phase, volume, a, b, c, d;
-  __builtin_memcpy(&phase, phases + i, sizeof phase);
-  __builtin_memcpy(&volume, volumes + i, sizeof volume);
-  // Frames i to i + 7 hold four positions each: two frames a vector, turned
-  // into one row of eight a coordinate, then into the unit square.
-  __builtin_memcpy(&a, positions + i, sizeof a);
-  __builtin_memcpy(&b, positions + i + 2, sizeof b);
-  __builtin_memcpy(&c, positions + i + 4, sizeof c);
-  __builtin_memcpy(&d, positions + i + 6, sizeof d);
-  const Lanes r0 = __builtin_shufflevector(a, c, 0, 1, 2, 3, 8, 9, 10, 11);  // frames 0 | 4
-  const Lanes r1 = __builtin_shufflevector(a, c, 4, 5, 6, 7, 12, 13, 14, 15);
-  const Lanes r2 = __builtin_shufflevector(b, d, 0, 1, 2, 3, 8, 9, 10, 11);
-  const Lanes r3 = __builtin_shufflevector(b, d, 4, 5, 6, 7, 12, 13, 14, 15);
+// Frames i to i + 7 hold four positions each, turned into one row of eight
+// a position. They are read a frame at a time, as the wobble wrote them just
+// before: a read across two writes would wait for both to reach the cache.
+[[gnu::always_inline]] inline void rowsOf(const Float4* positions, int i, Lanes& x1, Lanes& y1,
+                                          Lanes& x2, Lanes& y2) {
+  const Float4* p = positions + i;
+  const Lanes r0 = __builtin_shufflevector(p[0], p[4], 0, 1, 2, 3, 4, 5, 6, 7);  // frames 0 | 4
+  const Lanes r1 = __builtin_shufflevector(p[1], p[5], 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes r2 = __builtin_shufflevector(p[2], p[6], 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes r3 = __builtin_shufflevector(p[3], p[7], 0, 1, 2, 3, 4, 5, 6, 7);
   const Lanes t0 = __builtin_shufflevector(r0, r1, 0, 8, 1, 9, 4, 12, 5, 13);
   const Lanes t1 = __builtin_shufflevector(r2, r3, 0, 8, 1, 9, 4, 12, 5, 13);
   const Lanes t2 = __builtin_shufflevector(r0, r1, 2, 10, 3, 11, 6, 14, 7, 15);
   const Lanes t3 = __builtin_shufflevector(r2, r3, 2, 10, 3, 11, 6, 14, 7, 15);
-  // The same operations as coordinatesOf, lane by lane.
-  const Lanes x1 = __builtin_shufflevector(t0, t1, 0, 1, 8, 9, 4, 5, 12, 13) / 100.0f;
-  const Lanes y1 = __builtin_shufflevector(t0, t1, 2, 3, 10, 11, 6, 7, 14, 15) / 100.0f;
-  const Lanes x2 = __builtin_shufflevector(t2, t3, 0, 1, 8, 9, 4, 5, 12, 13) / 100.0f;
-  const Lanes y2 = (__builtin_shufflevector(t2, t3, 2, 3, 10, 11, 6, 7, 14, 15) + 50.0f) / 100.0f;
-  const Lanes zero = {}, one = zero + 1.0f, top = zero + 200.0f;
-  const Lanes ax = 1.0f - 3.0f * x2 + 3.0f * x1;
-  const Lanes bx = 3.0f * x2 - 6.0f * x1;
-  const Lanes cx = 3.0f * x1;
-  const Lanes ay = 3.0f * y1 - 3.0f * y2;
-  const Lanes by = 3.0f * y2 - 6.0f * y1 + 1.5f;
-  const Lanes cy = 3.0f * y1 - 1.5f;
-  Lanes t = phase;
+  x1 = __builtin_shufflevector(t0, t1, 0, 1, 8, 9, 4, 5, 12, 13);
+  y1 = __builtin_shufflevector(t0, t1, 2, 3, 10, 11, 6, 7, 14, 15);
+  x2 = __builtin_shufflevector(t2, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+  y2 = __builtin_shufflevector(t2, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// coordinatesOf, evaluateBezierCycle and the oscillator's scaling for the
+// sixteen frames from `i`, lane by lane, with the same operations in the
+// same order, so each lane gives the scalar's bits.
+[[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases,
+                                                 const Float4* positions, const float* volumes,
+                                                 float* raw) {
+  Wide phase, volume;
+  __builtin_memcpy(&phase, phases + i, sizeof phase);
+  __builtin_memcpy(&volume, volumes + i, sizeof volume);
+  Lanes x1a, y1a, x2a, y2a, x1b, y1b, x2b, y2b;
+  rowsOf(positions, i, x1a, y1a, x2a, y2a);
+  rowsOf(positions, i + 8, x1b, y1b, x2b, y2b);
+#define ONDELITH_JOIN(a, b) \
+  __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)
+  const Wide x1 = ONDELITH_JOIN(x1a, x1b) / 100.0f;
+  const Wide y1 = ONDELITH_JOIN(y1a, y1b) / 100.0f;
+  const Wide x2 = ONDELITH_JOIN(x2a, x2b) / 100.0f;
+  const Wide y2 = (ONDELITH_JOIN(y2a, y2b) + 50.0f) / 100.0f;
+#undef ONDELITH_JOIN
+  const Wide zero = {}, one = zero + 1.0f, top = zero + 200.0f;
+  const Wide ax = 1.0f - 3.0f * x2 + 3.0f * x1;
+  const Wide bx = 3.0f * x2 - 6.0f * x1;
+  const Wide cx = 3.0f * x1;
+  const Wide ay = 3.0f * y1 - 3.0f * y2;
+  const Wide by = 3.0f * y2 - 6.0f * y1 + 1.5f;
+  const Wide cy = 3.0f * y1 - 1.5f;
+  Wide t = phase;
   for (int k = 0; k < 5; ++k) {
-    const Lanes x = ax * t * t * t + bx * t * t + cx * t + 0.0f;
+    const Wide x = ax * t * t * t + bx * t * t + cx * t + 0.0f;
     t = t - (x - phase) * (1.0f / (3.0f * ax * t * t + 2.0f * bx * t + cx));
   }
   t = t > one ? one : t;
   t = t >= zero ? t : zero;
-  Lanes h = 200.0f * (ay * t * t * t + by * t * t + cy * t + 0.5f);
+  Wide h = 200.0f * (ay * t * t * t + by * t * t + cy * t + 0.5f);
   h = h > top ? top : h;
-  const Lanes row = 200.0f - h;
-  const Lanes height = (200.0f - row) / 200.0f;
-  const Lanes out = (height - 0.5f) * volume / 100.0f;
+  const Wide row = 200.0f - h;
+  const Wide height = (200.0f - row) / 200.0f;
+  const Wide out = (height - 0.5f) * volume / 100.0f;
   __builtin_memcpy(raw + i, &out, sizeof out);
 }
 
 #ifdef ONDELITH_NO_TARGET_CLONES
 #define ONDELITH_CLONES
 #else
-#define ONDELITH_CLONES __attribute__((target_clones("avx2", "default")))
+#define ONDELITH_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 
 // The clones stay inside this file: clang 14 drops the attribute from a

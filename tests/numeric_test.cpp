@@ -54,6 +54,24 @@ TEST(Rounding, AgreesWithTheLibraryEverywhereInRange) {
   }
 }
 
+// The phase by a multiply gives the division's bits: every place in short
+// periods, and places spread over the longest allowed.
+TEST(Phase, MultiplyGivesTheQuotientsBits) {
+  const auto check = [](int32_t period, int32_t counter) {
+    const float quotient = static_cast<float>(counter) / static_cast<float>(period);
+    ASSERT_EQ(std::bit_cast<uint32_t>(phaseOf(counter, 1.0 / period)),
+              std::bit_cast<uint32_t>(quotient))
+        << counter << " / " << period;
+  };
+  for (int32_t period = 1; period <= 3000; ++period)
+    for (int32_t counter = 0; counter < period; ++counter) check(period, counter);
+  std::mt19937 rng(11);
+  for (int i = 0; i < 2000000; ++i) {
+    const int32_t period = 3001 + static_cast<int32_t>(rng() % (kExactPhasePeriods - 3001));
+    check(period, static_cast<int32_t>(rng() % static_cast<uint32_t>(period)));
+  }
+}
+
 // The vectorised evaluation must give the scalar's bits, lane by lane.
 TEST(BezierRun, SameBitsAsOneAtATime) {
   std::mt19937 rng(5);
