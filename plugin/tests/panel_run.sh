@@ -25,7 +25,7 @@ read -r _ _ _ _ panel_w panel_h < <(grep '^panel ' "$work/layout.txt")
 # open_panel SCALE: a screen and jalv on it; the panel's picture as
 # $work/panel-SCALE.png and .ppm, its screen place in $px $py.
 open_panel() {
-  local scale=$1 w h line
+  local scale=$1 w h
   w=$((panel_w * scale)) h=$((panel_h * scale))
   Xvfb -displayfd 5 -nolisten tcp -noreset -screen 0 1400x1400x24 5>"$work/display-$scale" \
     >"$work/xvfb-$scale.log" 2>&1 &
@@ -35,16 +35,23 @@ open_panel() {
   DPF_SCALE_FACTOR=$scale jalv.gtk3 -n "ondelith_panel_$scale" urn:ondelith:lv2 \
     >"$work/jalv-$scale.log" 2>&1 &
   pids+=($!)
-  # The framework's own window inside jalv's, at the panel's size.
-  find_panel() {
-    line=$(xwininfo -root -tree 2>/dev/null | grep '"DISTRHO-Ondelith"' | grep " ${w}x${h}+" | head -n 1)
-    [[ -n $line ]]
-  }
-  wait_for 20 find_panel || fail "no ${w}x${h} panel at scale $scale: $(xwininfo -root -tree | grep -i distrho)"
+  wait_for 20 locate "$scale" ||
+    fail "no ${w}x${h} panel at scale $scale: $(xwininfo -root -tree | grep -i distrho)"
+}
+
+# locate SCALE: the framework's own window inside jalv's, at the panel's size,
+# placed on the screen (while jalv is still taking it in, it can sit off it);
+# its place in $px $py.
+locate() {
+  local w=$((panel_w * $1)) h=$((panel_h * $1)) line
+  line=$(xwininfo -root -tree 2>/dev/null | grep '"DISTRHO-Ondelith"' | grep " ${w}x${h}+" | head -n 1)
+  [[ -n $line ]] || return 1
   read -r px py < <(sed -E 's/.* \+(-?[0-9]+)\+(-?[0-9]+)$/\1 \2/' <<<"$line")
+  ((px >= 0 && py >= 0))
 }
 
 shoot() {
+  locate "$1" || return 1
   xwd -root -silent | convert xwd:- -crop "$((panel_w * $1))x$((panel_h * $1))+$px+$py" +repage "$work/$2.png"
   convert "$work/$2.png" "$work/$2.ppm"
 }
@@ -55,7 +62,7 @@ shoot() {
 shoot_settled() {
   local previous=
   settled() {
-    shoot "$1" "$2"
+    shoot "$1" "$2" || { previous=; return 1; }
     local now
     now=$(md5sum <"$work/$2.ppm")
     if [[ -n ${3:-} ]] && cmp -s "$work/$2.ppm" "$work/$3.ppm"; then previous=; return 1; fi
