@@ -128,7 +128,8 @@ struct PendingWobble {
   }
   // Whether frames from..to-1, the next to step, make one stretch.
   bool stretchAt(int from, int to) {
-    return run && next == from && to <= run->frames && runner.stretchFits(from, to);
+    return run && next == from && to <= run->frames && (run->steadyGroups >> (from / kGroup) & 1) &&
+           runner.stepsCover(from, to);
   }
   void stretchDone(const WobbleRunner::Stretch& s, int to) {
     runner.resume(s, to - 1);
@@ -175,7 +176,7 @@ struct PendingWobble {
 // Whether the next `len` frames cannot change course: a note sounding (its
 // set-up, fade and attack start behind it) or released, and the sample
 // count far from its wrap.
-bool steadyAhead(const Engine& engine, int len) {
+[[gnu::always_inline]] inline bool steadyAhead(const Engine& engine, int len) {
   const NoteLifecycle& s = engine.life;
   const NoteView view = readNoteView(engine.voice);
   const int32_t n0 = engine.sampleCounter.load(kRelaxed);
@@ -248,12 +249,20 @@ struct SteadyAdvance {
   }
 };
 
+// Frames from..to-1 of a run were advanced in one steady stretch: its
+// whole groups among them are all active, on consecutive counts.
+void markSteadyGroups(Run& r, int from, int to) {
+  for (int g = (from + kGroup - 1) / kGroup * kGroup; g + kGroup <= to; g += kGroup)
+    r.steadyGroups |= 1u << (g / kGroup);
+}
+
 // Frames from..to-1 of a run advanced, steadily where they can be.
 inline void advanceRange(Engine& e, Run& r, int from, int to, PendingWobble& before) {
   SteadyAdvance steady;
   if (steady.begin(e, r, from, to)) {
     for (int i = from; i < to; ++i) steady.step(i);
     steady.finish();
+    markSteadyGroups(r, from, to);
     return;
   }
   for (int i = from; i < to; ++i) advanceFrame(e, r, i, before);
@@ -264,6 +273,7 @@ inline void advanceRange(Engine& e, Run& r, int from, int to, PendingWobble& bef
 inline void beginRun(Engine& e, Run& r, int frames, bool first = false) {
   r.frames = frames;
   r.wobbled = 0;
+  r.steadyGroups = 0;
   if (first && frames > 0) refreshCurveCaches(e);
 }
 
@@ -441,37 +451,47 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     if (&w == firstAhead) wobbleFrom = markWobble(e);
     if (w.frames > 0) pending.start(e, w);
     beginRun(e, a, nextSize(a));
+    // A run is advanced steadily whole, or frame by frame: what could change
+    // course (a set-up, the fade's end, the count's wrap) comes at most once
+    // or twice a note.
+    SteadyAdvance steady;
+    const bool steadyRun = steady.begin(e, a, 0, a.frames);
+    if (steadyRun) markSteadyGroups(a, 0, a.frames);
     for (int g = 0; g < chunk; g += kGroup) {
-      SteadyAdvance steady;
-      const int advanceEnd = std::min(g + kGroup, a.frames);
-      if (steady.begin(e, a, g, advanceEnd)) {
-        const int end = g + kGroup;
-        if (advanceEnd == end && end <= f.frames && pending.stretchAt(g, end)) {
-          // The usual group: every step on its shortest path, with no checks.
-          WobbleRunner::Stretch wobble = pending.runner.stretch();
-          for (int i = g; i < end; ++i) {
-            out[done + i] = finishFrame(filter, f, i, fadeIn);
-            wobble.step(i);
-            steady.step(i);
-          }
-          pending.stretchDone(wobble, end);
-        } else {
-          for (int i = g; i < end; ++i) {
-            if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
-            pending.stepTo(i + 1);
-            if (i < advanceEnd) steady.step(i);
-          }
+      bool evaluatedBefore = g == 0;  // the group before's frames of the run wobbling
+      const int end = g + kGroup;
+      const int advanceEnd = std::min(end, a.frames);
+      if (steadyRun && advanceEnd == end && end <= f.frames && pending.stretchAt(g, end)) {
+        // The usual group: every step on its shortest path, with no checks.
+        WobbleRunner::Stretch wobble = pending.runner.stretch();
+        const auto frame = [&](int i) {
+          out[done + i] = finishFrame(filter, f, i, fadeIn);
+          wobble.step(i);
+          steady.step(i);
+        };
+        for (int i = g; i < g + kGroup / 2; ++i) frame(i);
+        // The group before's evaluations, away from the group's edges.
+        if (!evaluatedBefore) evaluateRange(w, g - kGroup, g);
+        evaluatedBefore = true;
+        for (int i = g + kGroup / 2; i < end; ++i) frame(i);
+        pending.stretchDone(wobble, end);
+      } else if (steadyRun) {
+        for (int i = g; i < end; ++i) {
+          if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
+          pending.stepTo(i + 1);
+          if (i < advanceEnd) steady.step(i);
         }
-        steady.finish();
       } else {
-        for (int i = g; i < g + kGroup; ++i) {
+        for (int i = g; i < end; ++i) {
           if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
           pending.stepTo(i + 1);
           if (i < a.frames) advanceFrame(e, a, i, pending);
         }
       }
-      evaluateRange(w, g, std::min(g + kGroup, w.frames));
+      if (!evaluatedBefore) evaluateRange(w, g - kGroup, std::min(g, w.frames));
     }
+    if (steadyRun) steady.finish();
+    evaluateRange(w, chunk - kGroup, w.frames);
     pending.finish();
     done += f.frames;
     filtering = &w;

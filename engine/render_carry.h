@@ -28,6 +28,7 @@ struct RenderRun {
   int32_t counter[kRunFrames];
   uint8_t active[kRunFrames];  // the oscillator advanced: a note has been played
   int wobbled = 0;             // frames before this have their wobble done
+  uint32_t steadyGroups = 0;   // bit k: the k-th group of frames advanced in one steady stretch
 };
 
 // What a steady stretch moves on: the note's course and the oscillator's

@@ -37,9 +37,9 @@ class WobbleRunner {
       positions[i] = position;
     }
   };
-  // Whether frames from..to-1 make such a stretch; nothing but the steps'
-  // cache changes if not.
-  inline bool stretchFits(int from, int to);
+  // Whether frames from..to-1, known to be active on consecutive counts,
+  // make such a stretch; nothing but the steps' cache changes if not.
+  inline bool stepsCover(int from, int to);
   Stretch stretch() const {
     return {position_, steps_.magnitude, steps_.hi, steps_.lo, direction_, positions_};
   }
@@ -138,11 +138,8 @@ inline void WobbleRunner::step(int i) {
   lastActive_ = i;
 }
 
-inline bool WobbleRunner::stretchFits(int from, int to) {
-  const int32_t first = counter_[from];
-  for (int i = from; i < to; ++i)
-    if (!active_[i] || counter_[i] != first + (i - from)) return false;
-  loadSteps(first);
+inline bool WobbleRunner::stepsCover(int from, int to) {
+  loadSteps(counter_[from]);
   return clamps_ && counter_[to - 1] <= steps_.validTo;
 }
 
