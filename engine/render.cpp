@@ -443,6 +443,17 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   filter.setResonance(static_cast<int32_t>(e.params.get(Param::Resonance)));
   filter.updateCoefficients();
   const int32_t fadeIn = e.life.fadeInSamples;
+  // A group's evaluations wait for the middle of the next group, and a
+  // run's last group's for the middle of the next run's first, away from
+  // the edges where the loop's other work gathers.
+  struct Later {
+    Run* run = nullptr;
+    int from = 0, to = 0;
+  } later;
+  const auto evaluateLater = [&later] {
+    if (later.run) evaluateRange(*later.run, later.from, later.to);
+    later.run = nullptr;
+  };
   int64_t done = 0;
   while (filtering->frames > 0 && filtering != firstAhead) {
     Run& f = *filtering;
@@ -458,7 +469,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     const bool steadyRun = steady.begin(e, a, 0, a.frames);
     if (steadyRun) markSteadyGroups(a, 0, a.frames);
     for (int g = 0; g < chunk; g += kGroup) {
-      bool evaluatedBefore = g == 0;  // the group before's frames of the run wobbling
+      bool evaluated = false;
       const int end = g + kGroup;
       const int advanceEnd = std::min(end, a.frames);
       if (steadyRun && advanceEnd == end && end <= f.frames && pending.stretchAt(g, end)) {
@@ -470,9 +481,8 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
           steady.step(i);
         };
         for (int i = g; i < g + kGroup / 2; ++i) frame(i);
-        // The group before's evaluations, away from the group's edges.
-        if (!evaluatedBefore) evaluateRange(w, g - kGroup, g);
-        evaluatedBefore = true;
+        evaluateLater();
+        evaluated = true;
         for (int i = g + kGroup / 2; i < end; ++i) frame(i);
         pending.stretchDone(wobble, end);
       } else if (steadyRun) {
@@ -488,16 +498,19 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
           if (i < a.frames) advanceFrame(e, a, i, pending);
         }
       }
-      if (!evaluatedBefore) evaluateRange(w, g - kGroup, std::min(g, w.frames));
+      if (!evaluated) evaluateLater();
+      later = {&w, g, std::min(end, w.frames)};
     }
     if (steadyRun) steady.finish();
-    evaluateRange(w, chunk - kGroup, w.frames);
+    // A run of one group is filtered from its first frame on: at once.
+    if (later.from < kGroup) evaluateLater();
     pending.finish();
     done += f.frames;
     filtering = &w;
     wobbling = &a;
     advancing = &f;
   }
+  evaluateLater();
   e.filter = filter;
   if (filtering == firstAhead) keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
 }
