@@ -422,9 +422,9 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     return chunk;
   };
   PendingWobble pending;
-  if (carriedIn) {
-    refreshCurveCaches(e);
-  } else {
+  // Carried runs looked the curves up already, and a changed curve comes as
+  // an event, which discards them.
+  if (!carriedIn) {
     beginRun(e, *filtering, nextSize(*filtering), true);
     advanceRange(e, *filtering, 0, filtering->frames, pending);
     pending.start(e, *filtering);
