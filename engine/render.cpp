@@ -450,6 +450,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     Run* run = nullptr;
     int from = 0, to = 0;
   } later;
+  if (carriedIn) later = {filtering, carry.laterFrom, carry.laterTo};
   const auto evaluateLater = [&later] {
     if (later.run) evaluateRange(*later.run, later.from, later.to);
     later.run = nullptr;
@@ -510,9 +511,15 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     wobbling = &a;
     advancing = &f;
   }
-  evaluateLater();
   e.filter = filter;
-  if (filtering == firstAhead) keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
+  if (filtering == firstAhead) {
+    // The carried run's last group waits for the next call too.
+    keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
+    carry.laterFrom = later.run ? later.from : 0;
+    carry.laterTo = later.run ? later.to : 0;
+  } else {
+    evaluateLater();
+  }
 }
 
 }  // namespace ondelith

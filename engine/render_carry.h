@@ -52,6 +52,7 @@ struct RenderCarry {
   bool valid = false;  // runs[first] and runs[second] hold the next frames
   int chunk = 0;       // their size
   int first = 0, second = 1;
+  int laterFrom = 0, laterTo = 0;  // frames of the first still to evaluate
   AdvanceMark advanceFrom, advanceTo;
   WobbleMark wobbleFrom, wobbleTo;
   int rest = 0;  // calls that carry nothing, after carried work was thrown away
