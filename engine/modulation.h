@@ -113,7 +113,6 @@ void refreshCurveCache(Engine& engine, int row);
 // The curve's value in percent at sample `position` of the wobble.
 int32_t cachedCurveValue(Engine& engine, int row, int32_t position);
 
-
 // The four tracks' steps and limits for a stretch of sample counts.
 struct WobbleSteps {
   Float4 magnitude, hi, lo;

@@ -46,10 +46,10 @@ class Oscillator {
 };
 
 // counter / period in floats, by a multiply: with both below 2^24 (periods
-// are far shorter: under 40000 samples at 192 kHz) the
-// quotient lies at least 2^-49 of itself from any point where float rounding
-// turns, and the double product misses it by under 2^-52 of itself, so it
-// rounds to the quotient's bits. The divider stays free for the filter.
+// are far shorter: under 40000 samples at 192 kHz) the quotient lies at
+// least 2^-49 of itself from any point where float rounding turns, and the
+// double product misses it by under 2^-52 of itself, so it rounds to the
+// quotient's bits. The divider stays free for the filter.
 constexpr int32_t kExactPhasePeriods = 1 << 24;
 inline float phaseOf(int32_t counter, double inversePeriod) {
   return static_cast<float>(counter * inversePeriod);
