@@ -73,6 +73,10 @@ for _ in range(rounds):
     keep("amsynth", float(re.search(r"performance index:\s*([0-9.]+)", out).group(1)))
     for rate in rates:
         for name, build in builds:
+            # A new file each time, as a render usually makes: replacing the
+            # last round's output would add the freeing of its pages.
+            if os.path.exists(f"{workdir}/out.wav"):
+                os.unlink(f"{workdir}/out.wav")
             cpu = cpu_seconds([f"{build}/tools/ondelith-render", "--patch", f"{workdir}/wobble.vx",
                                "--midi", midi, "--tail", "0", "--rate", str(rate),
                                "--out", f"{workdir}/out.wav"])

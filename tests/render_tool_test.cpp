@@ -189,6 +189,11 @@ std::vector<float> renderFile(const TempDir& dir, const std::string& midi,
   EXPECT_EQ(info.samplerate, rate);
   EXPECT_EQ(info.channels, 1);
   EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+  // The space set aside for the samples is the space they take: none is
+  // left held past the end of the file.
+  struct stat st {};
+  EXPECT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_LE(static_cast<int64_t>(st.st_blocks) * 512, static_cast<int64_t>(st.st_size) + (64 << 10));
   return samples;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/wav_file.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <bit>
@@ -59,11 +60,17 @@ std::string wavHeader(int rate, uint64_t frames) {
   return b.take();
 }
 
-bool WavFile::open(const std::string& path, int rate, std::string& reason) {
+bool WavFile::open(const std::string& path, int rate, uint64_t frames, std::string& reason) {
   rate_ = rate;
   frames_ = 0;
+  if (!file_.open(path, &reason)) return false;
+  // Only a hint: the size stays what is written, and where the space cannot
+  // be set aside (a full disk, a limit, a file system without it) the writes
+  // meet the same condition and report it.
+  const uint64_t bytes = kWavHeaderBytes + frames * kBytesPerFrame;
+  (void)fallocate(file_.descriptor(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
   // The header is written last, over this room kept for it.
-  return file_.open(path, &reason) && file_.write(std::string(kWavHeaderBytes, '\0'), &reason);
+  return file_.write(std::string(kWavHeaderBytes, '\0'), &reason);
 }
 
 bool WavFile::write(const float* samples, int64_t count, std::string& reason) {

@@ -21,7 +21,9 @@ std::string wavHeader(int rate, uint64_t frames);
 class WavFile {
  public:
   // False, with the system's reason, when the temporary file cannot be made.
-  bool open(const std::string& path, int rate, std::string& reason);
+  // The disk space for `frames` is set aside at once, where the file system
+  // can: one allocation instead of one a page as the samples arrive.
+  bool open(const std::string& path, int rate, uint64_t frames, std::string& reason);
   bool write(const float* samples, int64_t count, std::string& reason);
   // Writes the header for what was written and renames the file over its
   // target; on failure nothing is left and the target is untouched.
