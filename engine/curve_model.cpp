@@ -170,10 +170,15 @@ int32_t curveRunEnd(const CurveLookupOf<N>& t, int32_t position, int32_t value) 
   if (!t.sorted || t.count < 2 || position <= 0 || position >= t.limit) return position;
   const int32_t segment = segmentOf(t, static_cast<float>(position));
   // Within one segment the value never turns back, so "same segment, same
-  // value" holds for a prefix of the positions: search for its end.
+  // value" holds for a prefix of the positions: search for its end. With X
+  // sorted, a later position stays in the segment while the segment's right
+  // point is still right of it (the last segment takes everything after),
+  // so each probe is one comparison and one interpolation, not two scans.
+  const bool lastSegment = segment == t.count - 1;
+  const float right = t.X[static_cast<size_t>(segment)];
   const auto same = [&](int64_t p) {
-    return p < t.limit && segmentOf(t, static_cast<float>(p)) == segment &&
-           lookupCurve(t, static_cast<int32_t>(p)) == value;
+    const float pos = static_cast<float>(p);
+    return p < t.limit && (lastSegment || right > pos) && interpolate(t, segment, pos) == value;
   };
   int64_t lo = position;
   int64_t step = 1;

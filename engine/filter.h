@@ -32,6 +32,10 @@ class LadderFilter {
 
   // The filter at rest, as made; the settings stay.
   void reset();
+  // Everything of `other`, field by field: a whole-object copy of a filter
+  // kept in registers is assembled on the stack in halves and read back
+  // whole, and that read waits until the halves reach the cache.
+  inline void assignFrom(const LadderFilter& other);
 
   // Beyond this the output has left what the clipper allows.
   static constexpr double kOutputLimit = 1.0;
@@ -58,6 +62,29 @@ class LadderFilter {
   double oldx_ = 0, oldy1_ = 0, oldy2_ = 0, oldy3_ = 0;
   uint32_t restarts_ = 0;
 };
+
+inline void LadderFilter::assignFrom(const LadderFilter& o) {
+  rate_ = o.rate_;
+  cutoff_ = o.cutoff_;
+  resonance_ = o.resonance_;
+  f_ = o.f_;
+  p_ = o.p_;
+  k_ = o.k_;
+  t_ = o.t_;
+  t2_ = o.t2_;
+  r_ = o.r_;
+  cachedCutoff_ = o.cachedCutoff_;
+  cachedResonance_ = o.cachedResonance_;
+  y1_ = o.y1_;
+  y2_ = o.y2_;
+  y3_ = o.y3_;
+  y4_ = o.y4_;
+  oldx_ = o.oldx_;
+  oldy1_ = o.oldy1_;
+  oldy2_ = o.oldy2_;
+  oldy3_ = o.oldy3_;
+  restarts_ = o.restarts_;
+}
 
 inline void LadderFilter::updateCoefficients() {
   const int32_t roundedCutoff = roundEven(cutoff_);

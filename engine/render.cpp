@@ -440,7 +440,8 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   // A local copy keeps the filter's state in registers through the calls
   // around it; only the audio thread touches the filter. Parameters change
   // only between calls (events land between them), so they are read once.
-  LadderFilter filter = e.filter;
+  LadderFilter filter;
+  filter.assignFrom(e.filter);
   filter.setCutoff(e.params.get(Param::Cutoff));
   // Whole already: the parameter set rounds it.
   filter.setResonance(static_cast<int32_t>(e.params.get(Param::Resonance)));
@@ -514,7 +515,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     wobbling = &a;
     advancing = &f;
   }
-  e.filter = filter;
+  e.filter.assignFrom(filter);
   if (filtering == firstAhead) {
     // The carried run's last group waits for the next call too.
     keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
