@@ -349,7 +349,7 @@ void keepCarry(Engine& e, int chunk, const Run& first, const Run& second,
 bool takeCarry(Engine& e, int chunk, int64_t frames) {
   RenderCarry& c = e.renderCarry;
   if (!c.valid) return false;
-  const bool fits = c.chunk == chunk && frames >= 2 * chunk &&
+  const bool fits = c.chunk == chunk && (frames >= 2 * chunk || frames == chunk) &&
                     sameBits(markAdvance(e), c.advanceFrom) &&
                     sameBits(markWobble(e), c.wobbleFrom);
   if (!fits) {
@@ -371,7 +371,7 @@ bool takeCarry(Engine& e, int chunk, int64_t frames) {
 // run waits for each previous step, the processor wobbles and evaluates the
 // next run and advances the one after, all in one loop: none of them depends
 // on what the filter computes. The last runs' filter steps would wait alone,
-// so the next call's first two runs are worked out beside them and kept
+// so the two runs after the call's end are worked out beside them and kept
 // (RenderCarry) with the engine's state left where this call ends: events
 // between calls still land exactly, and discard them.
 //
@@ -388,10 +388,15 @@ bool takeCarry(Engine& e, int chunk, int64_t frames) {
 void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   if (frames <= 0) return;
   RenderCarry& carry = e.renderCarry;
-  // Only the runs after the first two overlap the filter, so a host's short
-  // blocks are cut into shorter runs: four, of whole groups.
-  const int chunk = static_cast<int>(
-      std::clamp<int64_t>((frames / 2 + kGroup - 1) / kGroup * kGroup, kGroup, kChunk));
+  // A host's short block of whole groups is one run: the carried runs are
+  // this call's and the next one's, and each call moves the pipeline on by
+  // one run, as a long render does. Other blocks are cut into runs of whole
+  // groups, two of which fit in any call of two groups or more, so that it
+  // can carry the next call's first two.
+  const bool single = frames <= kChunk && frames % kGroup == 0;
+  const int chunk = single ? static_cast<int>(frames)
+                           : static_cast<int>(std::clamp<int64_t>(frames / 2 / kGroup * kGroup,
+                                                                  kGroup, kChunk));
   const bool carriedIn = takeCarry(e, chunk, frames);
   const int first = carriedIn ? carry.first : 0, second = carriedIn ? carry.second : 1;
   Run* filtering = &carry.runs[static_cast<size_t>(first)];
@@ -400,10 +405,12 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   if (carry.rest > 0) --carry.rest;
   // Frames for the next call are worked out in the shadow of this call's
   // last filter steps, as two runs past its end.
-  bool ahead = carryOn && carry.rest == 0 && frames >= 2 * chunk;
-  Run* firstAhead = nullptr;
-  int aheadRuns = 0;
-  AdvanceMark advanceFrom;
+  bool ahead = carryOn && carry.rest == 0 && (frames >= 2 * chunk || single);
+  // A single run's call starts with the second carried run past its end.
+  const bool oneAhead = carriedIn && single;
+  Run* firstAhead = oneAhead ? wobbling : nullptr;
+  int aheadRuns = oneAhead ? 1 : 0;
+  AdvanceMark advanceFrom = oneAhead ? filtering->advanced : AdvanceMark{};
   WobbleMark wobbleFrom;
   int64_t prepared = carriedIn ? 2 * chunk : 0;
   const auto nextSize = [&](Run& r) {
@@ -413,11 +420,13 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
       return n;
     }
     if (!ahead || aheadRuns == 2) return 0;
+    // The first run ahead looks far enough for both; a second after a
+    // carried one, for itself.
+    if (!steadyAhead(e, aheadRuns == 0 ? 2 * chunk : chunk)) {
+      ahead = false;
+      return 0;
+    }
     if (aheadRuns == 0) {
-      if (!steadyAhead(e, 2 * chunk)) {
-        ahead = false;
-        return 0;
-      }
       advanceFrom = markAdvance(e);
       firstAhead = &r;
     }
@@ -430,11 +439,13 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   if (!carriedIn) {
     beginRun(e, *filtering, nextSize(*filtering), true);
     advanceRange(e, *filtering, 0, filtering->frames, pending);
+    filtering->advanced = markAdvance(e);
     pending.start(e, *filtering);
     pending.finish();
     evaluateRange(*filtering, 0, filtering->frames);
     beginRun(e, *wobbling, nextSize(*wobbling));
     advanceRange(e, *wobbling, 0, wobbling->frames, pending);
+    wobbling->advanced = markAdvance(e);
   }
 
   // A local copy keeps the filter's state in registers through the calls
@@ -507,6 +518,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
       later = {&w, g, std::min(end, w.frames)};
     }
     if (steadyRun) steady.finish();
+    if (a.frames > 0) a.advanced = markAdvance(e);
     // A run of one group is filtered from its first frame on: at once.
     if (later.from < kGroup) evaluateLater();
     pending.finish();
@@ -516,11 +528,15 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     advancing = &f;
   }
   e.filter.assignFrom(filter);
-  if (filtering == firstAhead) {
+  if (filtering == firstAhead && aheadRuns == 2) {
     // The carried run's last group waits for the next call too.
     keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
     carry.laterFrom = later.run ? later.from : 0;
     carry.laterTo = later.run ? later.to : 0;
+  } else if (firstAhead) {
+    // A run ahead was begun but not its second: back to where the call ends.
+    placeAdvance(e, advanceFrom);
+    placeWobble(e, wobbleFrom);
   } else {
     evaluateLater();
   }

@@ -1,6 +1,6 @@
 #pragma once
 // What the render keeps from one call to the next: its runs of frames, and
-// the next call's first two runs worked out ahead while the last filter
+// the two runs after its end worked out ahead while the last filter
 // steps waited on their chain. A host's short blocks would otherwise start
 // every call with that work alone. The engine's state stays where the call
 // ended; the state the runs lead to is kept beside it, and both are used
@@ -17,6 +17,13 @@ namespace ondelith {
 
 constexpr int kRunFrames = 64;  // the most frames in one run
 
+// What a steady stretch moves on: the note's course and the oscillator's
+// place, then the wobble's tracks. Compared bit for bit, so no padding.
+struct AdvanceMark {
+  int32_t sampleCounter = 0, phaseCounter = 0, gateTicks = 0, lastGateSample = 0;
+  double envelopeLevel = 0, retriggerLevel = 0, releaseStartLevel = 0;
+};
+
 // One run's frames as the pipeline fills them in.
 struct RenderRun {
   int frames = 0;
@@ -29,14 +36,9 @@ struct RenderRun {
   uint8_t active[kRunFrames];  // the oscillator advanced: a note has been played
   int wobbled = 0;             // frames before this have their wobble done
   uint32_t steadyGroups = 0;   // bit k: the k-th group of frames advanced in one steady stretch
+  AdvanceMark advanced;        // the state its last frame's advance left
 };
 
-// What a steady stretch moves on: the note's course and the oscillator's
-// place, then the wobble's tracks. Compared bit for bit, so no padding.
-struct AdvanceMark {
-  int32_t sampleCounter = 0, phaseCounter = 0, gateTicks = 0, lastGateSample = 0;
-  double envelopeLevel = 0, retriggerLevel = 0, releaseStartLevel = 0;
-};
 struct WobbleMark {
   std::array<float, kWobbleRows> position{};
   std::array<int32_t, kWobbleRows> direction{};
