@@ -410,7 +410,6 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   const bool oneAhead = carriedIn && single;
   Run* firstAhead = oneAhead ? wobbling : nullptr;
   int aheadRuns = oneAhead ? 1 : 0;
-  AdvanceMark advanceFrom = oneAhead ? filtering->advanced : AdvanceMark{};
   WobbleMark wobbleFrom;
   int64_t prepared = carriedIn ? 2 * chunk : 0;
   const auto nextSize = [&](Run& r) {
@@ -426,10 +425,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
       ahead = false;
       return 0;
     }
-    if (aheadRuns == 0) {
-      advanceFrom = markAdvance(e);
-      firstAhead = &r;
-    }
+    if (aheadRuns == 0) firstAhead = &r;
     ++aheadRuns;
     return chunk;
   };
@@ -528,6 +524,9 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     advancing = &f;
   }
   e.filter.assignFrom(filter);
+  // Where the call's frames end: its last run's advance, its next run's
+  // wobble not yet begun.
+  const AdvanceMark& advanceFrom = advancing->advanced;
   if (filtering == firstAhead && aheadRuns == 2) {
     // The carried run's last group waits for the next call too.
     keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
