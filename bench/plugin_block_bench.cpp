@@ -1,16 +1,19 @@
 // What one instance of the plugin costs a host that runs it in 64-frame
 // blocks at 48000 Hz, playing the wobbling voice: through lilv (LV2) and
-// through our CLAP host, beside the renderer's own path for the same voice
-// and notes and, for scale, mda's JX10 through lilv with one note held.
-// Ends with each one's cost per sample against the renderer's.
+// through our CLAP host, beside the renderer for the same voice and notes
+// (its path in-process, and the whole ondelith-render process from MIDI file
+// to WAV file) and, for scale, mda's JX10 through lilv with one note held.
+// Ends with each one's cost per sample against both renderers'.
 #include <benchmark/benchmark.h>
 #include <lv2/atom/forge.h>
 #include <lv2/midi/midi.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +23,7 @@
 #include "instrument/instrument.h"
 #include "plugin/tests/clap_host.h"
 #include "plugin/tests/lv2_host.h"
+#include "plugin/tests/plugin_test_support.h"
 
 namespace ondelith {
 namespace {
@@ -79,6 +83,45 @@ void BM_Renderer(benchmark::State& state) {
       strike);
 }
 BENCHMARK(BM_Renderer)->Arg(kRendererBlock)->Arg(kRun);
+
+double cpuSeconds(const rusage& r) {
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
+}
+
+// The whole renderer as a musician runs it: 300 s of the same voice and
+// notes from a MIDI file into a new WAV file, timed by the CPU the process
+// used (reading, start-up and writing included).
+void BM_RendererProcess(benchmark::State& state) {
+  constexpr uint32_t kSeconds = 300, kTicks = 960;  // the file's ticks a second
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> events{{0, {0x90, 69, 100}}};
+  for (uint32_t s = 8; s < kSeconds; s += 8) {
+    events.push_back({s * kTicks, {0x80, 69, 0}});
+    events.push_back({s * kTicks, {0x90, 69, 100}});
+  }
+  events.push_back({kSeconds * kTicks, {0x80, 69, 0}});
+  const test::TempDir dir;
+  const std::string midi = dir.file("wobble.mid", plugintest::midiFile(events));
+  const std::string patch = dir.file("wobble.vx", formatPatch(benchsupport::wobblingPatch()));
+  const std::string out = (dir.path / "out.wav").string();
+  const std::vector<std::string> args{"--patch", patch,   "--midi", midi, "--tail", "0",
+                                      "--rate",  "48000", "--out",  out};
+  double cpu = 0;
+  uint64_t samples = 0;
+  for (auto _ : state) {
+    std::filesystem::remove(out);
+    rusage before{}, after{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    if (plugintest::runRenderer(args) != 0) return state.SkipWithError("the renderer failed");
+    getrusage(RUSAGE_CHILDREN, &after);
+    state.SetIterationTime(cpuSeconds(after) - cpuSeconds(before));
+    cpu += cpuSeconds(after) - cpuSeconds(before);
+    samples += uint64_t{kSeconds} * static_cast<uint64_t>(kRate);
+  }
+  // Rates divide by this thread's CPU, which only waited: the child's is the cost.
+  state.counters["ns_per_sample"] = cpu * 1e9 / static_cast<double>(samples);
+}
+BENCHMARK(BM_RendererProcess)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_Lv2(benchmark::State& state) {
   lv2test::Instance plugin(lv2Host(), kRate);
@@ -203,13 +246,16 @@ int main(int argc, char** argv) {
   ondelith::Reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const auto& ns = reporter.perSample;
-  const auto renderer = ns.find("BM_Renderer/" + std::to_string(ondelith::kRendererBlock));
-  if (renderer == ns.end()) return 0;
-  std::printf("\nns a sample against the renderer's for the same voice (%.1f):\n",
-              renderer->second);
+  const auto engine = ns.find("BM_Renderer/" + std::to_string(ondelith::kRendererBlock));
+  const auto process = ns.find("BM_RendererProcess/manual_time");
+  if (engine == ns.end() || process == ns.end()) return 0;
+  std::printf("\nns a sample against the renderer's for the same voice, in-process (%.2f) and"
+              " the whole process (%.2f):\n",
+              engine->second, process->second);
   for (const auto& [name, value] : ns)
-    if (name != renderer->first)
-      std::printf("  %-14s %6.1f  %.2f x\n", name.c_str() + 3, value, value / renderer->second);
+    if (name != engine->first && name != process->first)
+      std::printf("  %-14s %6.2f  %.3f x  %.3f x\n", name.c_str() + 3, value,
+                  value / engine->second, value / process->second);
   benchmark::Shutdown();
   return 0;
 }

@@ -119,6 +119,18 @@ struct WobbleSteps {
   int32_t validFrom, validTo;
 };
 
+// The steps a wobble runner last loaded, with what they were worked out for.
+// They hold from one render call to the next while none of that changes, so
+// a host's short blocks need not look them up again each call.
+struct LoadedSteps {
+  WobbleSteps steps{};
+  Float4 rate{};
+  uint32_t generation = 0;  // the wobble's steps generation they were found in
+  int32_t samples = 0;
+  bool loaded = false;
+  bool clamps = false;  // all four move and no top is below its bottom
+};
+
 // The steps for sample count n (rates and wobble length as given), from the
 // engine's cache or worked out afresh; base and rising are the tracks'.
 WobbleSteps wobbleStepsFor(Engine& engine, int32_t n, Float4 rates, int32_t samples, Float4 base,

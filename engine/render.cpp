@@ -121,6 +121,8 @@ struct PendingWobble {
   WobbleRunner runner;
   int next = 0;  // the next frame to step
 
+  explicit PendingWobble(const LoadedSteps& steps) : runner(steps) {}
+
   void start(Engine& e, Run& r) {
     run = &r;
     next = r.wobbled;
@@ -429,7 +431,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     ++aheadRuns;
     return chunk;
   };
-  PendingWobble pending;
+  PendingWobble pending(carry.steps);
   // Carried runs looked the curves up already, and a changed curve comes as
   // an event, which discards them.
   if (!carriedIn) {
@@ -524,6 +526,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     advancing = &f;
   }
   e.filter.assignFrom(filter);
+  carry.steps = pending.runner.loaded();
   // Where the call's frames end: its last run's advance, its next run's
   // wobble not yet begun.
   const AdvanceMark& advanceFrom = advancing->advanced;

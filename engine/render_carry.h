@@ -58,6 +58,7 @@ struct RenderCarry {
   AdvanceMark advanceFrom, advanceTo;
   WobbleMark wobbleFrom, wobbleTo;
   int rest = 0;  // calls that carry nothing, after carried work was thrown away
+  LoadedSteps steps;  // the wobble's steps the last call ended with
 
   // Something changed the engine before the carried frames were used.
   void discard() {

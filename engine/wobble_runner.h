@@ -12,8 +12,9 @@ namespace ondelith {
 // direction's sign: IEEE division is symmetric in sign, so the bits are those
 // of direction * (2 * size) / (sample rate / rate). Limit hits come every few
 // samples at high rates, so limits are selects. Rates and the wobble length
-// are read once, at begin; the steps last found carry over to the next run
-// while nothing they were worked out from has changed. Nothing outside takes the runner's address, so
+// are read once, at begin; the steps last found carry over to the next run,
+// and through RenderCarry to the next call, while nothing they were worked
+// out from has changed. Nothing outside takes the runner's address, so
 // its state can stay in registers.
 class WobbleRunner {
  public:
@@ -41,8 +42,12 @@ class WobbleRunner {
   // make such a stretch; nothing but the steps' cache changes if not.
   inline bool stepsCover(int from, int to);
   Stretch stretch() const {
-    return {position_, steps_.magnitude, steps_.hi, steps_.lo, direction_, positions_};
+    return {position_, held_.steps.magnitude, held_.steps.hi, held_.steps.lo, direction_, positions_};
   }
+  WobbleRunner() = default;
+  // Starting from steps another runner loaded.
+  explicit WobbleRunner(const LoadedSteps& held) : held_(held) {}
+  const LoadedSteps& loaded() const { return held_; }
   // Back from a stretch whose last frame was `last`.
   void resume(const Stretch& s, int last) {
     position_ = s.position;
@@ -55,14 +60,11 @@ class WobbleRunner {
   const int32_t* counter_ = nullptr;
   const uint8_t* active_ = nullptr;
   Float4* positions_ = nullptr;
-  int32_t samples_ = 0;
   int lastActive_ = -1;
-  bool loaded_ = false;
-  uint32_t generation_ = 0;  // the wobble's steps generation steps_ were found in
-  WobbleSteps steps_{};
-  Float4 position_{}, base_{}, rate_{};
-  Int4 direction_{}, rising_{}, moving_{};
-  bool clamps_ = false;  // all four move and no top is below its bottom
+  LoadedSteps held_;
+  // Set by begin, before any use.
+  Float4 position_, base_;
+  Int4 direction_, rising_, moving_;
   inline void slowStep(Float4 p, Int4 over, Int4 under);
   inline void loadSteps(int32_t n);
 
@@ -99,10 +101,11 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
   const auto& rates = e.voice.wobbleRate;
   Float4 rate;
   for (int k = 0; k < kWobbleRows; ++k) rate[k] = rates[static_cast<size_t>(k)].load(r);
-  const Int4 sameRate = rate == rate_;
-  loaded_ = loaded_ && generation_ == w.stepsGeneration && samples_ == w.samples &&
-            (sameRate[0] & sameRate[1] & sameRate[2] & sameRate[3]);
-  rate_ = rate;
+  LoadedSteps& h = held_;
+  const Int4 sameRate = rate == h.rate;
+  h.loaded = h.loaded && h.generation == w.stepsGeneration && h.samples == w.samples &&
+             (sameRate[0] & sameRate[1] & sameRate[2] & sameRate[3]);
+  h.rate = rate;
   for (int k = 0; k < kWobbleRows; ++k) {
     const WobbleTrack& t = w.tracks[static_cast<size_t>(k)];
     position_[k] = t.position;
@@ -110,29 +113,30 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
     direction_[k] = t.direction;
     rising_[k] = t.rising ? -1 : 0;
   }
-  samples_ = w.samples;
+  h.samples = w.samples;
   const Float4 zero = {0, 0, 0, 0};
-  moving_ = rate_ > zero;
+  moving_ = rate > zero;
 }
 
 inline void WobbleRunner::loadSteps(int32_t n) {
-  if (loaded_ && n >= steps_.validFrom && n <= steps_.validTo) return;
-  steps_ = wobbleStepsFor(*engine_, n, rate_, samples_, base_, rising_);
-  generation_ = engine_->wobble.stepsGeneration;
-  loaded_ = true;
-  const Int4 ordered = steps_.hi >= steps_.lo;
-  clamps_ = (moving_[0] & moving_[1] & moving_[2] & moving_[3] & ordered[0] & ordered[1] &
+  LoadedSteps& h = held_;
+  if (h.loaded && n >= h.steps.validFrom && n <= h.steps.validTo) return;
+  h.steps = wobbleStepsFor(*engine_, n, h.rate, h.samples, base_, rising_);
+  h.generation = engine_->wobble.stepsGeneration;
+  h.loaded = true;
+  const Int4 ordered = h.steps.hi >= h.steps.lo;
+  h.clamps = (moving_[0] & moving_[1] & moving_[2] & moving_[3] & ordered[0] & ordered[1] &
              ordered[2] & ordered[3]) != 0;
 }
 
 inline void WobbleRunner::step(int i) {
   if (!active_[i]) return;
   loadSteps(counter_[i]);
-  if (clamps_) {
-    clampStep(position_, direction_, steps_.magnitude, steps_.hi, steps_.lo);
+  if (held_.clamps) {
+    clampStep(position_, direction_, held_.steps.magnitude, held_.steps.hi, held_.steps.lo);
   } else {
-    const Float4 p = position_ + signedStep(steps_.magnitude, direction_);
-    slowStep(p, p > steps_.hi, p < steps_.lo);
+    const Float4 p = position_ + signedStep(held_.steps.magnitude, direction_);
+    slowStep(p, p > held_.steps.hi, p < held_.steps.lo);
   }
   positions_[i] = position_;
   lastActive_ = i;
@@ -140,7 +144,7 @@ inline void WobbleRunner::step(int i) {
 
 inline bool WobbleRunner::stepsCover(int from, int to) {
   loadSteps(counter_[from]);
-  return clamps_ && counter_[to - 1] <= steps_.validTo;
+  return held_.clamps && counter_[to - 1] <= held_.steps.validTo;
 }
 
 inline void WobbleRunner::slowStep(Float4 p, Int4 over, Int4 under) {
@@ -148,7 +152,7 @@ inline void WobbleRunner::slowStep(Float4 p, Int4 over, Int4 under) {
   // A rising track checks its top first, a falling one its bottom (rising_ is 0 or -1).
   const Int4 hitHi = over & ~(under & ~rising_);
   const Int4 hitLo = under & ~(over & rising_);
-  const Float4 moved = hitHi ? steps_.hi : (hitLo ? steps_.lo : p);
+  const Float4 moved = hitHi ? held_.steps.hi : (hitLo ? held_.steps.lo : p);
   const Int4 turned = hitHi ? -one : (hitLo ? one : direction_);
   position_ = moving_ ? moved : position_;
   direction_ = moving_ ? turned : direction_;

@@ -75,8 +75,6 @@ PatchValues wobblyPatch(unsigned seed) {
   return in.capturePatch();
 }
 
-namespace {
-
 int runRenderer(const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>(ONDELITH_RENDER_PATH)};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -87,6 +85,8 @@ int runRenderer(const std::vector<std::string>& args) {
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+namespace {
 
 std::vector<float> readWav(const std::string& path, int& rate) {
   SF_INFO info{};

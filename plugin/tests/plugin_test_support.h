@@ -26,6 +26,10 @@ std::string song();
 // A sound far from the start-up one: drawn curves, every row wobbling.
 PatchValues wobblyPatch(unsigned seed);
 
+// Runs ondelith-render with these arguments to its end: its exit status, -1
+// if it could not start or did not exit.
+int runRenderer(const std::vector<std::string>& args);
+
 // What ondelith-render plays for the MIDI file, from the start-up sound or a
 // patch file, with half a second of tail and any other options given.
 std::vector<float> rendered(const test::TempDir& dir, const std::string& midiPath, int rate,
