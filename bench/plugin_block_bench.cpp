@@ -114,8 +114,9 @@ void BM_RendererProcess(benchmark::State& state) {
     getrusage(RUSAGE_CHILDREN, &before);
     if (plugintest::runRenderer(args) != 0) return state.SkipWithError("the renderer failed");
     getrusage(RUSAGE_CHILDREN, &after);
-    state.SetIterationTime(cpuSeconds(after) - cpuSeconds(before));
-    cpu += cpuSeconds(after) - cpuSeconds(before);
+    const double used = cpuSeconds(after) - cpuSeconds(before);
+    state.SetIterationTime(used);
+    cpu += used;
     samples += uint64_t{kSeconds} * static_cast<uint64_t>(kRate);
   }
   // Rates divide by this thread's CPU, which only waited: the child's is the cost.
