@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/controls.h"
 #include "app/computer_keyboard.h"
+#include "app/controls.h"
 #include "app/preferences.h"
 #include "app/sound_commands.h"
 #include "app/synth.h"
@@ -65,9 +65,9 @@ struct App {
   int midiEntry = -1;    // its entry in the drop-down
   ComputerKeyboard keyboard;
   NoteStatus shownNoteStatus = NoteStatus::None;  // what the status bar shows
-  std::vector<SoundChoice> choices;  // the Sounds menu's, as it was last made
+  std::vector<SoundChoice> choices;               // the Sounds menu's, as it was last made
   std::string shownTitle;
-  SoundState keptForSignals;  // what a signal that ends the program would keep
+  SoundState keptForSignals;      // what a signal that ends the program would keep
   bool audioListPending = false;  // completeAudioList waits for the first loop pass
 };
 
@@ -101,7 +101,6 @@ inline constexpr const char* kNextSoundKeys = "Ctrl+PgDown";
 // named something that is not there.
 constexpr int kExitNoSound = 1;
 constexpr int kExitUsage = 2;
-
 
 // Start-up, everything up to a started stream: the records, the audio
 // output, the window and its controls, the MIDI input, then the stream.

@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "platform/option_words.h"
 #include "app/preferences.h"
 #include "ondelith_version.h"
+#include "platform/option_words.h"
 
 namespace ondelith {
 

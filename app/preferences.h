@@ -31,8 +31,8 @@ struct Preferences {
   std::string audioDevice, audioHostApi;  // by name and host API
   int latencyMs = kDefaultLatencyMs;      // kMinLatencyMs to kMaxLatencyMs
   // The player's settings, as the registry gives their ranges and defaults.
-  int midiChannel = parameter(kChannelIndex).start;  // 1 to 16, or kEveryChannel
-  int bendRange = parameter(kBendRangeIndex).start;  // semitones
+  int midiChannel = parameter(kChannelIndex).start;           // 1 to 16, or kEveryChannel
+  int bendRange = parameter(kBendRangeIndex).start;           // semitones
   int velocitySensitivity = parameter(kVelocityIndex).start;  // percent: off unless chosen
   // As the player left them; none before the JACK client first opened.
   std::optional<JackConnections> jackConnections;

@@ -56,9 +56,8 @@ int process(jack_nframes_t frames, void* arg) {
     return 0;
   }
   // Alternately a key's press and its release, walking up two octaves.
-  const jack_midi_data_t message[3] = {
-      static_cast<jack_midi_data_t>(p->down ? 0x80 : 0x90), static_cast<jack_midi_data_t>(p->key),
-      100};
+  const jack_midi_data_t message[3] = {static_cast<jack_midi_data_t>(p->down ? 0x80 : 0x90),
+                                       static_cast<jack_midi_data_t>(p->key), 100};
   jack_midi_event_write(midi, p->untilNext, message, 3);
   if (p->down) p->key = p->key >= 72 ? 48 : p->key + 1;
   p->down = !p->down;

@@ -3,6 +3,7 @@
 //   map_watch [timeout-ms] -- program args...
 // Exit status 0 with the figure on stdout; 1 when no window came in time.
 #include <X11/Xlib.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
 
 namespace {
 

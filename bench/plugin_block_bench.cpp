@@ -37,8 +37,9 @@ constexpr uint64_t kAgain = static_cast<uint64_t>(8 * kRate);
 
 void reportSamples(benchmark::State& state, uint64_t samples) {
   state.SetItemsProcessed(static_cast<int64_t>(samples));
-  state.counters["ns_per_sample"] = benchmark::Counter(
-      static_cast<double>(samples) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(static_cast<double>(samples) * 1e-9,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // Runs blocks of `block` frames, `strike` playing the note before the first
@@ -104,8 +105,8 @@ void BM_RendererProcess(benchmark::State& state) {
   const std::string midi = dir.file("wobble.mid", plugintest::midiFile(events));
   const std::string patch = dir.file("wobble.vx", formatPatch(benchsupport::wobblingPatch()));
   const std::string out = (dir.path / "out.wav").string();
-  const std::vector<std::string> args{"--patch", patch,   "--midi", midi, "--tail", "0",
-                                      "--rate",  "48000", "--out",  out};
+  const std::vector<std::string> args{"--patch", patch,    "--midi", midi,    "--tail",
+                                      "0",       "--rate", "48000",  "--out", out};
   double cpu = 0;
   uint64_t samples = 0;
   for (auto _ : state) {
@@ -143,7 +144,8 @@ void BM_Lv2(benchmark::State& state) {
     plugin.midi(0, {0x80, 69, 0});
     plugin.midi(0, {0x90, 69, 100});
   };
-  playStruck(state, kRun, [&] { plugin.runOnly(kRun); }, strike);
+  playStruck(
+      state, kRun, [&] { plugin.runOnly(kRun); }, strike);
 }
 BENCHMARK(BM_Lv2);
 
@@ -152,15 +154,19 @@ void BM_Clap(benchmark::State& state) {
   claptest::Instance plugin(module, kRate, kRun);
   if (!plugin.ok()) return state.SkipWithError("no plugin in the build tree");
   using namespace std::string_literals;
-  const std::string patchState = "__dpf_program__\0"s "0\0"s "__dpf_state_begin__\0"s "patch\0"s +
-                                 formatPatch(benchsupport::wobblingPatch()) +
-                                 "\0__dpf_state_end__\0\xfe"s;
+  const std::string patchState =
+      "__dpf_program__\0"s
+      "0\0"s
+      "__dpf_state_begin__\0"s
+      "patch\0"s +
+      formatPatch(benchsupport::wobblingPatch()) + "\0__dpf_state_end__\0\xfe"s;
   if (!plugin.loadState(patchState)) return state.SkipWithError("the state did not load");
   const auto strike = [&] {
     plugin.midi(0, 0x80 | (69 << 8));
     plugin.midi(0, 0x90 | (69 << 8) | (100 << 16));
   };
-  playStruck(state, kRun, [&] { plugin.processOnly(kRun); }, strike);
+  playStruck(
+      state, kRun, [&] { plugin.processOnly(kRun); }, strike);
 }
 BENCHMARK(BM_Clap);
 
@@ -205,7 +211,8 @@ void BM_Jx10(benchmark::State& state) {
                               events.size() * sizeof(uint64_t));
     lv2_atom_forge_sequence_head(&forge, &sequence, 0);
     if (strikeNow) {
-      for (const std::array<uint8_t, 3> m : {std::array<uint8_t, 3>{0x80, 69, 0}, {0x90, 69, 100}}) {
+      for (const std::array<uint8_t, 3> m :
+           {std::array<uint8_t, 3>{0x80, 69, 0}, {0x90, 69, 100}}) {
         lv2_atom_forge_frame_time(&forge, 0);
         lv2_atom_forge_atom(&forge, 3, midiEvent);
         lv2_atom_forge_write(&forge, m.data(), 3);
@@ -250,9 +257,10 @@ int main(int argc, char** argv) {
   const auto engine = ns.find("BM_Renderer/" + std::to_string(ondelith::kRendererBlock));
   const auto process = ns.find("BM_RendererProcess/manual_time");
   if (engine == ns.end() || process == ns.end()) return 0;
-  std::printf("\nns a sample against the renderer's for the same voice, in-process (%.2f) and"
-              " the whole process (%.2f):\n",
-              engine->second, process->second);
+  std::printf(
+      "\nns a sample against the renderer's for the same voice, in-process (%.2f) and"
+      " the whole process (%.2f):\n",
+      engine->second, process->second);
   for (const auto& [name, value] : ns)
     if (name != engine->first && name != process->first)
       std::printf("  %-14s %6.2f  %.3f x  %.3f x\n", name.c_str() + 3, value,

@@ -25,8 +25,11 @@ claptest::Module& module() {
 std::string wobblingState() {
   const PatchValues v = benchsupport::wobblingPatch();
   using namespace std::string_literals;
-  return "__dpf_program__\0"s "0\0"s "__dpf_state_begin__\0"s "patch\0"s + formatPatch(v) +
-         "\0__dpf_state_end__\0\xfe"s;
+  return "__dpf_program__\0"s
+         "0\0"s
+         "__dpf_state_begin__\0"s
+         "patch\0"s +
+         formatPatch(v) + "\0__dpf_state_end__\0\xfe"s;
 }
 
 void BM_ClapIdle(benchmark::State& state) {
@@ -40,7 +43,8 @@ BENCHMARK(BM_ClapIdle);
 void oneNote(benchmark::State& state, bool wobbling) {
   claptest::Instance plugin(module(), kRate, kBlock);
   if (!plugin.ok()) return state.SkipWithError("no plugin in the build tree");
-  if (wobbling && !plugin.loadState(wobblingState())) return state.SkipWithError("the state did not load");
+  if (wobbling && !plugin.loadState(wobblingState()))
+    return state.SkipWithError("the state did not load");
   plugin.midi(0, 0x90 | (69 << 8) | (100 << 16));
   const uint64_t again = static_cast<uint64_t>(8 * kRate / kBlock);
   uint64_t runs = 0;

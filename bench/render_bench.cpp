@@ -76,8 +76,7 @@ std::unique_ptr<Voice> playing(SampleRate rate, bool wobble) {
 using RenderPath = void (*)(Engine&, float*, int64_t);
 void renderEvents(Engine& e, float* out, int64_t frames) { e.render(out, frames); }
 
-void renderLoop(benchmark::State& state, Voice& s, bool wobble,
-                RenderPath render = &renderEvents) {
+void renderLoop(benchmark::State& state, Voice& s, bool wobble, RenderPath render = &renderEvents) {
   std::vector<float> out(kBlock);
   int64_t samples = 0;
   for (auto _ : state) {

@@ -49,16 +49,16 @@ struct Audio {
       jack_port_register(jack, "MIDI In", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
       jack_set_process_callback(jack, silence, out);
       jack_activate(jack);
-      const char** playback =
-          jack_get_ports(jack, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+      const char** playback = jack_get_ports(jack, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                             JackPortIsPhysical | JackPortIsInput);
       for (int i = 0; playback && playback[i] && i < 2; ++i)
         jack_connect(jack, jack_port_name(out), playback[i]);
       if (playback) jack_free(playback);
       return;
     }
     if (Pa_Initialize() != paNoError) return;
-    Pa_OpenDefaultStream(&stream, 0, 1, paFloat32, 44100,
-                         paFramesPerBufferUnspecified, paSilence, nullptr);
+    Pa_OpenDefaultStream(&stream, 0, 1, paFloat32, 44100, paFramesPerBufferUnspecified, paSilence,
+                         nullptr);
     if (stream) Pa_StartStream(stream);
   }
   ~Audio() {

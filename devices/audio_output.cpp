@@ -252,9 +252,9 @@ int openOutputStream(AudioOutput& audio, int k) {
   const std::optional<SampleRate> rate = SampleRate::of(hz);
   if (!rate) return paInvalidSampleRate;
   PaStream* stream = nullptr;
-  const PaError result = Pa_OpenStream(&stream, nullptr, &p, rate->hz(),
-                                       paFramesPerBufferUnspecified, paNoFlag, renderCallback,
-                                       audio.engine);
+  const PaError result =
+      Pa_OpenStream(&stream, nullptr, &p, rate->hz(), paFramesPerBufferUnspecified, paNoFlag,
+                    renderCallback, audio.engine);
   if (result != paNoError) {
     // Some host APIs hand back a half-made stream with the error.
     if (stream) Pa_CloseStream(stream);

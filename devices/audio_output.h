@@ -61,7 +61,7 @@ struct AudioOutput {
   AudioDeviceList devices;
   PaStream* stream = nullptr;  // absent until a device opens
   PaStreamParameters outputParameters{};
-  Engine* engine = nullptr;  // handed to renderCallback as its user data
+  Engine* engine = nullptr;    // handed to renderCallback as its user data
   JackClient* jack = nullptr;  // the program's own JACK client, if it may have one
   bool initialized = false;
   double suggestedLatency = kDefaultLatency;  // seconds, for the next open

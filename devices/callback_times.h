@@ -37,7 +37,7 @@ class CallbackTimes {
   struct Summary {
     uint64_t runs = 0;
     double medianUs = 0, p99Us = 0, p999Us = 0, maxUs = 0;
-    double bufferUs = 0;  // the last callback's buffer, in time
+    double bufferUs = 0;       // the last callback's buffer, in time
     uint64_t overQuarter = 0;  // runs longer than a quarter of it
   };
   Summary summary() const;

@@ -99,13 +99,13 @@ class JackClient {
   MidiParser parser_;  // the process thread's
   std::atomic<Engine*> renderTo_{nullptr};
   std::atomic<CallbackTimes*> times_{nullptr};
-  double hz_ = 0;  // the server's rate, read once at open
+  double hz_ = 0;                  // the server's rate, read once at open
   std::atomic<bool> busy_{false};  // a cycle is inside the engine
   std::atomic<bool> lost_{false};
   std::atomic<bool> connectionsChanged_{false};
   bool rememberedKnown_ = false;
   std::vector<std::string> rememberedOutput_, rememberedMidi_;
-  std::string source_;      // the MIDI device connected for the window
+  std::string source_;       // the MIDI device connected for the window
   bool sourceOurs_ = false;  // and whether this client made that connection
 };
 

@@ -18,9 +18,9 @@ namespace ondelith {
 struct MidiDevice {
   explicit MidiDevice(MidiInput& m, JackClient* j = nullptr) : midi(m), jack(j) {}
   MidiInput& midi;
-  MidiService service;  // the sequencer's ports
-  OwnMidiPort ownPort;  // the program's own port on the sequencer
-  JackClient* jack;     // JACK's side, when the program may have a client
+  MidiService service;             // the sequencer's ports
+  OwnMidiPort ownPort;             // the program's own port on the sequencer
+  JackClient* jack;                // JACK's side, when the program may have a client
   std::vector<std::string> names;  // the last list: the sequencer's ports, then JACK's
   size_t sequencerPorts = 0;
   bool jackSourceOpen = false;  // the open input is a JACK port

@@ -18,8 +18,8 @@ struct Options {
   std::string recording, reference;
   int64_t startFrame = 0, onFrame = 0, offFrame = 0;
   int64_t correlateUntil = -1;
-  std::vector<int64_t> held;  // pairs of JACK frame times
-  std::vector<double> heldHz;  // the pitch of each held pair; noteHz where none is given
+  std::vector<int64_t> held;    // pairs of JACK frame times
+  std::vector<double> heldHz;   // the pitch of each held pair; noteHz where none is given
   std::vector<int64_t> steady;  // a pair of JACK frame times
   double maxDip = 0.1;
   double noteHz = 441, hzTolerance = 1, minCorrelation = 0.99, maxLatencyMs = 200;

@@ -78,7 +78,6 @@ constexpr int spinCoarseId(int row) { return kSpinCoarse0 + 3 * row; }
 constexpr int spinFineId(int row) { return kSpinFine0 + 3 * row; }
 constexpr int pointSliderId(int row) { return kSliderX1 + row; }
 
-
 enum class ControlKind : uint8_t { None, Slider, SpinBox, DropDown, Label, Frame, Display };
 
 struct ControlInfo {
@@ -110,19 +109,31 @@ struct ControlParam {
   int index;
 };
 inline constexpr std::array<ControlParam, 25> kControlParams = {{
-    {kSliderX1, pointIndex(kRowX1)},   {kSliderY1, pointIndex(kRowY1)},
-    {kSliderX2, pointIndex(kRowX2)},   {kSliderY2, pointIndex(kRowY2)},
-    {24, modIndex(kRowX1)},            {25, coarseIndex(kRowX1)},
-    {26, fineIndex(kRowX1)},           {27, modIndex(kRowY1)},
-    {28, coarseIndex(kRowY1)},         {29, fineIndex(kRowY1)},
-    {30, modIndex(kRowX2)},            {31, coarseIndex(kRowX2)},
-    {32, fineIndex(kRowX2)},           {33, modIndex(kRowY2)},
-    {34, coarseIndex(kRowY2)},         {35, fineIndex(kRowY2)},
-    {kSliderVol, kVolumeIndex},        {kSliderDuration, kDurationIndex},
+    {kSliderX1, pointIndex(kRowX1)},
+    {kSliderY1, pointIndex(kRowY1)},
+    {kSliderX2, pointIndex(kRowX2)},
+    {kSliderY2, pointIndex(kRowY2)},
+    {24, modIndex(kRowX1)},
+    {25, coarseIndex(kRowX1)},
+    {26, fineIndex(kRowX1)},
+    {27, modIndex(kRowY1)},
+    {28, coarseIndex(kRowY1)},
+    {29, fineIndex(kRowY1)},
+    {30, modIndex(kRowX2)},
+    {31, coarseIndex(kRowX2)},
+    {32, fineIndex(kRowX2)},
+    {33, modIndex(kRowY2)},
+    {34, coarseIndex(kRowY2)},
+    {35, fineIndex(kRowY2)},
+    {kSliderVol, kVolumeIndex},
+    {kSliderDuration, kDurationIndex},
     {kSpinDurationRange, kDurationRangeIndex},
-    {kSliderA, kAttackIndex},          {kSliderD, kDecayIndex},
-    {kSliderS, kSustainIndex},         {kSliderR, kReleaseIndex},
-    {kSliderF, kCutoffIndex},          {kSliderRes, kResonanceIndex},
+    {kSliderA, kAttackIndex},
+    {kSliderD, kDecayIndex},
+    {kSliderS, kSustainIndex},
+    {kSliderR, kReleaseIndex},
+    {kSliderF, kCutoffIndex},
+    {kSliderRes, kResonanceIndex},
 }};
 
 // The registry entry a control sets, or nullptr.

@@ -49,8 +49,8 @@ CurvePoint fromRangeUnits(const CurveModel& e, CurvePoint a) {
 
 CurvePoints startCurvePoints() {
   CurvePoints c;
-  c.count = layOut(c.points, kCurveGridWidth, kCurveGridHeight, kCurvePointCount,
-                   kCurveLayoutMargin);
+  c.count =
+      layOut(c.points, kCurveGridWidth, kCurveGridHeight, kCurvePointCount, kCurveLayoutMargin);
   return c;
 }
 

@@ -41,11 +41,10 @@ void Engine::apply(const EngineEvent& e) {
       if (e.a >= 0 && e.a < kParamCount) params.set(static_cast<Param>(e.a), e.value);
       break;
     case EventKind::Setting:
-      if (e.a >= 0 && e.a < kNoteSettingCount) notes.setSetting(static_cast<NoteSetting>(e.a), e.value);
+      if (e.a >= 0 && e.a < kNoteSettingCount)
+        notes.setSetting(static_cast<NoteSetting>(e.a), e.value);
       break;
-    case EventKind::Channel:
-      midiChannel = e.a >= 0 && e.a < 16 ? e.a : kAllChannels;
-      break;
+    case EventKind::Channel: midiChannel = e.a >= 0 && e.a < 16 ? e.a : kAllChannels; break;
     case EventKind::Curve:
       if (e.a >= 0 && e.a < kWobbleRows && e.curve.count >= 0 &&
           e.curve.count <= kCurvePointCount) {

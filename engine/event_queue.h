@@ -32,8 +32,7 @@ class EventQueue {
       const size_t sequence = cell.sequence.load(std::memory_order_acquire);
       const auto difference = static_cast<std::ptrdiff_t>(sequence - position);
       if (difference == 0) {
-        if (tail_.compare_exchange_weak(position, position + 1, std::memory_order_relaxed))
-          break;
+        if (tail_.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) break;
       } else if (difference < 0) {
         return false;
       } else {

@@ -70,10 +70,10 @@ class MidiParser {
   uint32_t word_ = 0;
   uint8_t status_ = 0;  // the running status: a channel status, or 0
   uint8_t data_[2] = {0, 0};
-  uint8_t have_ = 0;     // data bytes of the current message so far
-  uint8_t skip_ = 0;     // data bytes of a system common message still to pass over
-  bool sysex_ = false;   // inside a system-exclusive message
-  bool pending_ = false; // a message has begun and is not whole
+  uint8_t have_ = 0;      // data bytes of the current message so far
+  uint8_t skip_ = 0;      // data bytes of a system common message still to pass over
+  bool sysex_ = false;    // inside a system-exclusive message
+  bool pending_ = false;  // a message has begun and is not whole
 };
 
 }  // namespace ondelith

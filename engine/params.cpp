@@ -15,8 +15,7 @@ double limitParam(Param id, double value) {
 }
 
 void EngineParams::reset() {
-  for (const ParamInfo& info : kParamTable)
-    values_[static_cast<size_t>(info.id)] = info.start;
+  for (const ParamInfo& info : kParamTable) values_[static_cast<size_t>(info.id)] = info.start;
 }
 
 double EngineParams::set(Param id, double value) {

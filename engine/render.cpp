@@ -184,10 +184,9 @@ struct PendingWobble {
   const int32_t n0 = engine.sampleCounter.load(kRelaxed);
   if (len <= 0 || n0 > kCounterWrap - len || !(engine.voice.noteFrequency.load(kRelaxed) > 0))
     return false;
-  return view.gate == 0 ||
-         !(setsUpNote(engine, view) || s.gateTicks <= s.fadeTicks ||
-           s.attackSerial != s.setUpSerial ||
-           s.gateTicks > std::numeric_limits<int32_t>::max() - len);
+  return view.gate == 0 || !(setsUpNote(engine, view) || s.gateTicks <= s.fadeTicks ||
+                             s.attackSerial != s.setUpSerial ||
+                             s.gateTicks > std::numeric_limits<int32_t>::max() - len);
 }
 
 // Frames of a run given what advanceFrame would give them, with its checks
@@ -208,9 +207,8 @@ struct SteadyAdvance {
     const double noteFrequency = engine.voice.noteFrequency.load(kRelaxed);
     n0 = engine.sampleCounter.load(kRelaxed);
     held = readNoteView(engine.voice).gate != 0;
-    const double frequency = s.gateTicks > s.fadeTicks
-                                 ? noteFrequency
-                                 : engine.voice.previousFrequency.load(kRelaxed);
+    const double frequency =
+        s.gateTicks > s.fadeTicks ? noteFrequency : engine.voice.previousFrequency.load(kRelaxed);
     e = &engine;
     r = &run;
     period = engine.oscillator.period(frequency);
@@ -396,9 +394,9 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   // groups, two of which fit in any call of two groups or more, so that it
   // can carry the next call's first two.
   const bool single = frames <= kChunk && frames % kGroup == 0;
-  const int chunk = single ? static_cast<int>(frames)
-                           : static_cast<int>(std::clamp<int64_t>(frames / 2 / kGroup * kGroup,
-                                                                  kGroup, kChunk));
+  const int chunk =
+      single ? static_cast<int>(frames)
+             : static_cast<int>(std::clamp<int64_t>(frames / 2 / kGroup * kGroup, kGroup, kChunk));
   const bool carriedIn = takeCarry(e, chunk, frames);
   const int first = carriedIn ? carry.first : 0, second = carriedIn ? carry.second : 1;
   Run* filtering = &carry.runs[static_cast<size_t>(first)];

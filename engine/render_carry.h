@@ -57,7 +57,7 @@ struct RenderCarry {
   int laterFrom = 0, laterTo = 0;  // frames of the first still to evaluate
   AdvanceMark advanceFrom, advanceTo;
   WobbleMark wobbleFrom, wobbleTo;
-  int rest = 0;  // calls that carry nothing, after carried work was thrown away
+  int rest = 0;       // calls that carry nothing, after carried work was thrown away
   LoadedSteps steps;  // the wobble's steps the last call ended with
 
   // Something changed the engine before the carried frames were used.

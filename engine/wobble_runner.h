@@ -42,7 +42,8 @@ class WobbleRunner {
   // make such a stretch; nothing but the steps' cache changes if not.
   inline bool stepsCover(int from, int to);
   Stretch stretch() const {
-    return {position_, held_.steps.magnitude, held_.steps.hi, held_.steps.lo, direction_, positions_};
+    return {position_, held_.steps.magnitude, held_.steps.hi, held_.steps.lo, direction_,
+            positions_};
   }
   WobbleRunner() = default;
   // Starting from steps another runner loaded.
@@ -79,7 +80,7 @@ class WobbleRunner {
   // same comparisons and so the same bits, on a shorter chain from one
   // frame's position to the next.
   [[gnu::always_inline]] static inline void clampStep(Float4& position, Int4& direction,
-                                                     Float4 magnitude, Float4 hi, Float4 lo) {
+                                                      Float4 magnitude, Float4 hi, Float4 lo) {
     const Int4 one = {1, 1, 1, 1};
     const Float4 p = position + signedStep(magnitude, direction);
     const Int4 over = p > hi, under = p < lo;
@@ -126,7 +127,7 @@ inline void WobbleRunner::loadSteps(int32_t n) {
   h.loaded = true;
   const Int4 ordered = h.steps.hi >= h.steps.lo;
   h.clamps = (moving_[0] & moving_[1] & moving_[2] & moving_[3] & ordered[0] & ordered[1] &
-             ordered[2] & ordered[3]) != 0;
+              ordered[2] & ordered[3]) != 0;
 }
 
 inline void WobbleRunner::step(int i) {

@@ -1,8 +1,8 @@
 // Any bytes as a patch file: accepted or refused, read, applied as Open
 // applies them, saved again.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>

@@ -67,7 +67,8 @@ int32_t Instrument::setValue(int index, int32_t v) {
   }
   const int32_t kept = setSoundValue(sound_, index, v);
   if (index == kDurationRangeIndex) {
-    post(paramEvent(0, Param::WobbleDuration, engineValue(kDurationIndex, sound_.wobbleDurationMs)));
+    post(
+        paramEvent(0, Param::WobbleDuration, engineValue(kDurationIndex, sound_.wobbleDurationMs)));
   } else if (parameter(index).target == Target::Param) {
     const int32_t engineSide = index == kDurationIndex ? sound_.wobbleDurationMs : kept;
     post(paramEvent(0, paramOf(index), engineValue(index, engineSide)));
@@ -95,7 +96,8 @@ void Instrument::setSound(const Sound& sound) {
 }
 
 void Instrument::setPatchRanges(int32_t durationMs) {
-  const float last = static_cast<float>(subtractSat(wobbleSamplesFor(durationMs, kPatchSampleRate), 1));
+  const float last =
+      static_cast<float>(subtractSat(wobbleSamplesFor(durationMs, kPatchSampleRate), 1));
   for (CurveModel& c : curves_) setCurveRanges(c, last, 100.0f);
 }
 

@@ -23,7 +23,8 @@ double engineValue(int index, int32_t value) {
 
 std::string parameterText(int index, int32_t value) {
   switch (parameter(index).text) {
-    case TextRule::Hundredths: return (value >= 0 && value < 10 ? ".0" : ".") + std::to_string(value);
+    case TextRule::Hundredths:
+      return (value >= 0 && value < 10 ? ".0" : ".") + std::to_string(value);
     case TextRule::RangeSwitch: return value == kDurationRangeX1 ? "x1" : "x10";
     case TextRule::Channel: return value == kEveryChannel ? "All" : std::to_string(value);
     case TextRule::Decimal: break;

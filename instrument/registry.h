@@ -135,7 +135,9 @@ constexpr Parameter setting(NoteSetting s, Unit unit) {
           Group::Playing};
 }
 
-constexpr Group rowGroup(int row) { return static_cast<Group>(static_cast<int>(Group::WobbleX1) + row); }
+constexpr Group rowGroup(int row) {
+  return static_cast<Group>(static_cast<int>(Group::WobbleX1) + row);
+}
 
 constexpr std::array<Parameter, kParameterCount> makeRegistry() {
   constexpr std::string_view depth[] = {"X1 wobble depth", "Y1 wobble depth", "X2 wobble depth",
@@ -149,12 +151,12 @@ constexpr std::array<Parameter, kParameterCount> makeRegistry() {
   for (int row = 0; row < kWobbleRows; ++row) {
     r[modIndex(row)] = sound(modParam(row), depth[row], Unit::Percent, TextRule::Decimal, 1,
                              modIndex(row), rowGroup(row));
-    r[coarseIndex(row)] = sound(coarseParam(row), coarse[row], Unit::Multiple, TextRule::Decimal,
-                                1, coarseIndex(row), rowGroup(row));
+    r[coarseIndex(row)] = sound(coarseParam(row), coarse[row], Unit::Multiple, TextRule::Decimal, 1,
+                                coarseIndex(row), rowGroup(row));
     r[fineIndex(row)] = sound(fineParam(row), fine[row], Unit::MultipleFraction,
                               TextRule::Hundredths, 1, fineIndex(row), rowGroup(row));
-    r[pointIndex(row)] = sound(pointParam(row), point[row], Unit::Hundredths, TextRule::Decimal,
-                               1, pointIndex(row), Group::Waveform);
+    r[pointIndex(row)] = sound(pointParam(row), point[row], Unit::Hundredths, TextRule::Decimal, 1,
+                               pointIndex(row), Group::Waveform);
   }
   r[kVolumeIndex] = sound(Param::Volume, "Volume", Unit::Percent, TextRule::Decimal, 1,
                           kVolumeIndex, Group::Output);
@@ -183,10 +185,21 @@ constexpr std::array<Parameter, kParameterCount> makeRegistry() {
                            kReleaseIndex, Group::Envelope);
   r[kCutoffIndex] = sound(Param::Cutoff, "Filter cutoff", Unit::Hertz, TextRule::Decimal, 1,
                           kCutoffIndex, Group::Filter);
-  r[kResonanceIndex] = sound(Param::Resonance, "Filter resonance", Unit::Percent,
-                             TextRule::Decimal, 1, kResonanceIndex, Group::Filter);
-  r[kChannelIndex] = {"midi_channel", "MIDI channel", Unit::Channel, kEveryChannel, 16, 1,
-                      TextRule::Channel, Target::Channel, 0, 1, 0, false, Group::Playing};
+  r[kResonanceIndex] = sound(Param::Resonance, "Filter resonance", Unit::Percent, TextRule::Decimal,
+                             1, kResonanceIndex, Group::Filter);
+  r[kChannelIndex] = {"midi_channel",
+                      "MIDI channel",
+                      Unit::Channel,
+                      kEveryChannel,
+                      16,
+                      1,
+                      TextRule::Channel,
+                      Target::Channel,
+                      0,
+                      1,
+                      0,
+                      false,
+                      Group::Playing};
   r[kBendRangeIndex] = setting(NoteSetting::BendRange, Unit::Semitones);
   r[kVelocityIndex] = setting(NoteSetting::VelocitySensitivity, Unit::Percent);
   return r;

@@ -8,7 +8,6 @@ namespace ondelith {
 
 namespace {
 
-
 // A curve model for converting one curve between the grid and the units
 // of a wobble of `durationMs` at the patch's rate.
 CurveModel patchCurve(const CurvePoints& points, int32_t durationMs) {

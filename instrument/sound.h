@@ -55,7 +55,8 @@ template <typename Emit>
 void forEachSoundEvent(const Sound& sound, int64_t frame, bool now, Emit&& emit) {
   for (int i = 0; i < kSoundValueCount; ++i) {
     if (parameter(i).target != Target::Param) continue;
-    const int32_t v = i == kDurationIndex ? sound.wobbleDurationMs : sound.values[static_cast<size_t>(i)];
+    const int32_t v =
+        i == kDurationIndex ? sound.wobbleDurationMs : sound.values[static_cast<size_t>(i)];
     emit(paramEvent(frame, paramOf(i), engineValue(i, v)));
   }
   if (now) emit(simpleEvent(frame, EventKind::WobbleDurationNow));

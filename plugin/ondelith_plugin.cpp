@@ -51,9 +51,15 @@ struct GroupName {
 };
 // By ondelith::Group.
 constexpr GroupName kGroups[] = {
-    {"Waveform points", "waveform"}, {"X1 wobble", "wobble_x1"},  {"Y1 wobble", "wobble_y1"},
-    {"X2 wobble", "wobble_x2"},      {"Y2 wobble", "wobble_y2"},  {"Envelope", "envelope"},
-    {"Filter", "filter"},            {"Output", "output"},        {"Playing", "playing"},
+    {"Waveform points", "waveform"},
+    {"X1 wobble", "wobble_x1"},
+    {"Y1 wobble", "wobble_y1"},
+    {"X2 wobble", "wobble_x2"},
+    {"Y2 wobble", "wobble_y2"},
+    {"Envelope", "envelope"},
+    {"Filter", "filter"},
+    {"Output", "output"},
+    {"Playing", "playing"},
 };
 
 class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
@@ -124,7 +130,8 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (index == 0) {
       state.key = kPatchKey;
       state.hints = kStateIsOnlyForDSP;
-      state.defaultValue = ondelith::formatPatch(ondelith::capturePatch(ondelith::startSound())).c_str();
+      state.defaultValue =
+          ondelith::formatPatch(ondelith::capturePatch(ondelith::startSound())).c_str();
       state.label = "Patch";
       state.description = "The sound as the 81 lines of an Ondelith patch (.vx)";
     } else {
@@ -170,7 +177,8 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
     } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
       std::string reason;
-      const std::optional<ondelith::PatchValues> patch = ondelith::plugin::readPatchFile(value, reason);
+      const std::optional<ondelith::PatchValues> patch =
+          ondelith::plugin::readPatchFile(value, reason);
       if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
       applyPatch(*patch);
       generation_.fetch_add(1, std::memory_order_acq_rel);

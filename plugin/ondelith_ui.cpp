@@ -60,10 +60,12 @@ constexpr Box kSave{328, 4, 52, 24};
 constexpr Box kNameField{384, 4, 145, 24};
 
 void rgb(cairo_t* cr, uint32_t c) {
-  cairo_set_source_rgb(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, (c & 0xFF) / 255.0);
+  cairo_set_source_rgb(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0,
+                       (c & 0xFF) / 255.0);
 }
 
-void text(cairo_t* cr, double x, double y, const std::string& s, double size = 11, uint32_t c = 0x000000) {
+void text(cairo_t* cr, double x, double y, const std::string& s, double size = 11,
+          uint32_t c = 0x000000) {
   rgb(cr, c);
   cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, size);
@@ -90,8 +92,8 @@ std::vector<std::filesystem::path> ownSounds() {
   std::error_code ec;
   const std::string folder = od::userSoundsDirectory();
   if (folder.empty()) return own;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end && own.size() < 500;
-       it.increment(ec))
+  for (std::filesystem::directory_iterator it(folder, ec), end;
+       !ec && it != end && own.size() < 500; it.increment(ec))
     if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
   std::sort(own.begin(), own.end());
   return own;
@@ -100,8 +102,9 @@ std::vector<std::filesystem::path> ownSounds() {
 // A typed name that names one file in the folder and nothing beyond it.
 bool fileNameAllowed(const std::string& name) {
   if (name.empty() || name[0] == '.' || name.size() > 200) return false;
-  return std::none_of(name.begin(), name.end(),
-                      [](char c) { return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20; });
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+  });
 }
 
 }  // namespace
@@ -252,8 +255,10 @@ class OndelithUI : public UI {
     if (Control* c = controlAt(x, y)) {
       drag_ = c;
       editParameter(static_cast<uint32_t>(c->index), true);
-      if (c->info->kind == od::ControlKind::Slider) setFromSlider(*c, y);
-      else stepSpinBox(*c, y < c->info->y + od::kPanelHeaderHeight + c->info->h / 2.0 ? 1 : -1);
+      if (c->info->kind == od::ControlKind::Slider)
+        setFromSlider(*c, y);
+      else
+        stepSpinBox(*c, y < c->info->y + od::kPanelHeaderHeight + c->info->h / 2.0 ? 1 : -1);
       dragY_ = y;
       return true;
     }
@@ -268,7 +273,8 @@ class OndelithUI : public UI {
       return true;
     }
     if (drag_) {
-      if (drag_->info->kind == od::ControlKind::Slider) setFromSlider(*drag_, y);
+      if (drag_->info->kind == od::ControlKind::Slider)
+        setFromSlider(*drag_, y);
       else if (std::abs(y - dragY_) >= 4) {  // a spin box dragged steps every 4 pixels
         stepSpinBox(*drag_, y < dragY_ ? 1 : -1);
         dragY_ = y;
@@ -375,8 +381,8 @@ class OndelithUI : public UI {
     cairo_set_line_width(cr, 1);
     if (i.kind == od::ControlKind::Slider) {
       const od::DurationBounds b = bounds(c.index);
-      const double t = b.maximum > b.minimum
-                           ? double(value(c.index) - b.minimum) / (b.maximum - b.minimum) : 0;
+      const double t =
+          b.maximum > b.minimum ? double(value(c.index) - b.minimum) / (b.maximum - b.minimum) : 0;
       rgb(cr, 0x909090);
       cairo_rectangle(cr, x + i.w / 2.0 - 2, y + 4, 4, i.h - 8);
       cairo_fill(cr);
@@ -443,8 +449,8 @@ class OndelithUI : public UI {
     rgb(cr, typing_ ? 0x5080C0 : 0x909090);
     cairo_stroke(cr);
     if (typed_.empty() && !typing_)
-      text(cr, kNameField.x + 4, kNameField.y + 16, status_.empty() ? "name to save as" : status_, 10,
-           0x808080);
+      text(cr, kNameField.x + 4, kNameField.y + 16, status_.empty() ? "name to save as" : status_,
+           10, 0x808080);
     else
       text(cr, kNameField.x + 4, kNameField.y + 16, typed_ + (typing_ ? "|" : ""));
   }
@@ -453,7 +459,8 @@ class OndelithUI : public UI {
   // from the panel's left edge; the wheel turns it a column at a time.
   void drawMenu(cairo_t* cr) {
     if (menu_.empty()) return;
-    const int shown = std::min<int>(static_cast<int>(menu_.size()) - menuFirst_, kMenuRows * kMenuColumns);
+    const int shown =
+        std::min<int>(static_cast<int>(menu_.size()) - menuFirst_, kMenuRows * kMenuColumns);
     const int columns = (shown + kMenuRows - 1) / kMenuRows;
     const int rows = std::min(shown, kMenuRows);
     rgb(cr, 0xFFFFFF);
@@ -483,11 +490,16 @@ class OndelithUI : public UI {
   bool pressHeader(double x, double y) {
     const auto& programs = od::plugin::programs();
     const int n = static_cast<int>(programs.size());
-    if (n > 0 && kPrevious.holds(x, y)) loadProgramFromPanel((program_ + n - 1) % n);
-    else if (n > 0 && kNext.holds(x, y)) loadProgramFromPanel((program_ + 1) % n);
-    else if (kNameBox.holds(x, y)) showSoundsMenu();
-    else if (kOpen.holds(x, y)) openBrowser();
-    else if (kSave.holds(x, y)) saveTyped();
+    if (n > 0 && kPrevious.holds(x, y))
+      loadProgramFromPanel((program_ + n - 1) % n);
+    else if (n > 0 && kNext.holds(x, y))
+      loadProgramFromPanel((program_ + 1) % n);
+    else if (kNameBox.holds(x, y))
+      showSoundsMenu();
+    else if (kOpen.holds(x, y))
+      openBrowser();
+    else if (kSave.holds(x, y))
+      saveTyped();
     repaint();
     return true;
   }
@@ -507,9 +519,12 @@ class OndelithUI : public UI {
     menu.swap(menu_);
     if (entry >= 0) {
       const MenuRow& row = menu[static_cast<size_t>(entry)];
-      if (row.program >= 0) loadProgramFromPanel(row.program);
-      else if (!row.path.empty()) openFile(row.path);
-      else menu.swap(menu_);  // a heading keeps the menu open
+      if (row.program >= 0)
+        loadProgramFromPanel(row.program);
+      else if (!row.path.empty())
+        openFile(row.path);
+      else
+        menu.swap(menu_);  // a heading keeps the menu open
     }
     repaint();
     return true;
@@ -520,9 +535,13 @@ class OndelithUI : public UI {
     menuFirst_ = 0;
     const auto& programs = od::plugin::programs();
     for (size_t i = 0; i < programs.size(); ++i) {
-      if (!programs[i].category.empty() && (i == 0 || programs[i].category != programs[i - 1].category))
+      if (!programs[i].category.empty() &&
+          (i == 0 || programs[i].category != programs[i - 1].category))
         menu_.push_back({programs[i].category, -1, {}, false});
-      menu_.push_back({programs[i].name, static_cast<int>(i), {}, !hasSaved_ && program_ == static_cast<int>(i)});
+      menu_.push_back({programs[i].name,
+                       static_cast<int>(i),
+                       {},
+                       !hasSaved_ && program_ == static_cast<int>(i)});
     }
     const std::vector<std::filesystem::path> own = ownSounds();
     menu_.push_back({own.empty() ? "No sounds of your own yet" : "Your sounds", -1, {}, false});
@@ -693,7 +712,7 @@ class OndelithUI : public UI {
 
   // The pointer's look as the editors ask for it, a caret over the name field.
   void showCursor(od::PointerShape shape, bool text) {
-    const MouseCursor c = text                                     ? kMouseCursorCaret
+    const MouseCursor c = text                                    ? kMouseCursorCaret
                           : shape == od::PointerShape::Hand       ? kMouseCursorHand
                           : shape == od::PointerShape::NotAllowed ? kMouseCursorNotAllowed
                                                                   : kMouseCursorArrow;
@@ -716,7 +735,9 @@ class OndelithUI : public UI {
   }
 
   void redrawDisplay() {
-    const auto at = [this](int row) { return static_cast<float>(value(od::pointIndex(row))) / 100.0f; };
+    const auto at = [this](int row) {
+      return static_cast<float>(value(od::pointIndex(row))) / 100.0f;
+    };
     od::redrawWaveformDisplay(canvases_, displayId_, at(od::kRowX1), at(od::kRowY1), at(od::kRowX2),
                               at(od::kRowY2));
   }

@@ -79,9 +79,11 @@ int32_t SharedSound::store(int index, double value, bool mark) {
     // The Duration within the range chosen, whichever of the two moved: a
     // state or an automation lane may set them in either order.
     if (index == kDurationIndex) durationAsked_.store(asked, std::memory_order_relaxed);
-    const int32_t range =
-        index == kDurationRangeIndex ? asked : values_[kDurationRangeIndex].load(std::memory_order_relaxed);
-    const int32_t duration = limitValue(kDurationIndex, durationAsked_.load(std::memory_order_relaxed), range);
+    const int32_t range = index == kDurationRangeIndex
+                              ? asked
+                              : values_[kDurationRangeIndex].load(std::memory_order_relaxed);
+    const int32_t duration =
+        limitValue(kDurationIndex, durationAsked_.load(std::memory_order_relaxed), range);
     values_[kDurationRangeIndex].store(range, std::memory_order_relaxed);
     values_[kDurationIndex].store(duration, std::memory_order_relaxed);
     wobbleMs_.store(duration, std::memory_order_relaxed);

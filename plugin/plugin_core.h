@@ -5,8 +5,8 @@
 // thread plays them with.
 
 #include <array>
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>

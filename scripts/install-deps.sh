@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format pmccabe
   libgtest-dev libgmock-dev libbenchmark-dev
   portaudio19-dev libsndfile1-dev libcli11-dev
   librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2

@@ -21,6 +21,11 @@ if [ -d "$store" ] && ! pgrep -x jackd >/dev/null && ! pgrep -x jackdbus >/dev/n
   rm -rf "$store"
 fi
 
+echo "== formatting (clang-format, .clang-format)"
+# The tree follows its .clang-format; a file that does not fails the run here,
+# before anything is built.
+git ls-files -z -- '*.cpp' '*.h' '*.cpp.in' | xargs -0 clang-format --dry-run --Werror
+
 jobs=$(nproc)
 build() {  # build DIR [cmake args...] [--target T...]
   local dir=$1 targets=()

@@ -20,7 +20,8 @@ constexpr int kPlaceX = 220, kPlaceY = 240;
 // The surface's pixel as 0x00BBGGRR, like the canvas colours.
 uint32_t pixel(cairo_surface_t* s, int x, int y) {
   cairo_surface_flush(s);
-  const unsigned char* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+  const unsigned char* row =
+      cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
   const uint32_t argb = reinterpret_cast<const uint32_t*>(row)[x];
   return ((argb >> 16) & 0xFF) | (argb & 0xFF00) | ((argb & 0xFF) << 16);
 }
@@ -61,7 +62,8 @@ TEST(CairoCanvas, CurveEditorPaintsItsModelAtEveryScale) {
     ASSERT_EQ(m.pointCount, 8);
     for (int i = 0; i < m.pointCount; ++i) {
       const CurvePoint q = curvePoint(m, i);
-      const int px = std::min(static_cast<int>((q.x + 0.5) * scale), cairo_image_surface_get_width(s) - 1);
+      const int px =
+          std::min(static_cast<int>((q.x + 0.5) * scale), cairo_image_surface_get_width(s) - 1);
       EXPECT_EQ(pixel(s, px, static_cast<int>((q.y + 0.5) * scale)), kLine) << "point " << i;
     }
     EXPECT_EQ(pixel(s, 1, 1), kBack);
@@ -121,7 +123,8 @@ TEST(CairoCanvas, WaveformDisplayScalesWhole) {
       const int g1 = static_cast<int>(pixel(s1, x, y) & 0xFF);
       int g2 = 0;
       for (int dy = 0; dy < 2; ++dy)
-        for (int dx = 0; dx < 2; ++dx) g2 += static_cast<int>(pixel(s2, 2 * x + dx, 2 * y + dy) & 0xFF);
+        for (int dx = 0; dx < 2; ++dx)
+          g2 += static_cast<int>(pixel(s2, 2 * x + dx, 2 * y + dy) & 0xFF);
       if (std::abs(g1 - g2 / 4) > 96) ++differ;
     }
   EXPECT_LT(differ, kDisplayWidth * kDisplayHeight / 100);

@@ -79,7 +79,6 @@ TEST(AudioDeviceList, WithoutOutputsHoldsOneBlankEntry) {
   }
 }
 
-
 TEST(AudioDeviceList, OutputsRememberedByNameAndOldJackChoicesFindTheClient) {
   AudioDeviceList list;
   list.name = {kJackEntryName, "HDA", "HDA", "pulse"};
@@ -89,7 +88,7 @@ TEST(AudioDeviceList, OutputsRememberedByNameAndOldJackChoicesFindTheClient) {
     const char *name, *hostApi;
     int entry;
   } cases[] = {
-      {"HDA", "OSS", 2},   {"HDA", "ALSA", 1},    {"HDA", "", 1},       {"pulse", "OSS", 3},
+      {"HDA", "OSS", 2},   {"HDA", "ALSA", 1},     {"HDA", "", 1},   {"pulse", "OSS", 3},
       {"JACK", "JACK", 0}, {"system", "JACK", 0},  // PortAudio's JACK devices of old
       {"Sink", "JACK", 0}, {"system", "ALSA", -1}, {"", "JACK", -1},
   };
@@ -419,7 +418,9 @@ class MidiOnJack : public OnJack {
       return voice().gate.load() == 1 && voice().noteFrequency.load() == noteFrequencyOf(note);
     });
   }
-  bool silent() { return waitFor([&] { return voice().gate.load() == 0; }); }
+  bool silent() {
+    return waitFor([&] { return voice().gate.load() == 0; });
+  }
 
   std::unique_ptr<TestClient> keyboard, keyboard2;
   MidiDevice device{synth->midi, &jack};

@@ -41,7 +41,9 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
 }
 
 // A name no server uses.
-inline std::string unusedServerName() { return "ondelith-devtest-none-" + std::to_string(getpid()); }
+inline std::string unusedServerName() {
+  return "ondelith-devtest-none-" + std::to_string(getpid());
+}
 
 // Clients find the server through the environment, as the app's libraries do.
 inline void useServer(const std::string& name) {

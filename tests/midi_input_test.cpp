@@ -1,11 +1,11 @@
 #include "devices/midi_input.h"
-#include "engine/midi_parser.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "engine/midi_parser.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -144,8 +144,11 @@ TEST(MidiParser, ReadsBytesByTheMidiRules) {
       {"note on and off", {0x90, 69, 100, 0x80, 69, 0}, {0x644590, 0x004580}, 0, 0},
       {"running status", {0x90, 60, 1, 62, 2, 64, 0}, {0x13C90, 0x23E90, 0x4090}, 0, 0},
       {"one data byte", {0xC3, 5, 6, 0xD0, 7}, {0x05C3, 0x06C3, 0x07D0}, 0, 0},
-      {"sysex ended by a status byte", {0x90, 69, 100, 0xF0, 1, 2, 0x80, 69, 0},
-       {0x644590, 0x004580}, 0, 0},
+      {"sysex ended by a status byte",
+       {0x90, 69, 100, 0xF0, 1, 2, 0x80, 69, 0},
+       {0x644590, 0x004580},
+       0,
+       0},
       {"sysex hides its data", {0xF0, 0x10, 1, 2, 3}, {}, 0, 0},
       {"data after a sysex has no status", {0xF0, 1, 0xF7, 69, 100}, {}, 0, 2},
       {"real time anywhere", {0xF8, 0x90, 0xFE, 69, 0xFA, 100, 0xFF}, {0x644590}, 0, 0},

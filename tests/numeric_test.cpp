@@ -84,7 +84,8 @@ TEST(BezierRun, SameBitsAsOneAtATime) {
     for (int i = 0; i < n; ++i) {
       phase[i] = unit(rng);
       position[i] = Float4{round % 2 ? wild(rng) : unit(rng), unit(rng),
-                           round % 2 ? wild(rng) : unit(rng), unit(rng) - 0.5f} * 100.0f;
+                           round % 2 ? wild(rng) : unit(rng), unit(rng) - 0.5f} *
+                    100.0f;
       volume[i] = 1500.0f * unit(rng);
     }
     phase[3] = std::numeric_limits<float>::quiet_NaN();

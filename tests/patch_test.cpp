@@ -1,5 +1,3 @@
-#include "app/patch_commands.h"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +12,7 @@
 #include <random>
 #include <sstream>
 
+#include "app/patch_commands.h"
 #include "engine/numeric.h"
 #include "platform/files.h"
 #include "test_support.h"

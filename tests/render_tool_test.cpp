@@ -193,7 +193,8 @@ std::vector<float> renderFile(const TempDir& dir, const std::string& midi,
   // left held past the end of the file.
   struct stat st {};
   EXPECT_EQ(stat(out.c_str(), &st), 0);
-  EXPECT_LE(static_cast<int64_t>(st.st_blocks) * 512, static_cast<int64_t>(st.st_size) + (64 << 10));
+  EXPECT_LE(static_cast<int64_t>(st.st_blocks) * 512,
+            static_cast<int64_t>(st.st_size) + (64 << 10));
   return samples;
 }
 

@@ -394,7 +394,8 @@ TEST_F(Window, ADeviceNameThatIsNotThereEndsStartUpWithOneLine) {
 std::pair<int, std::string> runProgram(const std::string& environment, const std::string& args) {
   // Settings and sounds of its own, never the user's.
   const test::TempDir home;
-  const std::string own = " XDG_CONFIG_HOME=" + home.path.string() + " XDG_DATA_HOME=" + home.path.string();
+  const std::string own =
+      " XDG_CONFIG_HOME=" + home.path.string() + " XDG_DATA_HOME=" + home.path.string();
   FILE* pipe = popen((environment + own + " " ONDELITH_PROGRAM " " + args + " 2>&1").c_str(), "r");
   if (!pipe) return {-1, ""};
   std::string output;

@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-
 namespace ondelith::test {
 
 void settle(Synth& s) { s.engine.render(nullptr, 0); }

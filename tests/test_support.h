@@ -1,10 +1,10 @@
 #pragma once
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
-#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "app/headless_driver.h"
 #include "app/synth.h"

@@ -454,9 +454,9 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 #include <QApplication>
 #include <QMenuBar>
 
-#include "engine/modulation.h"
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
+#include "engine/modulation.h"
 #include "ondelith_version.h"
 #include "test_support.h"
 
@@ -628,8 +628,8 @@ TEST(HelpText, ParagraphsAndLines) {
   EXPECT_EQ(paragraphs, 18);
   // After the twelve: the computer keyboard, its octave keys, Settings, the own port,
   // the sounds and undo.
-  for (const char* says : {"computer keyboard", "octave", "File>Settings", "\"MIDI In\"",
-                           "Sounds menu", "Ctrl+Z"})
+  for (const char* says :
+       {"computer keyboard", "octave", "File>Settings", "\"MIDI In\"", "Sounds menu", "Ctrl+Z"})
     EXPECT_GT(text.find(says), text.find("File>Open")) << says;
   EXPECT_EQ(lines[1].find("one cycle of the basic waveform") != std::string::npos, true);
   EXPECT_EQ(lines[2], "");

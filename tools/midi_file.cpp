@@ -1,10 +1,10 @@
 #include "tools/midi_file.h"
 
-#include "engine/midi_parser.h"
-
 #include <functional>
 #include <queue>
 #include <utility>
+
+#include "engine/midi_parser.h"
 
 namespace ondelith {
 

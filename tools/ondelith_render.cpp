@@ -240,7 +240,8 @@ int main(int argc, char** argv) {
     const auto frames = static_cast<int64_t>(totalFrames);
 
     WavFile out;
-    if (!out.open(outPath, rate, static_cast<uint64_t>(frames), reason)) return failure(outPath, reason);
+    if (!out.open(outPath, rate, static_cast<uint64_t>(frames), reason))
+      return failure(outPath, reason);
     // A program the bank has on the channel heard: its sound from that frame on.
     const int heard = engineChannel(instrument.value(kChannelIndex));
     const auto program = [&](int64_t frame, uint32_t word) {

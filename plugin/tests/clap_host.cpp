@@ -27,8 +27,9 @@ Module::~Module() {
 }
 
 const void* Instance::hostExtension(const clap_host_t*, const char* id) {
-  static const clap_host_params_t params = {rescan, [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
-                                            [](const clap_host_t*) {}};
+  static const clap_host_params_t params = {
+      rescan, [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
+      [](const clap_host_t*) {}};
   // A host that embeds panels: it takes their size as it is, and runs
   // their timers when the test asks (runTimers).
   static const clap_host_gui_t gui = {
@@ -78,7 +79,8 @@ Instance::Instance(Module& module, double rate, uint32_t maxFrames) : buffer_(ma
   if (!module.ok()) return;
   plugin_ = module.factory->create_plugin(module.factory, &host_, module.descriptor->id);
   if (!plugin_ || !plugin_->init(plugin_)) return;
-  params = static_cast<const clap_plugin_params_t*>(plugin_->get_extension(plugin_, CLAP_EXT_PARAMS));
+  params =
+      static_cast<const clap_plugin_params_t*>(plugin_->get_extension(plugin_, CLAP_EXT_PARAMS));
   state = static_cast<const clap_plugin_state_t*>(plugin_->get_extension(plugin_, CLAP_EXT_STATE));
   gui = static_cast<const clap_plugin_gui_t*>(plugin_->get_extension(plugin_, CLAP_EXT_GUI));
   active_ = plugin_->activate(plugin_, rate, 1, maxFrames) && plugin_->start_processing(plugin_);
@@ -97,26 +99,36 @@ void Instance::midi(uint32_t frame, uint32_t word) {
   Event e{};
   e.midi = {{sizeof(clap_event_midi_t), frame, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0},
             0,
-            {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16)}};
+            {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+             static_cast<uint8_t>(word >> 16)}};
   events_.push_back(e);
 }
 
 void Instance::param(uint32_t frame, uint32_t id, double value) {
   Event e{};
-  e.param = {{sizeof(clap_event_param_value_t), frame, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0},
-             id, nullptr, -1, -1, -1, -1, value};
+  e.param = {{sizeof(clap_event_param_value_t), frame, CLAP_CORE_EVENT_SPACE_ID,
+              CLAP_EVENT_PARAM_VALUE, 0},
+             id,
+             nullptr,
+             -1,
+             -1,
+             -1,
+             -1,
+             value};
   events_.push_back(e);
 }
 
 void Instance::processOnly(uint32_t frames) {
   const clap_input_events_t in = {
-      this, [](const clap_input_events_t* l) {
+      this,
+      [](const clap_input_events_t* l) {
         return static_cast<uint32_t>(static_cast<Instance*>(l->ctx)->events_.size());
       },
       [](const clap_input_events_t* l, uint32_t i) -> const clap_event_header_t* {
         return &static_cast<Instance*>(l->ctx)->events_[i].header;
       }};
-  const clap_output_events_t out = {nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
+  const clap_output_events_t out = {
+      nullptr, [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
   float* channel = buffer_.data();
   clap_audio_buffer_t output{&channel, nullptr, 1, 0, 0};
   clap_process_t p{};
@@ -137,10 +149,11 @@ void Instance::process(uint32_t frames, std::vector<float>& out) {
 
 std::string Instance::saveState() {
   std::string bytes;
-  const clap_ostream_t stream = {&bytes, [](const clap_ostream_t* s, const void* data, uint64_t size) -> int64_t {
-                                   static_cast<std::string*>(s->ctx)->append(static_cast<const char*>(data), size);
-                                   return static_cast<int64_t>(size);
-                                 }};
+  const clap_ostream_t stream = {
+      &bytes, [](const clap_ostream_t* s, const void* data, uint64_t size) -> int64_t {
+        static_cast<std::string*>(s->ctx)->append(static_cast<const char*>(data), size);
+        return static_cast<int64_t>(size);
+      }};
   return state && state->save(plugin_, &stream) ? bytes : std::string();
 }
 
@@ -150,13 +163,15 @@ bool Instance::loadState(const std::string& bytes) {
     size_t at = 0;
   } reader{bytes};
   // Small pieces, as a host may hand them.
-  const clap_istream_t stream = {&reader, [](const clap_istream_t* s, void* to, uint64_t size) -> int64_t {
-                                   auto& r = *static_cast<Reader*>(s->ctx);
-                                   const size_t n = std::min<size_t>({static_cast<size_t>(size), size_t{100}, r.bytes.size() - r.at});
-                                   std::memcpy(to, r.bytes.data() + r.at, n);
-                                   r.at += n;
-                                   return static_cast<int64_t>(n);
-                                 }};
+  const clap_istream_t stream = {
+      &reader, [](const clap_istream_t* s, void* to, uint64_t size) -> int64_t {
+        auto& r = *static_cast<Reader*>(s->ctx);
+        const size_t n =
+            std::min<size_t>({static_cast<size_t>(size), size_t{100}, r.bytes.size() - r.at});
+        std::memcpy(to, r.bytes.data() + r.at, n);
+        r.at += n;
+        return static_cast<int64_t>(n);
+      }};
   return state && state->load(plugin_, &stream);
 }
 

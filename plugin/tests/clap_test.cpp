@@ -35,10 +35,10 @@ struct Move {
   int index;
   double value;
 };
-const Move kMoves[] = {{kCutoffIndex, 900},       {kAttackIndex, 40},     {modIndex(0), -35},
-                       {coarseIndex(3), 6},       {fineIndex(1), 45},     {kDurationRangeIndex, 1},
-                       {kDurationIndex, 700},     {kResonanceIndex, 80},  {pointIndex(1), 30},
-                       {kVelocityIndex, 70},      {kBendRangeIndex, 7}};
+const Move kMoves[] = {{kCutoffIndex, 900},   {kAttackIndex, 40},    {modIndex(0), -35},
+                       {coarseIndex(3), 6},   {fineIndex(1), 45},    {kDurationRangeIndex, 1},
+                       {kDurationIndex, 700}, {kResonanceIndex, 80}, {pointIndex(1), 30},
+                       {kVelocityIndex, 70},  {kBendRangeIndex, 7}};
 
 // The patch a window would save after the same moves.
 PatchValues patchAfterMoves() {
@@ -78,7 +78,8 @@ TEST_P(ClapPlays, AsTheRendererBeforeAndAfterItsStateTravels) {
     SCOPED_TRACE(parameter(i).symbol);
     EXPECT_EQ(second.value(static_cast<uint32_t>(i)), first.value(static_cast<uint32_t>(i)));
     if (i < kSoundValueCount) {
-      EXPECT_EQ(second.value(static_cast<uint32_t>(i)), saved[static_cast<size_t>(parameter(i).patchLine - 1)]);
+      EXPECT_EQ(second.value(static_cast<uint32_t>(i)),
+                saved[static_cast<size_t>(parameter(i).patchLine - 1)]);
     }
   }
   // The renderer with the same patch and the same player settings.
@@ -122,7 +123,8 @@ TEST(ClapParameters, IdsRangesAndGroupsAreTheRegistrys) {
   }
   // The range switch and the channel show their choices.
   char text[64];
-  ASSERT_TRUE(plugin.params->value_to_text(plugin.plugin(), kDurationRangeIndex, 1, text, sizeof text));
+  ASSERT_TRUE(
+      plugin.params->value_to_text(plugin.plugin(), kDurationRangeIndex, 1, text, sizeof text));
   EXPECT_STREQ(text, "x1");
   ASSERT_TRUE(plugin.params->value_to_text(plugin.plugin(), kChannelIndex, 0, text, sizeof text));
   EXPECT_STREQ(text, "All");

@@ -21,8 +21,14 @@ TEST(SharedSound, TheDurationStaysWithinItsRangeWhicheverIsSetFirst) {
       {"range then duration", {{kDurationRangeIndex, 1}, {kDurationIndex, 600}}, 600, 1},
       {"duration then range", {{kDurationIndex, 600}, {kDurationRangeIndex, 1}}, 600, 1},
       {"too long for x1", {{kDurationRangeIndex, 1}, {kDurationIndex, 4000}}, 1000, 1},
-      {"back to x10", {{kDurationRangeIndex, 1}, {kDurationIndex, 400}, {kDurationRangeIndex, 2}}, 1000, 2},
-      {"asked again in x10", {{kDurationIndex, 400}, {kDurationRangeIndex, 2}, {kDurationIndex, 7000}}, 7000, 2},
+      {"back to x10",
+       {{kDurationRangeIndex, 1}, {kDurationIndex, 400}, {kDurationRangeIndex, 2}},
+       1000,
+       2},
+      {"asked again in x10",
+       {{kDurationIndex, 400}, {kDurationRangeIndex, 2}, {kDurationIndex, 7000}},
+       7000,
+       2},
       {"not a number", {{kDurationIndex, 3000}, {kDurationIndex, NAN}}, 3000, 2},
       {"range rounded", {{kDurationRangeIndex, 1.4}, {kDurationIndex, 250}}, 250, 1},
   };
@@ -49,7 +55,8 @@ TEST(SharedSound, AWholeSoundIsNeverSeenHalfWritten) {
     // the first sound. A slow, instrumented reader may lose every race to a
     // writer that never pauses, so it pauses now and then, as a panel does;
     // the bound keeps a reader that never succeeds from hanging the test.
-    for (int i = 0; (tries < 20000 || seen < 100 || i < 1000 || i % 2 == 0) && i < 20'000'000; ++i) {
+    for (int i = 0; (tries < 20000 || seen < 100 || i < 1000 || i % 2 == 0) && i < 20'000'000;
+         ++i) {
       shared.setSound(i % 2 ? b : a);
       if (i % 64 == 63) std::this_thread::yield();
     }

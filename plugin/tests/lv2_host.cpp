@@ -14,7 +14,7 @@ namespace ondelith::lv2test {
 namespace {
 constexpr const char* kPluginUri = "urn:ondelith:lv2";
 constexpr const char* kPatchFileUri = "urn:ondelith:lv2#patch-file";
-}
+}  // namespace
 
 Host::Host() {
   // The build tree's bundle first; the system's own LV2 bundles after it.
@@ -47,8 +47,8 @@ const char* Host::unmap(LV2_URID urid) const {
 
 Instance::Instance(Host& host, double rate) : host_(host) {
   scheduleData_ = {this, schedule};
-  options_ = {{{LV2_OPTIONS_INSTANCE, 0, host.map(LV2_BUF_SIZE__maxBlockLength), sizeof blockLength_,
-                host.map(LV2_ATOM__Int), &blockLength_},
+  options_ = {{{LV2_OPTIONS_INSTANCE, 0, host.map(LV2_BUF_SIZE__maxBlockLength),
+                sizeof blockLength_, host.map(LV2_ATOM__Int), &blockLength_},
                {LV2_OPTIONS_INSTANCE, 0, host.map(LV2_BUF_SIZE__nominalBlockLength),
                 sizeof blockLength_, host.map(LV2_ATOM__Int), &blockLength_},
                {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}}};
@@ -122,7 +122,8 @@ bool Instance::midi(uint32_t frame, std::initializer_list<uint8_t> bytes) {
   beginEvents();
   const std::vector<uint8_t> b(bytes);
   return lv2_atom_forge_frame_time(&forge_, frame) &&
-         lv2_atom_forge_atom(&forge_, static_cast<uint32_t>(b.size()), host_.map(LV2_MIDI__MidiEvent)) &&
+         lv2_atom_forge_atom(&forge_, static_cast<uint32_t>(b.size()),
+                             host_.map(LV2_MIDI__MidiEvent)) &&
          lv2_atom_forge_write(&forge_, b.data(), static_cast<uint32_t>(b.size()));
 }
 

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -186,8 +186,8 @@ TEST_F(Panel, CurveDraggedWithThePointerReachesTheState) {
 
   CurveEditorSet window;
   const CurveEditorPlace place = curveEditorPlace(0);
-  const int id = createCurveEditor(window, -1, place.x, place.y, place.w, place.h, kCurvePointCount,
-                                   0, 0, 0);
+  const int id =
+      createCurveEditor(window, -1, place.x, place.y, place.w, place.h, kCurvePointCount, 0, 0, 0);
   setCurveEditorProperty(window, id, HandleRadius, kCurveHandleRadius);
   setCurveEditorProperty(window, id, GrabTolerance, kCurveGrabTolerance);
   Sound expected = startSound();
@@ -223,8 +223,8 @@ TEST_F(Panel, CurveDraggedWithThePointerReachesTheState) {
   const std::vector<float> reference = plugintest::rendered(
       dir, midi, 48000, dir.file("dragged.vx", formatPatch(capturePatch(expected))));
   EXPECT_FALSE(plugintest::sameBits(
-      reference,
-      plugintest::rendered(dir, midi, 48000, dir.file("before.vx", formatPatch(capturePatch(before))))));
+      reference, plugintest::rendered(dir, midi, 48000,
+                                      dir.file("before.vx", formatPatch(capturePatch(before))))));
   Instance replay(module, 48000);
   ASSERT_TRUE(replay.loadState(state));
   std::vector<float> out;
@@ -234,7 +234,8 @@ TEST_F(Panel, CurveDraggedWithThePointerReachesTheState) {
     const size_t start = out.size();
     const auto n = static_cast<uint32_t>(std::min<size_t>(512, reference.size() - start));
     for (; next < notes.size() && static_cast<size_t>(notes[next].frame) < start + n; ++next)
-      replay.midi(static_cast<uint32_t>(notes[next].frame - static_cast<int64_t>(start)), notes[next].word);
+      replay.midi(static_cast<uint32_t>(notes[next].frame - static_cast<int64_t>(start)),
+                  notes[next].word);
     replay.process(n, out);
   }
   EXPECT_TRUE(plugintest::sameBits(out, reference));
@@ -260,7 +261,8 @@ TEST_F(Panel, SliderSetsItsParameterAndAStateRedrawsIt) {
   const int cx = vol.x + vol.w / 2, top = vol.y + kPanelHeaderHeight + 4;
   const int bottom = vol.y + kPanelHeaderHeight + vol.h - 5;
   ASSERT_EQ(std::system(("xdotool mousemove " + std::to_string(cx) + " " + std::to_string(top) +
-                         " click 1 mousemove 1 600").c_str()),
+                         " click 1 mousemove 1 600")
+                            .c_str()),
             0);
   std::vector<float> out;
   for (int i = 0; i < 20; ++i) {
@@ -399,8 +401,8 @@ TEST(Vst3Editor, AttachesPaintsAndEditsThroughTheHost) {
   // The display's paint is black; the panel's background is not.
   EXPECT_EQ(shownAt(host, display.x + 2, display.y + kPanelHeaderHeight + 2), 0u);
   EXPECT_NE(shownAt(host, 1, kClientHeight + kPanelHeaderHeight - 2), 0u);
-  run("mousemove " + std::to_string(vol.x + vol.w / 2) + " " + std::to_string(vol.y + kPanelHeaderHeight + 4) +
-      " click 1 mousemove 1 600");
+  run("mousemove " + std::to_string(vol.x + vol.w / 2) + " " +
+      std::to_string(vol.y + kPanelHeaderHeight + 4) + " click 1 mousemove 1 600");
   ASSERT_FALSE(in.edits.empty());
   EXPECT_EQ(in.edits.back(), std::make_pair(vst3test::idOf(kVolumeIndex), 1.0));
   Sound loudest = startSound();
@@ -436,7 +438,8 @@ TEST_F(Panel, BankButtonsAndMenuLoadTheBanksSounds) {
     SCOPED_TRACE(programs[n].name);
     EXPECT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(programs[n].sound)));
     for (int i = 0; i < kSoundValueCount; ++i)
-      EXPECT_EQ(in.value(static_cast<uint32_t>(i)), programs[n].sound.values[static_cast<size_t>(i)])
+      EXPECT_EQ(in.value(static_cast<uint32_t>(i)),
+                programs[n].sound.values[static_cast<size_t>(i)])
           << parameter(i).symbol;
   };
   xdo("mousemove 250 16 click 1");  // >
@@ -499,7 +502,8 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   // its categories' headings, a heading, then mine and quiet.
   const auto& programs = plugin::programs();
   int quietEntry = static_cast<int>(programs.size()) + 2;
-  for (size_t i = 1; i < programs.size(); ++i) quietEntry += programs[i].category != programs[i - 1].category;
+  for (size_t i = 1; i < programs.size(); ++i)
+    quietEntry += programs[i].category != programs[i - 1].category;
   xdo("mousemove 130 16 click 1");
   xdo("mousemove " + std::to_string(2 + quietEntry / 33 * 175 + 50) + " " +
       std::to_string(28 + quietEntry % 33 * 18 + 9) + " click 1");

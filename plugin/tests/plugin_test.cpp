@@ -44,8 +44,9 @@ std::vector<float> play(Instance& plugin, const std::string& midiPath, int rate,
     const auto n = static_cast<uint32_t>(std::min<size_t>(runs[k % runs.size()], frames - start));
     for (; next < notes.size() && static_cast<size_t>(notes[next].frame) < start + n; ++next) {
       const uint32_t w = notes[next].word;
-      plugin.midi(static_cast<uint32_t>(notes[next].frame - static_cast<int64_t>(start)),
-                  {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16)});
+      plugin.midi(
+          static_cast<uint32_t>(notes[next].frame - static_cast<int64_t>(start)),
+          {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16)});
     }
     plugin.run(n, out);
   }
@@ -206,7 +207,8 @@ TEST(PluginState, AFilePathInAStateIsNotReadAgain) {
   } saved{text, path};
   plugin.stateInterface()->restore(
       plugin.handle(),
-      [](LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) -> const void* {
+      [](LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type,
+         uint32_t* flags) -> const void* {
         const auto& s = *static_cast<const Saved*>(h);
         *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
         const bool file = key == host().map("urn:ondelith:lv2#patch-file");
@@ -403,8 +405,8 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
         },
         &ports);
     Instance plugin(host(), 44100);
-    char* text = lilv_state_to_string(host().world, &host().mapFeature, &host().unmapFeature,
-                                      state, "urn:ondelith:test-preset", nullptr);
+    char* text = lilv_state_to_string(host().world, &host().mapFeature, &host().unmapFeature, state,
+                                      "urn:ondelith:test-preset", nullptr);
     ASSERT_TRUE(plugin.restoreState(text));
     lilv_free(text);
     lilv_state_free(state);

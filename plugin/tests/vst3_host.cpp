@@ -1,8 +1,5 @@
 #include "plugin/tests/vst3_host.h"
 
-#include "travesty/host.h"
-#include "travesty/message.h"
-
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -10,6 +7,9 @@
 #include <cstring>
 #include <map>
 #include <string>
+
+#include "travesty/host.h"
+#include "travesty/message.h"
 
 namespace ondelith::vst3test {
 
@@ -29,7 +29,9 @@ uint32_t V3_API keep(void*) { return 1; }
 
 const v3_event_list_cpp kEventListTable = {
     {query, keep, keep},
-    {[](void* s) -> uint32_t { return static_cast<uint32_t>(self<Instance::EventList>(s).events.size()); },
+    {[](void* s) -> uint32_t {
+       return static_cast<uint32_t>(self<Instance::EventList>(s).events.size());
+     },
      [](void* s, int32_t i, v3_event* e) -> v3_result {
        const auto& list = self<Instance::EventList>(s).events;
        if (i < 0 || static_cast<size_t>(i) >= list.size()) return V3_INVALID_ARG;
@@ -86,23 +88,26 @@ const v3_bstream_cpp kStreamTable = {
     {// Small pieces, as a host may hand them.
      [](void* s, void* to, int32_t size, int32_t* got) -> v3_result {
        auto& st = self<Instance::Stream>(s);
-       const size_t n = std::min<size_t>({static_cast<size_t>(std::max(size, 0)), size_t{100},
-                                          st.bytes.size() - st.at});
+       const size_t n = std::min<size_t>(
+           {static_cast<size_t>(std::max(size, 0)), size_t{100}, st.bytes.size() - st.at});
        std::memcpy(to, st.bytes.data() + st.at, n);
        st.at += n;
        if (got) *got = static_cast<int32_t>(n);
        return V3_OK;
      },
      [](void* s, void* from, int32_t size, int32_t* written) -> v3_result {
-       self<Instance::Stream>(s).bytes.append(static_cast<const char*>(from), static_cast<size_t>(size));
+       self<Instance::Stream>(s).bytes.append(static_cast<const char*>(from),
+                                              static_cast<size_t>(size));
        if (written) *written = size;
        return V3_OK;
      },
      [](void* s, int64_t pos, int32_t mode, int64_t* result) -> v3_result {
        auto& st = self<Instance::Stream>(s);
-       const int64_t base = mode == V3_SEEK_SET ? 0 : mode == V3_SEEK_CUR ? static_cast<int64_t>(st.at)
-                                                                          : static_cast<int64_t>(st.bytes.size());
-       st.at = static_cast<size_t>(std::clamp<int64_t>(base + pos, 0, static_cast<int64_t>(st.bytes.size())));
+       const int64_t base = mode == V3_SEEK_SET   ? 0
+                            : mode == V3_SEEK_CUR ? static_cast<int64_t>(st.at)
+                                                  : static_cast<int64_t>(st.bytes.size());
+       st.at = static_cast<size_t>(
+           std::clamp<int64_t>(base + pos, 0, static_cast<int64_t>(st.bytes.size())));
        if (result) *result = static_cast<int64_t>(st.at);
        return V3_OK;
      },
@@ -247,7 +252,9 @@ const v3_run_loop_cpp kRunLoopTable = {
 // The frame hands out the run loop, as Linux hosts' frames do.
 const v3_plugin_frame_cpp kFrameTable = {
     {[](void* s, const v3_tuid iid, void** out) -> v3_result {
-       *out = v3_tuid_match(iid, v3_run_loop_iid) ? static_cast<void*>(self<Instance::Frame>(s).loop) : s;
+       *out = v3_tuid_match(iid, v3_run_loop_iid)
+                  ? static_cast<void*>(self<Instance::Frame>(s).loop)
+                  : s;
        return V3_OK;
      },
      keep, keep},
@@ -286,14 +293,16 @@ Instance::Instance(Module& module, double rate, int32_t maxFrames)
       buffer_(static_cast<size_t>(maxFrames)) {
   if (!module.ok()) return;
   void* object = nullptr;
-  if (v3_cpp_obj(module.factory)->create_instance(module.factory, module.classId, v3_component_iid, &object) !=
-      V3_OK)
+  if (v3_cpp_obj(module.factory)
+          ->create_instance(module.factory, module.classId, v3_component_iid, &object) != V3_OK)
     return;
   component_ = static_cast<v3_component**>(object);
-  if (v3_cpp_obj_initialize(component_, reinterpret_cast<v3_funknown**>(&hostApplication)) != V3_OK) return;
+  if (v3_cpp_obj_initialize(component_, reinterpret_cast<v3_funknown**>(&hostApplication)) != V3_OK)
+    return;
   if (v3_cpp_obj_query_interface(component_, v3_audio_processor_iid, &processor_) != V3_OK) return;
   if (v3_cpp_obj_query_interface(component_, v3_edit_controller_iid, &controller) != V3_OK) return;
-  v3_cpp_obj(controller)->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler_));
+  v3_cpp_obj(controller)
+      ->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler_));
   v3_speaker_arrangement mono = V3_SPEAKER_M;
   v3_cpp_obj(processor_)->set_bus_arrangements(processor_, nullptr, 0, &mono, 1);
   v3_cpp_obj(component_)->activate_bus(component_, V3_AUDIO, V3_OUTPUT, 0, true);
@@ -334,7 +343,8 @@ void Instance::midi(int32_t frame, uint32_t word) {
 }
 
 void Instance::param(int32_t frame, v3_param_id id, double plain) {
-  const double normalised = v3_cpp_obj(controller)->plain_parameter_to_normalised(controller, id, plain);
+  const double normalised =
+      v3_cpp_obj(controller)->plain_parameter_to_normalised(controller, id, plain);
   queueFor(changes_, id).points.emplace_back(frame, normalised);
 }
 
@@ -365,16 +375,19 @@ void Instance::processOnly(int32_t frames) {
 
 std::string Instance::saveState() {
   Stream s{&kStreamTable, {}, 0};
-  if (v3_cpp_obj(component_)->get_state(component_, reinterpret_cast<v3_bstream**>(&s)) != V3_OK) return {};
+  if (v3_cpp_obj(component_)->get_state(component_, reinterpret_cast<v3_bstream**>(&s)) != V3_OK)
+    return {};
   return s.bytes;
 }
 
 bool Instance::loadState(const std::string& bytes) {
   // As a host does: the component first, then its controller.
   Stream s{&kStreamTable, bytes, 0};
-  if (v3_cpp_obj(component_)->set_state(component_, reinterpret_cast<v3_bstream**>(&s)) != V3_OK) return false;
+  if (v3_cpp_obj(component_)->set_state(component_, reinterpret_cast<v3_bstream**>(&s)) != V3_OK)
+    return false;
   s.at = 0;
-  return v3_cpp_obj(controller)->set_component_state(controller, reinterpret_cast<v3_bstream**>(&s)) == V3_OK;
+  return v3_cpp_obj(controller)
+             ->set_component_state(controller, reinterpret_cast<v3_bstream**>(&s)) == V3_OK;
 }
 
 double Instance::value(v3_param_id id) {
@@ -390,10 +403,11 @@ bool Instance::openEditor(unsigned long parentWindow) {
   closeEditor();
   view_ = v3_cpp_obj(controller)->create_view(controller, "editor");
   if (!view_) return false;
-  if (v3_cpp_obj(view_)->is_platform_type_supported(view_, V3_VIEW_PLATFORM_TYPE_X11) != V3_OK) return false;
+  if (v3_cpp_obj(view_)->is_platform_type_supported(view_, V3_VIEW_PLATFORM_TYPE_X11) != V3_OK)
+    return false;
   v3_cpp_obj(view_)->set_frame(view_, reinterpret_cast<v3_plugin_frame**>(&frame_));
-  return v3_cpp_obj(view_)->attached(view_, reinterpret_cast<void*>(parentWindow), V3_VIEW_PLATFORM_TYPE_X11) ==
-         V3_OK;
+  return v3_cpp_obj(view_)->attached(view_, reinterpret_cast<void*>(parentWindow),
+                                     V3_VIEW_PLATFORM_TYPE_X11) == V3_OK;
 }
 
 void Instance::performEdit(v3_param_id id, double normalised) {
@@ -408,7 +422,8 @@ v3_view_rect Instance::editorSize() {
 }
 
 void Instance::runTimers() {
-  for (v3_timer_handler** t : std::vector<v3_timer_handler**>(loop_.timers)) v3_cpp_obj(t)->on_timer(t);
+  for (v3_timer_handler** t : std::vector<v3_timer_handler**>(loop_.timers))
+    v3_cpp_obj(t)->on_timer(t);
 }
 
 void Instance::closeEditor() {

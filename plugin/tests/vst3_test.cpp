@@ -49,7 +49,8 @@ TEST(Vst3Parameters, IdsAndRangesAreTheRegistrys) {
   ASSERT_TRUE(module().ok());
   Instance plugin(module(), 48000);
   v3_edit_controller** c = plugin.controller;
-  ASSERT_EQ(v3_cpp_obj(c)->get_parameter_count(c), static_cast<int32_t>(kFirstParameterId) + kParameterCount);
+  ASSERT_EQ(v3_cpp_obj(c)->get_parameter_count(c),
+            static_cast<int32_t>(kFirstParameterId) + kParameterCount);
   for (int i = 0; i < kParameterCount; ++i) {
     const Parameter& p = parameter(i);
     SCOPED_TRACE(p.symbol);
@@ -89,12 +90,13 @@ TEST(Vst3Parameters, AChangeInsideABlockActsAtItsFrame) {
   for (int i = 0; i < kSoundValueCount; ++i) {
     const double want = patch[static_cast<size_t>(parameter(i).patchLine - 1)];
     if (plugin.value(idOf(i)) != want)
-      return ::testing::AssertionFailure() << parameter(i).symbol << " reads " << plugin.value(idOf(i))
-                                           << ", the sound has " << want;
+      return ::testing::AssertionFailure() << parameter(i).symbol << " reads "
+                                           << plugin.value(idOf(i)) << ", the sound has " << want;
   }
   for (auto [index, want] : settings)
     if (plugin.value(idOf(index)) != want)
-      return ::testing::AssertionFailure() << parameter(index).symbol << " reads " << plugin.value(idOf(index));
+      return ::testing::AssertionFailure()
+             << parameter(index).symbol << " reads " << plugin.value(idOf(index));
   return ::testing::AssertionSuccess();
 }
 
@@ -130,8 +132,9 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
   ASSERT_TRUE(second.loadState(state));
   EXPECT_GE(second.restarts, 1);
   EXPECT_TRUE(knobsRead(second, moved, settings));
-  const std::vector<float> reference = rendered(dir, midi, rate, dir.file("moved.vx", formatPatch(moved)),
-                                                {"--channel", "all", "--velocity", "55"});
+  const std::vector<float> reference =
+      rendered(dir, midi, rate, dir.file("moved.vx", formatPatch(moved)),
+               {"--channel", "all", "--velocity", "55"});
   EXPECT_TRUE(sameBits(play(second, notesOf(midi, rate), reference.size(), kOtherRuns), reference));
 
   // The program: every knob back to the start-up sound, the settings kept.
