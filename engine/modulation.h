@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/bezier.h"
 #include "engine/curve_model.h"
 #include "engine/params.h"
 
@@ -16,13 +17,17 @@ struct Engine;
 typedef float Float4 __attribute__((vector_size(16)));
 typedef int32_t Int4 __attribute__((vector_size(16)));
 
-// The control points' coordinates (unit square: X1, Y1, X2, Y2) from the
-// four tracks' positions (slider units, Y2 counted from the middle line).
+// The control points' coordinates (unit square) from the four tracks'
+// positions (slider units, Y2 counted from the middle line); for any lanes.
+template <typename T>
+[[gnu::always_inline]] inline void pointsOf(const T& x1, const T& y1, const T& x2, const T& y2,
+                                            ControlPoints<T>& p) {
+  p = {x1 / 100.0f, y1 / 100.0f, x2 / 100.0f, (y2 + 50.0f) / 100.0f};
+}
 inline Float4 coordinatesOf(Float4 position) {
-  const Float4 middle = {0, 0, 0, 50};
-  const Int4 isY2 = {0, 0, 0, -1};
-  const Float4 hundred = {100, 100, 100, 100};
-  return (isY2 ? position + middle : position) / hundred;
+  ControlPoints<float> c;
+  pointsOf(position[0], position[1], position[2], position[3], c);
+  return Float4{c.x1, c.y1, c.x2, c.y2};
 }
 // Positions that put every coordinate at 0.5.
 constexpr Float4 kCentredPosition = {50, 50, 50, 0};

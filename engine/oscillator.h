@@ -55,14 +55,24 @@ inline float phaseOf(int32_t counter, double inversePeriod) {
   return static_cast<float>(counter * inversePeriod);
 }
 
-// The raw sample: one evaluation of the period, scaled by the volume (percent).
+// The raw sample: one evaluation of the period, scaled by the volume
+// (percent); for any lanes, as bezierRow.
+template <typename T>
+[[gnu::always_inline]] inline void rawSample(const T& phase, const ControlPoints<T>& p,
+                                             const T& volume, T& raw) {
+  T row;
+  bezierRow(phase, p, row);
+  const T height = (200.0f - row) / 200.0f;
+  raw = (height - 0.5f) * volume / 100.0f;
+}
+
 struct OscillatorInput {
   float phase, x1, y1, x2, y2, volume;
 };
 inline float oscillatorOutput(const OscillatorInput& in) {
-  const float row = evaluateBezierCycle(in.phase, in.x1, in.y1, in.x2, in.y2);
-  const float height = (200.0f - row) / 200.0f;
-  return (height - 0.5f) * in.volume / 100.0f;
+  float raw;
+  rawSample(in.phase, ControlPoints<float>{in.x1, in.y1, in.x2, in.y2}, in.volume, raw);
+  return raw;
 }
 
 }  // namespace ondelith

@@ -43,9 +43,8 @@ constexpr int kLanes = 16;
   y2 = __builtin_shufflevector(t2, t3, 2, 3, 10, 11, 6, 7, 14, 15);
 }
 
-// coordinatesOf, evaluateBezierCycle and the oscillator's scaling for the
-// sixteen frames from `i`, lane by lane, with the same operations in the
-// same order, so each lane gives the scalar's bits.
+// The raw samples of the sixteen frames from `i`: the scalar's rules
+// (pointsOf, rawSample) on sixteen lanes, so each lane gives its bits.
 [[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases,
                                                  const Float4* positions, const float* volumes,
                                                  float* raw) {
@@ -57,30 +56,13 @@ constexpr int kLanes = 16;
   rowsOf(positions, i + 8, x1b, y1b, x2b, y2b);
 #define ONDELITH_JOIN(a, b) \
   __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)
-  const Wide x1 = ONDELITH_JOIN(x1a, x1b) / 100.0f;
-  const Wide y1 = ONDELITH_JOIN(y1a, y1b) / 100.0f;
-  const Wide x2 = ONDELITH_JOIN(x2a, x2b) / 100.0f;
-  const Wide y2 = (ONDELITH_JOIN(y2a, y2b) + 50.0f) / 100.0f;
+  const Wide x1 = ONDELITH_JOIN(x1a, x1b), y1 = ONDELITH_JOIN(y1a, y1b);
+  const Wide x2 = ONDELITH_JOIN(x2a, x2b), y2 = ONDELITH_JOIN(y2a, y2b);
 #undef ONDELITH_JOIN
-  const Wide zero = {}, one = zero + 1.0f, top = zero + 200.0f;
-  const Wide ax = 1.0f - 3.0f * x2 + 3.0f * x1;
-  const Wide bx = 3.0f * x2 - 6.0f * x1;
-  const Wide cx = 3.0f * x1;
-  const Wide ay = 3.0f * y1 - 3.0f * y2;
-  const Wide by = 3.0f * y2 - 6.0f * y1 + 1.5f;
-  const Wide cy = 3.0f * y1 - 1.5f;
-  Wide t = phase;
-  for (int k = 0; k < 5; ++k) {
-    const Wide x = ax * t * t * t + bx * t * t + cx * t + 0.0f;
-    t = t - (x - phase) * (1.0f / (3.0f * ax * t * t + 2.0f * bx * t + cx));
-  }
-  t = t > one ? one : t;
-  t = t >= zero ? t : zero;
-  Wide h = 200.0f * (ay * t * t * t + by * t * t + cy * t + 0.5f);
-  h = h > top ? top : h;
-  const Wide row = 200.0f - h;
-  const Wide height = (200.0f - row) / 200.0f;
-  const Wide out = (height - 0.5f) * volume / 100.0f;
+  ControlPoints<Wide> points;
+  pointsOf(x1, y1, x2, y2, points);
+  Wide out;
+  rawSample(phase, points, volume, out);
   __builtin_memcpy(raw + i, &out, sizeof out);
 }
 
@@ -98,8 +80,10 @@ ONDELITH_CLONES void evaluateRun(int n, const float* phase, const Float4* positi
   int i = 0;
   for (; i + kLanes <= n; i += kLanes) evaluateLanes(i, phase, position, volume, raw);
   for (; i < n; ++i) {
-    const Float4 c = coordinatesOf(position[i]);
-    raw[i] = oscillatorOutput({phase[i], c[0], c[1], c[2], c[3], volume[i]});
+    const Float4& p = position[i];
+    ControlPoints<float> points;
+    pointsOf(p[0], p[1], p[2], p[3], points);
+    rawSample(phase[i], points, volume[i], raw[i]);
   }
 }
 
