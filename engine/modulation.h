@@ -40,7 +40,7 @@ struct WobbleTrack {
   float base = 0;
   float swing = 0;
   float endFactor = 0;  // the curve's value at the end of the duration, 0..1
-  bool rising = false;  // a positive depth: the track runs above its base
+  int32_t rising = 0;   // 1: a positive depth, the track runs above its base
 };
 
 // The audio thread's lookup of one curve, rebuilt only when the points or
@@ -75,12 +75,20 @@ struct WobbleStepCache {
   std::array<float, kWobbleRows> magnitude{};  // 2 * size / (sample rate / rate)
 };
 
-// The wobble's state. The audio thread owns all of it.
-struct Wobble {
-  explicit Wobble(float sampleRate) : rate(sampleRate) {}
-  const float rate;  // the engine's sample rate, as the steps divide by it
+// Where the tracks stand: all that a sample moves on, saved and restored
+// whole (compared bit for bit, so no padding).
+struct WobbleMotion {
   std::array<WobbleTrack, kWobbleRows> tracks;
   std::array<float, kWobbleRows> modulated{};  // the coordinates passed on, unit square
+};
+static_assert(sizeof(WobbleMotion) == kWobbleRows * (6 * 4 + 4));
+
+// The wobble's state. The audio thread owns all of it.
+struct Wobble : WobbleMotion {
+  explicit Wobble(float sampleRate) : rate(sampleRate) {}
+  const float rate;  // the engine's sample rate, as the steps divide by it
+  WobbleMotion motion() const { return *this; }
+  void restore(const WobbleMotion& m) { static_cast<WobbleMotion&>(*this) = m; }
   // The duration in samples: set at note set-up, and by opening a patch.
   int32_t samples = 0;
   std::array<CurveCache, kWobbleRows> curves;

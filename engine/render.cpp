@@ -159,46 +159,35 @@ struct PendingWobble {
   e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
 }
 
-// Whether the next `len` frames cannot change course: a note sounding (its
-// set-up, fade and attack start behind it) or released, and the sample
-// count far from its wrap.
+// Whether the next `len` frames cannot change course (NoteLifecycle::steadyFor)
+// with a note played.
 [[gnu::always_inline]] inline bool steadyAhead(const Engine& engine, int len) {
-  const NoteLifecycle& s = engine.life;
   const NoteView view = readNoteView(engine.voice);
-  const int32_t n0 = engine.sampleCounter.load(kRelaxed);
-  if (len <= 0 || n0 > kCounterWrap - len || !(engine.voice.noteFrequency.load(kRelaxed) > 0))
-    return false;
-  return view.gate == 0 || !(setsUpNote(engine, view) || s.gateTicks <= s.fadeTicks ||
-                             s.attackSerial != s.setUpSerial ||
-                             s.gateTicks > std::numeric_limits<int32_t>::max() - len);
+  return engine.voice.noteFrequency.load(kRelaxed) > 0 &&
+         engine.life.steadyFor(view.gate != 0, setsUpNote(engine, view),
+                               engine.sampleCounter.load(kRelaxed), len);
 }
 
 // Frames of a run given what advanceFrame would give them, with its checks
-// made once for a stretch that is steady (steadyAhead). Most frames are such, and the
-// per-frame checks they skip cost more than the filter's shadow holds.
+// made once for a stretch that is steady (steadyAhead). Most frames are such,
+// and the per-frame checks they skip cost more than the filter's shadow holds.
 struct SteadyAdvance {
   Engine* e = nullptr;
   Run* r = nullptr;
   bool held = false;
-  int32_t n0 = 0, period = 1, phaseCounter = 0, first = 0, last = -1;
-  double inversePeriod = 1;
+  int32_t n0 = 0, first = 0, last = -1;
+  Oscillator::Stretch phase;
   float volume = 0;
 
   // False, with nothing changed, unless frames from..to-1 are steady.
   bool begin(Engine& engine, Run& run, int from, int to) {
-    if (!steadyAhead(engine, to - from)) return false;
-    const NoteLifecycle& s = engine.life;
-    const double noteFrequency = engine.voice.noteFrequency.load(kRelaxed);
-    n0 = engine.sampleCounter.load(kRelaxed);
-    held = readNoteView(engine.voice).gate != 0;
-    const double frequency =
-        s.gateTicks > s.fadeTicks ? noteFrequency : engine.voice.previousFrequency.load(kRelaxed);
+    if (!steadyAhead(engine, to - from) ||
+        !engine.oscillator.beginStretch(engine.life.pitch(engine.voice), phase))
+      return false;
     e = &engine;
     r = &run;
-    period = engine.oscillator.period(frequency);
-    if (period >= kExactPhasePeriods) return false;
-    inversePeriod = 1.0 / period;
-    phaseCounter = engine.oscillator.phaseCounter();
+    n0 = engine.sampleCounter.load(kRelaxed);
+    held = readNoteView(engine.voice).gate != 0;
     volume = static_cast<float>(engine.params.get(Param::Volume));
     first = from;
     last = to - 1;
@@ -206,29 +195,20 @@ struct SteadyAdvance {
   }
   [[gnu::always_inline]] inline void step(int i) {
     const int32_t n = n0 + (i - first);
-    phaseCounter = phaseCounter < period ? phaseCounter + 1 : period;
-    if (phaseCounter >= period) phaseCounter = 0;
-    r->phase[i] = phaseOf(phaseCounter, inversePeriod);
+    r->phase[i] = phase.next();
     r->volume[i] = volume;
     r->active[i] = 1;
     r->counter[i] = n;
-    const NoteLifecycle& s = e->life;
-    r->envelope[i] = held ? e->envelope.heldLevel(n)
-                          : e->envelope.releaseLevel(s.releaseStartLevel, s.lastGateSample, n);
+    r->envelope[i] = e->life.steadyLevel(e->envelope, held, n);
   }
   // After step has run for every frame of the stretch.
   void finish() {
-    NoteLifecycle& s = e->life;
     const double level = r->envelope[last];
-    if (held) {
-      s.gateTicks += last - first + 1;
-      s.releaseStartLevel = level;
-      s.lastGateSample = r->counter[last];
-    } else {
-      s.retriggerLevel = level;
-    }
-    s.envelopeLevel = level;
-    e->oscillator.setPhaseCounter(phaseCounter);
+    if (held)
+      e->life.heldFor(last - first + 1, level, r->counter[last]);
+    else
+      e->life.releasedAt(level);
+    e->oscillator.endStretch(phase);
     e->sampleCounter.store(r->counter[last] + 1, kRelaxed);
   }
 };
@@ -271,56 +251,26 @@ void evaluateRange(Run& r, int from, int to) {
 }
 
 AdvanceMark markAdvance(const Engine& e) {
-  AdvanceMark m;
-  m.sampleCounter = e.sampleCounter.load(kRelaxed);
-  m.phaseCounter = e.oscillator.phaseCounter();
-  m.gateTicks = e.life.gateTicks;
-  m.lastGateSample = e.life.lastGateSample;
-  m.envelopeLevel = e.life.envelopeLevel;
-  m.retriggerLevel = e.life.retriggerLevel;
-  m.releaseStartLevel = e.life.releaseStartLevel;
-  return m;
+  return {e.life.course(), e.oscillator.place(), e.sampleCounter.load(kRelaxed)};
 }
 
 void placeAdvance(Engine& e, const AdvanceMark& m) {
+  e.life.restore(m.course);
+  e.oscillator.restore(m.oscillator);
   e.sampleCounter.store(m.sampleCounter, kRelaxed);
-  e.oscillator.setPhaseCounter(m.phaseCounter);
-  e.life.gateTicks = m.gateTicks;
-  e.life.lastGateSample = m.lastGateSample;
-  e.life.envelopeLevel = m.envelopeLevel;
-  e.life.retriggerLevel = m.retriggerLevel;
-  e.life.releaseStartLevel = m.releaseStartLevel;
-}
-
-WobbleMark markWobble(const Engine& e) {
-  WobbleMark m;
-  for (size_t k = 0; k < kWobbleRows; ++k) {
-    m.position[k] = e.wobble.tracks[k].position;
-    m.direction[k] = e.wobble.tracks[k].direction;
-  }
-  m.modulated = e.wobble.modulated;
-  return m;
-}
-
-void placeWobble(Engine& e, const WobbleMark& m) {
-  for (size_t k = 0; k < kWobbleRows; ++k) {
-    e.wobble.tracks[k].position = m.position[k];
-    e.wobble.tracks[k].direction = m.direction[k];
-  }
-  e.wobble.modulated = m.modulated;
 }
 
 // The runs a call worked out past its end are kept with the state they lead
 // to; the engine goes back to where the call's own frames left it.
 void keepCarry(Engine& e, int chunk, const Run& first, const Run& second,
-               const AdvanceMark& advanceFrom, const WobbleMark& wobbleFrom) {
+               const AdvanceMark& advanceFrom, const WobbleMotion& wobbleFrom) {
   RenderCarry& c = e.renderCarry;
   c.advanceTo = markAdvance(e);
-  c.wobbleTo = markWobble(e);
+  c.wobbleTo = e.wobble.motion();
   c.advanceFrom = advanceFrom;
   c.wobbleFrom = wobbleFrom;
   placeAdvance(e, advanceFrom);
-  placeWobble(e, wobbleFrom);
+  e.wobble.restore(wobbleFrom);
   c.first = static_cast<int>(&first - c.runs.data());
   c.second = static_cast<int>(&second - c.runs.data());
   c.chunk = chunk;
@@ -335,14 +285,14 @@ bool takeCarry(Engine& e, int chunk, int64_t frames) {
   if (!c.valid) return false;
   const bool fits = c.chunk == chunk && (frames >= 2 * chunk || frames == chunk) &&
                     sameBits(markAdvance(e), c.advanceFrom) &&
-                    sameBits(markWobble(e), c.wobbleFrom);
+                    sameBits(e.wobble.motion(), c.wobbleFrom);
   if (!fits) {
     c.discard();
     return false;
   }
   c.valid = false;
   placeAdvance(e, c.advanceTo);
-  placeWobble(e, c.wobbleTo);
+  e.wobble.restore(c.wobbleTo);
   return true;
 }
 
@@ -394,7 +344,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   const bool oneAhead = carriedIn && single;
   Run* firstAhead = oneAhead ? wobbling : nullptr;
   int aheadRuns = oneAhead ? 1 : 0;
-  WobbleMark wobbleFrom;
+  WobbleMotion wobbleFrom;
   int64_t prepared = carriedIn ? 2 * chunk : 0;
   const auto nextSize = [&](Run& r) {
     if (prepared < frames) {
@@ -455,7 +405,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
     Run& f = *filtering;
     Run& w = *wobbling;
     Run& a = *advancing;
-    if (&w == firstAhead) wobbleFrom = markWobble(e);
+    if (&w == firstAhead) wobbleFrom = e.wobble.motion();
     if (w.frames > 0) pending.start(e, w);
     beginRun(e, a, nextSize(a));
     // A run is advanced steadily whole, or frame by frame: what could change
@@ -520,7 +470,7 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   } else if (firstAhead) {
     // A run ahead was begun but not its second: back to where the call ends.
     placeAdvance(e, advanceFrom);
-    placeWobble(e, wobbleFrom);
+    e.wobble.restore(wobbleFrom);
   } else {
     evaluateLater();
   }

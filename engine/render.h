@@ -16,10 +16,7 @@ inline bool oscillatorPhase(Engine& e, float& phase, float& volume) {
   constexpr auto kRelaxed = std::memory_order_relaxed;
   const double noteFrequency = e.voice.noteFrequency.load(kRelaxed);
   if (!(noteFrequency > 0)) return false;
-  const double frequency = e.life.gateTicks > e.life.fadeTicks
-                               ? noteFrequency
-                               : e.voice.previousFrequency.load(kRelaxed);
-  phase = e.oscillator.nextPhase(frequency);
+  phase = e.oscillator.nextPhase(e.life.pitch(e.voice));
   volume = static_cast<float>(e.params.get(Param::Volume));
   return true;
 }
