@@ -75,6 +75,24 @@ struct WobbleStepCache {
   std::array<float, kWobbleRows> magnitude{};  // 2 * size / (sample rate / rate)
 };
 
+// The four tracks' steps and limits for a stretch of sample counts.
+struct WobbleSteps {
+  Float4 magnitude, hi, lo;
+  int32_t validFrom, validTo;
+};
+
+// The steps a wobble runner last loaded, with what they were worked out for.
+// They hold from one render call to the next while none of that changes, so
+// a host's short blocks need not look them up again each call.
+struct LoadedSteps {
+  WobbleSteps steps{};
+  Float4 rate{};
+  uint32_t generation = 0;  // the wobble's steps generation they were found in
+  int32_t samples = 0;
+  bool loaded = false;
+  bool clamps = false;  // all four move and no top is below its bottom
+};
+
 // Where the tracks stand: all that a sample moves on, saved and restored
 // whole (compared bit for bit, so no padding).
 struct WobbleMotion {
@@ -96,6 +114,9 @@ struct Wobble : WobbleMotion {
   WobbleStepCache steps;
   // Moves on whenever `steps` is cleared: steps worked out before are stale.
   uint32_t stepsGeneration = 0;
+  // The steps the render's last runner loaded, for its next one: they hold
+  // from one call to the next while nothing they were found for changes.
+  LoadedSteps carriedSteps;
 };
 
 // The wobble duration in samples at `rate` for a duration in milliseconds.
@@ -125,24 +146,6 @@ void refreshCurveCache(Engine& engine, int row);
 
 // The curve's value in percent at sample `position` of the wobble.
 int32_t cachedCurveValue(Engine& engine, int row, int32_t position);
-
-// The four tracks' steps and limits for a stretch of sample counts.
-struct WobbleSteps {
-  Float4 magnitude, hi, lo;
-  int32_t validFrom, validTo;
-};
-
-// The steps a wobble runner last loaded, with what they were worked out for.
-// They hold from one render call to the next while none of that changes, so
-// a host's short blocks need not look them up again each call.
-struct LoadedSteps {
-  WobbleSteps steps{};
-  Float4 rate{};
-  uint32_t generation = 0;  // the wobble's steps generation they were found in
-  int32_t samples = 0;
-  bool loaded = false;
-  bool clamps = false;  // all four move and no top is below its bottom
-};
 
 // The steps for sample count n (rates and wobble length as given), from the
 // engine's cache or worked out afresh; base and rising are the tracks'.

@@ -21,11 +21,6 @@ inline bool oscillatorPhase(Engine& e, float& phase, float& volume) {
   return true;
 }
 
-// oscillatorOutput for n frames, the points given as the wobble's positions
-// (coordinatesOf), evaluated several at a time; the same bits as one at a time.
-void evaluateBezierRun(int n, const float* phase, const Float4* position, const float* volume,
-                       float* raw);
-
 // The gain stage: the envelope, and the fade-in while the counter is below
 // `fadeIn` samples.
 inline float applyGain(double filtered, double envelopeLevel, int32_t counter, int32_t fadeIn) {

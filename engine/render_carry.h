@@ -58,8 +58,7 @@ struct RenderCarry {
   int laterFrom = 0, laterTo = 0;  // frames of the first still to evaluate
   AdvanceMark advanceFrom, advanceTo;
   WobbleMotion wobbleFrom, wobbleTo;
-  int rest = 0;       // calls that carry nothing, after carried work was thrown away
-  LoadedSteps steps;  // the wobble's steps the last call ended with
+  int rest = 0;  // calls that carry nothing, after carried work was thrown away
 
   // Something changed the engine before the carried frames were used.
   void discard() {
