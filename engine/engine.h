@@ -73,6 +73,8 @@ struct Engine {
 
  private:
   void noteChange(GateChange change);
+  void applyMidi(uint32_t word, bool anyChannel);
+  void applyCurve(int row, const CurvePoints& curve);
 
   EventQueue<EngineEvent, kEngineEventCapacity> events_;
   EngineEvent next_;
