@@ -13,8 +13,8 @@ constexpr int kChunk = kRunFrames;
 
 // The runs a call worked out past its end are kept with the state they lead
 // to; the engine goes back to where the call's own frames left it.
-[[gnu::noinline]] void keepCarry(Engine& e, int chunk, const Run& first, const Run& second,
-                                 const AdvanceMark& advanceFrom, const WobbleMotion& wobbleFrom) {
+void keepCarry(Engine& e, int chunk, const Run& first, const Run& second,
+               const AdvanceMark& advanceFrom, const WobbleMotion& wobbleFrom) {
   RenderCarry& c = e.renderCarry;
   c.advanceTo = markAdvance(e);
   c.wobbleTo = e.wobble.motion();
