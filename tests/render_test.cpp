@@ -304,5 +304,39 @@ TEST(Render, EveryBankSoundAtEveryRateMatchesThePlainOrder) {
   }
 }
 
+// Work a call did ahead is used only while every unit still stands where
+// that work began: a unit's state changed between calls throws it away.
+TEST(Render, AUnitChangedBetweenCallsDiscardsTheWorkDoneAhead) {
+  const std::pair<const char*, void (*)(Engine&)> changes[] = {
+      {"oscillator",
+       [](Engine& e) { e.oscillator.setPhaseCounter(e.oscillator.phaseCounter() / 2); }},
+      {"note course",
+       [](Engine& e) {
+         e.life.gateTicks = 500;  // back into the retrigger fade
+         e.life.retriggerLevel = 0.7;
+       }},
+      {"wobble", [](Engine& e) { e.wobble.tracks[kRowX1].position += 3; }},
+      {"sample count", [](Engine& e) { e.sampleCounter = 100; }},
+  };
+  for (const auto& [unit, change] : changes) {
+    std::vector<float> got(7040), want(7040);
+    Engine a, b;
+    for (Engine* e : {&a, &b}) {
+      e->params.set(Param::ModX1, 80);
+      e->params.set(Param::CoarseX1, 2);
+      e->apply(midiEvent(0, test::noteOnWord(60, 100)));
+    }
+    for (int64_t at = 0; at < 6400; at += 64) a.render(got.data() + at, 64);
+    test::renderReference(b, want.data(), 6400);
+    change(a);
+    change(b);
+    for (int64_t at = 6400; at < 7040; at += 64) a.render(got.data() + at, 64);
+    test::renderReference(b, want.data() + 6400, 640);
+    EXPECT_EQ(got, want) << unit;
+    EXPECT_TRUE(std::any_of(want.begin() + 6400, want.end(), [](float v) { return v != 0.0f; }))
+        << unit;
+  }
+}
+
 }  // namespace
 }  // namespace ondelith
