@@ -32,15 +32,13 @@ inline Float4 coordinatesOf(Float4 position) {
 // Positions that put every coordinate at 0.5.
 constexpr Float4 kCentredPosition = {50, 50, 50, 0};
 
-// One coordinate's wobble, in slider units (hundredths of the unit square;
-// Y2 counted from the middle line).
+// One coordinate's wobble as its note's set-up left it, in slider units
+// (hundredths of the unit square; Y2 counted from the middle line).
 struct WobbleTrack {
-  float position = 0;
-  int32_t direction = 0;
   float base = 0;
   float swing = 0;
   float endFactor = 0;  // the curve's value at the end of the duration, 0..1
-  int32_t rising = 0;   // 1: a positive depth, the track runs above its base
+  bool rising = false;  // a positive depth: the track runs above its base
 };
 
 // The audio thread's lookup of one curve, rebuilt only when the points or
@@ -96,15 +94,17 @@ struct LoadedSteps {
 // Where the tracks stand: all that a sample moves on, saved and restored
 // whole (compared bit for bit, so no padding).
 struct WobbleMotion {
-  std::array<WobbleTrack, kWobbleRows> tracks;
-  std::array<float, kWobbleRows> modulated{};  // the coordinates passed on, unit square
+  std::array<float, kWobbleRows> position{};     // by row, in the tracks' slider units
+  std::array<int32_t, kWobbleRows> direction{};  // by row: +1 rising, -1 falling
+  std::array<float, kWobbleRows> modulated{};    // the coordinates passed on, unit square
 };
-static_assert(sizeof(WobbleMotion) == kWobbleRows * (6 * 4 + 4));
+static_assert(sizeof(WobbleMotion) == 3 * kWobbleRows * 4);
 
 // The wobble's state. The audio thread owns all of it.
 struct Wobble : WobbleMotion {
   explicit Wobble(float sampleRate) : rate(sampleRate) {}
   const float rate;  // the engine's sample rate, as the steps divide by it
+  std::array<WobbleTrack, kWobbleRows> tracks;
   WobbleMotion motion() const { return *this; }
   void restore(const WobbleMotion& m) { static_cast<WobbleMotion&>(*this) = m; }
   // The duration in samples: set at note set-up, and by opening a patch.

@@ -129,8 +129,6 @@ int RunPlan::nextSize(Run& r) {
   Engine& e = plan.e;
   Run& f = *plan.filtering;
   Run& w = *plan.wobbling;
-  // The curves change only between calls, and a note's set-up brings their
-  // lookups up to date, so the first run looks at them for all.
   beginRun(e, f, plan.nextSize(f), true);
   advanceRange(e, f, 0, f.frames, pending);
   f.advanced = markAdvance(e);
@@ -167,9 +165,7 @@ struct Turn {
   SteadyAdvance steady{};
   bool steadyRun = false;  // the advancing run is advanced steadily whole
 
-  [[gnu::always_inline]] inline void outFrame(int i) {
-    out[i] = applyGain(filter.step(f.raw[i]), f.envelope[i], f.counter[i], fadeIn);
-  }
+  [[gnu::always_inline]] inline void outFrame(int i) { out[i] = finishFrame(filter, f, i, fadeIn); }
 };
 
 // The usual group: every step on its shortest path, with no checks.

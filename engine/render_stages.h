@@ -161,7 +161,8 @@ inline void beginRun(Engine& e, Run& r, int frames, bool first = false) {
   if (first && frames > 0) refreshCurveCaches(e);
 }
 
-inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fadeIn) {
+[[gnu::always_inline]] inline float finishFrame(LadderFilter& filter, const Run& r, int i,
+                                                int32_t fadeIn) {
   return applyGain(filter.step(r.raw[i]), r.envelope[i], r.counter[i], fadeIn);
 }
 

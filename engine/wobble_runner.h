@@ -109,9 +109,9 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
   h.rate = rate;
   for (int k = 0; k < kWobbleRows; ++k) {
     const WobbleTrack& t = w.tracks[static_cast<size_t>(k)];
-    position_[k] = t.position;
+    position_[k] = w.position[static_cast<size_t>(k)];
     base_[k] = t.base;
-    direction_[k] = t.direction;
+    direction_[k] = w.direction[static_cast<size_t>(k)];
     rising_[k] = t.rising ? -1 : 0;
   }
   h.samples = w.samples;
@@ -163,8 +163,8 @@ inline void WobbleRunner::finish() {
   if (!engine_ || lastActive_ < 0) return;
   Wobble& w = engine_->wobble;
   for (int k = 0; k < kWobbleRows; ++k) {
-    w.tracks[static_cast<size_t>(k)].position = position_[k];
-    w.tracks[static_cast<size_t>(k)].direction = direction_[k];
+    w.position[static_cast<size_t>(k)] = position_[k];
+    w.direction[static_cast<size_t>(k)] = direction_[k];
   }
   const Float4 c = coordinatesOf(positions_[lastActive_]);
   w.modulated = {c[0], c[1], c[2], c[3]};

@@ -177,8 +177,8 @@ TEST(Render, StateBetweenCallsIsWhereTheCallEnded) {
       EXPECT_EQ(x.oscillator.phaseCounter(), y.oscillator.phaseCounter());
       EXPECT_EQ(x.wobble.modulated, y.wobble.modulated);
       for (int k = 0; k < kWobbleRows; ++k)
-        EXPECT_EQ(x.wobble.tracks[static_cast<size_t>(k)].position,
-                  y.wobble.tracks[static_cast<size_t>(k)].position);
+        EXPECT_EQ(x.wobble.position[static_cast<size_t>(k)],
+                  y.wobble.position[static_cast<size_t>(k)]);
       frame += n;
       d = {};  // the schedule plays once
     };
@@ -315,7 +315,7 @@ TEST(Render, AUnitChangedBetweenCallsDiscardsTheWorkDoneAhead) {
          e.life.gateTicks = 500;  // back into the retrigger fade
          e.life.retriggerLevel = 0.7;
        }},
-      {"wobble", [](Engine& e) { e.wobble.tracks[kRowX1].position += 3; }},
+      {"wobble", [](Engine& e) { e.wobble.position[kRowX1] += 3; }},
       {"sample count", [](Engine& e) { e.sampleCounter = 100; }},
   };
   for (const auto& [unit, change] : changes) {
