@@ -82,7 +82,7 @@ bool chooseBankSound(Synth& s, int number) {
   const BankSound* entry = bankSoundNumbered(number);
   if (!entry) return false;
   recordChange(s);  // a change not yet a step stays one to go back to
-  s.instrument.applyPatch(parsePatch(entry->patch));
+  s.instrument.applyPatch(readPatchText(entry->patch));
   SoundOrigin origin;
   origin.kind = SoundOrigin::Kind::Bank;
   origin.bankNumber = entry->number;
@@ -98,14 +98,16 @@ bool chooseStartUpSound(Synth& s) {
   return true;
 }
 
-void openPatchValues(Synth& s, const PatchValues& values, const std::string& path) {
+std::string openPatchValues(Synth& s, const Patch& patch, const std::string& path) {
   recordChange(s);
-  s.instrument.applyPatch(values);
+  std::string report;
+  s.instrument.applyPatch(patch, &report);
   SoundOrigin origin;
   origin.kind = SoundOrigin::Kind::File;
   origin.name = soundNameOf(path);
   origin.path = path;
   chosen(s, std::move(origin));
+  return report;
 }
 
 int stepChoice(const std::vector<SoundChoice>& choices, const SoundOrigin& origin, int direction) {
@@ -155,21 +157,32 @@ std::string windowTitle(const SoundState& state) {
 
 // The kept sound: a header line, then one "key value" a line. The sounds are
 // the patch's 81 values after the wobble's length, which Open may have taken
-// beyond the Duration slider's range.
+// beyond the Duration slider's range; each keyed line of their patches
+// follows on a line of its own.
 namespace {
 
 constexpr std::string_view kKeptHeader = "Ondelith kept sound";
 
-std::string soundLine(const Sound& sound) {
-  std::string line = std::to_string(sound.wobbleDurationMs);
-  for (int32_t v : capturePatch(sound)) {
-    line += ' ';
-    line += std::to_string(v);
-  }
-  return line;
+std::string soundLines(std::string_view key, const Sound& sound) {
+  const Patch patch = savedPatch(sound);
+  std::string text(key);
+  text.append(" ").append(std::to_string(sound.wobbleDurationMs));
+  for (int32_t v : patch.values) text.append(" ").append(std::to_string(v));
+  text += '\n';
+  for (const KeyedLine& line : patch.keyed)
+    text.append(key).append("-keyed ").append(line.key).append("=").append(line.value) += '\n';
+  return text;
 }
 
-bool readSound(std::string_view text, Sound& sound) {
+// A sound as the kept text gives it: the wobble's length, the 81 values and
+// the keyed lines read so far.
+struct KeptSound {
+  bool read = false;
+  int32_t wobbleMs = 0;
+  Patch patch;
+};
+
+bool readNumbers(std::string_view text, KeptSound& kept) {
   std::array<int32_t, kPatchLines + 1> numbers{};
   const char* at = text.data();
   const char* end = text.data() + text.size();
@@ -183,15 +196,63 @@ bool readSound(std::string_view text, Sound& sound) {
     at = next;
   }
   if (at != end) return false;
-  PatchValues values;
-  std::copy(numbers.begin() + 1, numbers.end(), values.begin());
-  Sound read = startSound();
-  applyPatch(read, values);
-  read.wobbleDurationMs =
-      static_cast<int32_t>(limitParam(Param::WobbleDuration, static_cast<double>(numbers[0])));
-  sound = read;
+  std::copy(numbers.begin() + 1, numbers.end(), kept.patch.values.begin());
+  kept.wobbleMs = numbers[0];
+  kept.read = true;
   return true;
 }
+
+bool readKeyed(std::string_view text, KeptSound& kept) {
+  const size_t eq = text.find('=');
+  if (eq == std::string_view::npos) return false;
+  KeyedLine line{std::string(text.substr(0, eq)), std::string(text.substr(eq + 1))};
+  if (!isPatchKey(line.key) || !isPatchValue(line.value)) return false;
+  kept.patch.keyed.push_back(std::move(line));
+  return true;
+}
+
+Sound keptSound(const KeptSound& kept) {
+  Sound sound = startSound();
+  applyPatch(sound, kept.patch);
+  sound.wobbleDurationMs =
+      static_cast<int32_t>(limitParam(Param::WobbleDuration, static_cast<double>(kept.wobbleMs)));
+  return sound;
+}
+
+bool readOrigin(std::string_view value, SoundOrigin& origin) {
+  if (value == "start-up" || value == "file") {
+    origin.kind = value == "file" ? SoundOrigin::Kind::File : SoundOrigin::Kind::StartUp;
+    return true;
+  }
+  if (!value.starts_with("bank ")) return false;
+  int number = 0;
+  const std::string_view digits = value.substr(5);
+  const auto [next, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  const BankSound* entry = bankSoundNumbered(number);
+  if (error != std::errc() || next != digits.data() + digits.size() || !entry) return false;
+  origin.kind = SoundOrigin::Kind::Bank;
+  origin.bankNumber = number;
+  origin.name = std::string(entry->name);
+  return true;
+}
+
+// Everything a kept text says, line by line.
+struct KeptText {
+  SoundOrigin origin;
+  bool from = false;
+  KeptSound sound, cameAs;
+
+  bool take(std::string_view key, std::string_view value) {
+    if (key == "from") return from = readOrigin(value, origin);
+    if (key == "name") origin.name = std::string(value);
+    if (key == "path") origin.path = std::string(value);
+    if (key == "sound") return readNumbers(value, sound);
+    if (key == "as-it-came") return readNumbers(value, cameAs);
+    if (key == "sound-keyed") return readKeyed(value, sound);
+    if (key == "as-it-came-keyed") return readKeyed(value, cameAs);
+    return true;  // a line of a later version
+  }
+};
 
 bool oneLine(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; }
 
@@ -209,15 +270,14 @@ std::string formatKeptSound(const SoundState& state) {
       if (oneLine(o.path)) text += "path " + o.path + "\n";
       break;
   }
-  text += "sound " + soundLine(state.sound) + "\n";
-  text += "as-it-came " + soundLine(o.sound) + "\n";
+  text += soundLines("sound", state.sound);
+  text += soundLines("as-it-came", o.sound);
   return text;
 }
 
 bool parseKeptSound(std::string_view text, SoundState& state) {
   if (!text.starts_with(kKeptHeader) || text.size() > 64 * 1024) return false;
-  SoundState read;
-  bool sound = false, cameAs = false, from = false;
+  KeptText kept;
   size_t at = 0;
   while (at < text.size()) {
     size_t end = text.find('\n', at);
@@ -225,42 +285,16 @@ bool parseKeptSound(std::string_view text, SoundState& state) {
     const std::string_view line = text.substr(at, end - at);
     at = end + 1;
     const size_t space = line.find(' ');
-    const std::string_view key = line.substr(0, space);
     const std::string_view value = space == std::string_view::npos ? "" : line.substr(space + 1);
-    if (key == "from") {
-      from = true;
-      if (value == "start-up") {
-        read.origin.kind = SoundOrigin::Kind::StartUp;
-      } else if (value == "file") {
-        read.origin.kind = SoundOrigin::Kind::File;
-      } else if (value.starts_with("bank ")) {
-        int number = 0;
-        const std::string_view digits = value.substr(5);
-        const auto [next, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        const BankSound* entry = bankSoundNumbered(number);
-        if (error != std::errc() || next != digits.data() + digits.size() || !entry) return false;
-        read.origin.kind = SoundOrigin::Kind::Bank;
-        read.origin.bankNumber = number;
-        read.origin.name = std::string(entry->name);
-      } else {
-        return false;
-      }
-    } else if (key == "name") {
-      read.origin.name = std::string(value);
-    } else if (key == "path") {
-      read.origin.path = std::string(value);
-    } else if (key == "sound") {
-      sound = readSound(value, read.sound);
-      if (!sound) return false;
-    } else if (key == "as-it-came") {
-      cameAs = readSound(value, read.origin.sound);
-      if (!cameAs) return false;
-    }
+    if (!kept.take(line.substr(0, space), value)) return false;
   }
-  if (!sound || !cameAs || !from) return false;
+  if (!kept.sound.read || !kept.cameAs.read || !kept.from) return false;
+  SoundState read;
+  read.origin = kept.origin;
   if (read.origin.kind != SoundOrigin::Kind::File) read.origin.path.clear();
   if (read.origin.kind == SoundOrigin::Kind::StartUp) read.origin.name.clear();
+  read.sound = keptSound(kept.sound);
+  read.origin.sound = keptSound(kept.cameAs);
   state = read;
   return true;
 }

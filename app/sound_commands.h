@@ -48,8 +48,9 @@ int stepChoice(const std::vector<SoundChoice>& choices, const SoundOrigin& origi
 // for it chosen. True when the sound changed.
 bool takeProgramChange(Synth& synth);
 
-// Patch values opened from `path` as a step: Open's rules, the file's name.
-void openPatchValues(Synth& synth, const PatchValues& values, const std::string& path);
+// A patch opened from `path` as a step: Open's rules, the file's name.
+// Returns what of its keyed lines was not read, for the player; "" when all was.
+std::string openPatchValues(Synth& synth, const Patch& patch, const std::string& path);
 
 // A change of the controls or curves made: a step, or part of the last one
 // when `mergeKey` (nonzero: the control's id) is the last change's and

@@ -145,7 +145,7 @@ class OndelithUI : public UI {
   // The host moved a parameter, or answers one of ours.
   void parameterChanged(uint32_t index, float value) override {
     const int i = static_cast<int>(index);
-    if (i < 0 || i >= od::kSoundValueCount) return;
+    if (!od::soundOwned(i)) return;
     od::setSoundValue(sound_, i, static_cast<int32_t>(std::lround(value)));
     if (i == od::pointIndex(od::kRowX1) || i == od::pointIndex(od::kRowY1) ||
         i == od::pointIndex(od::kRowX2) || i == od::pointIndex(od::kRowY2))
@@ -578,10 +578,9 @@ class OndelithUI : public UI {
       return;
     }
     od::Sound s = sound_;
-    od::applyPatch(s, *patch);
+    od::applyPatch(s, *patch, &status_);  // what of its keyed lines was not read
     name_ = stem;
     hasSaved_ = true;  // loadFromPanel keeps the file's sound as saved
-    status_.clear();
     loadFromPanel(s);
   }
 
@@ -610,7 +609,7 @@ class OndelithUI : public UI {
     }
     replacing_.clear();
     std::string error;
-    if (!od::writePatchFile(target.string(), od::capturePatch(sound_), &error)) {
+    if (!od::writePatchFile(target.string(), od::savedPatch(sound_), &error)) {
       status_ = "not saved: " + error;
     } else {
       status_ = "saved " + typed_;
@@ -635,14 +634,15 @@ class OndelithUI : public UI {
   // value as a parameter, so the host's own controls follow.
   void loadFromPanel(const od::Sound& s) {
     sound_ = s;
-    setState(kPatchKey, od::formatPatch(od::capturePatch(sound_)).c_str());
+    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     writeEveryParameter();
     if (hasSaved_) saved_ = sound_;
     showSound();
   }
 
   void writeEveryParameter() {
-    for (int i = 0; i < od::kSoundValueCount; ++i) {
+    for (int i = 0; i < od::kParameterCount; ++i) {
+      if (!od::soundOwned(i)) continue;
       editParameter(static_cast<uint32_t>(i), true);
       setParameterValue(static_cast<uint32_t>(i), static_cast<float>(value(i)));
       editParameter(static_cast<uint32_t>(i), false);
@@ -730,7 +730,7 @@ class OndelithUI : public UI {
       if (editorIds_[static_cast<size_t>(row)] == id)
         if (const od::CurveEditor* e = od::findCurveEditor(curves_, id))
           sound_.curves[static_cast<size_t>(row)] = od::curvePointsOf(*e->model);
-    setState(kPatchKey, od::formatPatch(od::capturePatch(sound_)).c_str());
+    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     repaint();
   }
 

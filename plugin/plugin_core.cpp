@@ -50,8 +50,7 @@ static_assert(kParameterCount < 31, "one change bit per parameter, and one for t
 SharedSound::SharedSound() {
   const Sound start = startSound();
   for (int i = 0; i < kParameterCount; ++i)
-    values_[static_cast<size_t>(i)].store(
-        i < kSoundValueCount ? start.values[static_cast<size_t>(i)] : parameter(i).start);
+    values_[static_cast<size_t>(i)].store(start.values[static_cast<size_t>(i)]);
   wobbleMs_.store(start.wobbleDurationMs);
   durationAsked_.store(start.values[kDurationIndex]);
   std::array<uint32_t, kCurveWords> words{};
@@ -106,20 +105,23 @@ void SharedSound::setSound(const Sound& sound) {
   // Release stores, not a fence the race checker cannot see: a reader that
   // sees any new value also sees the odd sequence.
   constexpr auto kRelease = std::memory_order_release;
-  for (int i = 0; i < kSoundValueCount; ++i)
-    values_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], kRelease);
+  for (int i = 0; i < kParameterCount; ++i)
+    if (soundOwned(i))
+      values_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], kRelease);
   wobbleMs_.store(sound.wobbleDurationMs, kRelease);
   durationAsked_.store(sound.values[kDurationIndex], kRelease);
   for (size_t i = 0; i < kCurveWords; ++i) curveWords_[i].store(words[i], kRelease);
   curveSequence_.store(s + 2, std::memory_order_release);
+  unknown_ = sound.unknown;
   changes_.fetch_or(kWholeSound, std::memory_order_release);
 }
 
 void SharedSound::readValues(Sound& out) const {
   // Acquire loads keep the closing look at the sequence after every copy.
   constexpr auto kAcquire = std::memory_order_acquire;
-  for (int i = 0; i < kSoundValueCount; ++i)
-    out.values[static_cast<size_t>(i)] = values_[static_cast<size_t>(i)].load(kAcquire);
+  for (int i = 0; i < kParameterCount; ++i)
+    out.values[static_cast<size_t>(i)] =
+        soundOwned(i) ? values_[static_cast<size_t>(i)].load(kAcquire) : parameter(i).start;
   out.wobbleDurationMs = wobbleMs_.load(kAcquire);
   std::array<uint32_t, kCurveWords> words{};
   for (size_t i = 0; i < kCurveWords; ++i) words[i] = curveWords_[i].load(kAcquire);
@@ -136,6 +138,8 @@ bool SharedSound::tryReadSound(Sound& out) const {
 Sound SharedSound::sound() const {
   Sound s;
   while (!tryReadSound(s)) std::this_thread::yield();
+  const std::lock_guard<std::mutex> lock(writer_);
+  s.unknown = unknown_;
   return s;
 }
 
@@ -205,10 +209,10 @@ void Voice::applyChanges() {
       return;
     }
     forEachSoundEvent(sound, 0, true, [this](const EngineEvent& e) { apply(e); });
-    changes = ~SharedSound::kWholeSound & ~((1u << kSoundValueCount) - 1);  // and every setting
   }
+  const bool whole = changes & SharedSound::kWholeSound;  // and every player's setting
   for (int i = 0; i < kParameterCount; ++i)
-    if (changes & (1u << i)) applyValue(i);
+    if ((changes & (1u << i)) || (whole && !soundOwned(i))) applyValue(i);
 }
 
 void Voice::applyValue(int index) {
@@ -232,14 +236,14 @@ void Voice::applyValue(int index) {
   }
 }
 
-std::optional<PatchValues> patchFromText(std::string_view text) {
-  PatchValues values;
+std::optional<Patch> patchFromText(std::string_view text) {
+  Patch patch;
   std::string reason;
-  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
-  return values;
+  if (!acceptPatchBytes(text, patch, reason)) return std::nullopt;
+  return patch;
 }
 
-std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason) {
+std::optional<Patch> readPatchFile(const std::string& path, std::string& reason) {
   InputFile file;
   if (!file.open(path, &reason)) return std::nullopt;
   std::string text;
@@ -251,9 +255,9 @@ std::optional<PatchValues> readPatchFile(const std::string& path, std::string& r
     text.append(piece, got);
     if (text.size() > kMaxPatchFileBytes) break;  // too long for a patch: no need to read on
   }
-  PatchValues values;
-  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
-  return values;
+  Patch patch;
+  if (!acceptPatchBytes(text, patch, reason)) return std::nullopt;
+  return patch;
 }
 
 // The start-up sound first, then the factory bank: program n is the bank's
