@@ -76,17 +76,17 @@ TEST(KeyedLines, EveryPatchOfTheTreeWritesBackAsBefore) {
       if (!acceptPatchBytes(bytes, patch, reason)) continue;
       ++files;
       Sound sound = startSound();
-      std::string report;
-      applyPatch(sound, patch, &report);
-      EXPECT_EQ(report, "");
+      applyPatch(sound, patch);
       const std::string saved = formatPatch(savedPatch(sound));
-      EXPECT_EQ(saved, formatPatch(capturePatch(sound)));
-      if (formatPatch(parsePatch(bytes)) != bytes) continue;
+      if (patch.keyed.empty()) {
+        EXPECT_EQ(saved, formatPatch(capturePatch(sound)));
+      }
+      if (formatPatch(patch) != bytes) continue;
       ++exact;
       EXPECT_EQ(saved, bytes);
     }
   }
-  EXPECT_GE(files, 38);
+  EXPECT_GE(files, 39);
   EXPECT_GE(exact, 36);
 }
 
