@@ -8,6 +8,7 @@
 
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
+#include "app/sound_settings.h"
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 #include "engine/midi_message.h"
@@ -297,7 +298,10 @@ void buildMainWindow(App& app) {
   tk.addMenu(app.window, "File",
              {{"Open", kCmdOpen}, {"Save", kCmdSave}, {"Settings...", kCmdSettings}});
   tk.setMenu(app.window, "Edit",
-             {{"Undo", kCmdUndo, kUndoKeys, {}, true}, {"Redo", kCmdRedo, kRedoKeys, {}, true}});
+             {{"Undo", kCmdUndo, kUndoKeys, {}, true},
+              {"Redo", kCmdRedo, kRedoKeys, {}, true},
+              {},
+              {"Sound settings...", kCmdSoundSettings, "", {}, true}});
   fillSoundsMenu(app);
   // Made anew as it opens: sounds saved since are in it.
   tk.setMenuOpening(app.window, "Sounds", [&app] { fillSoundsMenu(app); });
@@ -467,6 +471,10 @@ void dispatch(App& app, const UiEvent& e) {
         case kCmdStartUpSound:
           chooseStartUpSound(app.synth);
           showChosenSound(app);
+          break;
+        case kCmdSoundSettings:
+          if (soundSettingsCommand(app.tk, app.window, app.synth, soundSettingEntries()))
+            showChosenSound(app);
           break;
         default:
           if (e.id >= kCmdFirstChoice &&

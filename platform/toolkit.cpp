@@ -898,6 +898,45 @@ void Toolkit::postToUi(std::function<void()> task) {
   QMetaObject::invokeMethod(impl_->app.get(), std::move(task), Qt::QueuedConnection);
 }
 
+namespace {
+
+// A spin box that writes and reads its value by a text rule of its own.
+class RuleSpinBox : public QSpinBox {
+ public:
+  RuleSpinBox(std::function<std::string(int)> text,
+              std::function<bool(const std::string&, int&)> read, QWidget* parent)
+      : QSpinBox(parent), text_(std::move(text)), read_(std::move(read)) {}
+
+ protected:
+  QString textFromValue(int value) const override {
+    return text_ ? QString::fromStdString(text_(value)) : QSpinBox::textFromValue(value);
+  }
+  int valueFromText(const QString& text) const override {
+    int value = this->value();
+    if (!read_) return QSpinBox::valueFromText(text);
+    read_(typed(text), value);
+    return value;
+  }
+  QValidator::State validate(QString& text, int& pos) const override {
+    if (!read_) return QSpinBox::validate(text, pos);
+    int value = 0;
+    return read_(typed(text), value) && value >= minimum() && value <= maximum()
+               ? QValidator::Acceptable
+               : QValidator::Intermediate;
+  }
+
+ private:
+  std::string typed(const QString& text) const {
+    QString t = text;
+    if (!suffix().isEmpty() && t.endsWith(suffix())) t.chop(suffix().size());
+    return t.trimmed().toStdString();
+  }
+  std::function<std::string(int)> text_;
+  std::function<bool(const std::string&, int&)> read_;
+};
+
+}  // namespace
+
 bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormField>& fields,
                          const std::string& note) {
   auto it = impl_->windows.find(window);
@@ -916,12 +955,14 @@ bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormF
       c->setCurrentIndex(f.value);
       input = c;
     } else {
-      auto* n = new QSpinBox(&dialog);
+      auto* n = new RuleSpinBox(f.text, f.read, &dialog);
       n->setRange(f.minimum, f.maximum);
+      n->setSingleStep(f.step);
       n->setSuffix(QString::fromStdString(f.suffix));
       n->setValue(f.value);
       input = n;
     }
+    input->setToolTip(QString::fromStdString(f.tip));
     input->setObjectName(QString::fromStdString(f.label));
     form->addRow(QString::fromStdString(f.label), input);
     inputs.push_back(input);

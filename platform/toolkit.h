@@ -28,6 +28,11 @@ struct FormField {
   int minimum = 0, maximum = 0;      // Number
   std::string suffix;                // Number: shown after the value (" %")
   int value = 0;                     // the choice's index, or the number
+  int step = 1;                      // Number: an arrow's step
+  std::string tip;                   // shown while the pointer rests on the field
+  // Number: the value's text and a typed text's value, when not decimal.
+  std::function<std::string(int)> text;
+  std::function<bool(const std::string&, int&)> read;
 };
 
 // An item of a menu: a command, a submenu, or (no text) a separator line.
