@@ -538,26 +538,23 @@ void settingsCommand(App& app) {
   }
   for (int c = kEveryChannel + 1; c <= parameter(kChannelIndex).maximum; ++c)
     channels.push_back(parameterText(kChannelIndex, c));
-  const NoteSettingInfo& bend = kNoteSettingTable[static_cast<size_t>(NoteSetting::BendRange)];
-  const NoteSettingInfo& velocity =
-      kNoteSettingTable[static_cast<size_t>(NoteSetting::VelocitySensitivity)];
+  // A number field as its row has it: name, range and unit.
+  const auto number = [](int index, int value) {
+    const Parameter& r = parameter(index);
+    return FormField{std::string(r.name),
+                     FormField::Kind::Number,
+                     {},
+                     r.minimum,
+                     r.maximum,
+                     std::string(unitInfo(r.unit).suffix),
+                     value};
+  };
   std::vector<FormField> fields = {
       {"Latency", FormField::Kind::Choice, latencies, 0, 0, "", latencyChoice},
-      {"MIDI channel", FormField::Kind::Choice, channels, 0, 0, "", p.midiChannel},
-      {"Pitch bend range",
-       FormField::Kind::Number,
-       {},
-       static_cast<int>(bend.minimum),
-       static_cast<int>(bend.maximum),
-       " semitones",
-       p.bendRange},
-      {"Velocity sensitivity",
-       FormField::Kind::Number,
-       {},
-       static_cast<int>(velocity.minimum),
-       static_cast<int>(velocity.maximum),
-       " %",
-       p.velocitySensitivity},
+      {std::string(parameter(kChannelIndex).name), FormField::Kind::Choice, channels, 0, 0, "",
+       p.midiChannel},
+      number(kBendRangeIndex, p.bendRange),
+      number(kVelocityIndex, p.velocitySensitivity),
   };
   // What the device made of the latency asked for: it may take only some.
   const double actual = app.devices->outputLatency() * 1000.0;

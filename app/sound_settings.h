@@ -11,8 +11,9 @@
 
 namespace ondelith {
 
-// A page's field as the dialog shows it, at a value.
+// A page's field as the dialog shows it, at a value, and its rule.
 FormField formField(const SettingsField& field, int32_t value);
+FieldRule fieldRule(const SettingsField& field);
 
 // The dialog for `entries` (registry positions). On OK each value moved is
 // set as a control sets it, the voice told; all of them one step to undo.

@@ -31,18 +31,6 @@ auto& blockCoordinate(Points& points, int k) {
 
 int32_t& valueOf(Sound& s, int index) { return s.values[static_cast<size_t>(index)]; }
 
-// How the player is told what a setting takes: its choices, or its range.
-std::string rangeText(int index) {
-  const Parameter& p = parameter(index);
-  constexpr int32_t kListed = 8;
-  if (p.unit != Unit::Choice || p.maximum - p.minimum >= kListed)
-    return parameterToken(index, p.minimum) + " to " + parameterToken(index, p.maximum);
-  std::string text;
-  for (int32_t v = p.minimum; v <= p.maximum; ++v)
-    text += (v == p.minimum ? "" : v == p.maximum ? " or " : ", ") + parameterToken(index, v);
-  return text;
-}
-
 // One keyed line applied: a sound setting taken, an unknown key kept, or a
 // problem to tell.
 void readSetting(Sound& s, const KeyedLine& line, std::vector<std::string>& problems) {

@@ -12,7 +12,6 @@
 #include "engine/engine.h"
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
-#include "instrument/table_contract_shim.h"
 
 namespace ondelith {
 
@@ -24,7 +23,7 @@ constexpr int kCurveBlockLines = 14;  // per curve: point 0 y, points 1..6 x and
 // Whether a registry entry belongs to the sound (a patch, a program, undo)
 // rather than to the player.
 inline bool soundOwned(int index) {
-  return index >= 0 && index < kParameterCount && shimOwner(index) == Owner::Sound;
+  return index >= 0 && index < kParameterCount && parameter(index).owner == Owner::Sound;
 }
 
 struct Sound {
@@ -68,19 +67,24 @@ PatchValues capturePatch(const Sound& sound);
 // from its default and the unknown keys kept.
 Patch savedPatch(const Sound& sound);
 
-// The event that brings a voice to the sound's value of one entry, for an
+// The events that bring a voice to the sound's value of one entry, for an
 // entry that sets something in the voice.
 template <typename Emit>
 void sendValue(const Sound& sound, int index, int64_t frame, Emit&& send) {
   const Parameter& p = parameter(index);
-  const int32_t v = sound.values[static_cast<size_t>(index)];
-  if (p.target == Target::DurationRange || index == kDurationIndex) {
-    send(paramEvent(frame, Param::WobbleDuration,
-                    engineValue(kDurationIndex, sound.wobbleDurationMs)));
-  } else if (p.target == Target::Param) {
-    send(paramEvent(frame, paramOf(index), engineValue(index, v)));
-  } else if (p.target == Target::Setting) {
-    send(settingEvent(frame, static_cast<NoteSetting>(p.targetId), engineValue(index, v)));
+  // The wobble's length is what the voice takes, after Open the file's.
+  const int32_t v =
+      index == kDurationIndex ? sound.wobbleDurationMs : sound.values[static_cast<size_t>(index)];
+  switch (p.target) {
+    case Target::Param: send(paramEvent(frame, paramOf(index), engineValue(index, v))); break;
+    case Target::Setting:
+      send(settingEvent(frame, static_cast<NoteSetting>(p.targetId), engineValue(index, v)));
+      break;
+    case Target::RangeSwitch:  // the rows it switches moved with it
+      for (int i = 0; i < kParameterCount; ++i)
+        if (rangeSwitchOf(i) == index) sendValue(sound, i, frame, send);
+      break;
+    case Target::Channel: break;  // the player's
   }
 }
 
@@ -89,7 +93,7 @@ void sendValue(const Sound& sound, int index, int64_t frame, Emit&& send) {
 template <typename Emit>
 void forEachSoundEvent(const Sound& sound, int64_t frame, bool now, Emit&& send) {
   for (int i = 0; i < kParameterCount; ++i)
-    if (soundOwned(i) && parameter(i).target != Target::DurationRange)
+    if (soundOwned(i) && parameter(i).target != Target::RangeSwitch)
       sendValue(sound, i, frame, send);
   if (now) send(simpleEvent(frame, EventKind::WobbleDurationNow));
   for (int row = 0; row < kWobbleRows; ++row)

@@ -938,7 +938,7 @@ class RuleSpinBox : public QSpinBox {
 }  // namespace
 
 bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormField>& fields,
-                         const std::string& note) {
+                         const std::string& note, const std::vector<FieldRule>& rules) {
   auto it = impl_->windows.find(window);
   QDialog dialog(it == impl_->windows.end() ? nullptr : it->second);
   dialog.setWindowTitle(QString::fromStdString(title));
@@ -947,7 +947,9 @@ bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormF
   auto* form = new QFormLayout();
   layout->addLayout(form);
   std::vector<QWidget*> inputs;
-  for (const FormField& f : fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FormField& f = fields[i];
+    const FieldRule rule = i < rules.size() ? rules[i] : FieldRule{};
     QWidget* input = nullptr;
     if (f.kind == FormField::Kind::Choice) {
       auto* c = new QComboBox(&dialog);
@@ -955,14 +957,14 @@ bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormF
       c->setCurrentIndex(f.value);
       input = c;
     } else {
-      auto* n = new RuleSpinBox(f.text, f.read, &dialog);
+      auto* n = new RuleSpinBox(rule.text, rule.read, &dialog);
       n->setRange(f.minimum, f.maximum);
-      n->setSingleStep(f.step);
+      n->setSingleStep(rule.step);
       n->setSuffix(QString::fromStdString(f.suffix));
       n->setValue(f.value);
       input = n;
     }
-    input->setToolTip(QString::fromStdString(f.tip));
+    input->setToolTip(QString::fromStdString(rule.tip));
     input->setObjectName(QString::fromStdString(f.label));
     form->addRow(QString::fromStdString(f.label), input);
     inputs.push_back(input);

@@ -28,9 +28,14 @@ struct FormField {
   int minimum = 0, maximum = 0;      // Number
   std::string suffix;                // Number: shown after the value (" %")
   int value = 0;                     // the choice's index, or the number
-  int step = 1;                      // Number: an arrow's step
-  std::string tip;                   // shown while the pointer rests on the field
-  // Number: the value's text and a typed text's value, when not decimal.
+};
+
+// What a field of a form dialog may have beyond that: an arrow's step, a
+// tip shown while the pointer rests on it, and a number's text both ways
+// (decimal when there is none).
+struct FieldRule {
+  int step = 1;
+  std::string tip;
   std::function<std::string(int)> text;
   std::function<bool(const std::string&, int&)> read;
 };
@@ -164,8 +169,9 @@ class Toolkit : public CanvasHost {
 
   // A modal dialog of labelled fields with a note below them, OK and
   // Cancel; true (the fields' values updated) on OK.
+  // `rules`: by field, for as many fields as it has.
   bool formDialog(int window, const std::string& title, std::vector<FormField>& fields,
-                  const std::string& note);
+                  const std::string& note, const std::vector<FieldRule>& rules = {});
 
   // A modal message box with one OK button; a carriage return starts a line.
   void messageBox(int window, const std::string& title, const std::string& text);

@@ -29,38 +29,6 @@ void logLine(const char* format, ...) {
   d_stderr("Ondelith: %s", text);
 }
 
-const char* unitText(ondelith::Unit unit) {
-  switch (unit) {
-    case ondelith::Unit::Hundredths: return "/100";
-    case ondelith::Unit::Percent: return "%";
-    case ondelith::Unit::Multiple: return "x";
-    case ondelith::Unit::MultipleFraction: return "x/100";
-    case ondelith::Unit::Milliseconds: return "ms";
-    case ondelith::Unit::Hertz: return "Hz";
-    case ondelith::Unit::Semitones: return "semitones";
-    case ondelith::Unit::Choice:
-    case ondelith::Unit::Channel: return "";
-  }
-  return "";
-}
-
-struct GroupName {
-  const char* name;
-  const char* symbol;
-};
-// By ondelith::Group.
-constexpr GroupName kGroups[] = {
-    {"Waveform points", "waveform"},
-    {"X1 wobble", "wobble_x1"},
-    {"Y1 wobble", "wobble_y1"},
-    {"X2 wobble", "wobble_x2"},
-    {"Y2 wobble", "wobble_y2"},
-    {"Envelope", "envelope"},
-    {"Filter", "filter"},
-    {"Output", "output"},
-    {"Playing", "playing"},
-};
-
 class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
   uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
@@ -94,14 +62,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   void initParameter(uint32_t index, Parameter& out) override {
     const ondelith::Parameter& p = ondelith::parameter(static_cast<int>(index));
     out.hints = kParameterIsInteger | (p.automatable ? kParameterIsAutomatable : 0);
-    if (static_cast<int>(index) == ondelith::kCutoffIndex) out.hints |= kParameterIsLogarithmic;
+    if (p.taper == ondelith::Taper::Logarithmic) out.hints |= kParameterIsLogarithmic;
     out.name = std::string(p.name).c_str();
+    out.shortName = std::string(p.label).c_str();
     out.symbol = std::string(p.symbol).c_str();
-    out.unit = unitText(p.unit);
+    out.unit = std::string(ondelith::unitInfo(p.unit).symbol).c_str();
+    out.description = std::string(p.help).c_str();
     out.ranges = ParameterRanges(static_cast<float>(p.start), static_cast<float>(p.minimum),
                                  static_cast<float>(p.maximum));
     out.groupId = static_cast<uint32_t>(p.group);
-    if (p.text == ondelith::TextRule::RangeSwitch || p.text == ondelith::TextRule::Channel) {
+    if (p.text == ondelith::TextRule::Choice || p.text == ondelith::TextRule::Channel) {
       const int count = p.maximum - p.minimum + 1;
       auto* values = new ParameterEnumerationValue[count];
       for (int k = 0; k < count; ++k) {
@@ -116,9 +86,9 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   void initPortGroup(uint32_t groupId, PortGroup& group) override {
-    if (groupId >= sizeof kGroups / sizeof kGroups[0]) return;
-    group.name = kGroups[groupId].name;
-    group.symbol = kGroups[groupId].symbol;
+    if (groupId >= ondelith::kGroups.size()) return;
+    group.name = std::string(ondelith::kGroups[groupId].name).c_str();
+    group.symbol = std::string(ondelith::kGroups[groupId].symbol).c_str();
   }
 
   void initProgramName(uint32_t index, String& name) override {
@@ -148,7 +118,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   void setParameterValue(uint32_t index, float value) override {
     // A restored LV2 session's patch wins over the port values restored
     // with it, until a port then moves.
-    if (ondelith::soundOwned(static_cast<int>(index)) &&
+    if (ondelith::parameter(static_cast<int>(index)).owner == ondelith::Owner::Sound &&
         adoptPorts_.load(std::memory_order_relaxed))
       return;
     shared_.setValue(static_cast<int>(index), value);

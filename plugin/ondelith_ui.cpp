@@ -390,10 +390,9 @@ class OndelithUI : public UI {
     return nullptr;
   }
 
-  od::DurationBounds bounds(int index) const {
-    if (index == od::kDurationIndex)
-      return od::durationBounds(sound_.values[static_cast<size_t>(od::kDurationRangeIndex)]);
-    return {od::parameter(index).minimum, od::parameter(index).maximum};
+  od::Bounds bounds(int index) const {
+    const int by = od::rangeSwitchOf(index);
+    return od::boundsOf(index, by >= 0 ? value(by) : 0);
   }
 
   int32_t value(int index) const { return sound_.values[static_cast<size_t>(index)]; }
@@ -401,18 +400,18 @@ class OndelithUI : public UI {
   // A control moved by the player: the sound, the plugin and the host's
   // automation all take it.
   void setValue(int index, int32_t v) {
-    const od::DurationBounds b = bounds(index);
+    const od::Bounds b = bounds(index);
     v = std::clamp(v, b.minimum, b.maximum);
     if (v == value(index)) return;
     od::setSoundValue(sound_, index, v);
     setParameterValue(static_cast<uint32_t>(index), static_cast<float>(v));
-    if (index == od::kDurationRangeIndex)  // the range switch pulls the Duration in
-      setParameterValue(od::kDurationIndex, static_cast<float>(value(od::kDurationIndex)));
+    for (int i = 0; i < od::kParameterCount; ++i)  // a range switch pulls its rows in
+      if (od::rangeSwitchOf(i) == index) setParameterValue(i, static_cast<float>(value(i)));
     parameterChanged(static_cast<uint32_t>(index), static_cast<float>(v));
   }
 
   void setFromSlider(const Control& c, double y) {
-    const od::DurationBounds b = bounds(c.index);
+    const od::Bounds b = bounds(c.index);
     const double top = c.info->y + od::kPanelHeaderHeight + 4, span = c.info->h - 8;
     const double t = std::clamp(1.0 - (y - top) / span, 0.0, 1.0);
     setValue(c.index, b.minimum + static_cast<int32_t>(std::lround(t * (b.maximum - b.minimum))));
@@ -426,7 +425,7 @@ class OndelithUI : public UI {
     const bool lit = &c == hover_ || &c == drag_;
     cairo_set_line_width(cr, 1);
     if (i.kind == od::ControlKind::Slider) {
-      const od::DurationBounds b = bounds(c.index);
+      const od::Bounds b = bounds(c.index);
       const double t =
           b.maximum > b.minimum ? double(value(c.index) - b.minimum) / (b.maximum - b.minimum) : 0;
       rgb(cr, 0x909090);

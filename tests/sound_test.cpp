@@ -42,7 +42,7 @@ void expectSameSound(Synth& s, const Sound& sound, Engine& e, const std::string&
   SCOPED_TRACE(what);
   s.engine.render(nullptr, 0);
   for (const ParamInfo& p : kParamTable)
-    EXPECT_EQ(e.params.get(p.id), s.engine.params.get(p.id)) << p.symbol;
+    EXPECT_EQ(e.params.get(p.id), s.engine.params.get(p.id)) << static_cast<int>(p.id);
   EXPECT_EQ(e.wobble.samples, s.engine.wobble.samples);
   EXPECT_EQ(e.curves, s.engine.curves);
   for (const ControlParam& c : kControlParams)
