@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/synth.h"
+#include "instrument/kept_sound.h"
 #include "instrument/sound_history.h"
 
 namespace ondelith {
@@ -63,10 +64,5 @@ bool redoSound(Synth& synth);
 // sound's name, and " *" while it differs from the sound as it came.
 std::string windowTitle(const SoundState& state);
 inline constexpr std::string_view kStartUpSoundName = "Start-up sound";
-
-// The sound kept between runs: written whole at the end, read at the start.
-std::string formatKeptSound(const SoundState& state);
-// False (`state` untouched) for text that is no kept sound.
-bool parseKeptSound(std::string_view text, SoundState& state);
 
 }  // namespace ondelith

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/sound_commands.h"
+#include "instrument/kept_sound.h"
 #include "instrument/sound.h"
 
 using namespace ondelith;
