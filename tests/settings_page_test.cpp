@@ -133,5 +133,25 @@ TEST_F(SoundSettings, TheShippedPageSaysWhenThereIsNothingToSet) {
   EXPECT_FALSE(app->synth.history.canUndo());
 }
 
+// What of an opened patch's keyed lines could not be read is told in the
+// status bar, until a patch opens with nothing to tell.
+TEST_F(SoundSettings, OpenTellsWhatOfThePatchWasNotRead) {
+  const std::string plain = formatPatch(capturePatch(startSound()));
+  const std::string bad = dataDir.file("bad.vx", plain + "ondelith-settings=1\r\nno value\r\n");
+  const std::string good = dataDir.file("good.vx", plain + "ondelith-settings=1\r\nk=v\r\n");
+  std::string answer;
+  tk->setDialogResponder(
+      [&answer](const std::string&, const std::string&, const std::string&) { return answer; });
+  const std::string before = tk->statusText(app->window, 3);
+  for (const std::string& path : {bad, good}) {
+    answer = path;
+    dispatch(*app, UiEvent{UiEvent::Kind::Menu, kCmdOpen, app->window});
+    pump();
+    EXPECT_EQ(tk->statusText(app->window, 3),
+              path == bad ? "Sound settings: \"no value\" is not key=value" : before);
+  }
+  EXPECT_EQ(currentState(app->synth).sound.unknown, (std::vector<KeyedLine>{{"k", "v"}}));
+}
+
 }  // namespace
 }  // namespace ondelith
