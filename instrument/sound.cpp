@@ -61,8 +61,12 @@ void applySettings(Sound& s, const Patch& patch, std::string* report) {
   for (const KeyedLine& line : patch.keyed) readSetting(s, line, problems);
   if (!report) return;
   report->clear();
-  for (const std::string& p : problems)
-    *report += (report->empty() ? "Sound settings: " : "; ") + p;
+  // A few, so that a file of nonsense still gives one line to read.
+  constexpr size_t kTold = 3;
+  for (size_t i = 0; i < std::min(problems.size(), kTold); ++i)
+    *report += (i == 0 ? "Sound settings: " : "; ") + problems[i];
+  if (problems.size() > kTold)
+    *report += "; and " + std::to_string(problems.size() - kTold) + " more lines not read";
 }
 
 }  // namespace

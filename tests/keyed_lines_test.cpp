@@ -7,6 +7,7 @@
 
 #include "app/patch_commands.h"
 #include "app/sound_commands.h"
+#include "instrument/settings_page.h"
 #include "test_support.h"
 
 namespace ondelith {
@@ -127,13 +128,20 @@ TEST(KeyedLines, WhatCannotBeReadIsToldOnceAndLeftOut) {
   EXPECT_EQ(sound.values, startSound().values);
   EXPECT_EQ(sound.unknown, (std::vector<KeyedLine>{{"kept", "yes"}}));
   EXPECT_EQ(formatPatch(savedPatch(sound)), eightyOne() + "ondelith-settings=1\r\nkept=yes\r\n");
+  std::string many = eightyOne() + "ondelith-settings=1\r\n";
+  for (int i = 0; i < 100; ++i) many += "x\r\n";
+  applyPatch(sound, readPatchText(many), &report);
+  EXPECT_EQ(report,
+            "Sound settings: \"x\" is not key=value; \"x\" is not key=value; \"x\" is not "
+            "key=value; and 97 more lines not read");
 }
 
 // Each sound setting the table has: saved only away from its default, read
 // back, and a value it does not take refused with the default kept.
 TEST(KeyedLines, EverySoundSettingOfTheTableRoundTrips) {
-  for (int i = 0; i < kParameterCount; ++i) {
-    if (!isSoundSetting(i)) continue;
+  const std::vector<int> settings = soundSettingEntries();
+  if (settings.empty()) GTEST_SKIP() << "the table has no sound settings yet";
+  for (int i : settings) {
     const Parameter& p = parameter(i);
     SCOPED_TRACE(std::string(p.symbol));
     Sound sound = startSound();
