@@ -48,13 +48,12 @@ void setControlRange(ControlModel& model, int id, int32_t minimum, int32_t maxim
 
 bool hasRange(int id);
 
-// The text a wobble spin box (24..35) shows for its value: Mod% and Coarse
-// in decimal, Fine as hundredths (".05", ".25"). Other ids: the decimal value.
+// The text a spin box shows for its value, as its parameter writes it
+// (Fine as hundredths: ".05"). Ids that set no parameter: the decimal value.
 std::string spinText(int id, int32_t value);
 
-// What a slider or spin box shows while the pointer rests on it: its name,
-// its value in the unit the player thinks in ("F: 1500 Hz", "A: 10 ms",
-// "X1: 0.50", "X1 Fine: 0.25 x pitch"). Empty for other ids.
+// What a slider or spin box shows while the pointer rests on it: its
+// parameter's tooltip ("Filter cutoff: 1500 Hz"). Empty for other ids.
 std::string controlToolTip(int id, int32_t value);
 
 // Writes a wobble spin box's text from the value it now holds.

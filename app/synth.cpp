@@ -52,8 +52,8 @@ void initSynth(Synth& s, CanvasHost* host) {
 }
 
 void setDurationRange(Synth& s, int range, int32_t durationMs) {
-  if (range != kDurationRangeX1 && range != kDurationRangeX10) return;
-  const DurationBounds b = durationBounds(range);
+  if (!choiceOf(kDurationRangeIndex, range)) return;
+  const Bounds b = durationBounds(range);
   setControlRange(s.controls, kSliderDuration, b.minimum, b.maximum);
   s.controls.text[kSpinDurationRange] = parameterText(kDurationRangeIndex, range);
   s.instrument.setDurationRange(range, durationMs);
@@ -62,17 +62,16 @@ void setDurationRange(Synth& s, int range, int32_t durationMs) {
 
 bool applyControlEvent(Synth& s, int id, int32_t value) {
   const int32_t v = setControlValue(s.controls, id, value);
-  if (id == kSpinDurationRange) {
-    if (v == kDurationRangeX1) setDurationRange(s, v, 400);
-    if (v == kDurationRangeX10) setDurationRange(s, v, 2000);
+  const int index = entryOf(id);
+  if (index < 0) return false;
+  if (parameter(index).target == Target::RangeSwitch) {
+    // The switch puts the Duration at its new range's own start.
+    if (const Choice* c = choiceOf(index, v)) setDurationRange(s, v, c->switchedStart);
     return false;
   }
-  if (const ControlParam* c = findControlParam(id)) {
-    s.instrument.setValue(c->index, v);
-    if (id >= kSpinMod0 && id <= spinFineId(kRowY2)) renderSpinText(s.controls, id);
-    return id >= kSliderX1 && id <= kSliderY2;
-  }
-  return false;
+  s.instrument.setValue(index, v);
+  renderSpinText(s.controls, id);
+  return parameter(index).group == Group::Waveform;
 }
 
 DisplayPoints displayPoints(const Synth& s) {

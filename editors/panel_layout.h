@@ -77,13 +77,16 @@ constexpr int spinModId(int row) { return kSpinMod0 + 3 * row; }
 constexpr int spinCoarseId(int row) { return kSpinCoarse0 + 3 * row; }
 constexpr int spinFineId(int row) { return kSpinFine0 + 3 * row; }
 constexpr int pointSliderId(int row) { return kSliderX1 + row; }
+constexpr int labelModId(int row) { return kLabelMod0 + row; }
+constexpr int labelCoarseId(int row) { return kLabelCoarse0 + 2 * row; }
+constexpr int labelFineId(int row) { return kLabelFine0 + 2 * row; }
 
 enum class ControlKind : uint8_t { None, Slider, SpinBox, DropDown, Label, Frame, Display };
 
 struct ControlInfo {
   int id;
   ControlKind kind;
-  std::string_view text;  // caption of labels and frames, start text of spin boxes
+  std::string_view text;  // caption of labels and frames
   int x, y, w, h;
   int minimum, maximum, start;
 };
@@ -103,37 +106,39 @@ constexpr int kCurveGrabTolerance = 10;
 constexpr int kCurveStartRangeX = 380;
 constexpr int kCurveStartRangeY = 10000;
 
-// The registry entry each control sets.
+// The registry entry each control sets, and the label that names it (0
+// for none).
 struct ControlParam {
   int id;
   int index;
+  int label;
 };
 inline constexpr std::array<ControlParam, 25> kControlParams = {{
-    {kSliderX1, pointIndex(kRowX1)},
-    {kSliderY1, pointIndex(kRowY1)},
-    {kSliderX2, pointIndex(kRowX2)},
-    {kSliderY2, pointIndex(kRowY2)},
-    {24, modIndex(kRowX1)},
-    {25, coarseIndex(kRowX1)},
-    {26, fineIndex(kRowX1)},
-    {27, modIndex(kRowY1)},
-    {28, coarseIndex(kRowY1)},
-    {29, fineIndex(kRowY1)},
-    {30, modIndex(kRowX2)},
-    {31, coarseIndex(kRowX2)},
-    {32, fineIndex(kRowX2)},
-    {33, modIndex(kRowY2)},
-    {34, coarseIndex(kRowY2)},
-    {35, fineIndex(kRowY2)},
-    {kSliderVol, kVolumeIndex},
-    {kSliderDuration, kDurationIndex},
-    {kSpinDurationRange, kDurationRangeIndex},
-    {kSliderA, kAttackIndex},
-    {kSliderD, kDecayIndex},
-    {kSliderS, kSustainIndex},
-    {kSliderR, kReleaseIndex},
-    {kSliderF, kCutoffIndex},
-    {kSliderRes, kResonanceIndex},
+    {kSliderX1, pointIndex(kRowX1), kLabelX1},
+    {kSliderY1, pointIndex(kRowY1), kLabelY1},
+    {kSliderX2, pointIndex(kRowX2), kLabelX2},
+    {kSliderY2, pointIndex(kRowY2), kLabelY2},
+    {spinModId(kRowX1), modIndex(kRowX1), labelModId(kRowX1)},
+    {spinCoarseId(kRowX1), coarseIndex(kRowX1), labelCoarseId(kRowX1)},
+    {spinFineId(kRowX1), fineIndex(kRowX1), labelFineId(kRowX1)},
+    {spinModId(kRowY1), modIndex(kRowY1), labelModId(kRowY1)},
+    {spinCoarseId(kRowY1), coarseIndex(kRowY1), labelCoarseId(kRowY1)},
+    {spinFineId(kRowY1), fineIndex(kRowY1), labelFineId(kRowY1)},
+    {spinModId(kRowX2), modIndex(kRowX2), labelModId(kRowX2)},
+    {spinCoarseId(kRowX2), coarseIndex(kRowX2), labelCoarseId(kRowX2)},
+    {spinFineId(kRowX2), fineIndex(kRowX2), labelFineId(kRowX2)},
+    {spinModId(kRowY2), modIndex(kRowY2), labelModId(kRowY2)},
+    {spinCoarseId(kRowY2), coarseIndex(kRowY2), labelCoarseId(kRowY2)},
+    {spinFineId(kRowY2), fineIndex(kRowY2), labelFineId(kRowY2)},
+    {kSliderVol, kVolumeIndex, kLabelVol},
+    {kSliderDuration, kDurationIndex, kLabelDuration},
+    {kSpinDurationRange, kDurationRangeIndex, 0},
+    {kSliderA, kAttackIndex, kLabelA},
+    {kSliderD, kDecayIndex, kLabelD},
+    {kSliderS, kSustainIndex, kLabelS},
+    {kSliderR, kReleaseIndex, kLabelR},
+    {kSliderF, kCutoffIndex, kLabelF},
+    {kSliderRes, kResonanceIndex, kLabelRes},
 }};
 
 // The registry entry a control sets, or nullptr.
@@ -157,19 +162,29 @@ constexpr int startOf(int id) {
   return index >= 0 ? parameter(index).start : 0;
 }
 
-// A slider's or spin box's range as the window starts: its entry's, and
-// the Duration's under its starting range switch.
-constexpr DurationBounds rangeOf(int id) {
+// A slider's or spin box's range as the window starts: its entry's, under
+// its range switch's start.
+constexpr Bounds rangeOf(int id) {
   const int index = entryOf(id);
-  if (index < 0) return {0, 0};
-  if (index == kDurationIndex) return durationBounds(parameter(kDurationRangeIndex).start);
-  return {parameter(index).minimum, parameter(index).maximum};
+  return index >= 0 ? startBounds(index) : Bounds{0, 0};
 }
 
-// A slider or spin box at its place, with its entry's range and start.
-constexpr ControlInfo bound(int id, ControlKind kind, std::string_view text, int x, int y, int w,
-                            int h) {
-  return {id, kind, text, x, y, w, h, rangeOf(id).minimum, rangeOf(id).maximum, startOf(id)};
+// The caption of the label that names a control: its entry's label.
+constexpr std::string_view captionOf(int labelId) {
+  for (const ControlParam& c : kControlParams)
+    if (c.label == labelId) return parameter(c.index).label;
+  return {};
+}
+
+// A slider or spin box at its place, with its entry's range and start (a
+// spin box's text is its entry's text for its value).
+constexpr ControlInfo bound(int id, ControlKind kind, int x, int y, int w, int h) {
+  return {id, kind, "", x, y, w, h, rangeOf(id).minimum, rangeOf(id).maximum, startOf(id)};
+}
+
+// A label at its place, captioned with the label of the entry it names.
+constexpr ControlInfo caption(int id, int x, int y, int w, int h) {
+  return {id, ControlKind::Label, captionOf(id), x, y, w, h, 0, 0, 0};
 }
 
 // Every control of the main window.
@@ -178,56 +193,56 @@ inline constexpr std::array<ControlInfo, 56> kControlTable = {{
     {kAudioOutputList, ControlKind::DropDown, "", 422, 525, 108, 20, 0, 0, 0},
     {kLabelMidiInput, ControlKind::Label, "MIDI", 384, 504, 36, 16, 0, 0, 0},
     {kLabelAudioOutput, ControlKind::Label, "Audio", 384, 527, 36, 16, 0, 0, 0},
-    bound(kSliderF, ControlKind::Slider, "", 420, 400, 20, 80),
-    bound(kSliderRes, ControlKind::Slider, "", 460, 400, 20, 80),
-    bound(kSliderA, ControlKind::Slider, "", 420, 260, 20, 80),
-    bound(kSliderD, ControlKind::Slider, "", 440, 260, 20, 80),
-    bound(kSliderS, ControlKind::Slider, "", 460, 260, 20, 80),
-    bound(kSliderR, ControlKind::Slider, "", 480, 260, 20, 80),
-    {kLabelF, ControlKind::Label, "F", 425, 387, 10, 20, 0, 0, 0},
-    {kLabelRes, ControlKind::Label, "Res", 455, 387, 20, 20, 0, 0, 0},
-    {kLabelA, ControlKind::Label, "A", 425, 247, 10, 20, 0, 0, 0},
-    {kLabelS, ControlKind::Label, "S", 465, 247, 10, 20, 0, 0, 0},
-    {kLabelD, ControlKind::Label, "D", 445, 247, 10, 20, 0, 0, 0},
-    {kLabelR, ControlKind::Label, "R", 485, 247, 10, 20, 0, 0, 0},
+    bound(kSliderF, ControlKind::Slider, 420, 400, 20, 80),
+    bound(kSliderRes, ControlKind::Slider, 460, 400, 20, 80),
+    bound(kSliderA, ControlKind::Slider, 420, 260, 20, 80),
+    bound(kSliderD, ControlKind::Slider, 440, 260, 20, 80),
+    bound(kSliderS, ControlKind::Slider, 460, 260, 20, 80),
+    bound(kSliderR, ControlKind::Slider, 480, 260, 20, 80),
+    caption(kLabelF, 425, 387, 10, 20),
+    caption(kLabelRes, 455, 387, 20, 20),
+    caption(kLabelA, 425, 247, 10, 20),
+    caption(kLabelS, 465, 247, 10, 20),
+    caption(kLabelD, 445, 247, 10, 20),
+    caption(kLabelR, 485, 247, 10, 20),
     {kWaveformDisplay, ControlKind::Display, "", 10, 10, 400, 200, 0, 0, 0},
-    bound(kSliderX1, ControlKind::Slider, "", 420, 30, 20, 80),
-    bound(kSliderY1, ControlKind::Slider, "", 440, 30, 20, 80),
-    bound(kSliderX2, ControlKind::Slider, "", 460, 30, 20, 80),
-    bound(kSliderY2, ControlKind::Slider, "", 480, 30, 20, 80),
-    bound(kSliderVol, ControlKind::Slider, "", 420, 140, 20, 80),
-    bound(kSliderDuration, ControlKind::Slider, "", 460, 140, 20, 80),
-    bound(24, ControlKind::SpinBox, "0", 10, 260, 50, 25),
-    bound(25, ControlKind::SpinBox, "0", 80, 260, 50, 25),
-    bound(26, ControlKind::SpinBox, ".00", 150, 260, 50, 25),
-    bound(27, ControlKind::SpinBox, "0", 10, 340, 50, 25),
-    bound(28, ControlKind::SpinBox, "0", 80, 340, 50, 25),
-    bound(29, ControlKind::SpinBox, ".00", 150, 340, 50, 25),
-    bound(30, ControlKind::SpinBox, "0", 10, 420, 50, 25),
-    bound(31, ControlKind::SpinBox, "0", 80, 420, 50, 25),
-    bound(32, ControlKind::SpinBox, ".00", 150, 420, 50, 25),
-    bound(33, ControlKind::SpinBox, "0", 10, 500, 50, 25),
-    bound(34, ControlKind::SpinBox, "0", 80, 500, 50, 25),
-    bound(35, ControlKind::SpinBox, ".00", 150, 500, 50, 25),
-    {kLabelX1, ControlKind::Label, "X1", 420, 10, 20, 20, 0, 0, 0},
-    {kLabelY1, ControlKind::Label, "Y1", 440, 10, 20, 20, 0, 0, 0},
-    {kLabelX2, ControlKind::Label, "X2", 460, 10, 20, 20, 0, 0, 0},
-    {kLabelY2, ControlKind::Label, "Y2", 480, 10, 20, 20, 0, 0, 0},
-    {40, ControlKind::Label, "X1Mod%", 10, 240, 50, 20, 0, 0, 0},
-    {41, ControlKind::Label, "Y1Mod%", 10, 320, 50, 20, 0, 0, 0},
-    {42, ControlKind::Label, "X2Mod%", 10, 400, 50, 20, 0, 0, 0},
-    {43, ControlKind::Label, "Y2Mod%", 10, 480, 50, 20, 0, 0, 0},
-    {44, ControlKind::Label, "CoarseX1ModF", 70, 240, 80, 20, 0, 0, 0},
-    {45, ControlKind::Label, "FineX1ModF", 150, 240, 70, 20, 0, 0, 0},
-    {46, ControlKind::Label, "CoarseY1ModF", 70, 320, 80, 20, 0, 0, 0},
-    {47, ControlKind::Label, "FineY1ModF", 150, 320, 70, 20, 0, 0, 0},
-    {48, ControlKind::Label, "CoarseX2ModF", 70, 400, 80, 20, 0, 0, 0},
-    {49, ControlKind::Label, "FineX2ModF", 150, 400, 70, 20, 0, 0, 0},
-    {50, ControlKind::Label, "CoarseY2ModF", 70, 480, 80, 20, 0, 0, 0},
-    {51, ControlKind::Label, "FineY2ModF", 150, 480, 70, 20, 0, 0, 0},
-    {kLabelVol, ControlKind::Label, "Vol", 420, 120, 30, 20, 0, 0, 0},
-    {kLabelDuration, ControlKind::Label, "Duration", 450, 120, 50, 20, 0, 0, 0},
-    bound(kSpinDurationRange, ControlKind::SpinBox, "x10", 480, 170, 40, 25),
+    bound(kSliderX1, ControlKind::Slider, 420, 30, 20, 80),
+    bound(kSliderY1, ControlKind::Slider, 440, 30, 20, 80),
+    bound(kSliderX2, ControlKind::Slider, 460, 30, 20, 80),
+    bound(kSliderY2, ControlKind::Slider, 480, 30, 20, 80),
+    bound(kSliderVol, ControlKind::Slider, 420, 140, 20, 80),
+    bound(kSliderDuration, ControlKind::Slider, 460, 140, 20, 80),
+    bound(spinModId(kRowX1), ControlKind::SpinBox, 10, 260, 50, 25),
+    bound(spinCoarseId(kRowX1), ControlKind::SpinBox, 80, 260, 50, 25),
+    bound(spinFineId(kRowX1), ControlKind::SpinBox, 150, 260, 50, 25),
+    bound(spinModId(kRowY1), ControlKind::SpinBox, 10, 340, 50, 25),
+    bound(spinCoarseId(kRowY1), ControlKind::SpinBox, 80, 340, 50, 25),
+    bound(spinFineId(kRowY1), ControlKind::SpinBox, 150, 340, 50, 25),
+    bound(spinModId(kRowX2), ControlKind::SpinBox, 10, 420, 50, 25),
+    bound(spinCoarseId(kRowX2), ControlKind::SpinBox, 80, 420, 50, 25),
+    bound(spinFineId(kRowX2), ControlKind::SpinBox, 150, 420, 50, 25),
+    bound(spinModId(kRowY2), ControlKind::SpinBox, 10, 500, 50, 25),
+    bound(spinCoarseId(kRowY2), ControlKind::SpinBox, 80, 500, 50, 25),
+    bound(spinFineId(kRowY2), ControlKind::SpinBox, 150, 500, 50, 25),
+    caption(kLabelX1, 420, 10, 20, 20),
+    caption(kLabelY1, 440, 10, 20, 20),
+    caption(kLabelX2, 460, 10, 20, 20),
+    caption(kLabelY2, 480, 10, 20, 20),
+    caption(labelModId(kRowX1), 10, 240, 50, 20),
+    caption(labelModId(kRowY1), 10, 320, 50, 20),
+    caption(labelModId(kRowX2), 10, 400, 50, 20),
+    caption(labelModId(kRowY2), 10, 480, 50, 20),
+    caption(labelCoarseId(kRowX1), 70, 240, 80, 20),
+    caption(labelFineId(kRowX1), 150, 240, 70, 20),
+    caption(labelCoarseId(kRowY1), 70, 320, 80, 20),
+    caption(labelFineId(kRowY1), 150, 320, 70, 20),
+    caption(labelCoarseId(kRowX2), 70, 400, 80, 20),
+    caption(labelFineId(kRowX2), 150, 400, 70, 20),
+    caption(labelCoarseId(kRowY2), 70, 480, 80, 20),
+    caption(labelFineId(kRowY2), 150, 480, 70, 20),
+    caption(kLabelVol, 420, 120, 30, 20),
+    caption(kLabelDuration, 450, 120, 50, 20),
+    bound(kSpinDurationRange, ControlKind::SpinBox, 480, 170, 40, 25),
     {kFrameAmplitude, ControlKind::Frame, "Amplitude EG", 400, 230, 120, 130, 0, 0, 0},
     {kFrameFilter, ControlKind::Frame, "Filter", 400, 370, 120, 130, 0, 0, 0},
 }};

@@ -32,10 +32,7 @@ NoteEntry::NoteEntry(VoiceState& voice, const EngineParams& params)
 }
 
 double NoteEntry::setSetting(NoteSetting id, double value) {
-  const NoteSettingInfo& info = kNoteSettingTable[static_cast<size_t>(id)];
-  if (std::isnan(value)) value = info.start;
-  value = std::clamp(value, info.minimum, info.maximum);
-  if (info.integer) value = roundEven(value);
+  value = limitTo(noteSettingInfo(id), value);
   settings_[static_cast<size_t>(id)].store(value, kRelaxed);
   if (id == NoteSetting::BendRange) publishPitch(voice_.heldKeys.load() == 0);
   return value;

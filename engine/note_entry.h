@@ -43,24 +43,19 @@ double noteFrequencyOf(int note);  // equal temperament, note 69 = 440 Hz
 enum class NoteSetting : int { BendRange, VelocitySensitivity, Count };
 constexpr int kNoteSettingCount = static_cast<int>(NoteSetting::Count);
 
-struct NoteSettingInfo {
-  NoteSetting id;
-  std::string_view symbol;  // stable and machine-readable
-  std::string_view name;
-  ParamUnit unit;
-  double minimum, maximum, start;
-  bool integer;
-};
+using NoteSettingInfo = EngineRow<NoteSetting>;
 
 // Bend range: how far the wheel at either end bends, in semitones (it also
 // bends the wobble rates, which follow the pitch). Velocity sensitivity: at
 // 100 % a note's level is velocity / 127, at 0 % every note is at full level.
 inline constexpr std::array<NoteSettingInfo, kNoteSettingCount> kNoteSettingTable = {{
-    {NoteSetting::BendRange, "bend_range", "Pitch bend range", ParamUnit::Semitones, 0, 24, 2,
-     true},
-    {NoteSetting::VelocitySensitivity, "velocity", "Velocity sensitivity", ParamUnit::Percent, 0,
-     100, 0, true},
+    {NoteSetting::BendRange, 0, 24, 2, true},
+    {NoteSetting::VelocitySensitivity, 0, 100, 0, true},
 }};
+
+constexpr const NoteSettingInfo& noteSettingInfo(NoteSetting id) {
+  return kNoteSettingTable[static_cast<size_t>(id)];
+}
 
 constexpr int kBendCentre = 8192;  // the wheel at rest; 0 and 16383 are its ends
 constexpr int kBendMaximum = 16383;

@@ -3,9 +3,12 @@
 // with its unit, range and default. The audio thread owns it: hosts change
 // parameters through the engine's events.
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
-#include <string_view>
+
+#include "engine/numeric.h"
 
 namespace ondelith {
 
@@ -49,59 +52,45 @@ constexpr Param fineParam(int row) {
   return static_cast<Param>(static_cast<int>(Param::FineX1) + row);
 }
 
-enum class ParamUnit : uint8_t {
-  Hundredths,
-  Percent,
-  Multiple,
-  Milliseconds,
-  Seconds,
-  Level,
-  Hertz,
-  Semitones
-};
-
-struct ParamInfo {
-  Param id;
-  std::string_view symbol;  // stable and machine-readable: plugin ports use it
-  std::string_view name;
-  ParamUnit unit;
+// Where a value may go, in the engine's units: the voice's own guard. The
+// instrument's parameter table derives its ranges and starts from these,
+// so each number is written once.
+template <typename Id>
+struct EngineRow {
+  Id id;
   double minimum, maximum, start;
-  bool integer;  // whole values only: set() rounds
+  bool integer;  // whole values only: limiting rounds
 };
+using ParamInfo = EngineRow<Param>;
+
+// A value brought into the row's range (and to a whole number where it
+// takes only those); not a number gives the start value.
+template <typename Id>
+double limitTo(const EngineRow<Id>& row, double value) {
+  if (std::isnan(value)) return row.start;
+  value = std::clamp(value, row.minimum, row.maximum);
+  return row.integer ? roundEven(value) : value;
+}
 
 inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
-    {Param::PointX1, "x1", "X1", ParamUnit::Hundredths, 1, 99, 50, true},
-    {Param::PointY1, "y1", "Y1", ParamUnit::Hundredths, 0, 49, 5, true},
-    {Param::PointX2, "x2", "X2", ParamUnit::Hundredths, 1, 99, 75, true},
-    {Param::PointY2, "y2", "Y2", ParamUnit::Hundredths, 50, 99, 95, true},
-    {Param::ModX1, "x1_mod", "X1 Mod%", ParamUnit::Percent, -100, 100, 0, true},
-    {Param::ModY1, "y1_mod", "Y1 Mod%", ParamUnit::Percent, -100, 100, 0, true},
-    {Param::ModX2, "x2_mod", "X2 Mod%", ParamUnit::Percent, -100, 100, 0, true},
-    {Param::ModY2, "y2_mod", "Y2 Mod%", ParamUnit::Percent, -100, 100, 0, true},
-    {Param::CoarseX1, "x1_coarse", "X1 Coarse", ParamUnit::Multiple, 0, 15, 0, true},
-    {Param::CoarseY1, "y1_coarse", "Y1 Coarse", ParamUnit::Multiple, 0, 15, 0, true},
-    {Param::CoarseX2, "x2_coarse", "X2 Coarse", ParamUnit::Multiple, 0, 15, 0, true},
-    {Param::CoarseY2, "y2_coarse", "Y2 Coarse", ParamUnit::Multiple, 0, 15, 0, true},
-    {Param::FineX1, "x1_fine", "X1 Fine", ParamUnit::Hundredths, 0, 99, 0, true},
-    {Param::FineY1, "y1_fine", "Y1 Fine", ParamUnit::Hundredths, 0, 99, 0, true},
-    {Param::FineX2, "x2_fine", "X2 Fine", ParamUnit::Hundredths, 0, 99, 0, true},
-    {Param::FineY2, "y2_fine", "Y2 Fine", ParamUnit::Hundredths, 0, 99, 0, true},
-    {Param::Volume, "volume", "Vol", ParamUnit::Percent, 0, 1500, 400, true},
-    {Param::WobbleDuration, "duration", "Duration", ParamUnit::Milliseconds, 100, 10000, 2000,
-     true},
-    {Param::Attack, "attack", "A", ParamUnit::Seconds, 0.001, 2, 0.001, false},
-    {Param::Decay, "decay", "D", ParamUnit::Seconds, 0.001, 5, 1, false},
-    {Param::Sustain, "sustain", "S", ParamUnit::Level, 0, 1, 0.5, false},
-    {Param::Release, "release", "R", ParamUnit::Seconds, 0.001, 5, 1.5, false},
-    {Param::Cutoff, "cutoff", "F", ParamUnit::Hertz, 20, 5000, 1500, false},
-    {Param::Resonance, "resonance", "Res", ParamUnit::Percent, 0, 100, 50, true},
+    {Param::PointX1, 1, 99, 50, true},       {Param::PointY1, 0, 49, 5, true},
+    {Param::PointX2, 1, 99, 75, true},       {Param::PointY2, 50, 99, 95, true},
+    {Param::ModX1, -100, 100, 0, true},      {Param::ModY1, -100, 100, 0, true},
+    {Param::ModX2, -100, 100, 0, true},      {Param::ModY2, -100, 100, 0, true},
+    {Param::CoarseX1, 0, 15, 0, true},       {Param::CoarseY1, 0, 15, 0, true},
+    {Param::CoarseX2, 0, 15, 0, true},       {Param::CoarseY2, 0, 15, 0, true},
+    {Param::FineX1, 0, 99, 0, true},         {Param::FineY1, 0, 99, 0, true},
+    {Param::FineX2, 0, 99, 0, true},         {Param::FineY2, 0, 99, 0, true},
+    {Param::Volume, 0, 1500, 400, true},     {Param::WobbleDuration, 100, 10000, 2000, true},
+    {Param::Attack, 0.001, 2, 0.001, false}, {Param::Decay, 0.001, 5, 1, false},
+    {Param::Sustain, 0, 1, 0.5, false},      {Param::Release, 0.001, 5, 1.5, false},
+    {Param::Cutoff, 20, 5000, 1500, false},  {Param::Resonance, 0, 100, 50, true},
 }};
 
 constexpr const ParamInfo& paramInfo(Param id) { return kParamTable[static_cast<size_t>(id)]; }
 
-// A value brought into the parameter's range (and to a whole number where
-// it takes only those); not a number gives the start value.
-double limitParam(Param id, double value);
+// A value brought into the parameter's range; see limitTo.
+inline double limitParam(Param id, double value) { return limitTo(paramInfo(id), value); }
 
 class EngineParams {
  public:

@@ -1,235 +1,161 @@
 #pragma once
-// The instrument's parameters as every host sees them: each sound control
-// and each player setting with a stable symbol, a name for people, its unit,
-// range, default, how its value is shown, what it sets in the voice, the
-// patch line it is kept on and whether a host may automate it. Entries are
-// only ever appended: plugin formats key parameters on position and symbol.
+// The instrument's parameters as every host sees them, and the rules that
+// read them: ranges, what the voice takes, and texts both ways. The rows
+// are in instrument/parameter_rows.h; hosts derive every fact from there.
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "engine/midi_message.h"
-#include "engine/note_entry.h"
-#include "engine/params.h"
+#include "instrument/parameter_rows.h"
 
 namespace ondelith {
 
-// The unit a value counts in, as the player sets it.
-enum class Unit : uint8_t {
-  Hundredths,  // of the unit square (the control points)
-  Percent,
-  Multiple,          // whole multiples of the pitch
-  MultipleFraction,  // hundredths of a multiple of the pitch
-  Milliseconds,
-  Hertz,
-  Semitones,
-  Choice,
-  Channel
-};
-
-// How a value is written: "-35"; ".05" (hundredths); "x1" / "x10"; "All" / "1".."16".
-enum class TextRule : uint8_t { Decimal, Hundredths, RangeSwitch, Channel };
-
-// What a value sets: an engine parameter (value / divisor), a note setting,
-// the MIDI channel heard, or the Duration's range.
-enum class Target : uint8_t { Param, Setting, Channel, DurationRange };
-
-enum class Group : uint8_t {
-  Waveform,
-  WobbleX1,
-  WobbleY1,
-  WobbleX2,
-  WobbleY2,
-  Envelope,
-  Filter,
-  Output,
-  Playing
-};
-
-struct Parameter {
-  std::string_view symbol;  // stable and machine-readable
-  std::string_view name;    // for people
-  Unit unit;
-  int32_t minimum, maximum, start;
-  TextRule text;
-  Target target;
-  int targetId;  // the Param or NoteSetting
-  double divisor;
-  int patchLine;  // 1..81, or 0 for what a patch does not hold
-  bool automatable;
-  Group group;
-};
-
-// The Duration's two ranges, chosen by its range switch.
-constexpr int kDurationRangeX1 = 1;
-constexpr int kDurationRangeX10 = 2;
-struct DurationBounds {
-  int32_t minimum, maximum;
-};
-constexpr DurationBounds durationBounds(int range) {
-  return range == kDurationRangeX1 ? DurationBounds{100, 1000} : DurationBounds{1000, 10000};
-}
-
-// Positions in the registry. A sound's 25 values come first, in the order
-// of the patch lines that follow its curves; the player settings after them.
-constexpr int modIndex(int row) { return 3 * row; }
-constexpr int coarseIndex(int row) { return 3 * row + 1; }
-constexpr int fineIndex(int row) { return 3 * row + 2; }
-constexpr int pointIndex(int row) { return 12 + row; }
-constexpr int kVolumeIndex = 16;
-constexpr int kDurationIndex = 17;
-constexpr int kDurationRangeIndex = 18;
-constexpr int kAttackIndex = 19;
-constexpr int kDecayIndex = 20;
-constexpr int kSustainIndex = 21;
-constexpr int kReleaseIndex = 22;
-constexpr int kCutoffIndex = 23;
-constexpr int kResonanceIndex = 24;
-constexpr int kSoundValueCount = 25;
-constexpr int kChannelIndex = 25;
-constexpr int kBendRangeIndex = 26;
-constexpr int kVelocityIndex = 27;
-constexpr int kParameterCount = 28;
-
-// The channel setting's value that hears all sixteen; 1 to 16 name one.
-constexpr int kEveryChannel = 0;
-
-namespace registry_detail {
-
-constexpr int32_t whole(double v) { return static_cast<int32_t>(v < 0 ? v - 0.5 : v + 0.5); }
-
-constexpr Parameter sound(Param p, std::string_view name, Unit unit, TextRule text, double divisor,
-                          int index, Group group) {
-  const ParamInfo& info = paramInfo(p);
-  return {info.symbol,
-          name,
-          unit,
-          whole(info.minimum * divisor),
-          whole(info.maximum * divisor),
-          whole(info.start * divisor),
-          text,
-          Target::Param,
-          static_cast<int>(p),
-          divisor,
-          57 + index,
-          true,
-          group};
-}
-
-constexpr Parameter setting(NoteSetting s, Unit unit) {
-  const NoteSettingInfo& info = kNoteSettingTable[static_cast<size_t>(s)];
-  return {info.symbol,
-          info.name,
-          unit,
-          whole(info.minimum),
-          whole(info.maximum),
-          whole(info.start),
-          TextRule::Decimal,
-          Target::Setting,
-          static_cast<int>(s),
-          1,
-          0,
-          true,
-          Group::Playing};
-}
-
-constexpr Group rowGroup(int row) {
-  return static_cast<Group>(static_cast<int>(Group::WobbleX1) + row);
-}
-
-constexpr std::array<Parameter, kParameterCount> makeRegistry() {
-  constexpr std::string_view depth[] = {"X1 wobble depth", "Y1 wobble depth", "X2 wobble depth",
-                                        "Y2 wobble depth"};
-  constexpr std::string_view coarse[] = {"X1 wobble rate", "Y1 wobble rate", "X2 wobble rate",
-                                         "Y2 wobble rate"};
-  constexpr std::string_view fine[] = {"X1 wobble rate, fine", "Y1 wobble rate, fine",
-                                       "X2 wobble rate, fine", "Y2 wobble rate, fine"};
-  constexpr std::string_view point[] = {"X1 point", "Y1 point", "X2 point", "Y2 point"};
-  std::array<Parameter, kParameterCount> r{};
-  for (int row = 0; row < kWobbleRows; ++row) {
-    r[modIndex(row)] = sound(modParam(row), depth[row], Unit::Percent, TextRule::Decimal, 1,
-                             modIndex(row), rowGroup(row));
-    r[coarseIndex(row)] = sound(coarseParam(row), coarse[row], Unit::Multiple, TextRule::Decimal, 1,
-                                coarseIndex(row), rowGroup(row));
-    r[fineIndex(row)] = sound(fineParam(row), fine[row], Unit::MultipleFraction,
-                              TextRule::Hundredths, 1, fineIndex(row), rowGroup(row));
-    r[pointIndex(row)] = sound(pointParam(row), point[row], Unit::Hundredths, TextRule::Decimal, 1,
-                               pointIndex(row), Group::Waveform);
-  }
-  r[kVolumeIndex] = sound(Param::Volume, "Volume", Unit::Percent, TextRule::Decimal, 1,
-                          kVolumeIndex, Group::Output);
-  r[kDurationIndex] = sound(Param::WobbleDuration, "Wobble duration", Unit::Milliseconds,
-                            TextRule::Decimal, 1, kDurationIndex, Group::Output);
-  r[kDurationRangeIndex] = {"duration_range",
-                            "Wobble duration range",
-                            Unit::Choice,
-                            kDurationRangeX1,
-                            kDurationRangeX10,
-                            kDurationRangeX10,
-                            TextRule::RangeSwitch,
-                            Target::DurationRange,
-                            0,
-                            1,
-                            57 + kDurationRangeIndex,
-                            true,
-                            Group::Output};
-  r[kAttackIndex] = sound(Param::Attack, "Attack", Unit::Milliseconds, TextRule::Decimal, 1000,
-                          kAttackIndex, Group::Envelope);
-  r[kDecayIndex] = sound(Param::Decay, "Decay", Unit::Milliseconds, TextRule::Decimal, 1000,
-                         kDecayIndex, Group::Envelope);
-  r[kSustainIndex] = sound(Param::Sustain, "Sustain", Unit::Percent, TextRule::Decimal, 100,
-                           kSustainIndex, Group::Envelope);
-  r[kReleaseIndex] = sound(Param::Release, "Release", Unit::Milliseconds, TextRule::Decimal, 1000,
-                           kReleaseIndex, Group::Envelope);
-  r[kCutoffIndex] = sound(Param::Cutoff, "Filter cutoff", Unit::Hertz, TextRule::Decimal, 1,
-                          kCutoffIndex, Group::Filter);
-  r[kResonanceIndex] = sound(Param::Resonance, "Filter resonance", Unit::Percent, TextRule::Decimal,
-                             1, kResonanceIndex, Group::Filter);
-  r[kChannelIndex] = {"midi_channel",
-                      "MIDI channel",
-                      Unit::Channel,
-                      kEveryChannel,
-                      16,
-                      1,
-                      TextRule::Channel,
-                      Target::Channel,
-                      0,
-                      1,
-                      0,
-                      false,
-                      Group::Playing};
-  r[kBendRangeIndex] = setting(NoteSetting::BendRange, Unit::Semitones);
-  r[kVelocityIndex] = setting(NoteSetting::VelocitySensitivity, Unit::Percent);
-  return r;
-}
-
-}  // namespace registry_detail
-
-inline constexpr std::array<Parameter, kParameterCount> kRegistry = registry_detail::makeRegistry();
+inline constexpr auto& kRegistry = rows::kRows;
+constexpr int kParameterCount = static_cast<int>(kRegistry.size());
 
 constexpr const Parameter& parameter(int index) { return kRegistry[static_cast<size_t>(index)]; }
 
-// A value brought into the entry's range (the Duration's within `durationRange`).
-int32_t limitValue(int index, int32_t value, int durationRange = kDurationRangeX10);
+// The row of a symbol, or -1.
+constexpr int parameterIndex(std::string_view symbol) {
+  for (int i = 0; i < kParameterCount; ++i)
+    if (parameter(i).symbol == symbol) return i;
+  return -1;
+}
 
-// What the voice takes for a value of an entry that targets a parameter or
-// a setting: the value divided by the entry's divisor.
+namespace registry_detail {
+// Not a constant expression when no row matches: a compile error, not -1.
+constexpr int rowWhere(auto&& match) {
+  for (int i = 0; i < kParameterCount; ++i)
+    if (match(parameter(i))) return i;
+  throw "no such row";
+}
+constexpr int rowOf(Param p) {
+  return rowWhere([p](const Parameter& r) {
+    return r.target == Target::Param && r.targetId == static_cast<int>(p);
+  });
+}
+constexpr int rowOf(NoteSetting s) {
+  return rowWhere([s](const Parameter& r) {
+    return r.target == Target::Setting && r.targetId == static_cast<int>(s);
+  });
+}
+constexpr int rowOf(Target t) {
+  return rowWhere([t](const Parameter& r) { return r.target == t; });
+}
+}  // namespace registry_detail
+
+// Rows that code names, found in the table rather than numbered by hand.
+constexpr int modIndex(int row) { return registry_detail::rowOf(modParam(row)); }
+constexpr int coarseIndex(int row) { return registry_detail::rowOf(coarseParam(row)); }
+constexpr int fineIndex(int row) { return registry_detail::rowOf(fineParam(row)); }
+constexpr int pointIndex(int row) { return registry_detail::rowOf(pointParam(row)); }
+constexpr int kVolumeIndex = registry_detail::rowOf(Param::Volume);
+constexpr int kDurationIndex = registry_detail::rowOf(Param::WobbleDuration);
+constexpr int kDurationRangeIndex = registry_detail::rowOf(Target::RangeSwitch);
+constexpr int kAttackIndex = registry_detail::rowOf(Param::Attack);
+constexpr int kDecayIndex = registry_detail::rowOf(Param::Decay);
+constexpr int kSustainIndex = registry_detail::rowOf(Param::Sustain);
+constexpr int kReleaseIndex = registry_detail::rowOf(Param::Release);
+constexpr int kCutoffIndex = registry_detail::rowOf(Param::Cutoff);
+constexpr int kResonanceIndex = registry_detail::rowOf(Param::Resonance);
+constexpr int kChannelIndex = registry_detail::rowOf(Target::Channel);
+constexpr int kBendRangeIndex = registry_detail::rowOf(NoteSetting::BendRange);
+constexpr int kVelocityIndex = registry_detail::rowOf(NoteSetting::VelocitySensitivity);
+
+// The rows the 81 lines hold.
+constexpr int kSoundValueCount = [] {
+  int n = 0;
+  for (const Parameter& p : kRegistry) n += p.patchLine > 0;
+  return n;
+}();
+// Until every reader keys on the rows' fields: a sound's values by position.
+static_assert([] {
+  for (int i = 0; i < kParameterCount; ++i)
+    if ((i < kSoundValueCount) != (parameter(i).patchLine > 0)) return false;
+  return true;
+}());
+
+// A row the sound owns that the 81 lines do not hold: kept in a patch as a
+// keyed line after them.
+constexpr bool isSoundSetting(int index) {
+  return index >= 0 && index < kParameterCount && parameter(index).owner == Owner::Sound &&
+         parameter(index).patchLine == 0;
+}
+
+// The range switch that sets a row's range, or -1.
+constexpr int rangeSwitchOf(int index) {
+  const std::string_view by = parameter(index).rangeBy;
+  return by.empty() ? -1 : parameterIndex(by);
+}
+
+// The choice of a choice row with a value, or nullptr.
+constexpr const Choice* choiceOf(int index, int32_t value) {
+  for (const Choice& c : parameter(index).choices)
+    if (c.value == value) return &c;
+  return nullptr;
+}
+
+// A row's range, under the value its range switch stands at (when it has
+// one; a switch value that is no choice gives the row's whole range).
+constexpr Bounds boundsOf(int index, int32_t switchValue) {
+  const Parameter& p = parameter(index);
+  const int by = rangeSwitchOf(index);
+  if (by >= 0)
+    if (const Choice* c = choiceOf(by, switchValue)) return c->switched;
+  return {p.minimum, p.maximum};
+}
+
+// A row's range as it starts: under its switch's start.
+constexpr Bounds startBounds(int index) {
+  const int by = rangeSwitchOf(index);
+  return boundsOf(index, by >= 0 ? parameter(by).start : 0);
+}
+
+// The Duration's two ranges, chosen by its range switch.
+using DurationBounds = Bounds;
+constexpr Bounds durationBounds(int range) { return boundsOf(kDurationIndex, range); }
+
+// A value brought into the row's range (under `switchValue`, for a row
+// that has a range switch).
+int32_t limitValue(int index, int32_t value, int32_t switchValue = kDurationRangeX10);
+
+// What the voice takes for a value of a row that targets a parameter or a
+// setting: the value divided by the row's divisor.
 double engineValue(int index, int32_t value);
 
-// The value as the window's spin boxes and the plugin's panel write it.
+// The value as the window's spin boxes and the plugin's panel write it:
+// "-35", ".05", "x10", "All".
 std::string parameterText(int index, int32_t value);
 
-// The value with its unit, for people: "1500 Hz", "10 ms", "0.50", "x10".
+// The value as patches' keyed lines and command lines write it: the
+// decimal value, a choice's own token, "all" for every channel.
+std::string parameterToken(int index, int32_t value);
+
+// Reads a value of a row from its token or its shown text (hundredths
+// also as "0.05"). False, value untouched, for a text that is no value of
+// the row or lies outside the row's whole range.
+bool parseParameterText(int index, std::string_view text, int32_t& value);
+
+// The value with its unit, for people: "1500 Hz", "10 ms", "0.50", "x10
+// (1000 to 10000 ms)".
 std::string parameterDisplay(int index, int32_t value);
+
+// What a control shows while the pointer rests on it, in the window and
+// the panel alike: "Filter cutoff: 1500 Hz".
+std::string parameterToolTip(int index, int32_t value);
+
+// A row's range for people, under its switch's value: "20 to 5000 Hz",
+// "x1 or x10", "All or 1 to 16".
+std::string rangeText(int index, int32_t switchValue = kDurationRangeX10);
 
 // The MIDI channel setting (kEveryChannel, or 1 to 16) as the voice takes it.
 constexpr int engineChannel(int channelSetting) {
   return channelSetting >= 1 && channelSetting <= 16 ? channelSetting - 1 : kAllChannels;
 }
 
-// The Param of an engine-backed entry.
+// The Param of an engine-backed row.
 constexpr Param paramOf(int index) { return static_cast<Param>(parameter(index).targetId); }
 
 }  // namespace ondelith

@@ -14,7 +14,6 @@ START_NAMESPACE_DISTRHO
 namespace {
 
 using ondelith::kParameterCount;
-using ondelith::kSoundValueCount;
 using ondelith::plugin::programs;
 
 constexpr const char* kPatchKey = "patch";           // the .vx text
@@ -29,38 +28,6 @@ void logLine(const char* format, ...) {
   va_end(args);
   d_stderr("Ondelith: %s", text);
 }
-
-const char* unitText(ondelith::Unit unit) {
-  switch (unit) {
-    case ondelith::Unit::Hundredths: return "/100";
-    case ondelith::Unit::Percent: return "%";
-    case ondelith::Unit::Multiple: return "x";
-    case ondelith::Unit::MultipleFraction: return "x/100";
-    case ondelith::Unit::Milliseconds: return "ms";
-    case ondelith::Unit::Hertz: return "Hz";
-    case ondelith::Unit::Semitones: return "semitones";
-    case ondelith::Unit::Choice:
-    case ondelith::Unit::Channel: return "";
-  }
-  return "";
-}
-
-struct GroupName {
-  const char* name;
-  const char* symbol;
-};
-// By ondelith::Group.
-constexpr GroupName kGroups[] = {
-    {"Waveform points", "waveform"},
-    {"X1 wobble", "wobble_x1"},
-    {"Y1 wobble", "wobble_y1"},
-    {"X2 wobble", "wobble_x2"},
-    {"Y2 wobble", "wobble_y2"},
-    {"Envelope", "envelope"},
-    {"Filter", "filter"},
-    {"Output", "output"},
-    {"Playing", "playing"},
-};
 
 class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
@@ -95,14 +62,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   void initParameter(uint32_t index, Parameter& out) override {
     const ondelith::Parameter& p = ondelith::parameter(static_cast<int>(index));
     out.hints = kParameterIsInteger | (p.automatable ? kParameterIsAutomatable : 0);
-    if (static_cast<int>(index) == ondelith::kCutoffIndex) out.hints |= kParameterIsLogarithmic;
+    if (p.taper == ondelith::Taper::Logarithmic) out.hints |= kParameterIsLogarithmic;
     out.name = std::string(p.name).c_str();
+    out.shortName = std::string(p.label).c_str();
     out.symbol = std::string(p.symbol).c_str();
-    out.unit = unitText(p.unit);
+    out.unit = std::string(ondelith::unitInfo(p.unit).symbol).c_str();
+    out.description = std::string(p.help).c_str();
     out.ranges = ParameterRanges(static_cast<float>(p.start), static_cast<float>(p.minimum),
                                  static_cast<float>(p.maximum));
     out.groupId = static_cast<uint32_t>(p.group);
-    if (p.text == ondelith::TextRule::RangeSwitch || p.text == ondelith::TextRule::Channel) {
+    if (p.text == ondelith::TextRule::Choice || p.text == ondelith::TextRule::Channel) {
       const int count = p.maximum - p.minimum + 1;
       auto* values = new ParameterEnumerationValue[count];
       for (int k = 0; k < count; ++k) {
@@ -117,9 +86,9 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   void initPortGroup(uint32_t groupId, PortGroup& group) override {
-    if (groupId >= sizeof kGroups / sizeof kGroups[0]) return;
-    group.name = kGroups[groupId].name;
-    group.symbol = kGroups[groupId].symbol;
+    if (groupId >= ondelith::kGroups.size()) return;
+    group.name = std::string(ondelith::kGroups[groupId].name).c_str();
+    group.symbol = std::string(ondelith::kGroups[groupId].symbol).c_str();
   }
 
   void initProgramName(uint32_t index, String& name) override {
@@ -131,9 +100,9 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       state.key = kPatchKey;
       state.hints = kStateIsOnlyForDSP;
       state.defaultValue =
-          ondelith::formatPatch(ondelith::capturePatch(ondelith::startSound())).c_str();
+          ondelith::formatPatch(ondelith::savedPatch(ondelith::startSound())).c_str();
       state.label = "Patch";
-      state.description = "The sound as the 81 lines of an Ondelith patch (.vx)";
+      state.description = "The sound as the text of an Ondelith patch (.vx)";
     } else {
       state.key = kPatchFileKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
@@ -149,7 +118,8 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   void setParameterValue(uint32_t index, float value) override {
     // A restored LV2 session's patch wins over the port values restored
     // with it, until a port then moves.
-    if (static_cast<int>(index) < kSoundValueCount && adoptPorts_.load(std::memory_order_relaxed))
+    if (ondelith::parameter(static_cast<int>(index)).owner == ondelith::Owner::Sound &&
+        adoptPorts_.load(std::memory_order_relaxed))
       return;
     shared_.setValue(static_cast<int>(index), value);
   }
@@ -161,7 +131,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
 
   String getState(const char* key) const override {
     if (std::strcmp(key, kPatchKey) == 0)
-      return String(ondelith::formatPatch(ondelith::capturePatch(shared_.sound())).c_str());
+      return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
     // The patch text holds the sound; the file it came from is not read again.
     return String();
   }
@@ -170,17 +140,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (std::strcmp(key, kPatchKey) == 0) {
       // An empty value is a host with no saved patch, not a file of no bytes.
       if (value[0] == '\0') return;
-      const std::optional<ondelith::PatchValues> patch = ondelith::plugin::patchFromText(value);
+      const std::optional<ondelith::Patch> patch = ondelith::plugin::patchFromText(value);
       if (!patch) return logLine("the saved patch is no patch; the sound is kept");
       applyPatch(*patch);
       generation_.fetch_add(1, std::memory_order_acq_rel);
       if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
     } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
       std::string reason;
-      const std::optional<ondelith::PatchValues> patch =
-          ondelith::plugin::readPatchFile(value, reason);
+      const std::optional<ondelith::Patch> patch = ondelith::plugin::readPatchFile(value, reason);
       if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
-      applyPatch(*patch);
+      applyPatch(*patch, value);
       generation_.fetch_add(1, std::memory_order_acq_rel);
     }
   }
@@ -221,10 +190,13 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
  private:
-  void applyPatch(const ondelith::PatchValues& patch) {
+  // What of a patch's keyed lines was not read goes to the host's log, once.
+  void applyPatch(const ondelith::Patch& patch, const char* from = "the saved patch") {
     ondelith::Sound sound = shared_.sound();
-    ondelith::applyPatch(sound, patch);
+    std::string unread;
+    ondelith::applyPatch(sound, patch, &unread);
     shared_.setSound(sound);
+    if (!unread.empty()) logLine("%s: %s", from, unread.c_str());
   }
 
   // Not the audio thread. A rate the voice refuses gives silence, said once.

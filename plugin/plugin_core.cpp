@@ -45,15 +45,15 @@ void unpack(const Words& words, std::array<CurvePoints, kWobbleRows>& curves) {
 }  // namespace
 
 static_assert(SharedSound::kCurveWords == kRowWords * kWobbleRows);
-static_assert(kParameterCount < 31, "one change bit per parameter, and one for the whole sound");
 
 SharedSound::SharedSound() {
   const Sound start = startSound();
-  for (int i = 0; i < kParameterCount; ++i)
-    values_[static_cast<size_t>(i)].store(
-        i < kSoundValueCount ? start.values[static_cast<size_t>(i)] : parameter(i).start);
+  for (int i = 0; i < kParameterCount; ++i) {
+    const int32_t v = start.values[static_cast<size_t>(i)];
+    values_[static_cast<size_t>(i)].store(v);
+    asked_[static_cast<size_t>(i)].store(v);
+  }
   wobbleMs_.store(start.wobbleDurationMs);
-  durationAsked_.store(start.values[kDurationIndex]);
   std::array<uint32_t, kCurveWords> words{};
   pack(start.curves, words);
   for (size_t i = 0; i < kCurveWords; ++i) curveWords_[i].store(words[i]);
@@ -68,33 +68,37 @@ int32_t SharedSound::value(int index) const {
   return values_[static_cast<size_t>(index)].load(std::memory_order_relaxed);
 }
 
+int32_t SharedSound::keepInRange(int index, Changes& changes) {
+  const int by = rangeSwitchOf(index);
+  const int32_t range =
+      by >= 0 ? values_[static_cast<size_t>(by)].load(std::memory_order_relaxed) : 0;
+  const int32_t kept =
+      limitValue(index, asked_[static_cast<size_t>(index)].load(std::memory_order_relaxed), range);
+  values_[static_cast<size_t>(index)].store(kept, std::memory_order_relaxed);
+  if (index == kDurationIndex) wobbleMs_.store(kept, std::memory_order_relaxed);
+  changes.mark(index);
+  return kept;
+}
+
 int32_t SharedSound::store(int index, double value, bool mark) {
   if (index < 0 || index >= kParameterCount) return 0;
   if (std::isnan(value)) return this->value(index);  // no number: nothing to take
   const Parameter& p = parameter(index);
   const int32_t asked = roundEven(std::clamp<double>(value, p.minimum, p.maximum));
-  uint32_t bits = 1u << index;
-  int32_t kept = asked;
-  if (index == kDurationIndex || index == kDurationRangeIndex) {
-    // The Duration within the range chosen, whichever of the two moved: a
-    // state or an automation lane may set them in either order.
-    if (index == kDurationIndex) durationAsked_.store(asked, std::memory_order_relaxed);
-    const int32_t range = index == kDurationRangeIndex
-                              ? asked
-                              : values_[kDurationRangeIndex].load(std::memory_order_relaxed);
-    const int32_t duration =
-        limitValue(kDurationIndex, durationAsked_.load(std::memory_order_relaxed), range);
-    values_[kDurationRangeIndex].store(range, std::memory_order_relaxed);
-    values_[kDurationIndex].store(duration, std::memory_order_relaxed);
-    wobbleMs_.store(duration, std::memory_order_relaxed);
-    bits = (1u << kDurationIndex) | (1u << kDurationRangeIndex);
-    kept = index == kDurationIndex ? duration : range;
-  } else {
-    kept = limitValue(index, asked);
-    values_[static_cast<size_t>(index)].store(kept, std::memory_order_relaxed);
-  }
-  if (mark) changes_.fetch_or(bits, std::memory_order_release);
+  asked_[static_cast<size_t>(index)].store(asked, std::memory_order_relaxed);
+  Changes changes;
+  const int32_t kept = keepInRange(index, changes);
+  for (int i = 0; i < kParameterCount; ++i)
+    if (rangeSwitchOf(i) == index) keepInRange(i, changes);
+  if (mark) giveBack(changes);
   return kept;
+}
+
+void SharedSound::giveBack(const Changes& changes) {
+  for (size_t w = 0; w < changes.bits.size(); ++w)
+    if (changes.bits[w]) changed_[w].fetch_or(changes.bits[w], std::memory_order_release);
+  if (changes.wholeSound) wholeSound_.store(true, std::memory_order_release);
+  if (changes.any()) pending_.store(true, std::memory_order_release);
 }
 
 void SharedSound::setSound(const Sound& sound) {
@@ -106,20 +110,24 @@ void SharedSound::setSound(const Sound& sound) {
   // Release stores, not a fence the race checker cannot see: a reader that
   // sees any new value also sees the odd sequence.
   constexpr auto kRelease = std::memory_order_release;
-  for (int i = 0; i < kSoundValueCount; ++i)
+  for (int i = 0; i < kParameterCount; ++i) {
+    if (!soundOwned(i)) continue;
     values_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], kRelease);
+    asked_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], kRelease);
+  }
   wobbleMs_.store(sound.wobbleDurationMs, kRelease);
-  durationAsked_.store(sound.values[kDurationIndex], kRelease);
   for (size_t i = 0; i < kCurveWords; ++i) curveWords_[i].store(words[i], kRelease);
   curveSequence_.store(s + 2, std::memory_order_release);
-  changes_.fetch_or(kWholeSound, std::memory_order_release);
+  unknown_ = sound.unknown;
+  giveBackWholeSound();
 }
 
 void SharedSound::readValues(Sound& out) const {
   // Acquire loads keep the closing look at the sequence after every copy.
   constexpr auto kAcquire = std::memory_order_acquire;
-  for (int i = 0; i < kSoundValueCount; ++i)
-    out.values[static_cast<size_t>(i)] = values_[static_cast<size_t>(i)].load(kAcquire);
+  for (int i = 0; i < kParameterCount; ++i)
+    out.values[static_cast<size_t>(i)] =
+        soundOwned(i) ? values_[static_cast<size_t>(i)].load(kAcquire) : parameter(i).start;
   out.wobbleDurationMs = wobbleMs_.load(kAcquire);
   std::array<uint32_t, kCurveWords> words{};
   for (size_t i = 0; i < kCurveWords; ++i) words[i] = curveWords_[i].load(kAcquire);
@@ -136,6 +144,8 @@ bool SharedSound::tryReadSound(Sound& out) const {
 Sound SharedSound::sound() const {
   Sound s;
   while (!tryReadSound(s)) std::this_thread::yield();
+  const std::lock_guard<std::mutex> lock(writer_);
+  s.unknown = unknown_;
   return s;
 }
 
@@ -155,7 +165,7 @@ bool Voice::setRate(double hz, std::string& reason) {
   if (!room_) room_ = std::make_unique<Room>();
   engine_ = new (room_->bytes) Engine(*rate);
   played_ = false;
-  shared_.giveBack(SharedSound::kWholeSound);  // a new voice hears everything at its first run
+  shared_.giveBackWholeSound();  // a new voice hears everything at its first run
   return true;
 }
 
@@ -165,7 +175,7 @@ void Voice::reset() {
   engine_->~Engine();
   engine_ = new (room_->bytes) Engine(rate);
   played_ = false;
-  shared_.giveBack(SharedSound::kWholeSound);
+  shared_.giveBackWholeSound();
 }
 
 void Voice::beginRun(float* out) {
@@ -196,19 +206,20 @@ void Voice::parameter(int index, double value) {
 }
 
 void Voice::applyChanges() {
-  uint32_t changes = shared_.takeChanges();
-  if (!changes) return;
-  if (changes & SharedSound::kWholeSound) {
+  const SharedSound::Changes changes = shared_.takeChanges();
+  if (!changes.any()) return;
+  if (changes.wholeSound) {
     Sound sound;
     if (!shared_.tryReadSound(sound)) {
       shared_.giveBack(changes);  // a writer is at work: at the next run
       return;
     }
     forEachSoundEvent(sound, 0, true, [this](const EngineEvent& e) { apply(e); });
-    changes = ~SharedSound::kWholeSound & ~((1u << kSoundValueCount) - 1);  // and every setting
   }
+  // A whole sound brought every value it holds: the player's settings too.
   for (int i = 0; i < kParameterCount; ++i)
-    if (changes & (1u << i)) applyValue(i);
+    if (changes.wholeSound ? ondelith::parameter(i).owner == Owner::Player : changes.has(i))
+      applyValue(i);
 }
 
 void Voice::applyValue(int index) {
@@ -216,15 +227,11 @@ void Voice::applyValue(int index) {
   const int32_t v = shared_.value(index);
   switch (p.target) {
     case Target::Param:
-      if (index == kDurationIndex) {
-        apply(paramEvent(0, Param::WobbleDuration, engineValue(index, shared_.wobbleMs())));
-      } else {
-        apply(paramEvent(0, paramOf(index), engineValue(index, v)));
-      }
+      // The wobble's length is what the voice takes, after Open the file's.
+      apply(paramEvent(0, paramOf(index),
+                       engineValue(index, index == kDurationIndex ? shared_.wobbleMs() : v)));
       break;
-    case Target::DurationRange:
-      apply(paramEvent(0, Param::WobbleDuration, engineValue(kDurationIndex, shared_.wobbleMs())));
-      break;
+    case Target::RangeSwitch: break;  // the rows it switches are marked with it
     case Target::Channel: apply(channelEvent(0, engineChannel(v))); break;
     case Target::Setting:
       apply(settingEvent(0, static_cast<NoteSetting>(p.targetId), engineValue(index, v)));
@@ -232,14 +239,14 @@ void Voice::applyValue(int index) {
   }
 }
 
-std::optional<PatchValues> patchFromText(std::string_view text) {
-  PatchValues values;
+std::optional<Patch> patchFromText(std::string_view text) {
+  Patch patch;
   std::string reason;
-  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
-  return values;
+  if (!acceptPatchBytes(text, patch, reason)) return std::nullopt;
+  return patch;
 }
 
-std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason) {
+std::optional<Patch> readPatchFile(const std::string& path, std::string& reason) {
   InputFile file;
   if (!file.open(path, &reason)) return std::nullopt;
   std::string text;
@@ -251,9 +258,9 @@ std::optional<PatchValues> readPatchFile(const std::string& path, std::string& r
     text.append(piece, got);
     if (text.size() > kMaxPatchFileBytes) break;  // too long for a patch: no need to read on
   }
-  PatchValues values;
-  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
-  return values;
+  Patch patch;
+  if (!acceptPatchBytes(text, patch, reason)) return std::nullopt;
+  return patch;
 }
 
 // The start-up sound first, then the factory bank: program n is the bank's

@@ -29,8 +29,9 @@ class SharedSound {
   SharedSound();
 
   // A parameter as a host sets it, by registry position: rounded and limited
-  // as its control limits it, the Duration within its range (the Duration
-  // asked for is kept, so that a range switch set after it finds it).
+  // as its control limits it, a row with a range switch within the range
+  // the switch gives (the value asked for is kept, so that a switch set
+  // after it finds it).
   // Returns the value kept. Lock-free.
   int32_t setValue(int index, double value);
   // The same, from the thread that applies it to the voice itself: marks nothing.
@@ -39,21 +40,48 @@ class SharedSound {
   // The wobble's length as the voice takes it (after Open, the file's Duration).
   int32_t wobbleMs() const;
 
-  // A whole sound; the settings stay. Not for the audio thread.
+  // A whole sound; the player's settings stay. Not for the audio thread.
   void setSound(const Sound& sound);
   // The sound as it stands. Not for the audio thread.
   Sound sound() const;
 
-  // Audio thread: what changed since it last looked, as registry bits and
-  // kWholeSound; and the whole sound, unless a writer is under way.
-  static constexpr uint32_t kWholeSound = 1u << 31;
-  uint32_t takeChanges() {
-    // Most runs find nothing: a plain look first, since the exchange is a
+  // What changed since the audio thread last looked: a bit per parameter,
+  // as many words as the table needs, and the whole sound.
+  struct Changes {
+    static constexpr int kWords = (kParameterCount + 63) / 64;
+    std::array<uint64_t, kWords> bits{};
+    bool wholeSound = false;
+    bool has(int index) const {
+      return (bits[static_cast<size_t>(index / 64)] >> (index % 64)) & 1u;
+    }
+    void mark(int index) { bits[static_cast<size_t>(index / 64)] |= uint64_t{1} << (index % 64); }
+    bool any() const {
+      if (wholeSound) return true;
+      for (uint64_t w : bits)
+        if (w) return true;
+      return false;
+    }
+  };
+  // Audio thread: what changed since it last looked, and the whole sound,
+  // unless a writer is under way.
+  Changes takeChanges() {
+    // Most runs find nothing: a plain look first, since an exchange is a
     // locked instruction that stalls the pipeline at every run's start.
-    if (changes_.load(std::memory_order_acquire) == 0) return 0;
-    return changes_.exchange(0, std::memory_order_acq_rel);
+    Changes c;
+    if (!pending_.load(std::memory_order_acquire)) return c;
+    // The flag before the words: a mark made meanwhile raises it again.
+    pending_.exchange(false, std::memory_order_acq_rel);
+    c.wholeSound = wholeSound_.exchange(false, std::memory_order_acq_rel);
+    for (size_t w = 0; w < c.bits.size(); ++w)
+      c.bits[w] = changed_[w].exchange(0, std::memory_order_acq_rel);
+    return c;
   }
-  void giveBack(uint32_t changes) { changes_.fetch_or(changes, std::memory_order_release); }
+  void giveBack(const Changes& changes);
+  void giveBackWholeSound() {
+    Changes c;
+    c.wholeSound = true;
+    giveBack(c);
+  }
   bool tryReadSound(Sound& out) const;
 
   // Each curve's count and points, as words.
@@ -61,16 +89,24 @@ class SharedSound {
 
  private:
   int32_t store(int index, double value, bool mark);
+  // Keeps a row's value within the range its switch gives it now, from
+  // what was last asked of it.
+  int32_t keepInRange(int index, Changes& changes);
   void readValues(Sound& out) const;
 
   std::array<std::atomic<int32_t>, kParameterCount> values_{};
+  // What a host last asked of each row, before a range switch limited it:
+  // a state or an automation lane may set a row and its switch in either order.
+  std::array<std::atomic<int32_t>, kParameterCount> asked_{};
   std::atomic<int32_t> wobbleMs_{0};
-  std::atomic<int32_t> durationAsked_{0};
-  std::atomic<uint32_t> changes_{0};
+  std::array<std::atomic<uint64_t>, Changes::kWords> changed_{};
+  std::atomic<bool> wholeSound_{false};
+  std::atomic<bool> pending_{false};
   // The curves as words behind a sequence count, odd while a writer works.
   std::atomic<uint32_t> curveSequence_{0};
   std::array<std::atomic<uint32_t>, kCurveWords> curveWords_{};
   mutable std::mutex writer_;
+  std::vector<KeyedLine> unknown_;  // the sound's unknown keys; behind writer_
 };
 
 // The voice of one plugin instance. Audio thread, except where said.
@@ -115,11 +151,11 @@ class Voice {
 };
 
 // A patch's text as the plugin takes it: an Ondelith patch, else nothing.
-std::optional<PatchValues> patchFromText(std::string_view text);
+std::optional<Patch> patchFromText(std::string_view text);
 
 // A patch file read for the plugin: a regular file (never waited on) whose
 // text is a patch. Not for the audio thread.
-std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason);
+std::optional<Patch> readPatchFile(const std::string& path, std::string& reason);
 
 // The programs a host lists, the start-up sound first.
 struct Program {

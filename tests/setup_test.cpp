@@ -275,22 +275,22 @@ TEST_F(Window, SettingsDialogReopensTheStreamAndSetsTheChannel) {
 
 TEST_F(Window, SliderToolTipFollowsADragAndEveryCaptionFits) {
   auto* f = static_cast<QSlider*>(widget(kSliderF));
-  EXPECT_EQ(tk->toolTip(kSliderF), "F: 1500 Hz");
+  EXPECT_EQ(tk->toolTip(kSliderF), "Filter cutoff: 1500 Hz");
   const QPoint handle = f->rect().center();
   QTest::mousePress(f, Qt::LeftButton, {}, handle);
   for (int dy : {10, 25, -30}) {
     QTest::mouseMove(f, handle + QPoint(0, dy));
     pump();
-    EXPECT_EQ(tk->toolTip(kSliderF), "F: " + std::to_string(f->value()) + " Hz") << dy;
+    EXPECT_EQ(tk->toolTip(kSliderF), "Filter cutoff: " + std::to_string(f->value()) + " Hz") << dy;
   }
   QTest::mouseRelease(f, Qt::LeftButton, {}, handle + QPoint(0, -30));
   pump();
   EXPECT_NE(f->value(), 1500);
-  const std::pair<int, std::string> tips[] = {{kSliderA, "A: 1 ms"},
-                                              {kSliderS, "S: 50 %"},
-                                              {kSliderX1, "X1: 0.50"},
-                                              {kSliderDuration, "Duration: 2000 ms"},
-                                              {spinFineId(1), "Y1 Fine: 0.00 x pitch"},
+  const std::pair<int, std::string> tips[] = {{kSliderA, "Attack: 1 ms"},
+                                              {kSliderS, "Sustain: 50 %"},
+                                              {kSliderX1, "X1 point: 0.50"},
+                                              {kSliderDuration, "Wobble duration: 2000 ms"},
+                                              {spinFineId(1), "Y1 wobble rate, fine: 0.00 x pitch"},
                                               {kMidiInputList, "MIDI input"},
                                               {kAudioOutputList, "Audio output"}};
   for (const auto& [id, tip] : tips) EXPECT_EQ(tk->toolTip(id), tip) << id;

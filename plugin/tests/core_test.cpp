@@ -75,7 +75,7 @@ TEST(SharedSound, AWholeSoundIsNeverSeenHalfWritten) {
   EXPECT_GE(seen, 100);
   EXPECT_EQ(torn, 0);
   EXPECT_EQ(shared.sound(), a);
-  EXPECT_TRUE(shared.takeChanges() & SharedSound::kWholeSound);
+  EXPECT_TRUE(shared.takeChanges().wholeSound);
 }
 
 }  // namespace

@@ -362,7 +362,7 @@ TEST(Bundle, EveryParameterIsAPortAsTheRegistrySays) {
     for (LilvNode* n : {def, min, max}) lilv_node_free(n);
     EXPECT_TRUE(lilv_port_has_property(plugin, port, integer));
     EXPECT_EQ(lilv_port_has_property(plugin, port, enumeration),
-              p.text == TextRule::RangeSwitch || p.text == TextRule::Channel);
+              p.text == TextRule::Choice || p.text == TextRule::Channel);
     EXPECT_EQ(lilv_port_has_property(plugin, port, logarithmic), i == kCutoffIndex);
     LilvNodes* groups = lilv_port_get_value(plugin, port, group);
     EXPECT_EQ(lilv_nodes_size(groups), 1u);
