@@ -17,21 +17,26 @@ void Engine::noteChange(GateChange change) {
   if (change == GateChange::Closed) noteStatus.store(NoteStatus::Off, std::memory_order_relaxed);
 }
 
+void Engine::applyMidi(uint32_t word, bool anyChannel) {
+  const int channel = anyChannel ? kAllChannels : midiChannel;
+  noteChange(playMidiMessage(notes, word, channel));
+  if (const int program = programChangeOf(word, channel); program >= 0) {
+    uint32_t count = ((programRequest.load(std::memory_order_relaxed) >> 8) + 1) & 0xFFFFFF;
+    if (count == 0) count = 1;  // never 0, which means none
+    programRequest.store(count << 8 | static_cast<uint32_t>(program), std::memory_order_relaxed);
+  }
+}
+
+void Engine::applyCurve(int row, const CurvePoints& curve) {
+  if (row < 0 || row >= kWobbleRows || curve.count < 0 || curve.count > kCurvePointCount) return;
+  curves[static_cast<size_t>(row)] = curve;
+  ++curveVersions[static_cast<size_t>(row)];
+}
+
 void Engine::apply(const EngineEvent& e) {
   renderCarry.discard();
   switch (e.kind) {
-    case EventKind::Midi: {
-      const auto word = static_cast<uint32_t>(e.a);
-      const int channel = e.b ? kAllChannels : midiChannel;
-      noteChange(playMidiMessage(notes, word, channel));
-      if (const int program = programChangeOf(word, channel); program >= 0) {
-        uint32_t count = ((programRequest.load(std::memory_order_relaxed) >> 8) + 1) & 0xFFFFFF;
-        if (count == 0) count = 1;  // never 0, which means none
-        programRequest.store(count << 8 | static_cast<uint32_t>(program),
-                             std::memory_order_relaxed);
-      }
-      break;
-    }
+    case EventKind::Midi: applyMidi(static_cast<uint32_t>(e.a), e.b != 0); break;
     case EventKind::DeviceClosed:
       // A device that goes away can no longer lift its pedal or centre its wheel.
       noteChange(notes.releaseAll());
@@ -45,13 +50,7 @@ void Engine::apply(const EngineEvent& e) {
         notes.setSetting(static_cast<NoteSetting>(e.a), e.value);
       break;
     case EventKind::Channel: midiChannel = e.a >= 0 && e.a < 16 ? e.a : kAllChannels; break;
-    case EventKind::Curve:
-      if (e.a >= 0 && e.a < kWobbleRows && e.curve.count >= 0 &&
-          e.curve.count <= kCurvePointCount) {
-        curves[static_cast<size_t>(e.a)] = e.curve;
-        ++curveVersions[static_cast<size_t>(e.a)];
-      }
-      break;
+    case EventKind::Curve: applyCurve(e.a, e.curve); break;
     case EventKind::WobbleDurationNow:
       wobble.samples = wobbleSamplesFor(params.get(Param::WobbleDuration), rate.hz());
       break;

@@ -14,6 +14,7 @@
 #include "engine/event_queue.h"
 #include "engine/filter.h"
 #include "engine/modulation.h"
+#include "engine/note_course.h"
 #include "engine/note_entry.h"
 #include "engine/oscillator.h"
 #include "engine/params.h"
@@ -21,23 +22,6 @@
 #include "engine/sample_rate.h"
 
 namespace ondelith {
-
-// The note's course from gate to gate: set-up, the fade of what sounded
-// before (at the previous pitch), the attack and the release. Audio thread.
-struct NoteLifecycle {
-  explicit NoteLifecycle(SampleRate rate)
-      : fadeTicks(rate.scaledCount(1001) - 1), fadeInSamples(rate.scaledCount(100)) {}
-  // The retrigger fade runs over ticks 0 to fadeTicks: 1001 ticks at 44100 Hz.
-  const int32_t fadeTicks;
-  const int32_t fadeInSamples;  // a note's first samples that fade in: 100 at 44100 Hz
-  double envelopeLevel = 0;
-  double retriggerLevel = 0;     // where the next note's fade starts
-  double releaseStartLevel = 0;  // where a release starts
-  int32_t lastGateSample = 0;    // the sample count of the last tick with the gate open
-  int32_t gateTicks = 0;         // ticks since the note's set-up
-  uint32_t setUpSerial = 0;      // the gate opening the current set-up belongs to
-  uint32_t attackSerial = 0;     // the gate opening whose attack has begun
-};
 
 // What the notes did last, for a host's "On" / "Off" display.
 enum class NoteStatus : int32_t { None, On, Off };
@@ -89,6 +73,8 @@ struct Engine {
 
  private:
   void noteChange(GateChange change);
+  void applyMidi(uint32_t word, bool anyChannel);
+  void applyCurve(int row, const CurvePoints& curve);
 
   EventQueue<EngineEvent, kEngineEventCapacity> events_;
   EngineEvent next_;

@@ -27,9 +27,6 @@ inline bool setsUpNote(const Engine& engine, const NoteView& view) {
 // parameters as they are now.
 void setUpNote(Engine& engine);
 
-// Past this the sample count starts again (about 13.5 hours at 44100 Hz).
-constexpr int32_t kCounterWrap = 2147483640;
-
 // One frame of the note lifecycle and the envelope, with the note state as
 // the caller read it (so it can tell beforehand whether a note is set up)
 // and sample count n. Inline: the render runs it once a frame.
@@ -41,8 +38,7 @@ inline void engineTickSeen(Engine& e, int32_t n, const NoteView& view) {
   }
 
   if (view.gate == 0) {
-    s.envelopeLevel = e.envelope.releaseLevel(s.releaseStartLevel, s.lastGateSample, n);
-    s.retriggerLevel = s.envelopeLevel;
+    s.releasedAt(e.envelope.releaseLevel(s.releaseStartLevel, s.lastGateSample, n));
     return;
   }
 
@@ -52,21 +48,19 @@ inline void engineTickSeen(Engine& e, int32_t n, const NoteView& view) {
   }
   if (s.gateTicks < std::numeric_limits<int32_t>::max()) ++s.gateTicks;
 
-  if (s.gateTicks <= s.fadeTicks) {
-    s.envelopeLevel = (1.0 - s.gateTicks / static_cast<double>(s.fadeTicks)) * s.retriggerLevel;
-  } else {
-    // By serial, not by a flag the note entry clears: a release landing
-    // while this tick still sees the gate open must not restart the attack.
-    if (s.attackSerial != s.setUpSerial) {
-      s.attackSerial = s.setUpSerial;
-      e.oscillator.restart();
-      e.sampleCounter.store(0, std::memory_order_relaxed);
-      n = 0;
-    }
-    s.envelopeLevel = e.envelope.heldLevel(n);
+  if (s.fading()) {
+    s.heldAt((1.0 - s.gateTicks / static_cast<double>(s.fadeTicks)) * s.retriggerLevel, n);
+    return;
   }
-  s.releaseStartLevel = s.envelopeLevel;
-  s.lastGateSample = n;
+  // By serial, not by a flag the note entry clears: a release landing
+  // while this tick still sees the gate open must not restart the attack.
+  if (s.attackSerial != s.setUpSerial) {
+    s.attackSerial = s.setUpSerial;
+    e.oscillator.restart();
+    e.sampleCounter.store(0, std::memory_order_relaxed);
+    n = 0;
+  }
+  s.heldAt(e.envelope.heldLevel(n), n);
 }
 
 }  // namespace ondelith

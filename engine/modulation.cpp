@@ -64,16 +64,11 @@ void setUpWobble(Engine& e) {
     WobbleTrack& t = w.tracks[static_cast<size_t>(row)];
     const float mod = static_cast<float>(e.params.get(modParam(row)));
     t.base = static_cast<float>(e.params.get(pointParam(row))) - layout.sliderOffset;
-    t.position = t.base;
+    w.position[static_cast<size_t>(row)] = t.base;
     const float depth = mod / 100.0f;
     t.rising = mod > 0;
-    if (t.rising) {
-      t.direction = 1;
-      t.swing = depth * (layout.top - t.base);
-    } else {
-      t.direction = -1;
-      t.swing = -depth * (t.base - kBottom);
-    }
+    w.direction[static_cast<size_t>(row)] = t.rising ? 1 : -1;
+    t.swing = t.rising ? depth * (layout.top - t.base) : -depth * (t.base - kBottom);
     t.endFactor = static_cast<float>(cachedCurveValue(e, row, last)) / 100.0f;
   }
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/bezier.h"
 #include "engine/curve_model.h"
 #include "engine/params.h"
 
@@ -16,22 +17,24 @@ struct Engine;
 typedef float Float4 __attribute__((vector_size(16)));
 typedef int32_t Int4 __attribute__((vector_size(16)));
 
-// The control points' coordinates (unit square: X1, Y1, X2, Y2) from the
-// four tracks' positions (slider units, Y2 counted from the middle line).
+// The control points' coordinates (unit square) from the four tracks'
+// positions (slider units, Y2 counted from the middle line); for any lanes.
+template <typename T>
+[[gnu::always_inline]] inline void pointsOf(const T& x1, const T& y1, const T& x2, const T& y2,
+                                            ControlPoints<T>& p) {
+  p = {x1 / 100.0f, y1 / 100.0f, x2 / 100.0f, (y2 + 50.0f) / 100.0f};
+}
 inline Float4 coordinatesOf(Float4 position) {
-  const Float4 middle = {0, 0, 0, 50};
-  const Int4 isY2 = {0, 0, 0, -1};
-  const Float4 hundred = {100, 100, 100, 100};
-  return (isY2 ? position + middle : position) / hundred;
+  ControlPoints<float> c;
+  pointsOf(position[0], position[1], position[2], position[3], c);
+  return Float4{c.x1, c.y1, c.x2, c.y2};
 }
 // Positions that put every coordinate at 0.5.
 constexpr Float4 kCentredPosition = {50, 50, 50, 0};
 
-// One coordinate's wobble, in slider units (hundredths of the unit square;
-// Y2 counted from the middle line).
+// One coordinate's wobble as its note's set-up left it, in slider units
+// (hundredths of the unit square; Y2 counted from the middle line).
 struct WobbleTrack {
-  float position = 0;
-  int32_t direction = 0;
   float base = 0;
   float swing = 0;
   float endFactor = 0;  // the curve's value at the end of the duration, 0..1
@@ -70,12 +73,40 @@ struct WobbleStepCache {
   std::array<float, kWobbleRows> magnitude{};  // 2 * size / (sample rate / rate)
 };
 
+// The four tracks' steps and limits for a stretch of sample counts.
+struct WobbleSteps {
+  Float4 magnitude, hi, lo;
+  int32_t validFrom, validTo;
+};
+
+// The steps a wobble runner last loaded, with what they were worked out for.
+// They hold from one render call to the next while none of that changes, so
+// a host's short blocks need not look them up again each call.
+struct LoadedSteps {
+  WobbleSteps steps{};
+  Float4 rate{};
+  uint32_t generation = 0;  // the wobble's steps generation they were found in
+  int32_t samples = 0;
+  bool loaded = false;
+  bool clamps = false;  // all four move and no top is below its bottom
+};
+
+// Where the tracks stand: all that a sample moves on, saved and restored
+// whole (compared bit for bit, so no padding).
+struct WobbleMotion {
+  std::array<float, kWobbleRows> position{};     // by row, in the tracks' slider units
+  std::array<int32_t, kWobbleRows> direction{};  // by row: +1 rising, -1 falling
+  std::array<float, kWobbleRows> modulated{};    // the coordinates passed on, unit square
+};
+static_assert(sizeof(WobbleMotion) == 3 * kWobbleRows * 4);
+
 // The wobble's state. The audio thread owns all of it.
-struct Wobble {
+struct Wobble : WobbleMotion {
   explicit Wobble(float sampleRate) : rate(sampleRate) {}
   const float rate;  // the engine's sample rate, as the steps divide by it
   std::array<WobbleTrack, kWobbleRows> tracks;
-  std::array<float, kWobbleRows> modulated{};  // the coordinates passed on, unit square
+  WobbleMotion motion() const { return *this; }
+  void restore(const WobbleMotion& m) { static_cast<WobbleMotion&>(*this) = m; }
   // The duration in samples: set at note set-up, and by opening a patch.
   int32_t samples = 0;
   std::array<CurveCache, kWobbleRows> curves;
@@ -83,6 +114,9 @@ struct Wobble {
   WobbleStepCache steps;
   // Moves on whenever `steps` is cleared: steps worked out before are stale.
   uint32_t stepsGeneration = 0;
+  // The steps the render's last runner loaded, for its next one: they hold
+  // from one call to the next while nothing they were found for changes.
+  LoadedSteps carriedSteps;
 };
 
 // The wobble duration in samples at `rate` for a duration in milliseconds.
@@ -112,24 +146,6 @@ void refreshCurveCache(Engine& engine, int row);
 
 // The curve's value in percent at sample `position` of the wobble.
 int32_t cachedCurveValue(Engine& engine, int row, int32_t position);
-
-// The four tracks' steps and limits for a stretch of sample counts.
-struct WobbleSteps {
-  Float4 magnitude, hi, lo;
-  int32_t validFrom, validTo;
-};
-
-// The steps a wobble runner last loaded, with what they were worked out for.
-// They hold from one render call to the next while none of that changes, so
-// a host's short blocks need not look them up again each call.
-struct LoadedSteps {
-  WobbleSteps steps{};
-  Float4 rate{};
-  uint32_t generation = 0;  // the wobble's steps generation they were found in
-  int32_t samples = 0;
-  bool loaded = false;
-  bool clamps = false;  // all four move and no top is below its bottom
-};
 
 // The steps for sample count n (rates and wobble length as given), from the
 // engine's cache or worked out afresh; base and rising are the tracks'.

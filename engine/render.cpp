@@ -1,342 +1,27 @@
 #include "engine/render.h"
 
 #include <algorithm>
-#include <limits>
 
-#include "engine/lifecycle.h"
-#include "engine/wobble_runner.h"
+#include "engine/render_stages.h"
 
 namespace ondelith {
 
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
+using namespace stages;
 constexpr int kChunk = kRunFrames;
-constexpr int kGroup = 16;
-
-// Sixteen lanes of float, built from rows of eight; the AVX-512 clone runs
-// them whole, the others in halves or quarters. No function here takes or
-// returns them by value: the clones would pass them in different registers,
-// which clang refuses and GCC warns of. Only pointers, references and ints
-// cross a call, and the lanes live inside one.
-typedef float Lanes __attribute__((vector_size(32)));
-typedef float Wide __attribute__((vector_size(64)));
-constexpr int kLanes = 16;
-
-// Frames i to i + 7 hold four positions each, turned into one row of eight
-// a position. They are read a frame at a time, as the wobble wrote them just
-// before: a read across two writes would wait for both to reach the cache.
-[[gnu::always_inline]] inline void rowsOf(const Float4* positions, int i, Lanes& x1, Lanes& y1,
-                                          Lanes& x2, Lanes& y2) {
-  const Float4* p = positions + i;
-  const Lanes r0 = __builtin_shufflevector(p[0], p[4], 0, 1, 2, 3, 4, 5, 6, 7);  // frames 0 | 4
-  const Lanes r1 = __builtin_shufflevector(p[1], p[5], 0, 1, 2, 3, 4, 5, 6, 7);
-  const Lanes r2 = __builtin_shufflevector(p[2], p[6], 0, 1, 2, 3, 4, 5, 6, 7);
-  const Lanes r3 = __builtin_shufflevector(p[3], p[7], 0, 1, 2, 3, 4, 5, 6, 7);
-  const Lanes t0 = __builtin_shufflevector(r0, r1, 0, 8, 1, 9, 4, 12, 5, 13);
-  const Lanes t1 = __builtin_shufflevector(r2, r3, 0, 8, 1, 9, 4, 12, 5, 13);
-  const Lanes t2 = __builtin_shufflevector(r0, r1, 2, 10, 3, 11, 6, 14, 7, 15);
-  const Lanes t3 = __builtin_shufflevector(r2, r3, 2, 10, 3, 11, 6, 14, 7, 15);
-  x1 = __builtin_shufflevector(t0, t1, 0, 1, 8, 9, 4, 5, 12, 13);
-  y1 = __builtin_shufflevector(t0, t1, 2, 3, 10, 11, 6, 7, 14, 15);
-  x2 = __builtin_shufflevector(t2, t3, 0, 1, 8, 9, 4, 5, 12, 13);
-  y2 = __builtin_shufflevector(t2, t3, 2, 3, 10, 11, 6, 7, 14, 15);
-}
-
-// coordinatesOf, evaluateBezierCycle and the oscillator's scaling for the
-// sixteen frames from `i`, lane by lane, with the same operations in the
-// same order, so each lane gives the scalar's bits.
-[[gnu::always_inline]] inline void evaluateLanes(int i, const float* phases,
-                                                 const Float4* positions, const float* volumes,
-                                                 float* raw) {
-  Wide phase, volume;
-  __builtin_memcpy(&phase, phases + i, sizeof phase);
-  __builtin_memcpy(&volume, volumes + i, sizeof volume);
-  Lanes x1a, y1a, x2a, y2a, x1b, y1b, x2b, y2b;
-  rowsOf(positions, i, x1a, y1a, x2a, y2a);
-  rowsOf(positions, i + 8, x1b, y1b, x2b, y2b);
-#define ONDELITH_JOIN(a, b) \
-  __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)
-  const Wide x1 = ONDELITH_JOIN(x1a, x1b) / 100.0f;
-  const Wide y1 = ONDELITH_JOIN(y1a, y1b) / 100.0f;
-  const Wide x2 = ONDELITH_JOIN(x2a, x2b) / 100.0f;
-  const Wide y2 = (ONDELITH_JOIN(y2a, y2b) + 50.0f) / 100.0f;
-#undef ONDELITH_JOIN
-  const Wide zero = {}, one = zero + 1.0f, top = zero + 200.0f;
-  const Wide ax = 1.0f - 3.0f * x2 + 3.0f * x1;
-  const Wide bx = 3.0f * x2 - 6.0f * x1;
-  const Wide cx = 3.0f * x1;
-  const Wide ay = 3.0f * y1 - 3.0f * y2;
-  const Wide by = 3.0f * y2 - 6.0f * y1 + 1.5f;
-  const Wide cy = 3.0f * y1 - 1.5f;
-  Wide t = phase;
-  for (int k = 0; k < 5; ++k) {
-    const Wide x = ax * t * t * t + bx * t * t + cx * t + 0.0f;
-    t = t - (x - phase) * (1.0f / (3.0f * ax * t * t + 2.0f * bx * t + cx));
-  }
-  t = t > one ? one : t;
-  t = t >= zero ? t : zero;
-  Wide h = 200.0f * (ay * t * t * t + by * t * t + cy * t + 0.5f);
-  h = h > top ? top : h;
-  const Wide row = 200.0f - h;
-  const Wide height = (200.0f - row) / 200.0f;
-  const Wide out = (height - 0.5f) * volume / 100.0f;
-  __builtin_memcpy(raw + i, &out, sizeof out);
-}
-
-#ifdef ONDELITH_NO_TARGET_CLONES
-#define ONDELITH_CLONES
-#else
-#define ONDELITH_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
-
-// The clones stay inside this file: clang 14 drops the attribute from a
-// function declared before without it, and names its dispatcher so that
-// other files' calls would miss it.
-ONDELITH_CLONES void evaluateRun(int n, const float* phase, const Float4* position,
-                                 const float* volume, float* raw) {
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes) evaluateLanes(i, phase, position, volume, raw);
-  for (; i < n; ++i) {
-    const Float4 c = coordinatesOf(position[i]);
-    raw[i] = oscillatorOutput({phase[i], c[0], c[1], c[2], c[3], volume[i]});
-  }
-}
-
-}  // namespace
-
-void evaluateBezierRun(int n, const float* phase, const Float4* position, const float* volume,
-                       float* raw) {
-  evaluateRun(n, phase, position, volume, raw);
-}
-
-namespace {
-
-using Run = RenderRun;
-
-// The wobble of a run still to be done, frame by frame, after its frames
-// have been advanced.
-struct PendingWobble {
-  Run* run = nullptr;
-  WobbleRunner runner;
-  int next = 0;  // the next frame to step
-
-  explicit PendingWobble(const LoadedSteps& steps) : runner(steps) {}
-
-  void start(Engine& e, Run& r) {
-    run = &r;
-    next = r.wobbled;
-    runner.begin(e, r.counter, r.active, r.position);
-  }
-  // Whether frames from..to-1, the next to step, make one stretch.
-  bool stretchAt(int from, int to) {
-    return run && next == from && to <= run->frames && (run->steadyGroups >> (from / kGroup) & 1) &&
-           runner.stepsCover(from, to);
-  }
-  void stretchDone(const WobbleRunner::Stretch& s, int to) {
-    runner.resume(s, to - 1);
-    next = to;
-  }
-  void stepTo(int to) {  // steps the frames before `to`
-    if (!run) return;
-    for (; next < to && next < run->frames; ++next) runner.step(next);
-  }
-  void finish() {
-    if (!run) return;
-    stepTo(run->frames);
-    runner.finish();
-    run->wobbled = run->frames;
-    run = nullptr;
-  }
-};
-
-// Frame i of a run: the lifecycle tick and the phase. The wobble runs later;
-// a note set-up resets it, so everything before one is wobbled first: what
-// is pending of the run before, then this run's earlier frames.
-[[gnu::always_inline]] inline void advanceFrame(Engine& e, Run& r, int i, PendingWobble& before) {
-  const NoteView view = readNoteView(e.voice);
-  if (setsUpNote(e, view)) {
-    before.finish();
-    if (r.wobbled < i) {
-      advanceWobbleRun(e, r.counter, r.active, r.wobbled, i, r.position);
-      r.wobbled = i;
-    }
-  }
-  engineTickSeen(e, e.sampleCounter.load(kRelaxed), view);
-  const int32_t c = e.sampleCounter.load(kRelaxed);
-  r.active[i] = oscillatorPhase(e, r.phase[i], r.volume[i]);
-  if (!r.active[i]) {  // no note yet: a silent sample
-    r.phase[i] = 0.0f;
-    r.position[i] = kCentredPosition;
-    r.volume[i] = 0.0f;
-  }
-  r.envelope[i] = e.life.envelopeLevel;
-  r.counter[i] = c;
-  e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
-}
-
-// Whether the next `len` frames cannot change course: a note sounding (its
-// set-up, fade and attack start behind it) or released, and the sample
-// count far from its wrap.
-[[gnu::always_inline]] inline bool steadyAhead(const Engine& engine, int len) {
-  const NoteLifecycle& s = engine.life;
-  const NoteView view = readNoteView(engine.voice);
-  const int32_t n0 = engine.sampleCounter.load(kRelaxed);
-  if (len <= 0 || n0 > kCounterWrap - len || !(engine.voice.noteFrequency.load(kRelaxed) > 0))
-    return false;
-  return view.gate == 0 || !(setsUpNote(engine, view) || s.gateTicks <= s.fadeTicks ||
-                             s.attackSerial != s.setUpSerial ||
-                             s.gateTicks > std::numeric_limits<int32_t>::max() - len);
-}
-
-// Frames of a run given what advanceFrame would give them, with its checks
-// made once for a stretch that is steady (steadyAhead). Most frames are such, and the
-// per-frame checks they skip cost more than the filter's shadow holds.
-struct SteadyAdvance {
-  Engine* e = nullptr;
-  Run* r = nullptr;
-  bool held = false;
-  int32_t n0 = 0, period = 1, phaseCounter = 0, first = 0, last = -1;
-  double inversePeriod = 1;
-  float volume = 0;
-
-  // False, with nothing changed, unless frames from..to-1 are steady.
-  bool begin(Engine& engine, Run& run, int from, int to) {
-    if (!steadyAhead(engine, to - from)) return false;
-    const NoteLifecycle& s = engine.life;
-    const double noteFrequency = engine.voice.noteFrequency.load(kRelaxed);
-    n0 = engine.sampleCounter.load(kRelaxed);
-    held = readNoteView(engine.voice).gate != 0;
-    const double frequency =
-        s.gateTicks > s.fadeTicks ? noteFrequency : engine.voice.previousFrequency.load(kRelaxed);
-    e = &engine;
-    r = &run;
-    period = engine.oscillator.period(frequency);
-    if (period >= kExactPhasePeriods) return false;
-    inversePeriod = 1.0 / period;
-    phaseCounter = engine.oscillator.phaseCounter();
-    volume = static_cast<float>(engine.params.get(Param::Volume));
-    first = from;
-    last = to - 1;
-    return true;
-  }
-  [[gnu::always_inline]] inline void step(int i) {
-    const int32_t n = n0 + (i - first);
-    phaseCounter = phaseCounter < period ? phaseCounter + 1 : period;
-    if (phaseCounter >= period) phaseCounter = 0;
-    r->phase[i] = phaseOf(phaseCounter, inversePeriod);
-    r->volume[i] = volume;
-    r->active[i] = 1;
-    r->counter[i] = n;
-    const NoteLifecycle& s = e->life;
-    r->envelope[i] = held ? e->envelope.heldLevel(n)
-                          : e->envelope.releaseLevel(s.releaseStartLevel, s.lastGateSample, n);
-  }
-  // After step has run for every frame of the stretch.
-  void finish() {
-    NoteLifecycle& s = e->life;
-    const double level = r->envelope[last];
-    if (held) {
-      s.gateTicks += last - first + 1;
-      s.releaseStartLevel = level;
-      s.lastGateSample = r->counter[last];
-    } else {
-      s.retriggerLevel = level;
-    }
-    s.envelopeLevel = level;
-    e->oscillator.setPhaseCounter(phaseCounter);
-    e->sampleCounter.store(r->counter[last] + 1, kRelaxed);
-  }
-};
-
-// Frames from..to-1 of a run were advanced in one steady stretch: its
-// whole groups among them are all active, on consecutive counts.
-void markSteadyGroups(Run& r, int from, int to) {
-  for (int g = (from + kGroup - 1) / kGroup * kGroup; g + kGroup <= to; g += kGroup)
-    r.steadyGroups |= 1u << (g / kGroup);
-}
-
-// Frames from..to-1 of a run advanced, steadily where they can be.
-inline void advanceRange(Engine& e, Run& r, int from, int to, PendingWobble& before) {
-  SteadyAdvance steady;
-  if (steady.begin(e, r, from, to)) {
-    for (int i = from; i < to; ++i) steady.step(i);
-    steady.finish();
-    markSteadyGroups(r, from, to);
-    return;
-  }
-  for (int i = from; i < to; ++i) advanceFrame(e, r, i, before);
-}
-
-// Starts a run. The curves change only between calls, and a note's set-up
-// brings their lookups up to date, so the first run looks at them for all.
-inline void beginRun(Engine& e, Run& r, int frames, bool first = false) {
-  r.frames = frames;
-  r.wobbled = 0;
-  r.steadyGroups = 0;
-  if (first && frames > 0) refreshCurveCaches(e);
-}
-
-inline float finishFrame(LadderFilter& filter, const Run& r, int i, int32_t fadeIn) {
-  return applyGain(filter.step(r.raw[i]), r.envelope[i], r.counter[i], fadeIn);
-}
-
-void evaluateRange(Run& r, int from, int to) {
-  if (to > from)
-    evaluateRun(to - from, r.phase + from, r.position + from, r.volume + from, r.raw + from);
-}
-
-AdvanceMark markAdvance(const Engine& e) {
-  AdvanceMark m;
-  m.sampleCounter = e.sampleCounter.load(kRelaxed);
-  m.phaseCounter = e.oscillator.phaseCounter();
-  m.gateTicks = e.life.gateTicks;
-  m.lastGateSample = e.life.lastGateSample;
-  m.envelopeLevel = e.life.envelopeLevel;
-  m.retriggerLevel = e.life.retriggerLevel;
-  m.releaseStartLevel = e.life.releaseStartLevel;
-  return m;
-}
-
-void placeAdvance(Engine& e, const AdvanceMark& m) {
-  e.sampleCounter.store(m.sampleCounter, kRelaxed);
-  e.oscillator.setPhaseCounter(m.phaseCounter);
-  e.life.gateTicks = m.gateTicks;
-  e.life.lastGateSample = m.lastGateSample;
-  e.life.envelopeLevel = m.envelopeLevel;
-  e.life.retriggerLevel = m.retriggerLevel;
-  e.life.releaseStartLevel = m.releaseStartLevel;
-}
-
-WobbleMark markWobble(const Engine& e) {
-  WobbleMark m;
-  for (size_t k = 0; k < kWobbleRows; ++k) {
-    m.position[k] = e.wobble.tracks[k].position;
-    m.direction[k] = e.wobble.tracks[k].direction;
-  }
-  m.modulated = e.wobble.modulated;
-  return m;
-}
-
-void placeWobble(Engine& e, const WobbleMark& m) {
-  for (size_t k = 0; k < kWobbleRows; ++k) {
-    e.wobble.tracks[k].position = m.position[k];
-    e.wobble.tracks[k].direction = m.direction[k];
-  }
-  e.wobble.modulated = m.modulated;
-}
 
 // The runs a call worked out past its end are kept with the state they lead
 // to; the engine goes back to where the call's own frames left it.
 void keepCarry(Engine& e, int chunk, const Run& first, const Run& second,
-               const AdvanceMark& advanceFrom, const WobbleMark& wobbleFrom) {
+               const AdvanceMark& advanceFrom, const WobbleMotion& wobbleFrom) {
   RenderCarry& c = e.renderCarry;
   c.advanceTo = markAdvance(e);
-  c.wobbleTo = markWobble(e);
+  c.wobbleTo = e.wobble.motion();
   c.advanceFrom = advanceFrom;
   c.wobbleFrom = wobbleFrom;
   placeAdvance(e, advanceFrom);
-  placeWobble(e, wobbleFrom);
+  e.wobble.restore(wobbleFrom);
   c.first = static_cast<int>(&first - c.runs.data());
   c.second = static_cast<int>(&second - c.runs.data());
   c.chunk = chunk;
@@ -351,15 +36,214 @@ bool takeCarry(Engine& e, int chunk, int64_t frames) {
   if (!c.valid) return false;
   const bool fits = c.chunk == chunk && (frames >= 2 * chunk || frames == chunk) &&
                     sameBits(markAdvance(e), c.advanceFrom) &&
-                    sameBits(markWobble(e), c.wobbleFrom);
+                    sameBits(e.wobble.motion(), c.wobbleFrom);
   if (!fits) {
     c.discard();
     return false;
   }
   c.valid = false;
   placeAdvance(e, c.advanceTo);
-  placeWobble(e, c.wobbleTo);
+  e.wobble.restore(c.wobbleTo);
   return true;
+}
+
+// A call's runs: how its frames are cut, which of the three runs each stage
+// works on, and which runs past its end are worked out for the next call.
+struct RunPlan {
+  RunPlan(Engine& engine, int64_t frames, bool carryOn);
+  // The size of the next run to begin: the call's frames, then runs ahead.
+  int nextSize(Run& r);
+  bool filteringLeft() const { return filtering->frames > 0 && filtering != firstAhead; }
+  void rotate() {
+    Run* done = filtering;
+    filtering = wobbling;
+    wobbling = advancing;
+    advancing = done;
+  }
+
+  Engine& e;
+  RenderCarry& carry;
+  const int64_t frames;
+  // A host's short block of whole groups is one run: the carried runs are
+  // this call's and the next one's, and each call moves the pipeline on by
+  // one run, as a long render does. Other blocks are cut into runs of whole
+  // groups, two of which fit in any call of two groups or more, so that it
+  // can carry the next call's first two.
+  const bool single;
+  const int chunk;
+  const bool carriedIn;
+  Run *filtering, *wobbling, *advancing;
+  bool ahead;                 // runs past the end may still be begun
+  Run* firstAhead = nullptr;  // the first of them
+  int aheadRuns = 0;          // how many were begun
+  WobbleMotion wobbleFrom;    // the wobble where the call's frames end
+  int64_t prepared;           // the call's frames given to runs
+};
+
+RunPlan::RunPlan(Engine& engine, int64_t n, bool carryOn)
+    : e(engine),
+      carry(engine.renderCarry),
+      frames(n),
+      single(n <= kChunk && n % kGroup == 0),
+      chunk(single
+                ? static_cast<int>(n)
+                : static_cast<int>(std::clamp<int64_t>(n / 2 / kGroup * kGroup, kGroup, kChunk))),
+      carriedIn(takeCarry(engine, chunk, n)) {
+  const int first = carriedIn ? carry.first : 0, second = carriedIn ? carry.second : 1;
+  filtering = &carry.runs[static_cast<size_t>(first)];
+  wobbling = &carry.runs[static_cast<size_t>(second)];
+  advancing = &carry.runs[static_cast<size_t>(3 - first - second)];
+  if (carry.rest > 0) --carry.rest;
+  // Frames for the next call are worked out in the shadow of this call's
+  // last filter steps, as two runs past its end.
+  ahead = carryOn && carry.rest == 0 && (frames >= 2 * chunk || single);
+  // A single run's call starts with the second carried run past its end.
+  if (carriedIn && single) {
+    firstAhead = wobbling;
+    aheadRuns = 1;
+  }
+  prepared = carriedIn ? 2 * chunk : 0;
+}
+
+int RunPlan::nextSize(Run& r) {
+  if (prepared < frames) {
+    const int n = static_cast<int>(std::min<int64_t>(frames - prepared, chunk));
+    prepared += n;
+    return n;
+  }
+  if (!ahead || aheadRuns == 2) return 0;
+  // The first run ahead looks far enough for both; a second after a
+  // carried one, for itself.
+  if (!steadyAhead(e, aheadRuns == 0 ? 2 * chunk : chunk)) {
+    ahead = false;
+    return 0;
+  }
+  if (aheadRuns == 0) firstAhead = &r;
+  ++aheadRuns;
+  return chunk;
+}
+
+// A call with nothing carried in: its first run advanced, wobbled and
+// evaluated, its second advanced, so the pipeline starts full.
+[[gnu::always_inline]] inline void fillPipeline(RunPlan& plan, PendingWobble& pending) {
+  Engine& e = plan.e;
+  Run& f = *plan.filtering;
+  Run& w = *plan.wobbling;
+  beginRun(e, f, plan.nextSize(f), true);
+  advanceRange(e, f, 0, f.frames, pending);
+  f.advanced = markAdvance(e);
+  pending.start(e, f);
+  pending.finish();
+  evaluateRange(f, 0, f.frames);
+  beginRun(e, w, plan.nextSize(w));
+  advanceRange(e, w, 0, w.frames, pending);
+  w.advanced = markAdvance(e);
+}
+
+// A group's evaluations wait for the middle of the next group, and a run's
+// last group's for the middle of the next run's first, away from the edges
+// where the loop's other work gathers.
+struct Later {
+  Run* run = nullptr;
+  int from = 0, to = 0;
+  void evaluate() {
+    if (run) evaluateRange(*run, from, to);
+    run = nullptr;
+  }
+};
+
+// One turn of the pipeline: the filtering run's frames out, the wobbling
+// run wobbled and evaluated, the advancing run advanced.
+struct Turn {
+  Engine& e;
+  Run &f, &w, &a;
+  PendingWobble& pending;
+  LadderFilter& filter;
+  Later& later;
+  float* out;
+  int32_t fadeIn;
+  SteadyAdvance steady{};
+  bool steadyRun = false;  // the advancing run is advanced steadily whole
+
+  [[gnu::always_inline]] inline void outFrame(int i) { out[i] = finishFrame(filter, f, i, fadeIn); }
+};
+
+// The usual group: every step on its shortest path, with no checks.
+[[gnu::always_inline]] inline void shortestGroup(Turn& t, int g) {
+  WobbleRunner::Stretch wobble = t.pending.runner.stretch();
+  for (int i = g; i < g + kGroup / 2; ++i) {
+    t.outFrame(i);
+    wobble.step(i);
+    t.steady.step(i);
+  }
+  t.later.evaluate();
+  for (int i = g + kGroup / 2; i < g + kGroup; ++i) {
+    t.outFrame(i);
+    wobble.step(i);
+    t.steady.step(i);
+  }
+  t.pending.stretchDone(wobble, g + kGroup);
+}
+
+// A group that some run leaves early, or whose wobble has checks to make.
+[[gnu::always_inline]] inline void checkedGroup(Turn& t, int g) {
+  const int advanceEnd = std::min(g + kGroup, t.a.frames);
+  for (int i = g; i < g + kGroup; ++i) {
+    if (i < t.f.frames) t.outFrame(i);
+    t.pending.stepTo(i + 1);
+    if (i >= advanceEnd) continue;
+    if (t.steadyRun)
+      t.steady.step(i);
+    else
+      advanceFrame(t.e, t.a, i, t.pending);
+  }
+}
+
+[[gnu::always_inline]] inline void group(Turn& t, int g) {
+  const int end = g + kGroup;
+  if (t.steadyRun && end <= t.a.frames && end <= t.f.frames && t.pending.stretchAt(g, end)) {
+    shortestGroup(t, g);
+  } else {
+    checkedGroup(t, g);
+    t.later.evaluate();
+  }
+  t.later = {&t.w, g, std::min(end, t.w.frames)};
+}
+
+[[gnu::always_inline]] inline void turn(RunPlan& plan, Turn& t) {
+  if (&t.w == plan.firstAhead) plan.wobbleFrom = t.e.wobble.motion();
+  if (t.w.frames > 0) t.pending.start(t.e, t.w);
+  beginRun(t.e, t.a, plan.nextSize(t.a));
+  // A run is advanced steadily whole, or frame by frame: what could change
+  // course (a set-up, the fade's end, the count's wrap) comes at most once
+  // or twice a note.
+  t.steadyRun = t.steady.begin(t.e, t.a, 0, t.a.frames);
+  if (t.steadyRun) markSteadyGroups(t.a, 0, t.a.frames);
+  for (int g = 0; g < plan.chunk; g += kGroup) group(t, g);
+  if (t.steadyRun) t.steady.finish();
+  if (t.a.frames > 0) t.a.advanced = markAdvance(t.e);
+  // A run of one group is filtered from its first frame on: at once.
+  if (t.later.from < kGroup) t.later.evaluate();
+  t.pending.finish();
+}
+
+// Where the call's frames end: its last run's advance, its next run's
+// wobble not yet begun. Runs worked out past it are kept, or dropped.
+void endCall(RunPlan& plan, Later& later) {
+  Engine& e = plan.e;
+  const AdvanceMark& advanceFrom = plan.advancing->advanced;
+  if (plan.filtering == plan.firstAhead && plan.aheadRuns == 2) {
+    // The carried run's last group waits for the next call too.
+    keepCarry(e, plan.chunk, *plan.filtering, *plan.wobbling, advanceFrom, plan.wobbleFrom);
+    plan.carry.laterFrom = later.run ? later.from : 0;
+    plan.carry.laterTo = later.run ? later.to : 0;
+  } else if (plan.firstAhead) {
+    // A run ahead was begun but not its second: back to where the call ends.
+    placeAdvance(e, advanceFrom);
+    e.wobble.restore(plan.wobbleFrom);
+  } else {
+    later.evaluate();
+  }
 }
 
 }  // namespace
@@ -387,63 +271,11 @@ bool takeCarry(Engine& e, int chunk, int64_t frames) {
 // one at a time in the plain order; the filter's recursion alone takes 14.
 void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   if (frames <= 0) return;
-  RenderCarry& carry = e.renderCarry;
-  // A host's short block of whole groups is one run: the carried runs are
-  // this call's and the next one's, and each call moves the pipeline on by
-  // one run, as a long render does. Other blocks are cut into runs of whole
-  // groups, two of which fit in any call of two groups or more, so that it
-  // can carry the next call's first two.
-  const bool single = frames <= kChunk && frames % kGroup == 0;
-  const int chunk =
-      single ? static_cast<int>(frames)
-             : static_cast<int>(std::clamp<int64_t>(frames / 2 / kGroup * kGroup, kGroup, kChunk));
-  const bool carriedIn = takeCarry(e, chunk, frames);
-  const int first = carriedIn ? carry.first : 0, second = carriedIn ? carry.second : 1;
-  Run* filtering = &carry.runs[static_cast<size_t>(first)];
-  Run* wobbling = &carry.runs[static_cast<size_t>(second)];
-  Run* advancing = &carry.runs[static_cast<size_t>(3 - first - second)];
-  if (carry.rest > 0) --carry.rest;
-  // Frames for the next call are worked out in the shadow of this call's
-  // last filter steps, as two runs past its end.
-  bool ahead = carryOn && carry.rest == 0 && (frames >= 2 * chunk || single);
-  // A single run's call starts with the second carried run past its end.
-  const bool oneAhead = carriedIn && single;
-  Run* firstAhead = oneAhead ? wobbling : nullptr;
-  int aheadRuns = oneAhead ? 1 : 0;
-  WobbleMark wobbleFrom;
-  int64_t prepared = carriedIn ? 2 * chunk : 0;
-  const auto nextSize = [&](Run& r) {
-    if (prepared < frames) {
-      const int n = static_cast<int>(std::min<int64_t>(frames - prepared, chunk));
-      prepared += n;
-      return n;
-    }
-    if (!ahead || aheadRuns == 2) return 0;
-    // The first run ahead looks far enough for both; a second after a
-    // carried one, for itself.
-    if (!steadyAhead(e, aheadRuns == 0 ? 2 * chunk : chunk)) {
-      ahead = false;
-      return 0;
-    }
-    if (aheadRuns == 0) firstAhead = &r;
-    ++aheadRuns;
-    return chunk;
-  };
-  PendingWobble pending(carry.steps);
+  RunPlan plan(e, frames, carryOn);
+  PendingWobble pending(e.wobble.carriedSteps);
   // Carried runs looked the curves up already, and a changed curve comes as
   // an event, which discards them.
-  if (!carriedIn) {
-    beginRun(e, *filtering, nextSize(*filtering), true);
-    advanceRange(e, *filtering, 0, filtering->frames, pending);
-    filtering->advanced = markAdvance(e);
-    pending.start(e, *filtering);
-    pending.finish();
-    evaluateRange(*filtering, 0, filtering->frames);
-    beginRun(e, *wobbling, nextSize(*wobbling));
-    advanceRange(e, *wobbling, 0, wobbling->frames, pending);
-    wobbling->advanced = markAdvance(e);
-  }
-
+  if (!plan.carriedIn) fillPipeline(plan, pending);
   // A local copy keeps the filter's state in registers through the calls
   // around it; only the audio thread touches the filter. Parameters change
   // only between calls (events land between them), so they are read once.
@@ -453,93 +285,17 @@ void renderFrames(Engine& e, float* out, int64_t frames, bool carryOn) {
   // Whole already: the parameter set rounds it.
   filter.setResonance(static_cast<int32_t>(e.params.get(Param::Resonance)));
   filter.updateCoefficients();
-  const int32_t fadeIn = e.life.fadeInSamples;
-  // A group's evaluations wait for the middle of the next group, and a
-  // run's last group's for the middle of the next run's first, away from
-  // the edges where the loop's other work gathers.
-  struct Later {
-    Run* run = nullptr;
-    int from = 0, to = 0;
-  } later;
-  if (carriedIn) later = {filtering, carry.laterFrom, carry.laterTo};
-  const auto evaluateLater = [&later] {
-    if (later.run) evaluateRange(*later.run, later.from, later.to);
-    later.run = nullptr;
-  };
-  int64_t done = 0;
-  while (filtering->frames > 0 && filtering != firstAhead) {
-    Run& f = *filtering;
-    Run& w = *wobbling;
-    Run& a = *advancing;
-    if (&w == firstAhead) wobbleFrom = markWobble(e);
-    if (w.frames > 0) pending.start(e, w);
-    beginRun(e, a, nextSize(a));
-    // A run is advanced steadily whole, or frame by frame: what could change
-    // course (a set-up, the fade's end, the count's wrap) comes at most once
-    // or twice a note.
-    SteadyAdvance steady;
-    const bool steadyRun = steady.begin(e, a, 0, a.frames);
-    if (steadyRun) markSteadyGroups(a, 0, a.frames);
-    for (int g = 0; g < chunk; g += kGroup) {
-      bool evaluated = false;
-      const int end = g + kGroup;
-      const int advanceEnd = std::min(end, a.frames);
-      if (steadyRun && advanceEnd == end && end <= f.frames && pending.stretchAt(g, end)) {
-        // The usual group: every step on its shortest path, with no checks.
-        WobbleRunner::Stretch wobble = pending.runner.stretch();
-        const auto frame = [&](int i) {
-          out[done + i] = finishFrame(filter, f, i, fadeIn);
-          wobble.step(i);
-          steady.step(i);
-        };
-        for (int i = g; i < g + kGroup / 2; ++i) frame(i);
-        evaluateLater();
-        evaluated = true;
-        for (int i = g + kGroup / 2; i < end; ++i) frame(i);
-        pending.stretchDone(wobble, end);
-      } else if (steadyRun) {
-        for (int i = g; i < end; ++i) {
-          if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
-          pending.stepTo(i + 1);
-          if (i < advanceEnd) steady.step(i);
-        }
-      } else {
-        for (int i = g; i < end; ++i) {
-          if (i < f.frames) out[done + i] = finishFrame(filter, f, i, fadeIn);
-          pending.stepTo(i + 1);
-          if (i < a.frames) advanceFrame(e, a, i, pending);
-        }
-      }
-      if (!evaluated) evaluateLater();
-      later = {&w, g, std::min(end, w.frames)};
-    }
-    if (steadyRun) steady.finish();
-    if (a.frames > 0) a.advanced = markAdvance(e);
-    // A run of one group is filtered from its first frame on: at once.
-    if (later.from < kGroup) evaluateLater();
-    pending.finish();
-    done += f.frames;
-    filtering = &w;
-    wobbling = &a;
-    advancing = &f;
+  Later later;
+  if (plan.carriedIn) later = {plan.filtering, plan.carry.laterFrom, plan.carry.laterTo};
+  for (int64_t done = 0; plan.filteringLeft(); plan.rotate()) {
+    Turn t{e,      *plan.filtering, *plan.wobbling, *plan.advancing,     pending,
+           filter, later,           out + done,     e.life.fadeInSamples};
+    turn(plan, t);
+    done += plan.filtering->frames;
   }
   e.filter.assignFrom(filter);
-  carry.steps = pending.runner.loaded();
-  // Where the call's frames end: its last run's advance, its next run's
-  // wobble not yet begun.
-  const AdvanceMark& advanceFrom = advancing->advanced;
-  if (filtering == firstAhead && aheadRuns == 2) {
-    // The carried run's last group waits for the next call too.
-    keepCarry(e, chunk, *filtering, *wobbling, advanceFrom, wobbleFrom);
-    carry.laterFrom = later.run ? later.from : 0;
-    carry.laterTo = later.run ? later.to : 0;
-  } else if (firstAhead) {
-    // A run ahead was begun but not its second: back to where the call ends.
-    placeAdvance(e, advanceFrom);
-    placeWobble(e, wobbleFrom);
-  } else {
-    evaluateLater();
-  }
+  e.wobble.carriedSteps = pending.runner.loaded();
+  endCall(plan, later);
 }
 
 }  // namespace ondelith

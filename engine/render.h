@@ -16,18 +16,10 @@ inline bool oscillatorPhase(Engine& e, float& phase, float& volume) {
   constexpr auto kRelaxed = std::memory_order_relaxed;
   const double noteFrequency = e.voice.noteFrequency.load(kRelaxed);
   if (!(noteFrequency > 0)) return false;
-  const double frequency = e.life.gateTicks > e.life.fadeTicks
-                               ? noteFrequency
-                               : e.voice.previousFrequency.load(kRelaxed);
-  phase = e.oscillator.nextPhase(frequency);
+  phase = e.oscillator.nextPhase(e.life.pitch(e.voice));
   volume = static_cast<float>(e.params.get(Param::Volume));
   return true;
 }
-
-// oscillatorOutput for n frames, the points given as the wobble's positions
-// (coordinatesOf), evaluated several at a time; the same bits as one at a time.
-void evaluateBezierRun(int n, const float* phase, const Float4* position, const float* volume,
-                       float* raw);
 
 // The gain stage: the envelope, and the fade-in while the counter is below
 // `fadeIn` samples.

@@ -11,18 +11,24 @@
 #include <cstring>
 
 #include "engine/modulation.h"
+#include "engine/note_course.h"
+#include "engine/oscillator.h"
 #include "engine/params.h"
 
 namespace ondelith {
 
 constexpr int kRunFrames = 64;  // the most frames in one run
 
-// What a steady stretch moves on: the note's course and the oscillator's
-// place, then the wobble's tracks. Compared bit for bit, so no padding.
+// What advancing frames moves on, as each unit saves its own: the note's
+// course, the oscillator's place and the sample count. The wobble, a run
+// behind, is saved apart (WobbleMotion). Compared bit for bit, so no padding.
 struct AdvanceMark {
-  int32_t sampleCounter = 0, phaseCounter = 0, gateTicks = 0, lastGateSample = 0;
-  double envelopeLevel = 0, retriggerLevel = 0, releaseStartLevel = 0;
+  NoteCourse course;
+  Oscillator::Place oscillator{};
+  int32_t sampleCounter = 0;
 };
+static_assert(sizeof(AdvanceMark) ==
+              sizeof(NoteCourse) + sizeof(Oscillator::Place) + sizeof(int32_t));
 
 // One run's frames as the pipeline fills them in.
 struct RenderRun {
@@ -39,11 +45,6 @@ struct RenderRun {
   AdvanceMark advanced;        // the state its last frame's advance left
 };
 
-struct WobbleMark {
-  std::array<float, kWobbleRows> position{};
-  std::array<int32_t, kWobbleRows> direction{};
-  std::array<float, kWobbleRows> modulated{};
-};
 template <typename Mark>
 bool sameBits(const Mark& a, const Mark& b) {
   return std::memcmp(&a, &b, sizeof(Mark)) == 0;
@@ -56,9 +57,8 @@ struct RenderCarry {
   int first = 0, second = 1;
   int laterFrom = 0, laterTo = 0;  // frames of the first still to evaluate
   AdvanceMark advanceFrom, advanceTo;
-  WobbleMark wobbleFrom, wobbleTo;
-  int rest = 0;       // calls that carry nothing, after carried work was thrown away
-  LoadedSteps steps;  // the wobble's steps the last call ended with
+  WobbleMotion wobbleFrom, wobbleTo;
+  int rest = 0;  // calls that carry nothing, after carried work was thrown away
 
   // Something changed the engine before the carried frames were used.
   void discard() {

@@ -99,21 +99,21 @@ inline void WobbleRunner::begin(Engine& e, const int32_t* counter, const uint8_t
   positions_ = positions;
   lastActive_ = -1;
   const Wobble& w = e.wobble;
+  // Vectors are built in registers, never lane by lane through memory: a
+  // read spanning several smaller writes waits until they reach the cache.
   const auto& rates = e.voice.wobbleRate;
-  Float4 rate;
-  for (int k = 0; k < kWobbleRows; ++k) rate[k] = rates[static_cast<size_t>(k)].load(r);
+  const Float4 rate = {rates[0].load(r), rates[1].load(r), rates[2].load(r), rates[3].load(r)};
   LoadedSteps& h = held_;
   const Int4 sameRate = rate == h.rate;
   h.loaded = h.loaded && h.generation == w.stepsGeneration && h.samples == w.samples &&
              (sameRate[0] & sameRate[1] & sameRate[2] & sameRate[3]);
   h.rate = rate;
-  for (int k = 0; k < kWobbleRows; ++k) {
-    const WobbleTrack& t = w.tracks[static_cast<size_t>(k)];
-    position_[k] = t.position;
-    base_[k] = t.base;
-    direction_[k] = t.direction;
-    rising_[k] = t.rising ? -1 : 0;
-  }
+  // The motion goes in and out whole, in the size it was written in.
+  __builtin_memcpy(&position_, w.position.data(), sizeof position_);
+  __builtin_memcpy(&direction_, w.direction.data(), sizeof direction_);
+  const auto& t = w.tracks;
+  base_ = Float4{t[0].base, t[1].base, t[2].base, t[3].base};
+  rising_ = -Int4{t[0].rising, t[1].rising, t[2].rising, t[3].rising};
   h.samples = w.samples;
   const Float4 zero = {0, 0, 0, 0};
   moving_ = rate > zero;
@@ -162,12 +162,10 @@ inline void WobbleRunner::slowStep(Float4 p, Int4 over, Int4 under) {
 inline void WobbleRunner::finish() {
   if (!engine_ || lastActive_ < 0) return;
   Wobble& w = engine_->wobble;
-  for (int k = 0; k < kWobbleRows; ++k) {
-    w.tracks[static_cast<size_t>(k)].position = position_[k];
-    w.tracks[static_cast<size_t>(k)].direction = direction_[k];
-  }
+  __builtin_memcpy(w.position.data(), &position_, sizeof position_);
+  __builtin_memcpy(w.direction.data(), &direction_, sizeof direction_);
   const Float4 c = coordinatesOf(positions_[lastActive_]);
-  w.modulated = {c[0], c[1], c[2], c[3]};
+  __builtin_memcpy(w.modulated.data(), &c, sizeof c);
   lastActive_ = -1;
 }
 

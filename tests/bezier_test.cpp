@@ -107,10 +107,10 @@ TEST(Oscillator, RawSampleSpansHalfTheVolumePerCent) {
   e.life.gateTicks = 2000;
   e.oscillator.setPhaseCounter(24);  // next sample: phase 0.25
   // With rates 0 the tracks keep their positions; point them at the start values.
-  e.wobble.tracks[kRowX1].position = 50;
-  e.wobble.tracks[kRowY1].position = 6;
-  e.wobble.tracks[kRowX2].position = 75;
-  e.wobble.tracks[kRowY2].position = 45;
+  e.wobble.position[kRowX1] = 50;
+  e.wobble.position[kRowY1] = 6;
+  e.wobble.position[kRowX2] = 75;
+  e.wobble.position[kRowY2] = 45;
   const float raw = oscillatorStep(e, 0);
   const float row = evaluateBezierCycle(0.25f, 0.5f, 0.06f, 0.75f, 0.95f);
   EXPECT_FLOAT_EQ(raw, ((200.0f - row) / 200.0f - 0.5f) * 400.0f / 100.0f);

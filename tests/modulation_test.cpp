@@ -33,12 +33,11 @@ Range wobbleRange(Synth& s, int row, int slider, int mod, int coarse, int frames
   test::play(s, noteOnWord(69, 100));
   Range r{1e9f, -1e9f};
   float out;
-  const WobbleTrack* tracks[] = {&s.engine.wobble.tracks[kRowX1], &s.engine.wobble.tracks[kRowY1],
-                                 &s.engine.wobble.tracks[kRowX2], &s.engine.wobble.tracks[kRowY2]};
+  const float& position = s.engine.wobble.position[static_cast<size_t>(row)];
   for (int i = 0; i < frames; ++i) {
     s.engine.render(&out, 1);
-    r.low = std::min(r.low, tracks[row]->position);
-    r.high = std::max(r.high, tracks[row]->position);
+    r.low = std::min(r.low, position);
+    r.high = std::max(r.high, position);
   }
   return r;
 }
@@ -84,8 +83,7 @@ TEST(Wobble, FullDepthOfX1BothWays) {
   Range r = wobbleRange(*s, kRowX1, 50, 100, 3);
   EXPECT_EQ(r.low, 50.0f);
   EXPECT_EQ(r.high, 99.0f);
-  EXPECT_FLOAT_EQ(s->engine.wobble.modulated[kRowX1],
-                  s->engine.wobble.tracks[kRowX1].position / 100.0f);
+  EXPECT_FLOAT_EQ(s->engine.wobble.modulated[kRowX1], s->engine.wobble.position[kRowX1] / 100.0f);
 
   auto t = makeSynth();
   flatCurve(*t, kRowX1, 0);
@@ -138,7 +136,7 @@ TEST(Wobble, NegativeSwingAtTheBottomHoldsOneAboveBase) {
   const Range r = wobbleRange(*s, kRowY1, 0, -100, 1);
   EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowY1].swing, -1.0f);
   EXPECT_EQ(r.high, 1.0f);
-  EXPECT_EQ(s->engine.wobble.tracks[kRowY1].position, 1.0f);
+  EXPECT_EQ(s->engine.wobble.position[kRowY1], 1.0f);
 }
 
 TEST(Wobble, AfterTheDurationTheSizeHoldsAtTheCurvesEnd) {
@@ -153,8 +151,8 @@ TEST(Wobble, AfterTheDurationTheSizeHoldsAtTheCurvesEnd) {
   float out;
   for (int i = 0; i < 5000; ++i) {
     s->engine.render(&out, 1);
-    r.low = std::min(r.low, s->engine.wobble.tracks[kRowX1].position);
-    r.high = std::max(r.high, s->engine.wobble.tracks[kRowX1].position);
+    r.low = std::min(r.low, s->engine.wobble.position[kRowX1]);
+    r.high = std::max(r.high, s->engine.wobble.position[kRowX1]);
   }
   EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowX1].endFactor, 0.5f);
   EXPECT_EQ(r.low, 50.0f);
@@ -166,7 +164,7 @@ TEST(Wobble, TriangleAtTheWobbleRate) {
   auto s = makeSynth();
   flatCurve(*s, kRowX1, 0);
   wobbleRange(*s, kRowX1, 50, 100, 1, 1);  // set-up, then the first step up from the base
-  EXPECT_FLOAT_EQ(s->engine.wobble.tracks[kRowX1].position, 50.0f + 98.0f / (44100.0f / 440.0f));
+  EXPECT_FLOAT_EQ(s->engine.wobble.position[kRowX1], 50.0f + 98.0f / (44100.0f / 440.0f));
 }
 
 TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
@@ -179,9 +177,9 @@ TEST(Wobble, RatesAboveHalfTheSampleRateJumpBetweenLimits) {
   float out;
   for (int i = 0; i < 1100; ++i) t->engine.render(&out, 1);
   for (int i = 0; i < 6; ++i) {
-    const float a = t->engine.wobble.tracks[kRowX1].position;
+    const float a = t->engine.wobble.position[kRowX1];
     t->engine.render(&out, 1);
-    const float b = t->engine.wobble.tracks[kRowX1].position;
+    const float b = t->engine.wobble.position[kRowX1];
     EXPECT_TRUE((a == 50.0f && b == 99.0f) || (a == 99.0f && b == 50.0f)) << a << " " << b;
   }
 }
@@ -216,14 +214,14 @@ TEST(Wobble, AllFourTracksMovingKeepTheirLimits) {
     for (Range& r : seen) r = {1e9f, -1e9f};
     float out;
     for (int i = 0; i < 20000; ++i) {
-      const float before = s->engine.wobble.tracks[kRowX2].position;
+      const float before = s->engine.wobble.position[kRowX2];
       s->engine.render(&out, 1);
       for (int row = 0; row < kWobbleRows; ++row) {
-        const float p = s->engine.wobble.tracks[static_cast<size_t>(row)].position;
+        const float p = s->engine.wobble.position[static_cast<size_t>(row)];
         seen[row] = {std::min(seen[row].low, p), std::max(seen[row].high, p)};
       }
       if (i > 1100 && rows[kRowX2].coarse == 15) {
-        const float after = s->engine.wobble.tracks[kRowX2].position;
+        const float after = s->engine.wobble.position[kRowX2];
         const Range x2 = rows[kRowX2].expected;
         EXPECT_TRUE((before == x2.low && after == x2.high) ||
                     (before == x2.high && after == x2.low))
@@ -241,13 +239,13 @@ TEST(Wobble, CurveDrawnDuringTheNoteIsFollowed) {
   auto s = makeSynth();
   flatCurve(*s, kRowX1, 69);  // size 0 at swing 49
   wobbleRange(*s, kRowX1, 50, 100, 1, 1200);
-  EXPECT_EQ(s->engine.wobble.tracks[kRowX1].position, 50.0f);
+  EXPECT_EQ(s->engine.wobble.position[kRowX1], 50.0f);
   flatCurve(*s, kRowX1, 0);
   Range r{1e9f, -1e9f};
   float out;
   for (int i = 0; i < 400; ++i) {
     s->engine.render(&out, 1);
-    r.high = std::max(r.high, s->engine.wobble.tracks[kRowX1].position);
+    r.high = std::max(r.high, s->engine.wobble.position[kRowX1]);
   }
   EXPECT_EQ(r.high, 99.0f);
 }

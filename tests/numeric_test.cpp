@@ -8,8 +8,8 @@
 
 #include "editors/curve_editor.h"
 #include "engine/bezier.h"
+#include "engine/bezier_run.h"
 #include "engine/oscillator.h"
-#include "engine/render.h"
 
 namespace ondelith {
 namespace {

@@ -9,6 +9,8 @@
 #include "engine/filter.h"
 #include "engine/lifecycle.h"
 #include "engine/oscillator.h"
+#include "instrument/instrument.h"
+#include "instrument/sound_bank.h"
 #include "reference_render.h"
 #include "test_support.h"
 
@@ -175,8 +177,8 @@ TEST(Render, StateBetweenCallsIsWhereTheCallEnded) {
       EXPECT_EQ(x.oscillator.phaseCounter(), y.oscillator.phaseCounter());
       EXPECT_EQ(x.wobble.modulated, y.wobble.modulated);
       for (int k = 0; k < kWobbleRows; ++k)
-        EXPECT_EQ(x.wobble.tracks[static_cast<size_t>(k)].position,
-                  y.wobble.tracks[static_cast<size_t>(k)].position);
+        EXPECT_EQ(x.wobble.position[static_cast<size_t>(k)],
+                  y.wobble.position[static_cast<size_t>(k)]);
       frame += n;
       d = {};  // the schedule plays once
     };
@@ -247,6 +249,92 @@ TEST(Render, NearTheCounterWrapBlocksMatchTheFrameByFrameOrder) {
       EXPECT_EQ(a->engine.sampleCounter, b->engine.sampleCounter);
       EXPECT_LT(a->engine.sampleCounter, 5000);  // it wrapped
     }
+  }
+}
+
+// A factory sound played through a note, legato, a release and a note
+// struck during it: in blocks of `block` frames, or with block 0 in the
+// plain per-sample order, events applied between frames.
+std::vector<float> playBankSound(const BankSound& entry, SampleRate rate, int64_t block) {
+  struct Strike {
+    double seconds;
+    uint32_t word;
+  };
+  const Strike strikes[] = {{0.0, test::noteOnWord(57, 100)},  {0.12, test::noteOnWord(64, 90)},
+                            {0.2, test::noteOffWord(57)},      {0.26, test::noteOffWord(64)},
+                            {0.29, test::noteOnWord(45, 127)}, {0.4, test::noteOffWord(45)}};
+  const int64_t frames = roundEven(0.45 * rate.hz());
+  Engine e(rate);
+  Instrument instrument;
+  instrument.attach(&e);
+  instrument.setSound(bankSound(entry));
+  e.render(nullptr, 0);
+  std::vector<float> out(static_cast<size_t>(frames));
+  if (block > 0) {
+    for (const Strike& s : strikes) e.post(midiEvent(roundEven(s.seconds * rate.hz()), s.word));
+    for (int64_t at = 0; at < frames; at += block)
+      e.render(out.data() + at, std::min(block, frames - at));
+    return out;
+  }
+  int64_t at = 0;
+  for (const Strike& s : strikes) {
+    const int64_t until = roundEven(s.seconds * rate.hz());
+    test::renderReference(e, out.data() + at, until - at);
+    at = until;
+    e.apply(midiEvent(at, s.word));
+  }
+  test::renderReference(e, out.data() + at, frames - at);
+  return out;
+}
+
+// Every factory sound at the rates hosts use, in a plugin's 64-frame runs,
+// in odd blocks and in long ones: the plain per-sample order's bits.
+TEST(Render, EveryBankSoundAtEveryRateMatchesThePlainOrder) {
+  for (const double hz : {22050.0, 44100.0, 48000.0, 96000.0}) {
+    const SampleRate rate = *SampleRate::of(hz);
+    for (const BankSound& entry : factoryBank()) {
+      const std::vector<float> want = playBankSound(entry, rate, 0);
+      ASSERT_GT(std::count_if(want.begin(), want.end(), [](float v) { return v != 0.0f; }),
+                static_cast<std::ptrdiff_t>(want.size() / 2))
+          << entry.name;
+      for (const int64_t block : {64, 37, 4096})
+        ASSERT_EQ(playBankSound(entry, rate, block), want)
+            << entry.name << " at " << hz << " Hz in blocks of " << block;
+    }
+  }
+}
+
+// Work a call did ahead is used only while every unit still stands where
+// that work began: a unit's state changed between calls throws it away.
+TEST(Render, AUnitChangedBetweenCallsDiscardsTheWorkDoneAhead) {
+  const std::pair<const char*, void (*)(Engine&)> changes[] = {
+      {"oscillator",
+       [](Engine& e) { e.oscillator.setPhaseCounter(e.oscillator.phaseCounter() / 2); }},
+      {"note course",
+       [](Engine& e) {
+         e.life.gateTicks = 500;  // back into the retrigger fade
+         e.life.retriggerLevel = 0.7;
+       }},
+      {"wobble", [](Engine& e) { e.wobble.position[kRowX1] += 3; }},
+      {"sample count", [](Engine& e) { e.sampleCounter = 100; }},
+  };
+  for (const auto& [unit, change] : changes) {
+    std::vector<float> got(7040), want(7040);
+    Engine a, b;
+    for (Engine* e : {&a, &b}) {
+      e->params.set(Param::ModX1, 80);
+      e->params.set(Param::CoarseX1, 2);
+      e->apply(midiEvent(0, test::noteOnWord(60, 100)));
+    }
+    for (int64_t at = 0; at < 6400; at += 64) a.render(got.data() + at, 64);
+    test::renderReference(b, want.data(), 6400);
+    change(a);
+    change(b);
+    for (int64_t at = 6400; at < 7040; at += 64) a.render(got.data() + at, 64);
+    test::renderReference(b, want.data() + 6400, 640);
+    EXPECT_EQ(got, want) << unit;
+    EXPECT_TRUE(std::any_of(want.begin() + 6400, want.end(), [](float v) { return v != 0.0f; }))
+        << unit;
   }
 }
 

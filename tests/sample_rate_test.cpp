@@ -81,7 +81,7 @@ TEST_P(AtRate, AWobbleMakesItsRateInRoundTrips) {
   test::play(*s, noteOnWord(33, 100));
   const Engine& e = s->engine;
   const auto position = framesWatching(*s, static_cast<int64_t>(1.1 * rate()),
-                                       [&e](float) { return e.wobble.tracks[kRowX1].position; });
+                                       [&e](float) { return e.wobble.position[kRowX1]; });
   int tops = 0;
   const size_t from = position.size() - static_cast<size_t>(rate());  // the last second
   for (size_t i = from; i + 1 < position.size(); ++i)
