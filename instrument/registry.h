@@ -150,6 +150,29 @@ std::string parameterToolTip(int index, int32_t value);
 // "x1 or x10", "All or 1 to 16".
 std::string rangeText(int index, int32_t switchValue = kDurationRangeX10);
 
+// A row's whole range for people, whatever its switch: "100 to 10000 ms".
+std::string wholeRangeText(int index);
+
+// A row's value set by its symbol, as command lines give it: "cutoff=800".
+struct ParameterValue {
+  int index;
+  int32_t value;
+};
+
+// Reads "SYMBOL=VALUE", the value as parseParameterText reads it. False on a
+// mistake, which `mistake` then says in a few words: `there is no parameter
+// "cutof"`, "cutoff takes 20 to 5000 Hz".
+bool readParameterValue(std::string_view word, ParameterValue& out, std::string& mistake);
+
+// Every row as --list-parameters prints it, one a line: symbol, range,
+// default, name, separated by tabs.
+std::string parameterList();
+
+// Empty when a value lies within its row's range under its switch's value;
+// else what the row takes: "duration takes 100 to 1000 ms while
+// duration_range is x1".
+std::string rangeMistake(int index, int32_t value, int32_t switchValue);
+
 // The MIDI channel setting (kEveryChannel, or 1 to 16) as the voice takes it.
 constexpr int engineChannel(int channelSetting) {
   return channelSetting >= 1 && channelSetting <= 16 ? channelSetting - 1 : kAllChannels;
