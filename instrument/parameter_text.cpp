@@ -35,17 +35,18 @@ bool readWhole(std::string_view text, int32_t& out) {
   return error == std::errc() && at == end && !text.empty();
 }
 
-// Hundredths written with a point: ".05", "0.5", "1.25".
+// Hundredths written with a point: ".05", "0.5", "-1.25".
 bool readPointed(std::string_view text, int32_t& out) {
+  const bool negative = text.starts_with('-');
+  if (negative) text.remove_prefix(1);
   const size_t dot = text.find('.');
   if (dot == std::string_view::npos) return false;
-  std::string_view whole = text.substr(0, dot), fraction = text.substr(dot + 1);
-  bool negative = !whole.empty() && whole.front() == '-';
-  if (negative) whole.remove_prefix(1);
-  if (fraction.empty() || fraction.size() > 2 || (whole.empty() && fraction.empty())) return false;
+  const std::string_view whole = text.substr(0, dot), fraction = text.substr(dot + 1);
   int32_t units = 0, parts = 0;
-  if (!whole.empty() && (!readWhole(whole, units) || units < 0 || units > 1000000)) return false;
-  if (!readWhole(fraction, parts) || parts < 0 || fraction.front() == '-') return false;
+  const auto digits = [](std::string_view t) { return !t.empty() && t.front() != '-'; };
+  if (!whole.empty() && (!digits(whole) || !readWhole(whole, units) || units > 1000000))
+    return false;
+  if (fraction.size() > 2 || !digits(fraction) || !readWhole(fraction, parts)) return false;
   if (fraction.size() == 1) parts *= 10;
   out = (negative ? -1 : 1) * (units * 100 + parts);
   return true;

@@ -668,8 +668,13 @@ TEST(HelpText, ParagraphsAndLines) {
     if (!lines[i].empty()) ++textLines;
     if (!lines[i].empty() && (i + 1 == lines.size() || lines[i + 1].empty())) ++paragraphs;
   }
-  EXPECT_EQ(textLines, 60);
+  EXPECT_EQ(textLines, 62);
   EXPECT_EQ(paragraphs, 18);
+  // Each player setting, from its row: its name and its Help sentence.
+  for (int i = kChannelIndex; i <= kVelocityIndex; ++i) {
+    EXPECT_NE(text.find(parameter(i).name), std::string::npos) << i;
+    EXPECT_NE(text.find(parameter(i).help), std::string::npos) << i;
+  }
   // After the twelve: the computer keyboard, its octave keys, Settings, the own port,
   // the sounds and undo.
   for (const char* says :

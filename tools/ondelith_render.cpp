@@ -125,13 +125,13 @@ int main(int argc, char** argv) {
   };
   int bendRange = bend.start;
   app.add_option("--bend-range", bendText,
-                 "Pitch bend range, " + span(bend) + " semitones; " + std::to_string(bend.start) +
-                     " unless given")
+                 std::string(bend.name) + ", " + rangeText(kBendRangeIndex) + "; " +
+                     parameterToken(kBendRangeIndex, bend.start) + " unless given")
       ->type_name("SEMITONES");
   int velocity = sensitivity.start;
   app.add_option("--velocity", velocityText,
-                 "Velocity sensitivity, " + span(sensitivity) + " %; " +
-                     std::to_string(sensitivity.start) + " unless given")
+                 std::string(sensitivity.name) + ", " + rangeText(kVelocityIndex) + "; " +
+                     parameterToken(kVelocityIndex, sensitivity.start) + " unless given")
       ->type_name("PERCENT");
   const Parameter& heard = parameter(kChannelIndex);
   const std::string channels =
@@ -147,7 +147,8 @@ int main(int argc, char** argv) {
       {"--out", "the WAV file to write"},
       {"--rate", "a sample rate in Hz from 22050 to 192000"},
       {"--tail", "seconds from 0 to 3600"},
-      {"--bend-range", "a whole number of semitones from " + span(bend)},
+      {"--bend-range",
+       "a whole number of " + std::string(unitInfo(bend.unit).symbol) + " from " + span(bend)},
       {"--velocity", "a whole percentage from " + span(sensitivity)},
       {"--channel", "a MIDI channel from " + channels + ", or \"all\""},
       {"--set", "SYMBOL=VALUE, as \"cutoff=800\" (see --list-parameters)"},
