@@ -64,6 +64,27 @@ constexpr int kChannelIndex = registry_detail::rowOf(Target::Channel);
 constexpr int kBendRangeIndex = registry_detail::rowOf(NoteSetting::BendRange);
 constexpr int kVelocityIndex = registry_detail::rowOf(NoteSetting::VelocitySensitivity);
 
+// What every row must hold, checked as the table is built: a start within
+// its range, a choice row's values within it, a range switch that exists
+// and a patch line no other row takes.
+constexpr bool rowsWhole() {
+  for (int i = 0; i < kParameterCount; ++i) {
+    const Parameter& p = parameter(i);
+    if (p.symbol.empty() || parameterIndex(p.symbol) != i) return false;
+    if (p.start < p.minimum || p.start > p.maximum) return false;
+    if ((p.text == TextRule::Choice) != !p.choices.empty()) return false;
+    for (const Choice& c : p.choices)
+      if (c.value < p.minimum || c.value > p.maximum) return false;
+    if (!p.rangeBy.empty() && parameterIndex(p.rangeBy) < 0) return false;
+    if (p.patchLine < 0 || p.patchLine > 81 || (p.patchLine > 0 && p.owner != Owner::Sound))
+      return false;
+    for (int k = 0; k < i; ++k)
+      if (p.patchLine > 0 && parameter(k).patchLine == p.patchLine) return false;
+  }
+  return true;
+}
+static_assert(rowsWhole(), "a row of instrument/parameter_rows.h is not whole");
+
 // The rows the 81 lines hold.
 constexpr int kSoundValueCount = [] {
   int n = 0;
