@@ -8,6 +8,7 @@
 
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
+#include "app/sound_settings.h"
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 #include "engine/midi_message.h"
@@ -88,6 +89,14 @@ void showChosenSound(App& app) {
   showTitle(app);
 }
 
+// What of an opened patch was not read, told once in the status bar until
+// the next patch opened; nothing to tell gives the field back to the
+// settings' notice.
+void showPatchReport(App& app, const std::string& report) {
+  app.tk.setStatusText(app.window, kStatusNotice,
+                       report.empty() && app.settings ? app.settings->notice() : report);
+}
+
 // What a signal that ends the program keeps, brought up to date.
 void keepForSignals(App& app) {
   SoundState state = currentState(app.synth);
@@ -129,9 +138,9 @@ void chooseCommand(App& app, const SoundChoice& choice) {
     if (chooseBankSound(app.synth, choice.bankNumber)) showChosenSound(app);
     return;
   }
-  PatchValues values;
+  Patch patch;
   std::string reason;
-  switch (readPatch(choice.path, values, reason)) {
+  switch (readPatch(choice.path, patch, reason)) {
     case PatchFileRead::Unreadable:
       app.tk.messageBox(app.window, "Sounds",
                         "\"" + choice.path + "\" cannot be read: " + reason + ".");
@@ -139,8 +148,9 @@ void chooseCommand(App& app, const SoundChoice& choice) {
     case PatchFileRead::NotAPatch: showNotAPatch(app.tk, app.window, choice.path, reason); return;
     case PatchFileRead::Read: break;
   }
-  openPatchValues(app.synth, values, choice.path);
+  const std::string report = openPatchValues(app.synth, patch, choice.path);
   showChosenSound(app);
+  showPatchReport(app, report);
 }
 
 void stepSoundCommand(App& app, int direction) {
@@ -288,7 +298,10 @@ void buildMainWindow(App& app) {
   tk.addMenu(app.window, "File",
              {{"Open", kCmdOpen}, {"Save", kCmdSave}, {"Settings...", kCmdSettings}});
   tk.setMenu(app.window, "Edit",
-             {{"Undo", kCmdUndo, kUndoKeys, {}, true}, {"Redo", kCmdRedo, kRedoKeys, {}, true}});
+             {{"Undo", kCmdUndo, kUndoKeys, {}, true},
+              {"Redo", kCmdRedo, kRedoKeys, {}, true},
+              {},
+              {"Sound settings...", kCmdSoundSettings, "", {}, true}});
   fillSoundsMenu(app);
   // Made anew as it opens: sounds saved since are in it.
   tk.setMenuOpening(app.window, "Sounds", [&app] { fillSoundsMenu(app); });
@@ -386,7 +399,7 @@ bool startUp(App& app, int& status) {
   app.prefs = loadPreferences(*app.settings);
   app.devices->setJackConnections(app.prefs.jackConnections);
   const CommandLine& line = app.commandLine;
-  PatchValues patch;
+  Patch patch;
   std::string reason;
   if (!line.patch.empty() && !readPatchFile(line.patch, patch, &reason))
     return usage(status, line.patch + ": " + reason);
@@ -426,13 +439,14 @@ bool startUp(App& app, int& status) {
   // The sound the last run ended with; a patch asked for goes over it as a
   // step that undo takes back.
   restoreKeptSound(app);
-  if (!line.patch.empty()) openPatchValues(app.synth, patch, line.patch);
+  const std::string report =
+      line.patch.empty() ? std::string() : openPatchValues(app.synth, patch, line.patch);
   if (!setFromCommandLine(app, status)) return false;
   showRecords(app);
   showTitle(app);
   keepForSignals(app);
   app.tk.addStatusBar(app.window, {100, 100, 30, 280});
-  app.tk.setStatusText(app.window, kStatusNotice, app.settings->notice());
+  showPatchReport(app, report);
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());
@@ -455,7 +469,10 @@ void dispatch(App& app, const UiEvent& e) {
         case kCmdAbout: showAbout(app.tk, app.window); break;
         case kCmdHelp: showHelpWindow(app.tk); break;
         case kCmdOpen:
-          openPatchCommand(app.tk, app.window, app.synth, [&app] { showChosenSound(app); });
+          openPatchCommand(app.tk, app.window, app.synth, [&app](const std::string& report) {
+            showChosenSound(app);
+            showPatchReport(app, report);
+          });
           break;
         case kCmdSave:
           savePatchCommand(app.tk, app.window, app.synth);
@@ -474,6 +491,10 @@ void dispatch(App& app, const UiEvent& e) {
         case kCmdStartUpSound:
           chooseStartUpSound(app.synth);
           showChosenSound(app);
+          break;
+        case kCmdSoundSettings:
+          if (soundSettingsCommand(app.tk, app.window, app.synth, soundSettingEntries()))
+            showChosenSound(app);
           break;
         default:
           if (e.id >= kCmdFirstChoice &&

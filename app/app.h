@@ -90,6 +90,7 @@ constexpr int kCmdRedo = 7;
 constexpr int kCmdPreviousSound = 8;
 constexpr int kCmdNextSound = 9;
 constexpr int kCmdStartUpSound = 10;
+constexpr int kCmdSoundSettings = 11;  // "Edit" menu, "Sound settings..."
 constexpr int kCmdFirstChoice = 1000;
 // Shortcuts: with Ctrl held, no key of the computer keyboard plays a note.
 inline constexpr const char* kUndoKeys = "Ctrl+Z";

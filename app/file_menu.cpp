@@ -57,19 +57,20 @@ void savePatchCommand(Toolkit& tk, int window, Synth& synth) {
     tk.messageBox(window, kNotSavedTitle, kNotSavedText);
 }
 
-void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function<void()>& shown) {
+void openPatchCommand(Toolkit& tk, int window, Synth& synth,
+                      const std::function<void(const std::string&)>& shown) {
   const std::string chosen =
       tk.openFileDialog(window, "Please choose file to open", patchDirectory(), kPatchFilter);
   if (chosen.empty()) return;
-  PatchValues values;
+  Patch patch;
   std::string reason;
-  switch (readPatch(chosen, values, reason)) {
+  switch (readPatch(chosen, patch, reason)) {
     case PatchFileRead::Unreadable: return;
     case PatchFileRead::NotAPatch: showNotAPatch(tk, window, chosen, reason); return;
     case PatchFileRead::Read: break;
   }
-  openPatchValues(synth, values, chosen);
-  if (shown) shown();
+  const std::string report = openPatchValues(synth, patch, chosen);
+  if (shown) shown(report);
 }
 
 void showAbout(Toolkit& tk, int window) {

@@ -35,9 +35,11 @@ std::string withPatchExtension(const std::string& path);
 void savePatchCommand(Toolkit& tk, int window, Synth& synth);
 
 // Open: asks for a file and applies it; `shown` then brings the window's
-// controls and display up to date with the records. A file that is not a
+// controls and display up to date with the records, and tells the player
+// what of the file's keyed lines was not read. A file that is not a
 // patch is refused with a box that says why, and nothing changes.
-void openPatchCommand(Toolkit& tk, int window, Synth& synth, const std::function<void()>& shown);
+void openPatchCommand(Toolkit& tk, int window, Synth& synth,
+                      const std::function<void(const std::string& report)>& shown);
 
 void showAbout(Toolkit& tk, int window);
 

@@ -18,14 +18,14 @@ void showSound(Synth& s) {
   for (int row = 0; row < kWobbleRows; ++row) redrawCurveEditor(s.editors, curveEditorId(s, row));
 }
 
-void applyPatch(Synth& s, const PatchValues& values) {
-  s.instrument.applyPatch(values);
+void applyPatch(Synth& s, const Patch& patch) {
+  s.instrument.applyPatch(patch);
   showSound(s);
 }
 
 bool savePatchFile(Synth& s, const std::string& path, std::string* error) {
   recordChange(s);
-  if (!writePatchFile(path, capturePatch(s), error)) return false;
+  if (!writePatchFile(path, s.instrument.savedPatch(), error)) return false;
   SoundOrigin origin;
   origin.kind = SoundOrigin::Kind::File;
   origin.name = soundNameOf(path);
@@ -35,10 +35,11 @@ bool savePatchFile(Synth& s, const std::string& path, std::string* error) {
   return true;
 }
 
-bool openPatchFile(Synth& s, const std::string& path, std::string* error) {
-  PatchValues values;
-  if (!readPatchFile(path, values, error)) return false;
-  openPatchValues(s, values, path);
+bool openPatchFile(Synth& s, const std::string& path, std::string* error, std::string* report) {
+  Patch patch;
+  if (!readPatchFile(path, patch, error)) return false;
+  const std::string unread = openPatchValues(s, patch, path);
+  if (report) *report = unread;
   return true;
 }
 

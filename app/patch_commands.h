@@ -15,7 +15,7 @@ PatchValues capturePatch(Synth& synth);
 
 // Open's application to the instrument, and the window's controls, spin
 // box texts, Duration range and curve editors brought up to date.
-void applyPatch(Synth& synth, const PatchValues& values);
+void applyPatch(Synth& synth, const Patch& patch);
 
 // The window's controls set from the instrument's sound.
 void showSound(Synth& synth);
@@ -25,7 +25,9 @@ void showSound(Synth& synth);
 bool savePatchFile(Synth& synth, const std::string& path, std::string* error = nullptr);
 
 // Open from a file, a step to undo; false (nothing changed) when it cannot
-// be read or is not a patch, with the reason in `error`.
-bool openPatchFile(Synth& synth, const std::string& path, std::string* error = nullptr);
+// be read or is not a patch, with the reason in `error`. `report`: what of
+// its keyed lines was not read ("" when all was).
+bool openPatchFile(Synth& synth, const std::string& path, std::string* error = nullptr,
+                   std::string* report = nullptr);
 
 }  // namespace ondelith

@@ -1,7 +1,6 @@
 #include "app/sound_commands.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 
 #include "app/patch_commands.h"
@@ -82,7 +81,7 @@ bool chooseBankSound(Synth& s, int number) {
   const BankSound* entry = bankSoundNumbered(number);
   if (!entry) return false;
   recordChange(s);  // a change not yet a step stays one to go back to
-  s.instrument.applyPatch(parsePatch(entry->patch));
+  s.instrument.applyPatch(readPatchText(entry->patch));
   SoundOrigin origin;
   origin.kind = SoundOrigin::Kind::Bank;
   origin.bankNumber = entry->number;
@@ -98,14 +97,16 @@ bool chooseStartUpSound(Synth& s) {
   return true;
 }
 
-void openPatchValues(Synth& s, const PatchValues& values, const std::string& path) {
+std::string openPatchValues(Synth& s, const Patch& patch, const std::string& path) {
   recordChange(s);
-  s.instrument.applyPatch(values);
+  std::string report;
+  s.instrument.applyPatch(patch, &report);
   SoundOrigin origin;
   origin.kind = SoundOrigin::Kind::File;
   origin.name = soundNameOf(path);
   origin.path = path;
   chosen(s, std::move(origin));
+  return report;
 }
 
 int stepChoice(const std::vector<SoundChoice>& choices, const SoundOrigin& origin, int direction) {
@@ -151,118 +152,6 @@ std::string windowTitle(const SoundState& state) {
   if (startUp && !state.changed()) return "Ondelith";
   const std::string name = startUp ? std::string(kStartUpSoundName) : state.origin.name;
   return "Ondelith \u2014 " + name + (state.changed() ? " *" : "");
-}
-
-// The kept sound: a header line, then one "key value" a line. The sounds are
-// the patch's 81 values after the wobble's length, which Open may have taken
-// beyond the Duration slider's range.
-namespace {
-
-constexpr std::string_view kKeptHeader = "Ondelith kept sound";
-
-std::string soundLine(const Sound& sound) {
-  std::string line = std::to_string(sound.wobbleDurationMs);
-  for (int32_t v : capturePatch(sound)) {
-    line += ' ';
-    line += std::to_string(v);
-  }
-  return line;
-}
-
-bool readSound(std::string_view text, Sound& sound) {
-  std::array<int32_t, kPatchLines + 1> numbers{};
-  const char* at = text.data();
-  const char* end = text.data() + text.size();
-  for (size_t i = 0; i < numbers.size(); ++i) {
-    if (i > 0) {
-      if (at == end || *at != ' ') return false;
-      ++at;
-    }
-    const auto [next, error] = std::from_chars(at, end, numbers[i]);
-    if (error != std::errc()) return false;
-    at = next;
-  }
-  if (at != end) return false;
-  PatchValues values;
-  std::copy(numbers.begin() + 1, numbers.end(), values.begin());
-  Sound read = startSound();
-  applyPatch(read, values);
-  read.wobbleDurationMs =
-      static_cast<int32_t>(limitParam(Param::WobbleDuration, static_cast<double>(numbers[0])));
-  sound = read;
-  return true;
-}
-
-bool oneLine(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; }
-
-}  // namespace
-
-std::string formatKeptSound(const SoundState& state) {
-  std::string text = std::string(kKeptHeader) + "\n";
-  const SoundOrigin& o = state.origin;
-  switch (o.kind) {
-    case SoundOrigin::Kind::StartUp: text += "from start-up\n"; break;
-    case SoundOrigin::Kind::Bank: text += "from bank " + std::to_string(o.bankNumber) + "\n"; break;
-    case SoundOrigin::Kind::File:
-      text += "from file\n";
-      if (oneLine(o.name)) text += "name " + o.name + "\n";
-      if (oneLine(o.path)) text += "path " + o.path + "\n";
-      break;
-  }
-  text += "sound " + soundLine(state.sound) + "\n";
-  text += "as-it-came " + soundLine(o.sound) + "\n";
-  return text;
-}
-
-bool parseKeptSound(std::string_view text, SoundState& state) {
-  if (!text.starts_with(kKeptHeader) || text.size() > 64 * 1024) return false;
-  SoundState read;
-  bool sound = false, cameAs = false, from = false;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(at, end - at);
-    at = end + 1;
-    const size_t space = line.find(' ');
-    const std::string_view key = line.substr(0, space);
-    const std::string_view value = space == std::string_view::npos ? "" : line.substr(space + 1);
-    if (key == "from") {
-      from = true;
-      if (value == "start-up") {
-        read.origin.kind = SoundOrigin::Kind::StartUp;
-      } else if (value == "file") {
-        read.origin.kind = SoundOrigin::Kind::File;
-      } else if (value.starts_with("bank ")) {
-        int number = 0;
-        const std::string_view digits = value.substr(5);
-        const auto [next, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        const BankSound* entry = bankSoundNumbered(number);
-        if (error != std::errc() || next != digits.data() + digits.size() || !entry) return false;
-        read.origin.kind = SoundOrigin::Kind::Bank;
-        read.origin.bankNumber = number;
-        read.origin.name = std::string(entry->name);
-      } else {
-        return false;
-      }
-    } else if (key == "name") {
-      read.origin.name = std::string(value);
-    } else if (key == "path") {
-      read.origin.path = std::string(value);
-    } else if (key == "sound") {
-      sound = readSound(value, read.sound);
-      if (!sound) return false;
-    } else if (key == "as-it-came") {
-      cameAs = readSound(value, read.origin.sound);
-      if (!cameAs) return false;
-    }
-  }
-  if (!sound || !cameAs || !from) return false;
-  if (read.origin.kind != SoundOrigin::Kind::File) read.origin.path.clear();
-  if (read.origin.kind == SoundOrigin::Kind::StartUp) read.origin.name.clear();
-  state = read;
-  return true;
 }
 
 }  // namespace ondelith

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/synth.h"
+#include "instrument/kept_sound.h"
 #include "instrument/sound_history.h"
 
 namespace ondelith {
@@ -48,8 +49,9 @@ int stepChoice(const std::vector<SoundChoice>& choices, const SoundOrigin& origi
 // for it chosen. True when the sound changed.
 bool takeProgramChange(Synth& synth);
 
-// Patch values opened from `path` as a step: Open's rules, the file's name.
-void openPatchValues(Synth& synth, const PatchValues& values, const std::string& path);
+// A patch opened from `path` as a step: Open's rules, the file's name.
+// Returns what of its keyed lines was not read, for the player; "" when all was.
+std::string openPatchValues(Synth& synth, const Patch& patch, const std::string& path);
 
 // A change of the controls or curves made: a step, or part of the last one
 // when `mergeKey` (nonzero: the control's id) is the last change's and
@@ -62,10 +64,5 @@ bool redoSound(Synth& synth);
 // sound's name, and " *" while it differs from the sound as it came.
 std::string windowTitle(const SoundState& state);
 inline constexpr std::string_view kStartUpSoundName = "Start-up sound";
-
-// The sound kept between runs: written whole at the end, read at the start.
-std::string formatKeptSound(const SoundState& state);
-// False (`state` untouched) for text that is no kept sound.
-bool parseKeptSound(std::string_view text, SoundState& state);
 
 }  // namespace ondelith

@@ -4,15 +4,8 @@
 
 namespace ondelith {
 
-namespace {
-
-constexpr int settingSlot(int index) { return index - kSoundValueCount; }
-
-}  // namespace
-
 Instrument::Instrument() : sound_(startSound()) {
-  for (int i = kSoundValueCount; i < kParameterCount; ++i)
-    settings_[static_cast<size_t>(settingSlot(i))] = parameter(i).start;
+  for (int i = 0; i < kParameterCount; ++i) settings_[static_cast<size_t>(i)] = parameter(i).start;
   for (int row = 0; row < kWobbleRows; ++row) {
     CurveModel& c = curve(row);
     initCurve(c, kCurveGridWidth, kCurveGridHeight, kCurvePointCount, kCurveLayoutMargin);
@@ -35,8 +28,8 @@ void Instrument::attach(Engine* engine) {
 
 int32_t Instrument::value(int index) const {
   if (index < 0 || index >= kParameterCount) return 0;
-  if (index < kSoundValueCount) return sound_.values[static_cast<size_t>(index)];
-  return settings_[static_cast<size_t>(settingSlot(index))];
+  if (soundOwned(index)) return sound_.values[static_cast<size_t>(index)];
+  return settings_[static_cast<size_t>(index)];
 }
 
 void Instrument::post(const EngineEvent& event) {
@@ -44,7 +37,7 @@ void Instrument::post(const EngineEvent& event) {
 }
 
 void Instrument::postSetting(int index) {
-  if (index < kSoundValueCount || index >= kParameterCount) return;
+  if (index < 0 || index >= kParameterCount || soundOwned(index)) return;
   const int32_t v = value(index);
   const Parameter& p = parameter(index);
   if (p.target == Target::Channel) post(channelEvent(0, engineChannel(v)));
@@ -54,25 +47,19 @@ void Instrument::postSetting(int index) {
 
 void Instrument::postAll(bool now) {
   forEachSoundEvent(sound_, 0, now, [this](const EngineEvent& e) { post(e); });
-  for (int i = kSoundValueCount; i < kParameterCount; ++i) postSetting(i);
+  for (int i = 0; i < kParameterCount; ++i) postSetting(i);
 }
 
 int32_t Instrument::setValue(int index, int32_t v) {
   if (index < 0 || index >= kParameterCount) return 0;
-  if (index >= kSoundValueCount) {
+  if (!soundOwned(index)) {
     const int32_t kept = limitValue(index, v);
-    settings_[static_cast<size_t>(settingSlot(index))] = kept;
+    settings_[static_cast<size_t>(index)] = kept;
     postSetting(index);
     return kept;
   }
   const int32_t kept = setSoundValue(sound_, index, v);
-  if (index == kDurationRangeIndex) {
-    post(
-        paramEvent(0, Param::WobbleDuration, engineValue(kDurationIndex, sound_.wobbleDurationMs)));
-  } else if (parameter(index).target == Target::Param) {
-    const int32_t engineSide = index == kDurationIndex ? sound_.wobbleDurationMs : kept;
-    post(paramEvent(0, paramOf(index), engineValue(index, engineSide)));
-  }
+  sendValue(sound_, index, 0, [this](const EngineEvent& e) { post(e); });
   return kept;
 }
 
@@ -101,9 +88,9 @@ void Instrument::setPatchRanges(int32_t durationMs) {
   for (CurveModel& c : curves_) setCurveRanges(c, last, 100.0f);
 }
 
-void Instrument::applyPatch(const PatchValues& values) {
+void Instrument::applyPatch(const Patch& patch, std::string* report) {
   Sound next = sound();
-  ondelith::applyPatch(next, values);
+  ondelith::applyPatch(next, patch, report);
   setSound(next);
   setPatchRanges(sound_.wobbleDurationMs);
 }
@@ -111,6 +98,11 @@ void Instrument::applyPatch(const PatchValues& values) {
 PatchValues Instrument::capturePatch() {
   setPatchRanges(sound_.values[kDurationIndex]);
   return ondelith::capturePatch(sound());
+}
+
+Patch Instrument::savedPatch() {
+  setPatchRanges(sound_.values[kDurationIndex]);
+  return ondelith::savedPatch(sound());
 }
 
 bool Instrument::flush() {

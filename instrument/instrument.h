@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "engine/engine.h"
 #include "instrument/sound.h"
@@ -41,9 +42,11 @@ class Instrument {
   // A whole sound, as Open or a sound choice brings it.
   void setSound(const Sound& sound);
   // Open and Save leave the editors' ranges in the patch's units, as the
-  // file counts its curves.
-  void applyPatch(const PatchValues& values);
+  // file counts its curves. `report`: what of the keyed lines was not read.
+  void applyPatch(const Patch& patch, std::string* report = nullptr);
   PatchValues capturePatch();
+  // The whole patch Save writes, keyed lines and all.
+  Patch savedPatch();
 
   // Changes that found the voice's queue full are sent again, whole. Call
   // at the user interface's pace; true when nothing is left to send.
@@ -56,7 +59,7 @@ class Instrument {
   void setPatchRanges(int32_t durationMs);
 
   Sound sound_;
-  std::array<int32_t, kParameterCount - kSoundValueCount> settings_{};
+  std::array<int32_t, kParameterCount> settings_{};  // the player's entries, by registry position
   std::array<CurveModel, kWobbleRows> curves_;
   Engine* engine_ = nullptr;
   bool unsent_ = false;

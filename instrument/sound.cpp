@@ -31,18 +31,56 @@ auto& blockCoordinate(Points& points, int k) {
 
 int32_t& valueOf(Sound& s, int index) { return s.values[static_cast<size_t>(index)]; }
 
+// One keyed line applied: a sound setting taken, an unknown key kept, or a
+// problem to tell.
+void readSetting(Sound& s, const KeyedLine& line, std::vector<std::string>& problems) {
+  const int index = parameterIndex(line.key);
+  if (index < 0) {
+    s.unknown.push_back(line);
+    return;
+  }
+  const std::string quoted = "\"" + line.key + "=" + line.value + "\"";
+  int32_t v = 0;
+  if (!isSoundSetting(index)) {
+    problems.push_back(quoted + " is not a sound setting");
+  } else if (!parseParameterText(index, line.value, v)) {
+    problems.push_back(quoted + ": " + std::string(parameter(index).name) + " takes " +
+                       rangeText(index) + "; kept " + parameterToken(index, valueOf(s, index)));
+  } else {
+    setSoundValue(s, index, v);
+  }
+}
+
+void applySettings(Sound& s, const Patch& patch, std::string* report) {
+  for (int i = 0; i < kParameterCount; ++i)
+    if (isSoundSetting(i)) valueOf(s, i) = parameter(i).start;
+  s.unknown.clear();
+  std::vector<std::string> problems;
+  for (const std::string& line : patch.unread)
+    problems.push_back("\"" + line + "\" is not key=value");
+  for (const KeyedLine& line : patch.keyed) readSetting(s, line, problems);
+  if (!report) return;
+  report->clear();
+  // A few, so that a file of nonsense still gives one line to read.
+  constexpr size_t kTold = 3;
+  for (size_t i = 0; i < std::min(problems.size(), kTold); ++i)
+    *report += (i == 0 ? "Sound settings: " : "; ") + problems[i];
+  if (problems.size() > kTold)
+    *report += "; and " + std::to_string(problems.size() - kTold) + " more lines not read";
+}
+
 }  // namespace
 
 Sound startSound() {
   Sound s;
-  for (int i = 0; i < kSoundValueCount; ++i) valueOf(s, i) = parameter(i).start;
+  for (int i = 0; i < kParameterCount; ++i) valueOf(s, i) = parameter(i).start;
   s.wobbleDurationMs = s.values[kDurationIndex];
   s.curves.fill(startCurvePoints());
   return s;
 }
 
 int32_t setSoundValue(Sound& s, int index, int32_t value) {
-  if (index < 0 || index >= kSoundValueCount) return 0;
+  if (!soundOwned(index)) return 0;
   const int32_t v = limitValue(index, value, s.values[kDurationRangeIndex]);
   valueOf(s, index) = v;
   if (index == kDurationIndex) s.wobbleDurationMs = v;
@@ -58,11 +96,12 @@ void setDurationRange(Sound& s, int range, int32_t durationMs) {
   s.wobbleDurationMs = static_cast<int32_t>(limitParam(Param::WobbleDuration, durationMs));
 }
 
-void applyPatch(Sound& s, const PatchValues& values) {
+void applyPatch(Sound& s, const Patch& patch, std::string* report) {
+  const PatchValues& values = patch.values;
   const auto line = [&](int n) { return values[static_cast<size_t>(n - 1)]; };
-  for (int i = 0; i < kSoundValueCount; ++i) {
-    if (i == kDurationIndex || i == kDurationRangeIndex) continue;
-    setSoundValue(s, i, line(parameter(i).patchLine));
+  for (int i = 0; i < kParameterCount; ++i) {
+    if (i == kDurationIndex || i == kDurationRangeIndex || parameter(i).patchLine == 0) continue;
+    if (soundOwned(i)) setSoundValue(s, i, line(parameter(i).patchLine));
   }
   const int32_t duration = line(parameter(kDurationIndex).patchLine);
   const int32_t range = line(parameter(kDurationRangeIndex).patchLine);
@@ -86,6 +125,7 @@ void applyPatch(Sound& s, const PatchValues& values) {
       to.y = p.y;
     }
   }
+  applySettings(s, patch, report);
 }
 
 PatchValues capturePatch(const Sound& s) {
@@ -100,9 +140,21 @@ PatchValues capturePatch(const Sound& s) {
     for (int k = 0; k < kCurveBlockLines; ++k)
       values[static_cast<size_t>(row * kCurveBlockLines + k)] = blockCoordinate(scaled, k);
   }
-  for (int i = 0; i < kSoundValueCount; ++i)
-    values[static_cast<size_t>(parameter(i).patchLine - 1)] = s.values[static_cast<size_t>(i)];
+  for (int i = 0; i < kParameterCount; ++i)
+    if (soundOwned(i) && parameter(i).patchLine > 0)
+      values[static_cast<size_t>(parameter(i).patchLine - 1)] = s.values[static_cast<size_t>(i)];
   return values;
+}
+
+Patch savedPatch(const Sound& s) {
+  Patch patch(capturePatch(s));
+  for (int i = 0; i < kParameterCount; ++i) {
+    const int32_t v = s.values[static_cast<size_t>(i)];
+    if (isSoundSetting(i) && v != parameter(i).start)
+      patch.keyed.push_back({std::string(parameter(i).symbol), parameterToken(i, v)});
+  }
+  patch.keyed.insert(patch.keyed.end(), s.unknown.begin(), s.unknown.end());
+  return patch;
 }
 
 void applySoundNow(Engine& engine, const Sound& sound) {

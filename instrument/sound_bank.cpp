@@ -74,7 +74,7 @@ std::string categoryTitle(std::string_view category) {
 
 Sound bankSound(const BankSound& entry) {
   Sound sound = startSound();
-  applyPatch(sound, parsePatch(entry.patch));
+  applyPatch(sound, readPatchText(entry.patch));
   return sound;
 }
 

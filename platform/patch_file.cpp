@@ -1,12 +1,13 @@
 #include "platform/patch_file.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/files.h"
 
 namespace ondelith {
 
-PatchFileRead readPatch(const std::string& path, PatchValues& values, std::string& reason) {
+PatchFileRead readPatch(const std::string& path, Patch& patch, std::string& reason) {
   std::string bytes;
   // One byte past the limit tells a file too large to be a patch: the rest is never read.
   const bool read = readFileInPieces(
@@ -17,21 +18,21 @@ PatchFileRead readPatch(const std::string& path, PatchValues& values, std::strin
       },
       &reason);
   if (!read) return PatchFileRead::Unreadable;
-  PatchValues accepted;
+  Patch accepted;
   if (!acceptPatchBytes(bytes, accepted, reason)) return PatchFileRead::NotAPatch;
-  values = accepted;
+  patch = std::move(accepted);
   return PatchFileRead::Read;
 }
 
-bool readPatchFile(const std::string& path, PatchValues& values, std::string* error) {
+bool readPatchFile(const std::string& path, Patch& patch, std::string* error) {
   std::string reason;
-  if (readPatch(path, values, reason) == PatchFileRead::Read) return true;
+  if (readPatch(path, patch, reason) == PatchFileRead::Read) return true;
   if (error) *error = reason;
   return false;
 }
 
-bool writePatchFile(const std::string& path, const PatchValues& values, std::string* error) {
-  return writeFileAtomically(path, formatPatch(values), error);
+bool writePatchFile(const std::string& path, const Patch& patch, std::string* error) {
+  return writeFileAtomically(path, formatPatch(patch), error);
 }
 
 }  // namespace ondelith

@@ -898,8 +898,47 @@ void Toolkit::postToUi(std::function<void()> task) {
   QMetaObject::invokeMethod(impl_->app.get(), std::move(task), Qt::QueuedConnection);
 }
 
+namespace {
+
+// A spin box that writes and reads its value by a text rule of its own.
+class RuleSpinBox : public QSpinBox {
+ public:
+  RuleSpinBox(std::function<std::string(int)> text,
+              std::function<bool(const std::string&, int&)> read, QWidget* parent)
+      : QSpinBox(parent), text_(std::move(text)), read_(std::move(read)) {}
+
+ protected:
+  QString textFromValue(int value) const override {
+    return text_ ? QString::fromStdString(text_(value)) : QSpinBox::textFromValue(value);
+  }
+  int valueFromText(const QString& text) const override {
+    int value = this->value();
+    if (!read_) return QSpinBox::valueFromText(text);
+    read_(typed(text), value);
+    return value;
+  }
+  QValidator::State validate(QString& text, int& pos) const override {
+    if (!read_) return QSpinBox::validate(text, pos);
+    int value = 0;
+    return read_(typed(text), value) && value >= minimum() && value <= maximum()
+               ? QValidator::Acceptable
+               : QValidator::Intermediate;
+  }
+
+ private:
+  std::string typed(const QString& text) const {
+    QString t = text;
+    if (!suffix().isEmpty() && t.endsWith(suffix())) t.chop(suffix().size());
+    return t.trimmed().toStdString();
+  }
+  std::function<std::string(int)> text_;
+  std::function<bool(const std::string&, int&)> read_;
+};
+
+}  // namespace
+
 bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormField>& fields,
-                         const std::string& note) {
+                         const std::string& note, const std::vector<FieldRule>& rules) {
   auto it = impl_->windows.find(window);
   QDialog dialog(it == impl_->windows.end() ? nullptr : it->second);
   dialog.setWindowTitle(QString::fromStdString(title));
@@ -908,7 +947,9 @@ bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormF
   auto* form = new QFormLayout();
   layout->addLayout(form);
   std::vector<QWidget*> inputs;
-  for (const FormField& f : fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FormField& f = fields[i];
+    const FieldRule rule = i < rules.size() ? rules[i] : FieldRule{};
     QWidget* input = nullptr;
     if (f.kind == FormField::Kind::Choice) {
       auto* c = new QComboBox(&dialog);
@@ -916,12 +957,14 @@ bool Toolkit::formDialog(int window, const std::string& title, std::vector<FormF
       c->setCurrentIndex(f.value);
       input = c;
     } else {
-      auto* n = new QSpinBox(&dialog);
+      auto* n = new RuleSpinBox(rule.text, rule.read, &dialog);
       n->setRange(f.minimum, f.maximum);
+      n->setSingleStep(rule.step);
       n->setSuffix(QString::fromStdString(f.suffix));
       n->setValue(f.value);
       input = n;
     }
+    input->setToolTip(QString::fromStdString(rule.tip));
     input->setObjectName(QString::fromStdString(f.label));
     form->addRow(QString::fromStdString(f.label), input);
     inputs.push_back(input);

@@ -30,6 +30,16 @@ struct FormField {
   int value = 0;                     // the choice's index, or the number
 };
 
+// What a field of a form dialog may have beyond that: an arrow's step, a
+// tip shown while the pointer rests on it, and a number's text both ways
+// (decimal when there is none).
+struct FieldRule {
+  int step = 1;
+  std::string tip;
+  std::function<std::string(int)> text;
+  std::function<bool(const std::string&, int&)> read;
+};
+
 // An item of a menu: a command, a submenu, or (no text) a separator line.
 struct MenuItem {
   std::string text;
@@ -159,8 +169,9 @@ class Toolkit : public CanvasHost {
 
   // A modal dialog of labelled fields with a note below them, OK and
   // Cancel; true (the fields' values updated) on OK.
+  // `rules`: by field, for as many fields as it has.
   bool formDialog(int window, const std::string& title, std::vector<FormField>& fields,
-                  const std::string& note);
+                  const std::string& note, const std::vector<FieldRule>& rules = {});
 
   // A modal message box with one OK button; a carriage return starts a line.
   void messageBox(int window, const std::string& title, const std::string& text);

@@ -104,9 +104,9 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       state.key = kPatchKey;
       state.hints = kStateIsOnlyForDSP;
       state.defaultValue =
-          ondelith::formatPatch(ondelith::capturePatch(ondelith::startSound())).c_str();
+          ondelith::formatPatch(ondelith::savedPatch(ondelith::startSound())).c_str();
       state.label = "Patch";
-      state.description = "The sound as the 81 lines of an Ondelith patch (.vx)";
+      state.description = "The sound as the text of an Ondelith patch (.vx)";
     } else {
       state.key = kPatchFileKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
@@ -135,7 +135,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
 
   String getState(const char* key) const override {
     if (std::strcmp(key, kPatchKey) == 0)
-      return String(ondelith::formatPatch(ondelith::capturePatch(shared_.sound())).c_str());
+      return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
     // The patch text holds the sound; the file it came from is not read again.
     return String();
   }
@@ -144,17 +144,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (std::strcmp(key, kPatchKey) == 0) {
       // An empty value is a host with no saved patch, not a file of no bytes.
       if (value[0] == '\0') return;
-      const std::optional<ondelith::PatchValues> patch = ondelith::plugin::patchFromText(value);
+      const std::optional<ondelith::Patch> patch = ondelith::plugin::patchFromText(value);
       if (!patch) return logLine("the saved patch is no patch; the sound is kept");
       applyPatch(*patch);
       generation_.fetch_add(1, std::memory_order_acq_rel);
       if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
     } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
       std::string reason;
-      const std::optional<ondelith::PatchValues> patch =
-          ondelith::plugin::readPatchFile(value, reason);
+      const std::optional<ondelith::Patch> patch = ondelith::plugin::readPatchFile(value, reason);
       if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
-      applyPatch(*patch);
+      applyPatch(*patch, value);
       generation_.fetch_add(1, std::memory_order_acq_rel);
     }
   }
@@ -195,10 +194,13 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
  private:
-  void applyPatch(const ondelith::PatchValues& patch) {
+  // What of a patch's keyed lines was not read goes to the host's log, once.
+  void applyPatch(const ondelith::Patch& patch, const char* from = "the saved patch") {
     ondelith::Sound sound = shared_.sound();
-    ondelith::applyPatch(sound, patch);
+    std::string unread;
+    ondelith::applyPatch(sound, patch, &unread);
     shared_.setSound(sound);
+    if (!unread.empty()) logLine("%s: %s", from, unread.c_str());
   }
 
   // Not the audio thread. A rate the voice refuses gives silence, said once.

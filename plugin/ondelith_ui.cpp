@@ -25,6 +25,7 @@
 #include "editors/waveform_display.h"
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
+#include "instrument/settings_page.h"
 #include "instrument/sound.h"
 #include "platform/files.h"
 #include "platform/patch_file.h"
@@ -57,7 +58,20 @@ constexpr Box kNameBox{34, 4, 200, 24};
 constexpr Box kNext{238, 4, 24, 24};
 constexpr Box kOpen{272, 4, 52, 24};
 constexpr Box kSave{328, 4, 52, 24};
-constexpr Box kNameField{384, 4, 145, 24};
+constexpr Box kNameField{384, 4, 92, 24};
+constexpr Box kSettingsButton{480, 4, 51, 24};
+
+// The settings view over the panel's body: a row an entry, its value with
+// step arrows at the right, the Help sentence of the row under the pointer
+// below them.
+constexpr Box kSettingsPage{8, od::kPanelHeaderHeight + 8, kPanelWidth - 16,
+                            kPanelHeight - od::kPanelHeaderHeight - 16};
+constexpr double kSettingsRow = 26;
+constexpr double kSettingsTop = kSettingsPage.y + 36;
+constexpr int kSettingsRows = 16;  // shown at once; the wheel turns the rest in
+constexpr Box settingsValue(int row) { return {300, kSettingsTop + row * kSettingsRow, 140, 20}; }
+constexpr Box settingsLess(int row) { return {446, kSettingsTop + row * kSettingsRow, 22, 20}; }
+constexpr Box settingsMore(int row) { return {472, kSettingsTop + row * kSettingsRow, 22, 20}; }
 
 void rgb(cairo_t* cr, uint32_t c) {
   cairo_set_source_rgb(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0,
@@ -97,6 +111,26 @@ std::vector<std::filesystem::path> ownSounds() {
     if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
   std::sort(own.begin(), own.end());
   return own;
+}
+
+// Text broken into lines of at most `width` characters, at spaces.
+std::vector<std::string> wrapped(const std::string& s, size_t width) {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t at = 0;
+  while (at < s.size()) {
+    size_t end = s.find(' ', at);
+    if (end == std::string::npos) end = s.size();
+    const std::string word = s.substr(at, end - at);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      lines.push_back(line);
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    at = end + 1;
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
 }
 
 // A typed name that names one file in the folder and nothing beyond it.
@@ -145,7 +179,7 @@ class OndelithUI : public UI {
   // The host moved a parameter, or answers one of ours.
   void parameterChanged(uint32_t index, float value) override {
     const int i = static_cast<int>(index);
-    if (i < 0 || i >= od::kSoundValueCount) return;
+    if (!od::soundOwned(i)) return;
     od::setSoundValue(sound_, i, static_cast<int32_t>(std::lround(value)));
     if (i == od::pointIndex(od::kRowX1) || i == od::pointIndex(od::kRowY1) ||
         i == od::pointIndex(od::kRowX2) || i == od::pointIndex(od::kRowY2))
@@ -226,6 +260,7 @@ class OndelithUI : public UI {
     cairo_save(cr);
     cairo_scale(cr, s, s);
     drawTip(cr);
+    drawSettings(cr);
     drawMenu(cr);
     cairo_restore(cr);
   }
@@ -247,6 +282,7 @@ class OndelithUI : public UI {
     if (!menu_.empty()) return pickFromMenu(x, y);
     typing_ = kNameField.holds(x, y);
     if (y < od::kPanelHeaderHeight) return pressHeader(x, y);
+    if (settingsShown_) return pressSettings(x, y);
     if (const int id = canvases_.canvasAt(ev.pos.getX(), ev.pos.getY()); id && id != displayId_) {
       curveDrag_ = id;
       curveEvent(od::PointerAction::Press, ev.pos.getX(), ev.pos.getY());
@@ -271,6 +307,14 @@ class OndelithUI : public UI {
     if (curveDrag_) {
       curveEvent(od::PointerAction::Move, ev.pos.getX(), ev.pos.getY());
       return true;
+    }
+    if (settingsShown_) {
+      const int row = settingsRowAt(x, y);
+      if (row != settingsHover_) {
+        settingsHover_ = row;
+        repaint();
+      }
+      return false;
     }
     if (drag_) {
       if (drag_->info->kind == od::ControlKind::Slider)
@@ -302,6 +346,8 @@ class OndelithUI : public UI {
       repaint();
       return true;
     }
+    if (settingsShown_)
+      return scrollSettings(ev.pos.getX() / s, ev.pos.getY() / s, ev.delta.getY());
     Control* c = controlAt(ev.pos.getX() / s, ev.pos.getY() / s);
     if (!c || ev.delta.getY() == 0) return false;
     editParameter(static_cast<uint32_t>(c->index), true);
@@ -442,6 +488,7 @@ class OndelithUI : public UI {
     button(cr, kNameBox, shown + "  \u25BE", !menu_.empty());
     button(cr, kOpen, "Open");
     button(cr, kSave, "Save");
+    button(cr, kSettingsButton, "Settings", settingsShown_);
     rgb(cr, 0xFFFFFF);
     cairo_rectangle(cr, kNameField.x + 0.5, kNameField.y + 0.5, kNameField.w - 1, kNameField.h - 1);
     cairo_fill_preserve(cr);
@@ -499,8 +546,102 @@ class OndelithUI : public UI {
       openBrowser();
     else if (kSave.holds(x, y))
       saveTyped();
+    else if (kSettingsButton.holds(x, y))
+      settingsShown_ = !settingsShown_;
     repaint();
     return true;
+  }
+
+  // The sound settings' page, over the controls and the curves.
+  void drawSettings(cairo_t* cr) {
+    if (!settingsShown_) return;
+    const Box& b = kSettingsPage;
+    rgb(cr, 0xFFFFFF);
+    cairo_rectangle(cr, b.x + 0.5, b.y + 0.5, b.w, b.h);
+    cairo_fill_preserve(cr);
+    rgb(cr, 0x707070);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    text(cr, b.x + 12, b.y + 22, "Sound settings", 13);
+    double helpTop = kSettingsTop;
+    if (page_.empty()) {
+      for (const std::string& line : wrapped(std::string(od::kNothingToSet), 80))
+        text(cr, b.x + 12, helpTop += 16, line, 11, 0x505050);
+      return;
+    }
+    for (int row = 0; row < kSettingsRows; ++row) {
+      const int k = settingsFirst_ + row;
+      if (k >= static_cast<int>(page_.size())) break;
+      const od::SettingsField& f = page_[static_cast<size_t>(k)];
+      const Box v = settingsValue(row);
+      text(cr, b.x + 12, v.y + 15, f.label, 11, row == settingsHover_ ? 0x2050A0 : 0x000000);
+      rgb(cr, 0xFFFFFF);
+      cairo_rectangle(cr, v.x + 0.5, v.y + 0.5, v.w - 1, v.h - 1);
+      cairo_fill_preserve(cr);
+      rgb(cr, 0x909090);
+      cairo_stroke(cr);
+      text(cr, v.x + 4, v.y + 15, od::parameterText(f.index, value(f.index)) + f.suffix);
+      button(cr, settingsLess(row), "<");
+      button(cr, settingsMore(row), ">");
+      helpTop = v.y + kSettingsRow;
+    }
+    if (settingsHover_ < 0) return;
+    const size_t k = static_cast<size_t>(settingsFirst_ + settingsHover_);
+    if (k < page_.size())
+      for (const std::string& line : wrapped(page_[k].tip, 80))
+        text(cr, b.x + 12, helpTop += 16, line, 10, 0x505050);
+  }
+
+  // The page's row under a panel point, or -1.
+  int settingsRowAt(double x, double y) const {
+    for (int row = 0; row < kSettingsRows; ++row) {
+      const Box r{kSettingsPage.x, kSettingsTop + row * kSettingsRow, kSettingsPage.w,
+                  kSettingsRow};
+      if (r.holds(x, y) && settingsFirst_ + row < static_cast<int>(page_.size())) return row;
+    }
+    return -1;
+  }
+
+  // A press on the page: an arrow steps its row's value; a choice's value
+  // box goes round its choices.
+  bool pressSettings(double x, double y) {
+    const int row = settingsRowAt(x, y);
+    if (row < 0) return true;
+    const od::SettingsField& f = page_[static_cast<size_t>(settingsFirst_ + row)];
+    const int32_t now = value(f.index);
+    int32_t next = now;
+    if (settingsLess(row).holds(x, y)) next = od::steppedValue(f, now, -1);
+    if (settingsMore(row).holds(x, y)) next = od::steppedValue(f, now, 1);
+    if (f.choice && settingsValue(row).holds(x, y))
+      next = now >= f.maximum ? f.minimum : od::steppedValue(f, now, 1);
+    setSetting(f.index, next);
+    return true;
+  }
+
+  // The wheel over a row steps its value; elsewhere on the page it turns
+  // the rows that do not fit.
+  bool scrollSettings(double x, double y, double delta) {
+    if (delta == 0) return true;
+    const int direction = delta > 0 ? 1 : -1;
+    const int row = settingsRowAt(x, y);
+    if (row >= 0) {
+      const od::SettingsField& f = page_[static_cast<size_t>(settingsFirst_ + row)];
+      setSetting(f.index, od::steppedValue(f, value(f.index), direction));
+    } else {
+      const int last = std::max(0, static_cast<int>(page_.size()) - kSettingsRows);
+      settingsFirst_ = std::clamp(settingsFirst_ - direction, 0, last);
+      repaint();
+    }
+    return true;
+  }
+
+  // A setting moved on the page: a parameter change the host sees whole.
+  void setSetting(int index, int32_t v) {
+    if (v == value(index)) return;
+    editParameter(static_cast<uint32_t>(index), true);
+    setValue(index, v);
+    editParameter(static_cast<uint32_t>(index), false);
+    repaint();
   }
 
   // The menu's entry under a panel point, or -1.
@@ -577,10 +718,9 @@ class OndelithUI : public UI {
       return;
     }
     od::Sound s = sound_;
-    od::applyPatch(s, *patch);
+    od::applyPatch(s, *patch, &status_);  // what of its keyed lines was not read
     name_ = stem;
     hasSaved_ = true;  // loadFromPanel keeps the file's sound as saved
-    status_.clear();
     loadFromPanel(s);
   }
 
@@ -609,7 +749,7 @@ class OndelithUI : public UI {
     }
     replacing_.clear();
     std::string error;
-    if (!od::writePatchFile(target.string(), od::capturePatch(sound_), &error)) {
+    if (!od::writePatchFile(target.string(), od::savedPatch(sound_), &error)) {
       status_ = "not saved: " + error;
     } else {
       status_ = "saved " + typed_;
@@ -634,14 +774,15 @@ class OndelithUI : public UI {
   // value as a parameter, so the host's own controls follow.
   void loadFromPanel(const od::Sound& s) {
     sound_ = s;
-    setState(kPatchKey, od::formatPatch(od::capturePatch(sound_)).c_str());
+    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     writeEveryParameter();
     if (hasSaved_) saved_ = sound_;
     showSound();
   }
 
   void writeEveryParameter() {
-    for (int i = 0; i < od::kSoundValueCount; ++i) {
+    for (int i = 0; i < od::kParameterCount; ++i) {
+      if (!od::soundOwned(i)) continue;
       editParameter(static_cast<uint32_t>(i), true);
       setParameterValue(static_cast<uint32_t>(i), static_cast<float>(value(i)));
       editParameter(static_cast<uint32_t>(i), false);
@@ -729,7 +870,7 @@ class OndelithUI : public UI {
       if (editorIds_[static_cast<size_t>(row)] == id)
         if (const od::CurveEditor* e = od::findCurveEditor(curves_, id))
           sound_.curves[static_cast<size_t>(row)] = od::curvePointsOf(*e->model);
-    setState(kPatchKey, od::formatPatch(od::capturePatch(sound_)).c_str());
+    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     repaint();
   }
 
@@ -766,6 +907,10 @@ class OndelithUI : public UI {
   std::array<int, od::kWobbleRows> editorIds_{};
   int displayId_ = 0;
   std::vector<Control> controls_;
+  const std::vector<od::SettingsField> page_ = od::settingsPage(od::soundSettingEntries());
+  bool settingsShown_ = false;
+  int settingsHover_ = -1;
+  int settingsFirst_ = 0;
   Control* hover_ = nullptr;
   Control* drag_ = nullptr;
   double dragY_ = 0;

@@ -49,8 +49,7 @@ static_assert(SharedSound::kCurveWords == kRowWords * kWobbleRows);
 SharedSound::SharedSound() {
   const Sound start = startSound();
   for (int i = 0; i < kParameterCount; ++i) {
-    const int32_t v =
-        i < kSoundValueCount ? start.values[static_cast<size_t>(i)] : parameter(i).start;
+    const int32_t v = start.values[static_cast<size_t>(i)];
     values_[static_cast<size_t>(i)].store(v);
     asked_[static_cast<size_t>(i)].store(v);
   }
@@ -111,21 +110,24 @@ void SharedSound::setSound(const Sound& sound) {
   // Release stores, not a fence the race checker cannot see: a reader that
   // sees any new value also sees the odd sequence.
   constexpr auto kRelease = std::memory_order_release;
-  for (int i = 0; i < kSoundValueCount; ++i) {
+  for (int i = 0; i < kParameterCount; ++i) {
+    if (!soundOwned(i)) continue;
     values_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], kRelease);
     asked_[static_cast<size_t>(i)].store(sound.values[static_cast<size_t>(i)], kRelease);
   }
   wobbleMs_.store(sound.wobbleDurationMs, kRelease);
   for (size_t i = 0; i < kCurveWords; ++i) curveWords_[i].store(words[i], kRelease);
   curveSequence_.store(s + 2, std::memory_order_release);
+  unknown_ = sound.unknown;
   giveBackWholeSound();
 }
 
 void SharedSound::readValues(Sound& out) const {
   // Acquire loads keep the closing look at the sequence after every copy.
   constexpr auto kAcquire = std::memory_order_acquire;
-  for (int i = 0; i < kSoundValueCount; ++i)
-    out.values[static_cast<size_t>(i)] = values_[static_cast<size_t>(i)].load(kAcquire);
+  for (int i = 0; i < kParameterCount; ++i)
+    out.values[static_cast<size_t>(i)] =
+        soundOwned(i) ? values_[static_cast<size_t>(i)].load(kAcquire) : parameter(i).start;
   out.wobbleDurationMs = wobbleMs_.load(kAcquire);
   std::array<uint32_t, kCurveWords> words{};
   for (size_t i = 0; i < kCurveWords; ++i) words[i] = curveWords_[i].load(kAcquire);
@@ -142,6 +144,8 @@ bool SharedSound::tryReadSound(Sound& out) const {
 Sound SharedSound::sound() const {
   Sound s;
   while (!tryReadSound(s)) std::this_thread::yield();
+  const std::lock_guard<std::mutex> lock(writer_);
+  s.unknown = unknown_;
   return s;
 }
 
@@ -235,14 +239,14 @@ void Voice::applyValue(int index) {
   }
 }
 
-std::optional<PatchValues> patchFromText(std::string_view text) {
-  PatchValues values;
+std::optional<Patch> patchFromText(std::string_view text) {
+  Patch patch;
   std::string reason;
-  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
-  return values;
+  if (!acceptPatchBytes(text, patch, reason)) return std::nullopt;
+  return patch;
 }
 
-std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason) {
+std::optional<Patch> readPatchFile(const std::string& path, std::string& reason) {
   InputFile file;
   if (!file.open(path, &reason)) return std::nullopt;
   std::string text;
@@ -254,9 +258,9 @@ std::optional<PatchValues> readPatchFile(const std::string& path, std::string& r
     text.append(piece, got);
     if (text.size() > kMaxPatchFileBytes) break;  // too long for a patch: no need to read on
   }
-  PatchValues values;
-  if (!acceptPatchBytes(text, values, reason)) return std::nullopt;
-  return values;
+  Patch patch;
+  if (!acceptPatchBytes(text, patch, reason)) return std::nullopt;
+  return patch;
 }
 
 // The start-up sound first, then the factory bank: program n is the bank's

@@ -40,7 +40,7 @@ class SharedSound {
   // The wobble's length as the voice takes it (after Open, the file's Duration).
   int32_t wobbleMs() const;
 
-  // A whole sound; the settings stay. Not for the audio thread.
+  // A whole sound; the player's settings stay. Not for the audio thread.
   void setSound(const Sound& sound);
   // The sound as it stands. Not for the audio thread.
   Sound sound() const;
@@ -106,6 +106,7 @@ class SharedSound {
   std::atomic<uint32_t> curveSequence_{0};
   std::array<std::atomic<uint32_t>, kCurveWords> curveWords_{};
   mutable std::mutex writer_;
+  std::vector<KeyedLine> unknown_;  // the sound's unknown keys; behind writer_
 };
 
 // The voice of one plugin instance. Audio thread, except where said.
@@ -150,11 +151,11 @@ class Voice {
 };
 
 // A patch's text as the plugin takes it: an Ondelith patch, else nothing.
-std::optional<PatchValues> patchFromText(std::string_view text);
+std::optional<Patch> patchFromText(std::string_view text);
 
 // A patch file read for the plugin: a regular file (never waited on) whose
 // text is a patch. Not for the audio thread.
-std::optional<PatchValues> readPatchFile(const std::string& path, std::string& reason);
+std::optional<Patch> readPatchFile(const std::string& path, std::string& reason);
 
 // The programs a host lists, the start-up sound first.
 struct Program {

@@ -285,10 +285,11 @@ TEST(PatchFile, FilesThatAreNotPatchesAreRefusedWhateverTheirName) {
   };
   for (const auto& c : cases) {
     const std::string path = dir.file("file.vx", c.bytes);
-    PatchValues values;
+    Patch patch;
+    PatchValues& values = patch.values;
     values.fill(-1);
     std::string reason;
-    const PatchFileRead read = readPatch(path, values, reason);
+    const PatchFileRead read = readPatch(path, patch, reason);
     if (c.refusal) {
       EXPECT_EQ(read, PatchFileRead::NotAPatch) << c.what;
       EXPECT_NE(reason.find(c.refusal), std::string::npos) << c.what << ": " << reason;
@@ -300,14 +301,14 @@ TEST(PatchFile, FilesThatAreNotPatchesAreRefusedWhateverTheirName) {
     }
   }
   // A byte-order mark is skipped, never read as a line.
-  PatchValues marked, plain;
+  Patch marked, plain;
   std::string reason;
   ASSERT_TRUE(acceptPatchBytes("\xEF\xBB\xBF" + patch, marked, reason)) << reason;
   ASSERT_TRUE(acceptPatchBytes(patch, plain, reason));
   EXPECT_EQ(marked, plain);
   ASSERT_TRUE(acceptPatchBytes("\xEF\xBB\xBF", marked, reason));
-  EXPECT_EQ(marked, parsePatch(""));
-  PatchValues untouched;
+  EXPECT_EQ(marked.values, parsePatch(""));
+  Patch untouched;
   EXPECT_EQ(readPatch((dir.path / "missing.vx").string(), untouched, reason),
             PatchFileRead::Unreadable);
 }

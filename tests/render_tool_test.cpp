@@ -538,6 +538,29 @@ TEST(RenderTool, MalformedMidiFiles) {
   EXPECT_EQ(m.notes[1].word, 0x64'3E'90u);
 }
 
+// Keyed lines after a patch's 81 change nothing of the sound they do not
+// set; one that cannot be read is told once on stderr, and the render goes on.
+TEST(RenderTool, KeyedLinesOfAPatchAreReadAndTheirFaultsTold) {
+  TempDir dir;
+  const std::string midi =
+      Smf().track().event(0, {0x90, 60, 100}).event(4410, {0x80, 60, 0}).end().bytes();
+  const std::string plain = formatPatch(capturePatch(bankSound(factoryBank()[2])));
+  const std::string kept = dir.file("kept.vx", plain + "ondelith-settings=1\r\nfuture=1\r\n");
+  const std::vector<float> reference = renderFile(dir, midi, {"--patch", dir.file("p.vx", plain)});
+  EXPECT_EQ(renderFile(dir, midi, {"--patch", kept}), reference);
+  const std::string bad =
+      dir.file("bad.vx", plain + "ondelith-settings=1\r\nvolume=3\r\nno value\r\n");
+  const std::string out = (dir.path / "bad.wav").string();
+  const ProgramRun run =
+      renderer({"--midi", dir.file("in.mid", midi), "--patch", bad, "--out", out});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "ondelith-render: " + bad +
+                         ": Sound settings: \"no value\" is not key=value; \"volume=3\" is not a "
+                         "sound setting\n");
+  SF_INFO info;
+  EXPECT_EQ(readWav(out, info), reference);
+}
+
 TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
   TempDir dir;
   const std::string midi =

@@ -56,16 +56,16 @@ TEST(SoundBank, TheCompiledBankIsTheListAndItsFilesAndEachIsWhatSaveWrites) {
     EXPECT_EQ(bank[i].name, l.name);
     const std::string bytes = test::slurp(l.file);
     ASSERT_EQ(bank[i].patch, bytes);
-    PatchValues values;
+    Patch patch;
     std::string reason;
-    ASSERT_TRUE(acceptPatchBytes(bytes, values, reason)) << reason;
+    ASSERT_TRUE(acceptPatchBytes(bytes, patch, reason)) << reason;
 
     auto synth = test::makeSynth();
-    applyPatch(*synth, values);
-    EXPECT_EQ(formatPatch(capturePatch(*synth)), bytes) << "the program's Open then Save";
+    applyPatch(*synth, patch);
+    EXPECT_EQ(formatPatch(synth->instrument.savedPatch()), bytes) << "the program's Open then Save";
     Instrument host;  // as the renderer and a plugin keep it
-    host.applyPatch(values);
-    EXPECT_EQ(formatPatch(host.capturePatch()), bytes) << "a host's Open then Save";
+    host.applyPatch(patch);
+    EXPECT_EQ(formatPatch(host.savedPatch()), bytes) << "a host's Open then Save";
     EXPECT_EQ(bankSound(bank[i]), synth->instrument.sound());
   }
 }

@@ -135,7 +135,7 @@ TEST(PatchText, TellsPatchesFromOtherFiles) {
       {"a sign alone", "-\r\n" + repeated("1\r\n", 80), false},
       {"a zero byte", repeated("1\r\n", 40) + std::string(1, '\0') + repeated("1\r\n", 41), false},
       {"a MIDI file", std::string("MThd\0\0\0\6\0\0\0\1\1\xE0", 14), false},
-      {"beyond 4 KiB with blank lines", saved + std::string(5000, '\n'), false},
+      {"beyond 64 kB with blank lines", saved + std::string(kMaxPatchFileBytes, '\n'), false},
   };
   for (const auto& c : cases) EXPECT_EQ(isPatchText(c.text), c.patch) << c.what;
 }

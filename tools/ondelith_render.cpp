@@ -250,9 +250,11 @@ int main(int argc, char** argv) {
     instrument.setValue(kVelocityIndex, velocity);
     if (bankEntry) instrument.setSound(bankSound(*bankEntry));
     if (!patchPath.empty()) {
-      PatchValues patch;
+      Patch patch;
       if (!readPatchFile(patchPath, patch, &reason)) return failure(patchPath, reason);
-      instrument.applyPatch(patch);
+      std::string unread;
+      instrument.applyPatch(patch, &unread);
+      if (!unread.empty()) std::cerr << "ondelith-render: " << patchPath << ": " << unread << "\n";
     }
     // In the order given: a range switch set first gives the rows it
     // switches their range.

@@ -92,6 +92,28 @@ TEST_P(ClapPlays, AsTheRendererBeforeAndAfterItsStateTravels) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, ClapPlays, ::testing::Values(44100, 48000));
 
+// A state whose patch has keyed lines after its 81 gives them back whole in
+// the next state; the sound is the one of its 81 lines.
+TEST(ClapState, CarriesAPatchsKeyedLines) {
+  ASSERT_TRUE(module().ok());
+  Instance first(module(), 48000);
+  for (const Move& m : kMoves) first.param(0, static_cast<uint32_t>(m.index), m.value);
+  std::vector<float> none;
+  first.process(0, none);
+  std::string state = first.saveState();
+  const std::string plain = patchIn(state);
+  const std::string keyed = plain + "ondelith-settings=1\r\nfuture_mode=wide\r\n";
+  state.replace(state.find(plain), plain.size(), keyed);
+
+  Instance second(module(), 48000);
+  ASSERT_TRUE(second.loadState(state));
+  second.process(0, none);
+  EXPECT_EQ(patchIn(second.saveState()), keyed);
+  for (int i = 0; i < kParameterCount; ++i)
+    EXPECT_EQ(second.value(static_cast<uint32_t>(i)), first.value(static_cast<uint32_t>(i)))
+        << parameter(i).symbol;
+}
+
 TEST(ClapParameters, IdsRangesAndGroupsAreTheRegistrys) {
   ASSERT_TRUE(module().ok());
   const clap_plugin_descriptor_t& d = *module().descriptor;

@@ -3,6 +3,7 @@
 // with the pointer, compared with the same drag in the window's editor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -424,6 +425,31 @@ TEST_F(Panel, TakesTheHostsScaleFactor) {
     EXPECT_EQ(h, static_cast<uint32_t>(std::lround((kClientHeight + kPanelHeaderHeight) * scale)));
     in.gui->destroy(in.plugin());
   }
+}
+
+// The Settings button shows the sound settings' page over the controls,
+// which then take no press; it says so when there is nothing to set. The
+// button again gives the controls back.
+TEST_F(Panel, SettingsViewCoversTheControlsUntilClosed) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  pump(in, 20);
+  const ControlInfo& display = *findControl(kWaveformDisplay);
+  const int dx = display.x + 20, dy = display.y + kPanelHeaderHeight + 20;
+  const uint32_t shown = shownAt(host, dx, dy);
+  xdo("mousemove 505 16 click 1");
+  EXPECT_EQ(shownAt(host, dx, dy), 0xFFFFFFu) << "the page is not over the display";
+  const std::vector<uint32_t> note = shownIn(host, 20, kPanelHeaderHeight + 48, 300, 16);
+  EXPECT_TRUE(std::any_of(note.begin(), note.end(), [](uint32_t p) { return p < 0x808080; }))
+      << "the page says nothing";
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const int32_t volume = in.value(kVolumeIndex);
+  xdo("mousemove " + std::to_string(vol.x + vol.w / 2) + " " +
+      std::to_string(vol.y + kPanelHeaderHeight + 4) + " click 1");
+  EXPECT_EQ(in.value(kVolumeIndex), volume);
+  xdo("mousemove 505 16 click 1 mousemove 1 600");
+  EXPECT_EQ(shownAt(host, dx, dy), shown);
+  closePanel(in);
 }
 
 // The header's bank: next, next, previous lands on the bank's first sound,
