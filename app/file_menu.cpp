@@ -102,7 +102,7 @@ std::string helpText() {
   std::vector<std::string> soundSettings = rowLines(isSoundSetting);
   if (!soundSettings.empty())
     soundSettings.insert(soundSettings.begin(),
-                         "Sound settings... sets what a sound keeps beside its controls:");
+                         "Edit>Sound settings... sets what a sound keeps beside its controls:");
   const std::vector<std::vector<std::string>> paragraphs = {
       {"The main window shows one cycle of the basic waveform."},
       {"The X1 and X2 sliders pull the waveform along the X axis,",

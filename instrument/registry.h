@@ -65,7 +65,7 @@ constexpr int kBendRangeIndex = registry_detail::rowOf(NoteSetting::BendRange);
 constexpr int kVelocityIndex = registry_detail::rowOf(NoteSetting::VelocitySensitivity);
 
 // What every row must hold, checked as the table is built: a start within
-// its range, a choice row's values within it, a range switch that exists
+// its range, a choice row's values filling it, a range switch that exists
 // and a patch line no other row takes.
 constexpr bool rowsWhole() {
   for (int i = 0; i < kParameterCount; ++i) {
@@ -73,8 +73,10 @@ constexpr bool rowsWhole() {
     if (p.symbol.empty() || parameterIndex(p.symbol) != i) return false;
     if (p.start < p.minimum || p.start > p.maximum) return false;
     if ((p.text == TextRule::Choice) != !p.choices.empty()) return false;
-    for (const Choice& c : p.choices)
-      if (c.value < p.minimum || c.value > p.maximum) return false;
+    // A choice's values run from the row's minimum up, one apart.
+    for (size_t k = 0; k < p.choices.size(); ++k)
+      if (p.choices[k].value != p.minimum + static_cast<int32_t>(k)) return false;
+    if (!p.choices.empty() && p.choices.back().value != p.maximum) return false;
     if (!p.rangeBy.empty() && parameterIndex(p.rangeBy) < 0) return false;
     if (p.patchLine < 0 || p.patchLine > 81 || (p.patchLine > 0 && p.owner != Owner::Sound))
       return false;
