@@ -372,6 +372,25 @@ bool usage(int& status, const std::string& line) {
   return false;
 }
 
+// --set, in the order given, over the sound opened: each value within the
+// range its row has then.
+bool setFromCommandLine(App& app, int& status) {
+  const CommandLine& line = app.commandLine;
+  Instrument& instrument = app.synth.instrument;
+  for (size_t k = 0; k < line.settings.size(); ++k) {
+    const ParameterValue& v = line.settings[k];
+    const int by = rangeSwitchOf(v.index);
+    const std::string mistake = rangeMistake(v.index, v.value, by >= 0 ? instrument.value(by) : 0);
+    if (!mistake.empty()) {
+      shutDown(app);
+      return usage(status, "--set \"" + line.settingWords[k] + "\": " + mistake);
+    }
+    instrument.setValue(v.index, v.value);
+  }
+  if (!line.settings.empty()) showSound(app.synth);
+  return true;
+}
+
 }  // namespace
 
 bool startUp(App& app, int& status) {
@@ -422,6 +441,7 @@ bool startUp(App& app, int& status) {
   restoreKeptSound(app);
   const std::string report =
       line.patch.empty() ? std::string() : openPatchValues(app.synth, patch, line.patch);
+  if (!setFromCommandLine(app, status)) return false;
   showRecords(app);
   showTitle(app);
   keepForSignals(app);

@@ -25,6 +25,16 @@ int parseCommandLine(int argc, char** argv, CommandLine& line, std::ostream& out
           ->type_name("MS");
   app.add_flag("--list-devices", line.listDevices,
                "Print the names --midi-in and --audio-out take, one a line, and end");
+  app.add_option("--set", line.settingWords,
+                 "Sets a parameter by its symbol, in the units the window shows, after the patch; "
+                 "may be given again (see --list-parameters)")
+      ->type_name("SYMBOL=VALUE")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  bool listParameters = false;
+  app.add_flag("--list-parameters", listParameters,
+               "Print every parameter --set takes, one a line: symbol, range, default, name; and "
+               "end");
   const std::string latencyTakes =
       "milliseconds from " + std::to_string(kMinLatencyMs) + " to " + std::to_string(kMaxLatencyMs);
   const OptionTakes takes = {
@@ -32,6 +42,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& line, std::ostream& out
       {"--midi-in", "the name of a MIDI input (see --list-devices)"},
       {"--audio-out", "the name of an audio output (see --list-devices)"},
       {"--latency", latencyTakes},
+      {"--set", "SYMBOL=VALUE, as \"cutoff=800\" (see --list-parameters)"},
   };
   const auto mistake = [&err](const std::string& what) {
     err << "ondelith: " << what << "\n";
@@ -62,6 +73,16 @@ int parseCommandLine(int argc, char** argv, CommandLine& line, std::ostream& out
   if (app.get_option("file")->count() > 0 && file.empty())
     return mistake(badValue("FILE.vx", "", "a patch file (.vx)"));
   if (!file.empty()) line.patch = file;
+  if (listParameters) {
+    out << parameterList();
+    return 0;
+  }
+  for (const std::string& word : line.settingWords) {
+    ParameterValue v{};
+    std::string m;
+    if (!readParameterValue(word, v, m)) return mistake("--set \"" + word + "\": " + m);
+    line.settings.push_back(v);
+  }
   if (latencyOption->count() > 0) {
     line.latencyMs = realNumber(latency, kMinLatencyMs, kMaxLatencyMs);
     if (!line.latencyMs) return mistake(badValue("--latency", latency, latencyTakes));

@@ -4,6 +4,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "instrument/registry.h"
 
 namespace ondelith {
 
@@ -13,6 +16,9 @@ struct CommandLine {
   std::string audioOut;  // an audio output by name
   std::optional<double> latencyMs;
   bool listDevices = false;  // print the names --midi-in and --audio-out take, and end
+  // --set SYMBOL=VALUE, in the order given, with the words as given.
+  std::vector<ParameterValue> settings;
+  std::vector<std::string> settingWords;
 };
 
 // Reads argv. -1: go on; otherwise the process ends with that status, after

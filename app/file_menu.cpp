@@ -78,8 +78,32 @@ void showAbout(Toolkit& tk, int window) {
                 "Ondelith v" + std::string(kVersion) + "\rBezier Sound Synthesizer");
 }
 
+namespace {
+
+// A line of Help for each row of a kind: its name, range and Help sentence.
+std::vector<std::string> rowLines(bool (*kind)(int)) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < kParameterCount; ++i)
+    if (kind(i))
+      lines.push_back(std::string(parameter(i).name) + " (" + rangeText(i) +
+                      "): " + std::string(parameter(i).help));
+  return lines;
+}
+
+bool isPlayerSetting(int index) { return parameter(index).owner == Owner::Player; }
+
+}  // namespace
+
 std::string helpText() {
-  const std::vector<std::vector<const char*>> paragraphs = {
+  std::vector<std::string> settings = {
+      "File>Settings... sets the latency of the audio output and how notes are played:"};
+  for (std::string& line : rowLines(isPlayerSetting)) settings.push_back(std::move(line));
+  settings.push_back("These choices and the devices chosen are kept for the next start.");
+  std::vector<std::string> soundSettings = rowLines(isSoundSetting);
+  if (!soundSettings.empty())
+    soundSettings.insert(soundSettings.begin(),
+                         "Edit>Sound settings... sets what a sound keeps beside its controls:");
+  const std::vector<std::vector<std::string>> paragraphs = {
       {"The main window shows one cycle of the basic waveform."},
       {"The X1 and X2 sliders pull the waveform along the X axis,",
        "the Y1 and Y2 sliders along the Y axis."},
@@ -121,9 +145,8 @@ std::string helpText() {
        "plays the white keys from C4, and the row above it the black keys, up to F#5."},
       {"The two keys left of the bottom row (Z and X on QWERTY) shift the octave down and up,",
        "from C-1 to C8; the third field of the status bar shows the octave."},
-      {"File>Settings... sets the latency of the audio output, the MIDI channel heard",
-       "(one of 16, or all), the pitch bend range and the velocity sensitivity.",
-       "These choices and the devices chosen are kept for the next start."},
+      settings,
+      soundSettings,
       {"Ondelith also has a MIDI input port of its own, \"MIDI In\",",
        "on the ALSA sequencer and on JACK when a server runs.",
        "Connect a sequencer, a patchbay or a virtual keyboard to it:",
@@ -139,7 +162,8 @@ std::string helpText() {
   };
   std::string text;
   for (const auto& paragraph : paragraphs) {
-    for (const char* line : paragraph) text += std::string("\r") + line;
+    if (paragraph.empty()) continue;
+    for (const std::string& line : paragraph) text += "\r" + line;
     text += "\r";
   }
   return text;

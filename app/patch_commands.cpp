@@ -7,14 +7,15 @@ namespace ondelith {
 PatchValues capturePatch(Synth& s) { return s.instrument.capturePatch(); }
 
 void showSound(Synth& s) {
-  const int range = s.instrument.value(kDurationRangeIndex);
-  const DurationBounds b = durationBounds(range);
-  setControlRange(s.controls, kSliderDuration, b.minimum, b.maximum);
   for (const ControlParam& c : kControlParams) {
+    // A control whose range a switch chooses takes the range first.
+    if (const int by = rangeSwitchOf(c.index); by >= 0) {
+      const Bounds b = boundsOf(c.index, s.instrument.value(by));
+      setControlRange(s.controls, c.id, b.minimum, b.maximum);
+    }
     setControlValue(s.controls, c.id, s.instrument.value(c.index));
-    if (c.id >= kSpinMod0 && c.id <= spinFineId(kRowY2)) renderSpinText(s.controls, c.id);
+    renderSpinText(s.controls, c.id);
   }
-  s.controls.text[kSpinDurationRange] = parameterText(kDurationRangeIndex, range);
   for (int row = 0; row < kWobbleRows; ++row) redrawCurveEditor(s.editors, curveEditorId(s, row));
 }
 

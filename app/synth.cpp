@@ -20,8 +20,8 @@ void initRecords(Synth& s) {
   s.curveBuffer.assign(2, CurvePoint{0, 0});
   s.instrument.setSound(startSound());
   s.history.reset({});
-  for (int i = kSoundValueCount; i < kParameterCount; ++i)
-    s.instrument.setValue(i, parameter(i).start);
+  for (int i = 0; i < kParameterCount; ++i)
+    if (parameter(i).owner == Owner::Player) s.instrument.setValue(i, parameter(i).start);
   initControls(s.controls);
 }
 

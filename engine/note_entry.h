@@ -53,6 +53,8 @@ inline constexpr std::array<NoteSettingInfo, kNoteSettingCount> kNoteSettingTabl
     {NoteSetting::VelocitySensitivity, 0, 100, 0, true},
 }};
 
+static_assert(rowsInOrder(kNoteSettingTable));
+
 constexpr const NoteSettingInfo& noteSettingInfo(NoteSetting id) {
   return kNoteSettingTable[static_cast<size_t>(id)];
 }

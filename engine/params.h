@@ -72,22 +72,46 @@ double limitTo(const EngineRow<Id>& row, double value) {
   return row.integer ? roundEven(value) : value;
 }
 
+// clang-format off
 inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
-    {Param::PointX1, 1, 99, 50, true},       {Param::PointY1, 0, 49, 5, true},
-    {Param::PointX2, 1, 99, 75, true},       {Param::PointY2, 50, 99, 95, true},
-    {Param::ModX1, -100, 100, 0, true},      {Param::ModY1, -100, 100, 0, true},
-    {Param::ModX2, -100, 100, 0, true},      {Param::ModY2, -100, 100, 0, true},
-    {Param::CoarseX1, 0, 15, 0, true},       {Param::CoarseY1, 0, 15, 0, true},
-    {Param::CoarseX2, 0, 15, 0, true},       {Param::CoarseY2, 0, 15, 0, true},
-    {Param::FineX1, 0, 99, 0, true},         {Param::FineY1, 0, 99, 0, true},
-    {Param::FineX2, 0, 99, 0, true},         {Param::FineY2, 0, 99, 0, true},
-    {Param::Volume, 0, 1500, 400, true},     {Param::WobbleDuration, 100, 10000, 2000, true},
-    {Param::Attack, 0.001, 2, 0.001, false}, {Param::Decay, 0.001, 5, 1, false},
-    {Param::Sustain, 0, 1, 0.5, false},      {Param::Release, 0.001, 5, 1.5, false},
-    {Param::Cutoff, 20, 5000, 1500, false},  {Param::Resonance, 0, 100, 50, true},
+    {Param::PointX1, 1, 99, 50, true},
+    {Param::PointY1, 0, 49, 5, true},
+    {Param::PointX2, 1, 99, 75, true},
+    {Param::PointY2, 50, 99, 95, true},
+    {Param::ModX1, -100, 100, 0, true},
+    {Param::ModY1, -100, 100, 0, true},
+    {Param::ModX2, -100, 100, 0, true},
+    {Param::ModY2, -100, 100, 0, true},
+    {Param::CoarseX1, 0, 15, 0, true},
+    {Param::CoarseY1, 0, 15, 0, true},
+    {Param::CoarseX2, 0, 15, 0, true},
+    {Param::CoarseY2, 0, 15, 0, true},
+    {Param::FineX1, 0, 99, 0, true},
+    {Param::FineY1, 0, 99, 0, true},
+    {Param::FineX2, 0, 99, 0, true},
+    {Param::FineY2, 0, 99, 0, true},
+    {Param::Volume, 0, 1500, 400, true},
+    {Param::WobbleDuration, 100, 10000, 2000, true},
+    {Param::Attack, 0.001, 2, 0.001, false},
+    {Param::Decay, 0.001, 5, 1, false},
+    {Param::Sustain, 0, 1, 0.5, false},
+    {Param::Release, 0.001, 5, 1.5, false},
+    {Param::Cutoff, 20, 5000, 1500, false},
+    {Param::Resonance, 0, 100, 50, true},
 }};
+// clang-format on
 
 constexpr const ParamInfo& paramInfo(Param id) { return kParamTable[static_cast<size_t>(id)]; }
+
+// Each row where its id says, and none left out: a row missing from an
+// std::array would be zeros without a word.
+template <typename Table>
+constexpr bool rowsInOrder(const Table& table) {
+  for (size_t i = 0; i < table.size(); ++i)
+    if (static_cast<size_t>(table[i].id) != i) return false;
+  return true;
+}
+static_assert(rowsInOrder(kParamTable));
 
 // A value brought into the parameter's range; see limitTo.
 inline double limitParam(Param id, double value) { return limitTo(paramInfo(id), value); }

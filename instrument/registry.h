@@ -64,6 +64,29 @@ constexpr int kChannelIndex = registry_detail::rowOf(Target::Channel);
 constexpr int kBendRangeIndex = registry_detail::rowOf(NoteSetting::BendRange);
 constexpr int kVelocityIndex = registry_detail::rowOf(NoteSetting::VelocitySensitivity);
 
+// What every row must hold, checked as the table is built: a start within
+// its range, a choice row's values filling it, a range switch that exists
+// and a patch line no other row takes.
+constexpr bool rowsWhole() {
+  for (int i = 0; i < kParameterCount; ++i) {
+    const Parameter& p = parameter(i);
+    if (p.symbol.empty() || parameterIndex(p.symbol) != i) return false;
+    if (p.start < p.minimum || p.start > p.maximum) return false;
+    if ((p.text == TextRule::Choice) != !p.choices.empty()) return false;
+    // A choice's values run from the row's minimum up, one apart.
+    for (size_t k = 0; k < p.choices.size(); ++k)
+      if (p.choices[k].value != p.minimum + static_cast<int32_t>(k)) return false;
+    if (!p.choices.empty() && p.choices.back().value != p.maximum) return false;
+    if (!p.rangeBy.empty() && parameterIndex(p.rangeBy) < 0) return false;
+    if (p.patchLine < 0 || p.patchLine > 81 || (p.patchLine > 0 && p.owner != Owner::Sound))
+      return false;
+    for (int k = 0; k < i; ++k)
+      if (p.patchLine > 0 && parameter(k).patchLine == p.patchLine) return false;
+  }
+  return true;
+}
+static_assert(rowsWhole(), "a row of instrument/parameter_rows.h is not whole");
+
 // The rows the 81 lines hold.
 constexpr int kSoundValueCount = [] {
   int n = 0;
@@ -149,6 +172,29 @@ std::string parameterToolTip(int index, int32_t value);
 // A row's range for people, under its switch's value: "20 to 5000 Hz",
 // "x1 or x10", "All or 1 to 16".
 std::string rangeText(int index, int32_t switchValue = kDurationRangeX10);
+
+// A row's whole range for people, whatever its switch: "100 to 10000 ms".
+std::string wholeRangeText(int index);
+
+// A row's value set by its symbol, as command lines give it: "cutoff=800".
+struct ParameterValue {
+  int index;
+  int32_t value;
+};
+
+// Reads "SYMBOL=VALUE", the value as parseParameterText reads it. False on a
+// mistake, which `mistake` then says in a few words: `there is no parameter
+// "cutof"`, "cutoff takes 20 to 5000 Hz".
+bool readParameterValue(std::string_view word, ParameterValue& out, std::string& mistake);
+
+// Every row as --list-parameters prints it, one a line: symbol, range,
+// default, name, separated by tabs.
+std::string parameterList();
+
+// Empty when a value lies within its row's range under its switch's value;
+// else what the row takes: "duration takes 100 to 1000 ms while
+// duration_range is x1".
+std::string rangeMistake(int index, int32_t value, int32_t switchValue);
 
 // The MIDI channel setting (kEveryChannel, or 1 to 16) as the voice takes it.
 constexpr int engineChannel(int channelSetting) {

@@ -90,7 +90,8 @@ std::string firstWordMistake(const CLI::App& app, const OptionTakes& takes, int 
     }
     std::vector<std::string>& values = given[option];
     values.push_back(value);
-    if (values.size() == 2 && option->get_expected_max() != 0)
+    if (values.size() == 2 && option->get_expected_max() != 0 &&
+        option->get_multi_option_policy() != CLI::MultiOptionPolicy::TakeAll)
       note(malformed, name + " is given twice (" + inQuotes(values[0]) + ", " +
                           inQuotes(values[1]) + "): give it once");
   }

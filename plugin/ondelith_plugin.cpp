@@ -72,10 +72,14 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
                                  static_cast<float>(p.maximum));
     out.groupId = static_cast<uint32_t>(p.group);
     if (p.text == ondelith::TextRule::Choice || p.text == ondelith::TextRule::Channel) {
-      const int count = p.maximum - p.minimum + 1;
+      // A choice's values, or every channel: each with the row's own text.
+      const int count = p.text == ondelith::TextRule::Choice ? static_cast<int>(p.choices.size())
+                                                             : p.maximum - p.minimum + 1;
       auto* values = new ParameterEnumerationValue[count];
       for (int k = 0; k < count; ++k) {
-        const int32_t v = p.minimum + k;
+        const int32_t v = p.text == ondelith::TextRule::Choice
+                              ? p.choices[static_cast<size_t>(k)].value
+                              : p.minimum + k;
         values[k].value = static_cast<float>(v);
         values[k].label = ondelith::parameterText(static_cast<int>(index), v).c_str();
       }

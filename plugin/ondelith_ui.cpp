@@ -457,11 +457,11 @@ class OndelithUI : public UI {
     }
   }
 
-  // The hovered or dragged control's value with its unit, beside it.
+  // The hovered or dragged control's tooltip, as the window's: its name and value, beside it.
   void drawTip(cairo_t* cr) {
     const Control* c = drag_ ? drag_ : hover_;
     if (!c) return;
-    const std::string s = od::parameterDisplay(c->index, value(c->index));
+    const std::string s = od::parameterToolTip(c->index, value(c->index));
     cairo_set_font_size(cr, 11);
     cairo_text_extents_t e;
     cairo_text_extents(cr, s.c_str(), &e);

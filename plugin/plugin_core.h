@@ -20,6 +20,23 @@
 
 namespace ondelith::plugin {
 
+// What changed since the audio thread last looked: a bit for each of
+// `Count` parameters, in as many words as they need, and the whole sound.
+template <int Count>
+struct ChangeMarks {
+  static constexpr int kWords = (Count + 63) / 64;
+  std::array<uint64_t, kWords> bits{};
+  bool wholeSound = false;
+  bool has(int index) const { return (bits[static_cast<size_t>(index / 64)] >> (index % 64)) & 1u; }
+  void mark(int index) { bits[static_cast<size_t>(index / 64)] |= uint64_t{1} << (index % 64); }
+  bool any() const {
+    if (wholeSound) return true;
+    for (uint64_t w : bits)
+      if (w) return true;
+    return false;
+  }
+};
+
 // The sound and the settings, shared by the host's threads. Single values
 // change from any thread without a lock (a host sets parameters from its
 // audio thread and from others); whole sounds come from threads that may
@@ -45,23 +62,7 @@ class SharedSound {
   // The sound as it stands. Not for the audio thread.
   Sound sound() const;
 
-  // What changed since the audio thread last looked: a bit per parameter,
-  // as many words as the table needs, and the whole sound.
-  struct Changes {
-    static constexpr int kWords = (kParameterCount + 63) / 64;
-    std::array<uint64_t, kWords> bits{};
-    bool wholeSound = false;
-    bool has(int index) const {
-      return (bits[static_cast<size_t>(index / 64)] >> (index % 64)) & 1u;
-    }
-    void mark(int index) { bits[static_cast<size_t>(index / 64)] |= uint64_t{1} << (index % 64); }
-    bool any() const {
-      if (wholeSound) return true;
-      for (uint64_t w : bits)
-        if (w) return true;
-      return false;
-    }
-  };
+  using Changes = ChangeMarks<kParameterCount>;
   // Audio thread: what changed since it last looked, and the whole sound,
   // unless a writer is under way.
   Changes takeChanges() {

@@ -123,7 +123,8 @@ TEST(Registry, ARangeSwitchGivesItsRowsTheirRange) {
   EXPECT_EQ(rangeText(kDurationIndex, kDurationRangeX1), "100 to 1000 ms");
   EXPECT_EQ(rangeText(kDurationRangeIndex), "x1 or x10");
   EXPECT_EQ(rangeText(kChannelIndex), "all or 1 to 16");
-  EXPECT_EQ(rangeText(fineIndex(0)), "0.00 to 0.99 x pitch");
+  EXPECT_EQ(rangeText(fineIndex(0)), "0 to 99 (0.00 to 0.99 x pitch)");
+  EXPECT_EQ(rangeText(pointIndex(kRowY2)), "50 to 99 (0.50 to 0.99)");
 }
 
 }  // namespace

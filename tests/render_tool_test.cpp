@@ -287,6 +287,90 @@ TEST(RenderTool, TempoChangesAndTiesAcrossTracksMatchTheDriver) {
   EXPECT_GT(loudest, 0.01f);
 }
 
+// --set: any row by its symbol, in the order given, over the patch; a sound
+// value renders as the same patch with that value, a player setting as its
+// own option.
+TEST(RenderTool, SetTakesEveryRowBySymbolAfterThePatch) {
+  TempDir dir;
+  const std::string smf =
+      Smf().track().event(0, {0x90, 60, 50}).event(40000, {0x80, 60, 0}).end(10).bytes();
+  const auto patchWith = [&dir](const std::vector<std::pair<int, int32_t>>& values) {
+    auto s = test::makeSynth();
+    for (const auto& [index, v] : values) s->instrument.setValue(index, v);
+    return dir.file(std::to_string(values.size()) + ".vx", formatPatch(capturePatch(*s)));
+  };
+  const std::string base = patchWith({{coarseIndex(kRowX1), 3}, {modIndex(kRowX1), 60}});
+  const struct {
+    std::vector<std::string> sets;
+    std::vector<std::pair<int, int32_t>> values;  // the same sound as a patch
+    std::vector<std::string> same;                // or by other options
+    bool audible = true;                          // against the patch alone
+  } cases[] = {
+      {{"cutoff=800"}, {{coarseIndex(kRowX1), 3}, {modIndex(kRowX1), 60}, {kCutoffIndex, 800}}, {}},
+      {{"x1_fine=.25", "x1=0.3", "attack=40"},
+       {{coarseIndex(kRowX1), 3},
+        {modIndex(kRowX1), 60},
+        {fineIndex(kRowX1), 25},
+        {pointIndex(kRowX1), 30},
+        {kAttackIndex, 40}},
+       {}},
+      {{"duration_range=x1", "duration=300"},
+       {{coarseIndex(kRowX1), 3},
+        {modIndex(kRowX1), 60},
+        {kDurationRangeIndex, 1},
+        {kDurationIndex, 300}},
+       {},
+       false},  // the start curves are flat: the wobble's length is not heard
+      {{"velocity=100", "bend_range=7", "midi_channel=all"},
+       {},
+       {"--velocity", "100", "--bend-range", "7", "--channel", "all"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--patch", base};
+    for (const std::string& set : c.sets) args.insert(args.end(), {"--set", set});
+    const std::vector<float> out = renderFile(dir, smf, args);
+    std::vector<std::string> other = c.same;
+    other.insert(other.end(), {"--patch", c.values.empty() ? base : patchWith(c.values)});
+    EXPECT_EQ(out, renderFile(dir, smf, other)) << c.sets[0];
+    if (c.audible) {
+      EXPECT_NE(out, renderFile(dir, smf, {"--patch", base})) << c.sets[0];
+    }
+  }
+}
+
+TEST(RenderTool, SetRefusesWhatNoRowTakesAndSaysTheRange) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string out = (dir.path / "out.wav").string();
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"cutof=800"}, "\"cutof=800\": there is no parameter \"cutof\" (see --list-parameters)"},
+      {{"cutoff"}, "\"cutoff\": takes SYMBOL=VALUE, as \"cutoff=800\""},
+      {{"cutoff=9000"}, "\"cutoff=9000\": cutoff takes 20 to 5000 Hz"},
+      {{"x1_fine=1.5"}, "\"x1_fine=1.5\": x1_fine takes 0 to 99 (0.00 to 0.99 x pitch)"},
+      {{"duration_range=x2"}, "\"duration_range=x2\": duration_range takes x1 or x10"},
+      {{"midi_channel=17"}, "\"midi_channel=17\": midi_channel takes all or 1 to 16"},
+      {{"duration=50"}, "\"duration=50\": duration takes 100 to 10000 ms"},
+      {{"duration=500"},
+       "\"duration=500\": duration takes 1000 to 10000 ms while duration_range is x10"},
+      {{"duration=500", "duration_range=x1"},
+       "\"duration=500\": duration takes 1000 to 10000 ms while duration_range is x10"},
+  };
+  for (const auto& [sets, err] : cases) {
+    std::vector<std::string> args = {"--midi", midi, "--out", out};
+    for (const std::string& set : sets) args.insert(args.end(), {"--set", set});
+    const ProgramRun run = renderer(args);
+    EXPECT_EQ(run.status, 2) << err;
+    EXPECT_EQ(run.err, "ondelith-render: --set " + err + "\n");
+  }
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"});
+  // Every row is listed, with its range and default as --set takes them.
+  const ProgramRun list = renderer({"--list-parameters"});
+  EXPECT_EQ(list.status, 0);
+  for (int i = 0; i < kParameterCount; ++i)
+    EXPECT_NE(list.out.find(std::string(parameter(i).symbol) + "\t"), std::string::npos) << i;
+}
+
 // Bends, the pedal, all notes off and velocity from a file: the live
 // program's reading, sample for sample, with the player's settings as options.
 TEST(RenderTool, BendsPedalAndVelocityPlayAsLive) {

@@ -338,6 +338,15 @@ TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
        2,
        "two patches to open, \"a.vx\" and --patch \"b.vx\": give one\n"},
       {{"--list-devices=yes"}, 2, "--list-devices takes no value\n"},
+      {{"--set", "cutoff=800", "--set=x1_fine=.25"}, -1, ""},
+      {{"--list-parameters"}, 0, ""},
+      {{"--set", "cutof=800"},
+       2,
+       "--set \"cutof=800\": there is no parameter \"cutof\" (see --list-parameters)\n"},
+      {{"--set", "cutoff=1"}, 2, "--set \"cutoff=1\": cutoff takes 20 to 5000 Hz\n"},
+      {{"--set"},
+       2,
+       "--set needs a value: it takes SYMBOL=VALUE, as \"cutoff=800\" (see --list-parameters)\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> words = {"ondelith"};
@@ -364,6 +373,13 @@ TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
   EXPECT_EQ(parseCommandLine(3, fileArgv, line, out, err), -1);
   EXPECT_EQ(line.patch, "b.vx");  // the one word is the patch, as --patch gives it
   EXPECT_TRUE(line.listDevices);
+  char set[] = "--set", cutoff[] = "cutoff=800", mod[] = "x1_mod=-35";
+  char* setArgv[] = {name, set, cutoff, set, mod};
+  CommandLine sets;
+  EXPECT_EQ(parseCommandLine(5, setArgv, sets, out, err), -1);
+  EXPECT_EQ(sets.settings.size(), 2u);
+  EXPECT_EQ(sets.settings[1].index, modIndex(kRowX1));
+  EXPECT_EQ(sets.settings[1].value, -35);
 }
 
 TEST_F(Window, ADeviceNameThatIsNotThereEndsStartUpWithOneLine) {

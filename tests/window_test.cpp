@@ -40,10 +40,12 @@ TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
       EXPECT_EQ(tk->maximum(s.id), s.maximum) << s.id;
       EXPECT_EQ(tk->value(s.id), s.start) << s.id;
     }
-    if (s.kind == ControlKind::SpinBox)
+    if (s.kind == ControlKind::SpinBox) {
       EXPECT_EQ(tk->text(s.id), parameterText(entryOf(s.id), s.start)) << s.id;
-    if (s.kind == ControlKind::Label || s.kind == ControlKind::Frame)
+    }
+    if (s.kind == ControlKind::Label || s.kind == ControlKind::Frame) {
       EXPECT_EQ(tk->text(s.id), std::string(s.text)) << s.id;
+    }
   }
   for (int row = 0; row < kWobbleRows; ++row) {
     const Rect r = tk->geometry(curveEditorId(app->synth, row));
@@ -58,6 +60,48 @@ TEST_F(Window, EveryControlAtItsPlaceWithItsRangeValueAndText) {
   EXPECT_EQ(devices->calls,
             (std::vector<std::string>{"startAudio ", "openMidiInput 0", "startStream"}));
   EXPECT_TRUE(devices->everyControlExistedAtStart);
+}
+
+// --set goes over the sound the program starts with, in the order given,
+// and the window shows it; a value out of its row's range then ends the start.
+TEST_F(Window, SetOnTheCommandLineGoesOverTheSoundAndShows) {
+  const std::vector<std::string> words = {"cutoff=800", "x1_fine=.25", "duration_range=x1",
+                                          "duration=300", "bend_range=7"};
+  const auto given = [&words](CommandLine& line) {
+    line.settingWords = words;
+    line.settings.clear();
+    for (const std::string& w : words) {
+      ParameterValue v{};
+      std::string mistake;
+      ASSERT_TRUE(readParameterValue(w, v, mistake)) << mistake;
+      line.settings.push_back(v);
+    }
+  };
+  restart([&](test::FakeDevices& d) { given(d.app.commandLine); });
+  EXPECT_EQ(tk->value(kSliderF), 800);
+  EXPECT_EQ(tk->text(spinFineId(kRowX1)), ".25");
+  EXPECT_EQ(tk->text(kSpinDurationRange), "x1");
+  EXPECT_EQ(tk->maximum(kSliderDuration), 1000);
+  EXPECT_EQ(tk->value(kSliderDuration), 300);
+  EXPECT_EQ(app->synth.instrument.value(kBendRangeIndex), 7);
+  EXPECT_EQ(app->synth.instrument.value(kCutoffIndex), 800);
+
+  shutDown(*app);
+  tk->destroyWindow(app->window);
+  app = std::make_unique<App>(*tk);
+  app->settingsPath = settingsFile();
+  devices = std::make_unique<test::FakeDevices>(*app);
+  app->devices = devices.get();
+  app->commandLine.settingWords = {"duration=300"};
+  app->commandLine.settings = {{kDurationIndex, 300}};  // under x10, the start's range
+  int status = -1;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(startUp(*app, status));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ondelith: --set \"duration=300\": duration takes 1000 to 10000 ms while "
+            "duration_range is x10\n");
+  EXPECT_EQ(status, 2);
+  app.reset();
 }
 
 TEST_F(Window, OutputsListedAfterStartUpJoinTheAudioListWithTheOneInUseKept) {
@@ -624,8 +668,16 @@ TEST(HelpText, ParagraphsAndLines) {
     if (!lines[i].empty()) ++textLines;
     if (!lines[i].empty() && (i + 1 == lines.size() || lines[i + 1].empty())) ++paragraphs;
   }
-  EXPECT_EQ(textLines, 60);
-  EXPECT_EQ(paragraphs, 18);
+  // A sound's settings, when there are any, have a paragraph of their own.
+  int soundSettings = 0;
+  for (int i = 0; i < kParameterCount; ++i) soundSettings += isSoundSetting(i);
+  EXPECT_EQ(textLines, 62 + (soundSettings ? soundSettings + 1 : 0));
+  EXPECT_EQ(paragraphs, 18 + (soundSettings ? 1 : 0));
+  // Each player setting, from its row: its name and its Help sentence.
+  for (int i = kChannelIndex; i <= kVelocityIndex; ++i) {
+    EXPECT_NE(text.find(parameter(i).name), std::string::npos) << i;
+    EXPECT_NE(text.find(parameter(i).help), std::string::npos) << i;
+  }
   // After the twelve: the computer keyboard, its octave keys, Settings, the own port,
   // the sounds and undo.
   for (const char* says :

@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
       "is a folder, a device, a FIFO or one of the input files.");
   // Every value is taken as a word and checked here, in the program's words.
   std::string patchPath, soundWord, midiPath, outPath, tailText, rateText, bendText, velocityText;
-  bool listOnly = false;
+  std::vector<std::string> setWords;
+  bool listOnly = false, listParametersOnly = false;
   double tail = 2.0;
   int rate = static_cast<int>(kDefaultSampleRate);
   app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)")->type_name("FILE.vx");
@@ -98,6 +99,15 @@ int main(int argc, char** argv) {
       ->type_name("NAME|NUMBER");
   app.add_flag("--list-sounds", listOnly,
                "Print the factory bank, one sound a line: number, category, name; and end");
+  app.add_option("--set", setWords,
+                 "Sets a parameter by its symbol, in the units the window shows, after --patch or "
+                 "--sound; may be given again (see --list-parameters)")
+      ->type_name("SYMBOL=VALUE")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--list-parameters", listParametersOnly,
+               "Print every parameter --set takes, one a line: symbol, range, default, name; and "
+               "end");
   app.add_option("--midi", midiPath, "Standard MIDI File to play (required)")
       ->type_name("FILE.mid");
   app.add_option("--rate", rateText, "Sample rate in Hz, 22050 to 192000; 44100 unless given")
@@ -115,16 +125,20 @@ int main(int argc, char** argv) {
   };
   int bendRange = bend.start;
   app.add_option("--bend-range", bendText,
-                 "Pitch bend range, " + span(bend) + " semitones; " + std::to_string(bend.start) +
-                     " unless given")
+                 std::string(bend.name) + ", " + rangeText(kBendRangeIndex) + "; " +
+                     parameterToken(kBendRangeIndex, bend.start) + " unless given")
       ->type_name("SEMITONES");
   int velocity = sensitivity.start;
   app.add_option("--velocity", velocityText,
-                 "Velocity sensitivity, " + span(sensitivity) + " %; " +
-                     std::to_string(sensitivity.start) + " unless given")
+                 std::string(sensitivity.name) + ", " + rangeText(kVelocityIndex) + "; " +
+                     parameterToken(kVelocityIndex, sensitivity.start) + " unless given")
       ->type_name("PERCENT");
-  std::string channel = "1";
-  app.add_option("--channel", channel, "MIDI channel heard, 1 to 16 or \"all\"; 1 unless given")
+  const Parameter& heard = parameter(kChannelIndex);
+  const std::string channels =
+      std::to_string(kEveryChannel + 1) + " to " + std::to_string(heard.maximum);
+  std::string channel = parameterToken(kChannelIndex, heard.start);
+  app.add_option("--channel", channel,
+                 "MIDI channel heard, " + channels + " or \"all\"; " + channel + " unless given")
       ->type_name("N|all");
   const OptionTakes takes = {
       {"--patch", "a patch file (.vx)"},
@@ -133,9 +147,11 @@ int main(int argc, char** argv) {
       {"--out", "the WAV file to write"},
       {"--rate", "a sample rate in Hz from 22050 to 192000"},
       {"--tail", "seconds from 0 to 3600"},
-      {"--bend-range", "a whole number of semitones from " + span(bend)},
+      {"--bend-range",
+       "a whole number of " + std::string(unitInfo(bend.unit).symbol) + " from " + span(bend)},
       {"--velocity", "a whole percentage from " + span(sensitivity)},
-      {"--channel", "a MIDI channel from 1 to 16, or \"all\""},
+      {"--channel", "a MIDI channel from " + channels + ", or \"all\""},
+      {"--set", "SYMBOL=VALUE, as \"cutoff=800\" (see --list-parameters)"},
   };
   const auto usage = [](const std::string& line) {
     std::cerr << "ondelith-render: " << line << "\n";
@@ -181,7 +197,6 @@ int main(int argc, char** argv) {
     return usage(badValue("--velocity", velocityText, takes.at("--velocity")));
   if (channel != "all") {
     int n = 0;
-    const Parameter& heard = parameter(kChannelIndex);
     if (!whole("--channel", channel, kEveryChannel + 1, heard.maximum, n))
       return usage(badValue("--channel", channel, takes.at("--channel")));
     if (n) channel = std::to_string(n);
@@ -189,6 +204,20 @@ int main(int argc, char** argv) {
   if (listOnly) {
     listSounds();
     return 0;
+  }
+  if (listParametersOnly) {
+    std::cout << parameterList();
+    return 0;
+  }
+  std::vector<ParameterValue> sets;
+  const auto setMistake = [&usage](const std::string& word, const std::string& mistake) {
+    return usage("--set \"" + word + "\": " + mistake);
+  };
+  for (const std::string& word : setWords) {
+    ParameterValue v{};
+    std::string mistake;
+    if (!readParameterValue(word, v, mistake)) return setMistake(word, mistake);
+    sets.push_back(v);
   }
   const BankSound* bankEntry = nullptr;
   if (given("--sound")) {
@@ -226,6 +255,16 @@ int main(int argc, char** argv) {
       std::string unread;
       instrument.applyPatch(patch, &unread);
       if (!unread.empty()) std::cerr << "ondelith-render: " << patchPath << ": " << unread << "\n";
+    }
+    // In the order given: a range switch set first gives the rows it
+    // switches their range.
+    for (size_t k = 0; k < sets.size(); ++k) {
+      const ParameterValue& v = sets[k];
+      const int by = rangeSwitchOf(v.index);
+      const std::string mistake =
+          rangeMistake(v.index, v.value, by >= 0 ? instrument.value(by) : 0);
+      if (!mistake.empty()) return setMistake(setWords[k], mistake);
+      instrument.setValue(v.index, v.value);
     }
 
     MidiFileContents midi;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "plugin/plugin_core.h"
@@ -76,6 +77,24 @@ TEST(SharedSound, AWholeSoundIsNeverSeenHalfWritten) {
   EXPECT_EQ(torn, 0);
   EXPECT_EQ(shared.sound(), a);
   EXPECT_TRUE(shared.takeChanges().wholeSound);
+}
+
+// Room for any number of parameters: marks on either side of each word's edge.
+TEST(SharedSound, ChangeMarksHoldAnyNumberOfParameters) {
+  ChangeMarks<130> c;
+  EXPECT_EQ(c.bits.size(), 3u);
+  EXPECT_FALSE(c.any());
+  const std::set<int> marked = {0, 63, 64, 127, 128, 129};
+  for (int i : marked) c.mark(i);
+  for (int i = 0; i < 130; ++i) EXPECT_EQ(c.has(i), marked.count(i) == 1) << i;
+  EXPECT_TRUE(c.any());
+  // Every row of the table has its bit, through the shared sound.
+  SharedSound shared;
+  shared.takeChanges();
+  for (int i = 0; i < kParameterCount; ++i) shared.setValue(i, parameter(i).start);
+  const SharedSound::Changes taken = shared.takeChanges();
+  for (int i = 0; i < kParameterCount; ++i) EXPECT_TRUE(taken.has(i)) << i;
+  EXPECT_FALSE(shared.takeChanges().any());
 }
 
 }  // namespace
