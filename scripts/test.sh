@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the release build;
+# Installs what is missing, checks that the tree follows its .clang-format
+# and that no function of engine/ or instrument/ is too complex to follow,
+# builds, and runs every test: the release build;
 # the release build again with clang, warnings as errors, with the engine's,
 # the renderer's and the plugin's tests; the tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer (those that need no desktop)
@@ -25,6 +27,16 @@ echo "== formatting (clang-format, .clang-format)"
 # The tree follows its .clang-format; a file that does not fails the run here,
 # before anything is built.
 git ls-files -z -- '*.cpp' '*.h' '*.cpp.in' | xargs -0 clang-format --dry-run --Werror
+
+echo "== complexity (pmccabe: no function of engine/ or instrument/ above 20)"
+# Both of pmccabe's counts: the modified one (a switch counts once) and the
+# traditional one (each case counts).
+complex=$(pmccabe engine/*.h engine/*.cpp instrument/*.h instrument/*.cpp |
+  awk '$1 > 20 || $2 > 20')
+if [ -n "$complex" ]; then
+  echo "$complex"
+  exit 1
+fi
 
 jobs=$(nproc)
 build() {  # build DIR [cmake args...] [--target T...]
