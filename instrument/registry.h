@@ -113,11 +113,20 @@ constexpr int rangeSwitchOf(int index) {
   return by.empty() ? -1 : parameterIndex(by);
 }
 
+// Where a value stands among a choice row's choices, or -1. By position,
+// not pointer: GCC's undefined-behaviour checks turn a constant pointer's
+// comparison with null into something no constant expression may hold.
+constexpr int choicePlace(int index, int32_t value) {
+  const std::span<const Choice> choices = parameter(index).choices;
+  for (size_t k = 0; k < choices.size(); ++k)
+    if (choices[k].value == value) return static_cast<int>(k);
+  return -1;
+}
+
 // The choice of a choice row with a value, or nullptr.
 constexpr const Choice* choiceOf(int index, int32_t value) {
-  for (const Choice& c : parameter(index).choices)
-    if (c.value == value) return &c;
-  return nullptr;
+  const int k = choicePlace(index, value);
+  return k < 0 ? nullptr : &parameter(index).choices[static_cast<size_t>(k)];
 }
 
 // A row's range, under the value its range switch stands at (when it has
@@ -125,8 +134,8 @@ constexpr const Choice* choiceOf(int index, int32_t value) {
 constexpr Bounds boundsOf(int index, int32_t switchValue) {
   const Parameter& p = parameter(index);
   const int by = rangeSwitchOf(index);
-  if (by >= 0)
-    if (const Choice* c = choiceOf(by, switchValue)) return c->switched;
+  const int k = by >= 0 ? choicePlace(by, switchValue) : -1;
+  if (k >= 0) return parameter(by).choices[static_cast<size_t>(k)].switched;
   return {p.minimum, p.maximum};
 }
 
