@@ -189,12 +189,12 @@ TEST(Render, BlockSizesDoNotChangeASample) {
 // Work done ahead for the next call never shows: between calls the state is
 // the one frame-by-frame rendering leaves, through a held note and its release.
 TEST(Render, StateBetweenCallsIsWhereTheCallEnded) {
-  for (const auto& [mode, block] : std::vector<std::pair<int, int64_t>>{{kPitchPeriods, 64},
-                                                                        {kPitchPeriods, 96},
-                                                                        {kPitchPeriods, 100},
-                                                                        {kPitchPeriods, 4096},
-                                                                        {kPitchExact, 64},
-                                                                        {kPitchExact, 100}}) {
+  const std::pair<int, int64_t> cases[] = {{kPitchPeriods, 64},  {kPitchPeriods, 96},
+                                           {kPitchPeriods, 100}, {kPitchPeriods, 4096},
+                                           {kPitchExact, 64},    {kPitchExact, 100}};
+  for (const auto& c : cases) {
+    const int mode = c.first;
+    const int64_t block = c.second;
     DriverSchedule d = busySchedule();
     auto a = synthIn(mode);
     auto b = synthIn(mode);
