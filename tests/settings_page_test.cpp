@@ -117,8 +117,8 @@ TEST_F(SoundSettings, AChangeOnThePageIsASoundChangeToUndo) {
 // pitch mode chosen on it reaches the voice and is a step to undo.
 TEST_F(SoundSettings, TheShippedPageShowsEachSoundSetting) {
   const std::vector<int> entries = soundSettingEntries();
-  const int pitch = parameterIndex("pitch_mode");
-  tk->postToUi([entries, pitch] {
+  constexpr int pitch = parameterIndex("pitch_mode");
+  tk->postToUi([entries] {
     QWidget* dialog = QApplication::activeModalWidget();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle().toStdString(), "Sound settings");
