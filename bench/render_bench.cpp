@@ -118,7 +118,7 @@ BENCHMARK(BM_WobblingNotePerSample)->Arg(44100);
 // WAV file, for bench/compare_amsynth.sh's file: the plugin benchmarks'
 // wobbling patch, A4 struck every 8 s for 300 s, played in the renderer's
 // blocks into a sink that keeps nothing. Per iteration: the whole 300 s.
-void BM_RendererEngine(benchmark::State& state) {
+void rendererEngine(benchmark::State& state, int pitchMode) {
   const SampleRate rate = rateOf(state);
   const int hz = static_cast<int>(rate.hz());
   std::vector<TimedMidi> midi{{0, noteOn(69)}};
@@ -132,6 +132,7 @@ void BM_RendererEngine(benchmark::State& state) {
     state.PauseTiming();
     auto s = std::make_unique<Voice>(rate);
     s->instrument.applyPatch(benchsupport::wobblingPatch());
+    if (pitchMode != kPitchPeriods) s->instrument.setValue(parameterIndex("pitch_mode"), pitchMode);
     state.ResumeTiming();
     playMidi(s->engine, midi.data(), midi.size(), frames, 4096, [](const float* out, int64_t) {
       benchmark::DoNotOptimize(out);
@@ -141,7 +142,11 @@ void BM_RendererEngine(benchmark::State& state) {
   }
   reportSamples(state, samples);
 }
+void BM_RendererEngine(benchmark::State& state) { rendererEngine(state, kPitchPeriods); }
 BENCHMARK(BM_RendererEngine)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
+// The same in exact pitch mode.
+void BM_RendererEngineExact(benchmark::State& state) { rendererEngine(state, kPitchExact); }
+BENCHMARK(BM_RendererEngineExact)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
 
 // The floor: the filter's recursion alone on the wobbling voice's raw input.
 void BM_FilterFloor(benchmark::State& state) {

@@ -66,7 +66,7 @@ struct Engine {
   std::array<uint32_t, kWobbleRows> curveVersions{};
   NoteLifecycle life{rate};
   Envelope envelope{rate};
-  Oscillator oscillator{rate};
+  Oscillator oscillator{rate, params};
   Wobble wobble{static_cast<float>(rate.hz())};
   LadderFilter filter{rate};
   RenderCarry renderCarry;  // renderFrames' own

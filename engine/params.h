@@ -18,7 +18,8 @@ namespace ondelith {
 // whole (Coarse) and hundredth (Fine) multiples of the pitch; Volume in
 // percent; WobbleDuration in milliseconds (what the drawn curves stretch
 // over); Attack, Decay and Release in seconds; Sustain a level 0..1; Cutoff
-// in Hz; Resonance in percent.
+// in Hz; Resonance in percent; PitchMode a choice (kPitchPeriods,
+// kPitchExact).
 enum class Param : int {
   PointX1, PointY1, PointX2, PointY2,
   ModX1, ModY1, ModX2, ModY2,
@@ -27,10 +28,16 @@ enum class Param : int {
   Volume, WobbleDuration,
   Attack, Decay, Sustain, Release,
   Cutoff, Resonance,
+  PitchMode,
   Count
 };
 // clang-format on
 constexpr int kParamCount = static_cast<int>(Param::Count);
+
+// PitchMode's values: whole samples a period (the instrument's own pitch),
+// or the exact pitch on a fractional phase.
+constexpr int kPitchPeriods = 0;
+constexpr int kPitchExact = 1;
 
 // Wobble rows, in the one order used everywhere.
 constexpr int kRowX1 = 0;
@@ -98,6 +105,7 @@ inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
     {Param::Release, 0.001, 5, 1.5, false},
     {Param::Cutoff, 20, 5000, 1500, false},
     {Param::Resonance, 0, 100, 50, true},
+    {Param::PitchMode, kPitchPeriods, kPitchExact, kPitchPeriods, true},
 }};
 // clang-format on
 

@@ -21,6 +21,11 @@ inline constexpr Choice kDurationRanges[] = {
     {kDurationRangeX10, "x10", "x10", {1000, 10000}, 2000},
 };
 
+inline constexpr Choice kPitchModes[] = {
+    {kPitchPeriods, "periods", "Whole-sample periods"},
+    {kPitchExact, "exact", "Exact"},
+};
+
 // The channel setting's value that hears all sixteen; 1 to 16 name one.
 constexpr int kEveryChannel = 0;
 
@@ -141,6 +146,12 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                                    .label = "Velocity", .unit = Unit::Percent, .group = Group::Playing,
                                                    .help = "How much a key's velocity sets the note's level: "
                                                            "at 0 % every note plays at full level."}),
+    voice(Param::PitchMode, {.symbol = "pitch_mode", .name = "Pitch", .label = "Pitch", .unit = Unit::Choice,
+                             .text = TextRule::Choice, .group = Group::Output,
+                             .help = "Whole-sample periods, the instrument's own, make every period a whole "
+                                     "number of samples long, which puts high notes out of tune; Exact plays "
+                                     "every note at its own frequency and lets the pitch wheel glide smoothly.",
+                             .choices = kPitchModes}),
 });
 // clang-format on
 

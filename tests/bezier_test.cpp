@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "engine/oscillator.h"
+#include "engine/render.h"
 #include "reference_render.h"
 #include "test_support.h"
 
@@ -63,6 +66,67 @@ TEST(Oscillator, PeriodsOfMidiNotes) {
   EXPECT_EQ(s->engine.oscillator.period(noteFrequencyOf(0)), 5394);
   EXPECT_EQ(s->engine.oscillator.period(0.0), std::numeric_limits<int32_t>::max());
   EXPECT_EQ(s->engine.oscillator.period(std::nan("")), 0);
+}
+
+// The pitch the oscillator plays, counted from its phase: whole periods (the
+// phase falling back) and the part of one where the count ends, over
+// `samples` steps from a restart.
+double countedFrequency(Oscillator& o, double frequency, double rate, int samples) {
+  o.restart();
+  float last = o.nextPhase(frequency);  // 0: no step counted yet
+  int64_t wraps = 0;
+  for (int i = 1; i < samples; ++i) {
+    const float phase = o.nextPhase(frequency);
+    wraps += phase < last;
+    last = phase;
+  }
+  return (static_cast<double>(wraps) + last) * rate / (samples - 1);
+}
+double centsBetween(double f, double g) { return 1200.0 * std::log2(f / g); }
+
+// Every MIDI note at the rates hosts use: exact pitch mode within 0.1 cent of
+// the note, whole-sample periods exactly the rate over the rounded period.
+TEST(Oscillator, EveryNotePlaysItsPitchInEachModeAtEveryRate) {
+  for (const double hz : {22050.0, 44100.0, 48000.0, 88200.0, 96000.0, 192000.0}) {
+    Engine e(*SampleRate::of(hz));
+    double worst = 0;
+    for (int note = kLowestNote; note <= kHighestNote; ++note) {
+      const double f = 440.0 * std::exp2((note - 69) / 12.0);
+      const int samples = static_cast<int>(hz / 4);  // the lowest note wraps twice
+      e.params.set(Param::PitchMode, kPitchExact);
+      const double cents = centsBetween(countedFrequency(e.oscillator, f, hz, samples), f);
+      ASSERT_LE(std::fabs(cents), 0.1) << "note " << note << " at " << hz << " Hz";
+      worst = std::max(worst, std::fabs(cents));
+      e.params.set(Param::PitchMode, kPitchPeriods);
+      const double whole = hz / std::nearbyint(hz / f);
+      ASSERT_NEAR(centsBetween(countedFrequency(e.oscillator, f, hz, samples), whole), 0, 1e-4)
+          << "note " << note << " at " << hz << " Hz";
+    }
+    std::printf("exact pitch at %g Hz: every note within %.4f cent\n", hz, worst);
+  }
+}
+
+// In exact pitch mode the wheel moves the pitch by as little as it moves
+// (here a cent a step), the phase running on through each change; the
+// wobble rates follow.
+TEST(Oscillator, ExactPitchFollowsTheWheelSmoothly) {
+  Engine e;
+  e.params.set(Param::PitchMode, kPitchExact);
+  e.params.set(Param::CoarseX1, 3);
+  e.notes.keyDown(108);  // 4186 Hz: whole-sample periods of 10 and 11 samples
+  e.life.gateTicks = 2000;
+  float phase = 0, volume = 0;
+  for (int bend = kBendCentre; bend <= kBendMaximum; bend += 41) {
+    e.notes.bend(bend);
+    const double f = noteFrequencyOf(108) * bendFactor(bend, 2);
+    const float before = phase;
+    ASSERT_TRUE(oscillatorPhase(e, phase, volume));
+    ASSERT_NEAR(phase - before + (phase < before), f / 44100.0, 1e-6) << "bend " << bend;
+    const double counted = countedFrequency(e.oscillator, e.life.pitch(e.voice), 44100.0, 44100);
+    ASSERT_LE(std::fabs(centsBetween(counted, f)), 0.1) << "bend " << bend;
+    ASSERT_NEAR(e.voice.wobbleRate[kRowX1].load() / counted, 3.0, 1e-5) << "bend " << bend;
+    ASSERT_TRUE(oscillatorPhase(e, phase, volume));
+  }
 }
 
 TEST(Oscillator, SilentAndStillBeforeTheFirstNote) {

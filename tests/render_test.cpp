@@ -8,6 +8,7 @@
 #include "engine/envelope.h"
 #include "engine/filter.h"
 #include "engine/lifecycle.h"
+#include "engine/midi_message.h"
 #include "engine/oscillator.h"
 #include "instrument/instrument.h"
 #include "instrument/sound_bank.h"
@@ -23,8 +24,26 @@ using test::oscillatorStep;
 
 using test::makeSynth;
 
+const int kPitchModeIndex = parameterIndex("pitch_mode");
+constexpr int kPitchModes[] = {kPitchPeriods, kPitchExact};
+
+// A start-up synthesizer in a pitch mode.
+std::unique_ptr<Synth> synthIn(int pitchMode) {
+  auto s = makeSynth();
+  s->instrument.setValue(kPitchModeIndex, pitchMode);
+  test::settle(*s);
+  return s;
+}
+std::vector<float> renderFreshIn(int pitchMode, const DriverSchedule& d, int64_t frames,
+                                 const BlockSizer& blocks) {
+  std::vector<float> out;
+  renderSchedule(*synthIn(pitchMode), d, frames, blocks, out);
+  return out;
+}
+
 // A busy minute of playing: wobbles on all four coordinates, drawn curves,
-// legato, retriggers, control moves, curve drags and a device close.
+// legato, a pitch wheel's sweep, retriggers, control moves, curve drags and
+// a device close.
 DriverSchedule busySchedule() {
   DriverSchedule d;
   const int mods[4] = {60, -45, -80, 100};
@@ -44,6 +63,10 @@ DriverSchedule busySchedule() {
   d.control(12000, kSliderF, 300);
   d.control(12001, kSliderRes, 95);
   d.movePoint(15000, kRowY1, 2, {44, 5});
+  for (int k = 0; k <= 16; ++k) {  // up a tone and back, one event every 97 frames
+    const int bend = kBendCentre + (k <= 8 ? k : 16 - k) * 1000;
+    d.midi(15500 + 97 * k, kMidiPitchBend | (bend & 0x7F) << 8 | (bend >> 7) << 16);
+  }
   d.noteOff(20000, 57);
   d.noteOff(20500, 64);
   d.noteOn(23000, 45);  // during the release
@@ -124,51 +147,63 @@ std::vector<float> referenceRender(Synth& s, const DriverSchedule& d, int64_t fr
 
 TEST(Render, BlockRenderMatchesTheFrameByFrameOrder) {
   const DriverSchedule d = busySchedule();
-  auto a = makeSynth();
-  const std::vector<float> expected = referenceRender(*a, d, kBusyFrames);
-  const std::vector<float> got = test::renderFresh(d, kBusyFrames, fixedBlocks(512));
-  ASSERT_EQ(got.size(), expected.size());
-  size_t loud = 0;
-  for (size_t i = 0; i < got.size(); ++i) {
-    ASSERT_EQ(got[i], expected[i]) << "frame " << i;
-    loud += std::fabs(got[i]) > 0.01f;
+  std::vector<float> byMode[2];
+  for (const int mode : kPitchModes) {
+    const std::vector<float> expected = referenceRender(*synthIn(mode), d, kBusyFrames);
+    const std::vector<float> got = renderFreshIn(mode, d, kBusyFrames, fixedBlocks(512));
+    ASSERT_EQ(got.size(), expected.size());
+    size_t loud = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+      ASSERT_EQ(got[i], expected[i]) << "pitch mode " << mode << ", frame " << i;
+      loud += std::fabs(got[i]) > 0.01f;
+    }
+    EXPECT_GT(loud, got.size() / 2);  // the schedule really plays
+    byMode[mode] = got;
   }
-  EXPECT_GT(loud, got.size() / 2);  // the schedule really plays
+  EXPECT_NE(byMode[kPitchPeriods], byMode[kPitchExact]);
 }
 
 TEST(Render, BlockSizesDoNotChangeASample) {
   const DriverSchedule d = busySchedule();
-  const std::vector<float> base = test::renderFresh(d, kBusyFrames, fixedBlocks(512));
-  for (int64_t block : {1, 64, 100, 4096}) {
-    const std::vector<float> other = test::renderFresh(d, kBusyFrames, fixedBlocks(block));
-    ASSERT_EQ(other, base) << "block " << block;
+  for (const int mode : kPitchModes) {
+    const std::vector<float> base = renderFreshIn(mode, d, kBusyFrames, fixedBlocks(512));
+    for (int64_t block : {1, 64, 100, 4096}) {
+      const std::vector<float> other = renderFreshIn(mode, d, kBusyFrames, fixedBlocks(block));
+      ASSERT_EQ(other, base) << "pitch mode " << mode << ", block " << block;
+    }
+    std::mt19937 rng(1234);
+    const std::vector<float> random = renderFreshIn(mode, d, kBusyFrames, [&rng](int64_t left) {
+      return std::min<int64_t>(left, 1 + rng() % 700);
+    });
+    EXPECT_EQ(random, base) << "pitch mode " << mode;
+    // Hosts' usual sizes mixed, so the pipeline passes between a run a call
+    // and several in every order.
+    const int64_t usual[] = {16, 32, 48, 64, 64, 64, 96, 128, 256, 100};
+    const std::vector<float> mixed = renderFreshIn(mode, d, kBusyFrames, [&](int64_t left) {
+      return std::min<int64_t>(left, usual[rng() % std::size(usual)]);
+    });
+    EXPECT_EQ(mixed, base) << "pitch mode " << mode;
   }
-  std::mt19937 rng(1234);
-  const std::vector<float> random = test::renderFresh(
-      d, kBusyFrames, [&rng](int64_t left) { return std::min<int64_t>(left, 1 + rng() % 700); });
-  EXPECT_EQ(random, base);
-  // Hosts' usual sizes mixed, so the pipeline passes between a run a call
-  // and several in every order.
-  const int64_t usual[] = {16, 32, 48, 64, 64, 64, 96, 128, 256, 100};
-  const std::vector<float> mixed = test::renderFresh(d, kBusyFrames, [&](int64_t left) {
-    return std::min<int64_t>(left, usual[rng() % std::size(usual)]);
-  });
-  EXPECT_EQ(mixed, base);
 }
 
 // Work done ahead for the next call never shows: between calls the state is
 // the one frame-by-frame rendering leaves, through a held note and its release.
 TEST(Render, StateBetweenCallsIsWhereTheCallEnded) {
-  for (const int64_t block : {64, 96, 100, 4096}) {
+  const std::pair<int, int64_t> cases[] = {{kPitchPeriods, 64},  {kPitchPeriods, 96},
+                                           {kPitchPeriods, 100}, {kPitchPeriods, 4096},
+                                           {kPitchExact, 64},    {kPitchExact, 100}};
+  for (const auto& c : cases) {
+    const int mode = c.first;
+    const int64_t block = c.second;
     DriverSchedule d = busySchedule();
-    auto a = makeSynth();
-    auto b = makeSynth();
+    auto a = synthIn(mode);
+    auto b = synthIn(mode);
     int64_t frame = 0;
     std::vector<float> got, want;
     const auto step = [&](int64_t n) {
       renderSchedule(*a, d, n, fixedBlocks(block), got);
       renderSchedule(*b, d, n, fixedBlocks(1), want);
-      ASSERT_EQ(got, want) << "block " << block << ", frame " << frame;
+      ASSERT_EQ(got, want) << "pitch mode " << mode << ", block " << block << ", frame " << frame;
       const Engine& x = a->engine;
       const Engine& y = b->engine;
       EXPECT_EQ(x.sampleCounter, y.sampleCounter);
@@ -255,7 +290,8 @@ TEST(Render, NearTheCounterWrapBlocksMatchTheFrameByFrameOrder) {
 // A factory sound played through a note, legato, a release and a note
 // struck during it: in blocks of `block` frames, or with block 0 in the
 // plain per-sample order, events applied between frames.
-std::vector<float> playBankSound(const BankSound& entry, SampleRate rate, int64_t block) {
+std::vector<float> playBankSound(const BankSound& entry, SampleRate rate, int64_t block,
+                                 int pitchMode) {
   struct Strike {
     double seconds;
     uint32_t word;
@@ -267,7 +303,9 @@ std::vector<float> playBankSound(const BankSound& entry, SampleRate rate, int64_
   Engine e(rate);
   Instrument instrument;
   instrument.attach(&e);
-  instrument.setSound(bankSound(entry));
+  Sound sound = bankSound(entry);
+  setSoundValue(sound, kPitchModeIndex, pitchMode);
+  instrument.setSound(sound);
   e.render(nullptr, 0);
   std::vector<float> out(static_cast<size_t>(frames));
   if (block > 0) {
@@ -287,19 +325,23 @@ std::vector<float> playBankSound(const BankSound& entry, SampleRate rate, int64_
   return out;
 }
 
-// Every factory sound at the rates hosts use, in a plugin's 64-frame runs,
-// in odd blocks and in long ones: the plain per-sample order's bits.
+// Every factory sound at the rates hosts use, in each pitch mode, in a
+// plugin's 64-frame runs, in odd blocks and in long ones: the plain
+// per-sample order's bits.
 TEST(Render, EveryBankSoundAtEveryRateMatchesThePlainOrder) {
   for (const double hz : {22050.0, 44100.0, 48000.0, 96000.0}) {
     const SampleRate rate = *SampleRate::of(hz);
     for (const BankSound& entry : factoryBank()) {
-      const std::vector<float> want = playBankSound(entry, rate, 0);
-      ASSERT_GT(std::count_if(want.begin(), want.end(), [](float v) { return v != 0.0f; }),
-                static_cast<std::ptrdiff_t>(want.size() / 2))
-          << entry.name;
-      for (const int64_t block : {64, 37, 4096})
-        ASSERT_EQ(playBankSound(entry, rate, block), want)
-            << entry.name << " at " << hz << " Hz in blocks of " << block;
+      for (const int mode : kPitchModes) {
+        const std::vector<float> want = playBankSound(entry, rate, 0, mode);
+        ASSERT_GT(std::count_if(want.begin(), want.end(), [](float v) { return v != 0.0f; }),
+                  static_cast<std::ptrdiff_t>(want.size() / 2))
+            << entry.name;
+        for (const int64_t block : {64, 37, 4096})
+          ASSERT_EQ(playBankSound(entry, rate, block, mode), want)
+              << entry.name << " at " << hz << " Hz, pitch mode " << mode << ", in blocks of "
+              << block;
+      }
     }
   }
 }
