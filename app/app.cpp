@@ -128,7 +128,10 @@ void restoreKeptSound(App& app) {
 
 MenuItem choiceItem(const SoundChoice& c, int position) {
   const std::string text = c.bankNumber > 0 ? std::to_string(c.bankNumber) + "  " + c.name : c.name;
-  return {text, kCmdFirstChoice + position, "", {}, true};
+  const BankSound* bank = bankSoundNumbered(c.bankNumber);
+  return {text, kCmdFirstChoice + position,
+          "",   {},
+          true, bank ? std::string(bank->description) : std::string()};
 }
 
 // A sound of the list chosen. A file of the player's that cannot be read

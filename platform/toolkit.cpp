@@ -428,6 +428,10 @@ void Toolkit::Impl::fillMenu(QMenu* menu, int window, const std::vector<MenuItem
     } else {
       QAction* a = menu->addAction(text);
       a->setEnabled(item.enabled);
+      if (!item.tip.empty()) {
+        a->setToolTip(QString::fromStdString(item.tip));
+        menu->setToolTipsVisible(true);
+      }
       if (!item.shortcut.empty())
         a->setShortcut(
             QKeySequence(QString::fromStdString(item.shortcut), QKeySequence::PortableText));
