@@ -162,7 +162,8 @@ std::optional<Patch> readPatchFile(const std::string& path, std::string& reason)
 struct Program {
   std::string name;
   Sound sound;
-  std::string category;  // as people read it; empty for the start-up sound
+  std::string category;     // as people read it; empty for the start-up sound
+  std::string description;  // one line for menus; empty for the start-up sound
 };
 const std::vector<Program>& programs();
 

@@ -195,9 +195,9 @@ std::optional<std::vector<Sound>> readBankList(const fs::path& list) {
     if (!paths.insert(f[3]).second) fail(where + "file used twice: " + f[3]);
     if (f[3] != fileFor(s.category, s.name))
       fail(where + "file should be " + fileFor(s.category, s.name));
-    // A menu's tip and a listing's line: said in a few words, and said once.
-    if (s.description.size() < 10 || s.description.size() > 100)
-      fail(where + "the description should take 10 to 100 bytes");
+    // A menu's tip and a listing's line: a few words, on one line of the plugin's panel.
+    if (s.description.size() < 10 || s.description.size() > 90)
+      fail(where + "the description should take 10 to 90 bytes");
     sounds.push_back(s);
   }
   if (static_cast<int>(sounds.size()) < kMinimumSounds)
