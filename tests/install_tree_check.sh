@@ -80,7 +80,10 @@ case $mode in
       fail "ondelith.1 does not name /usr/share/ondelith/sounds/"
     [[ $(id -u) -eq 0 ]] || { echo "not root: the package checked unpacked"; exit 0; }
     package=$(dpkg-deb -f "$input" Package)
-    ! dpkg-query -W "$package" >/dev/null 2>&1 || fail "$package is installed already: not touching it"
+    if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      echo "$package is installed already: checked unpacked, the installed one left alone"
+      exit 77
+    fi
     trap 'dpkg --purge "$package" >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
     dpkg -i "$input" >/dev/null
     version=$(dpkg-deb -f "$input" Version)
