@@ -451,6 +451,44 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
   lilv_node_free(presetClass);
 }
 
+// A host bouncing a region from another start gives the plugin another
+// stretch of silence first: at wobble_phase repeatable the region's samples
+// are the same; free, the note's start hangs on it (the differences printed).
+TEST(Bounce, ARegionStartedAnywhereIsTheSameWhenRepeatable) {
+  ASSERT_TRUE(host().plugin);
+  TempDir dir;
+  const std::string nils = dir.file("nils.vx", std::string(findBankSound("Nils")->patch));
+  const auto region = [&](int64_t silence, int phase) {
+    Instance plugin(host(), 44100);
+    plugin.choosePatchFile(nils);
+    std::vector<float> out;
+    plugin.run(0, out);
+    plugin.set("wobble_phase", static_cast<float>(phase));
+    for (int64_t done = 0; done < silence; done += 256)
+      plugin.run(static_cast<uint32_t>(std::min<int64_t>(256, silence - done)), out);
+    out.clear();
+    plugin.midi(0, {0x90, 60, 100});
+    for (int k = 0; k < 2 * 44100 / 256; ++k) {
+      if (k == 44100 / 256) plugin.midi(0, {0x80, 60, 0});
+      plugin.run(256, out);
+    }
+    return out;
+  };
+  float freePeak = 0;
+  const std::vector<float> first[2] = {region(0, 0), region(0, 1)};
+  for (const int64_t silence : {1000, 44100, 100000, 200000}) {
+    const std::vector<float> free = region(silence, 0);
+    float peak = 0;
+    for (size_t i = 0; i < free.size(); ++i)
+      peak = std::max(peak, std::fabs(free[i] - first[0][i]));
+    std::printf("free: the region after %lld frames against it at 0: peak difference %.4f\n",
+                static_cast<long long>(silence), peak);
+    freePeak = std::max(freePeak, peak);
+    EXPECT_TRUE(sameBits(region(silence, 1), first[1])) << silence;
+  }
+  EXPECT_GT(freePeak, 0.1f);
+}
+
 // Hosts list presets by label, so a label starts with the bank's number;
 // each bank sound's preset is in its category's bank.
 TEST(Bundle, PresetsSortInTheBanksOrderAndSitInItsCategories) {
