@@ -39,15 +39,15 @@ struct RenderRun {
   alignas(32) float raw[kRunFrames];
   double envelope[kRunFrames];
   int32_t counter[kRunFrames];
+  uint8_t active[kRunFrames];  // the oscillator advanced: a note has been played
+  int wobbled = 0;             // frames before this have their wobble done
+  uint32_t steadyGroups = 0;   // bit k: the k-th group of frames advanced in one steady stretch
+  AdvanceMark advanced;        // the state its last frame's advance left
   // The counts the wobble reads, where they differ from `counter` (a
   // repeatable wobble's set-up fade): only then filled, and used.
   int32_t wobbleCount[kRunFrames];
   bool ownWobbleCount = false;
   const int32_t* wobbleCounts() const { return ownWobbleCount ? wobbleCount : counter; }
-  uint8_t active[kRunFrames];  // the oscillator advanced: a note has been played
-  int wobbled = 0;             // frames before this have their wobble done
-  uint32_t steadyGroups = 0;   // bit k: the k-th group of frames advanced in one steady stretch
-  AdvanceMark advanced;        // the state its last frame's advance left
 };
 
 template <typename Mark>
