@@ -78,14 +78,16 @@ std::string bankUri(std::string_view category) { return kUri + "#bank-" + std::s
 std::string manifestPresets() {
   std::string out;
   for (const std::string_view category : bankCategories())
-    out += "<" + bankUri(category) + ">\n    a pset:Bank ;\n    rdfs:label \"" +
+    out += std::string("<") + bankUri(category) + ">\n    a pset:Bank ;\n    rdfs:label \"" +
            categoryTitle(category) + "\" .\n\n";
   const auto& list = programs();
   for (size_t i = 0; i < list.size(); ++i) {
-    out += "<" + presetUri(i) + ">\n    a pset:Preset ;\n    lv2:appliesTo <" + kUri + "> ;\n";
-    out += "    rdfs:label \"" + turtleString(plugin::lv2PresetLabel(list[i])) + "\" ;\n";
+    out += std::string("<") + presetUri(i) + ">\n    a pset:Preset ;\n    lv2:appliesTo <" + kUri +
+           "> ;\n";
+    out +=
+        std::string("    rdfs:label \"") + turtleString(plugin::lv2PresetLabel(list[i])) + "\" ;\n";
     if (const BankSound* entry = bankSoundNumbered(list[i].number))
-      out += "    pset:bank <" + bankUri(entry->category) + "> ;\n";
+      out += std::string("    pset:bank <") + bankUri(entry->category) + "> ;\n";
     out += "    rdfs:seeAlso <presets.ttl> .\n\n";
   }
   return out;
@@ -102,15 +104,16 @@ std::string presets() {
       "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
       "@prefix xsd:   <http://www.w3.org/2001/XMLSchema#> .\n\n";
   const std::string patchKey = DISTRHO_PLUGIN_LV2_STATE_PREFIX "patch";
-  out += "<" + patchKey +
+  out += std::string("<") + patchKey +
          ">\n    a owl:DatatypeProperty ;\n    rdfs:label \"Plugin state key-value string pair\" "
          ";\n    rdfs:domain state:State ;\n    rdfs:range xsd:string .\n\n";
   const auto& list = programs();
   for (size_t i = 0; i < list.size(); ++i) {
     plugin::SharedSound shared;
     shared.setSound(list[i].sound);
-    out += "<" + presetUri(i) + ">\n    state:state [\n        <" + patchKey + ">\n\"\"\"" +
-           turtleString(formatPatch(savedPatch(list[i].sound))) + "\"\"\" ;\n    ] ;\n\n";
+    out += std::string("<") + presetUri(i) + ">\n    state:state [\n        <" + patchKey +
+           ">\n\"\"\"" + turtleString(formatPatch(savedPatch(list[i].sound))) +
+           "\"\"\" ;\n    ] ;\n\n";
     std::string ports;
     for (int k = 0; k < kParameterCount; ++k) {
       if (parameter(k).owner != Owner::Sound) continue;

@@ -12,7 +12,7 @@ namespace ondelith::plugin {
 
 // Every value is whole, so a host's float is shown without decimals.
 inline std::string lv2UnitRender(int index) {
-  return "%.0f " + std::string(unitInfo(parameter(index).unit).symbol);
+  return std::string("%.0f ").append(unitInfo(parameter(index).unit).symbol);
 }
 
 // "012 Nils": the bank's number first, so hosts that sort by label list the

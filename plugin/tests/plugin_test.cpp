@@ -444,7 +444,9 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
       const std::string symbol(parameter(i).symbol);
       const bool player = parameter(i).owner == Owner::Player;
       EXPECT_EQ(ports.count(symbol), player ? 0u : 1u) << symbol;
-      if (player) EXPECT_EQ(plugin.get(symbol), parameter(i).maximum) << symbol;
+      if (player) {
+        EXPECT_EQ(plugin.get(symbol), parameter(i).maximum) << symbol;
+      }
     }
   }
   lilv_nodes_free(presets);
