@@ -271,7 +271,7 @@ const std::vector<Program>& programs() {
     out.push_back({"Init", startSound(), {}});
     for (const BankSound& entry : factoryBank())
       out.push_back({std::string(entry.name), bankSound(entry), categoryTitle(entry.category),
-                     std::string(entry.description)});
+                     entry.number, std::string(entry.description)});
     return out;
   }();
   return list;
