@@ -240,6 +240,7 @@ void switchAudio(App& app, int entry) {
 void applyPlaySettings(App& app) {
   const Preferences& p = app.prefs;
   app.synth.instrument.setValue(kChannelIndex, p.midiChannel);
+  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), std::memory_order_relaxed);
   app.synth.instrument.setValue(kBendRangeIndex, p.bendRange);
   app.synth.instrument.setValue(kVelocityIndex, p.velocitySensitivity);
 }

@@ -186,38 +186,64 @@ int JackClient::process(jack_nframes_t frames, void* arg) {
       times ? CallbackTimes::Clock::now() : CallbackTimes::Clock::time_point{};
   self->busy_.store(true);
   Engine* engine = self->renderTo_.load();
-  self->readMidi(frames, engine);
   auto* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
-  if (engine)
-    engine->render(out, frames);
-  else
-    std::fill(out, out + frames, 0.0f);
+  self->readMidi(frames, engine, out);
+  if (!engine) std::fill(out, out + frames, 0.0f);
   self->busy_.store(false);
   if (times) times->record(start, frames, self->hz_);
   return 0;
 }
 
-void JackClient::readMidi(jack_nframes_t frames, Engine* engine) {
-  void* buffer = jack_port_get_buffer(midiIn_, frames);
-  const uint32_t count = jack_midi_get_event_count(buffer);
-  if (count == 0) return;
+void JackClient::readMidi(jack_nframes_t frames, Engine* engine, float* out) {
+  cycle_.clear();
   midi_.inFlight.fetch_add(1);
   if (!midi_.paused.load()) {
-    // Rendering here, each message lands at its frame of this cycle;
-    // otherwise at the start of the renderer's next block.
-    const int64_t base = engine ? engine->frame() : 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      jack_midi_event_t event;
-      if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-      for (size_t k = 0; k < event.size; ++k) {
-        if (parser_.feed(event.buffer[k]) != MidiParser::Result::Message) continue;
-        const int64_t at = engine ? base + event.time : 0;
-        if (!midi_.engine.post(midiEvent(at, parser_.word())))
-          midi_.lost.fetch_add(1, std::memory_order_relaxed);
-      }
+    // Rendering here, this thread is the voice's own: it hears the voice's channel.
+    const int channel =
+        engine ? engine->midiChannel : midi_.channel.load(std::memory_order_relaxed);
+    collectMidi(jack_port_get_buffer(midiIn_, frames), frames, channel);
+    if (!engine) postCycle();
+  }
+  if (engine) playCycle(*engine, out, frames);
+  midi_.inFlight.fetch_sub(1);
+}
+
+void JackClient::collectMidi(void* buffer, jack_nframes_t frames, int channel) {
+  const uint32_t count = jack_midi_get_event_count(buffer);
+  uint32_t messages = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+    const uint32_t at = std::min<uint32_t>(event.time, frames > 0 ? frames - 1 : 0);
+    for (size_t k = 0; k < event.size; ++k) {
+      if (parser_.feed(event.buffer[k]) != MidiParser::Result::Message) continue;
+      ++messages;
+      cycle_.add(parser_.word(), at, channel);
     }
   }
-  midi_.inFlight.fetch_sub(1);
+  if (messages > 0) received_.fetch_add(messages, std::memory_order_relaxed);
+}
+
+// Each message applied at its frame, however many the cycle brings: the
+// voice is rendered up to it first. Nothing goes through the queue.
+void JackClient::playCycle(Engine& engine, float* out, jack_nframes_t frames) {
+  int64_t done = 0;
+  for (const CycleMessage& m : cycle_.messages()) {
+    const int64_t at = std::clamp<int64_t>(m.frame, done, frames);
+    if (at > done) engine.render(out + done, at - done);
+    done = at;
+    engine.apply(midiEvent(engine.frame(), m.word));
+  }
+  engine.render(out + done, frames - done);
+}
+
+// For a voice another thread renders, at the start of its next block: the
+// cycle fits in half the queue, the rest left to the window and the devices.
+void JackClient::postCycle() {
+  cycle_.fit(kEngineEventCapacity / 2);
+  for (const CycleMessage& m : cycle_.messages())
+    if (!midi_.engine.post(midiEvent(0, m.word)))
+      midi_.lost.fetch_add(1, std::memory_order_relaxed);
 }
 
 void JackClient::shutdown(jack_status_t, const char*, void* arg) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "devices/callback_times.h"
+#include "devices/midi_cycle.h"
 #include "devices/midi_input.h"
 #include "engine/midi_parser.h"
 
@@ -76,6 +77,9 @@ class JackClient {
   // Whether the connections of either port changed since the last call.
   bool takeConnectionsChanged() { return connectionsChanged_.exchange(false); }
 
+  // Channel messages that reached "MIDI In" since the client was made.
+  uint32_t messagesReceived() const { return received_.load(std::memory_order_relaxed); }
+
   // Other programs' JACK MIDI outputs, by full port name.
   std::vector<std::string> midiSources() const;
   // Connects a MIDI output to "MIDI In" for the window's MIDI choice; false
@@ -88,7 +92,10 @@ class JackClient {
   static int process(jack_nframes_t frames, void* self);
   static void shutdown(jack_status_t, const char*, void* self);
   static void portConnect(jack_port_id_t a, jack_port_id_t b, int, void* self);
-  void readMidi(jack_nframes_t frames, Engine* engine);
+  void readMidi(jack_nframes_t frames, Engine* engine, float* out);
+  void collectMidi(void* buffer, jack_nframes_t frames, int channel);
+  void playCycle(Engine& engine, float* out, jack_nframes_t frames);
+  void postCycle();
   void connectAll(const std::vector<std::string>& output, const std::vector<std::string>& midiIn);
   std::vector<std::string> connectionsOf(jack_port_t* port) const;
 
@@ -97,11 +104,13 @@ class JackClient {
   jack_port_t* out_ = nullptr;
   jack_port_t* midiIn_ = nullptr;
   MidiParser parser_;  // the process thread's
+  MidiCycle cycle_;    // the process thread's
   std::atomic<Engine*> renderTo_{nullptr};
   std::atomic<CallbackTimes*> times_{nullptr};
   double hz_ = 0;                  // the server's rate, read once at open
   std::atomic<bool> busy_{false};  // a cycle is inside the engine
   std::atomic<bool> lost_{false};
+  std::atomic<uint32_t> received_{0};
   std::atomic<bool> connectionsChanged_{false};
   bool rememberedKnown_ = false;
   std::vector<std::string> rememberedOutput_, rememberedMidi_;

@@ -11,6 +11,7 @@
 #include "devices/audio_output.h"
 #include "devices/callback_times.h"
 #include "devices/jack_client.h"
+#include "devices/midi_cycle.h"
 #include "devices/midi_device.h"
 #include "jack_fixture.h"
 #include "platform/quiet_libraries.h"
@@ -52,6 +53,97 @@ TEST(CallbackTimes, PercentilesMaximumAndRunsOverAQuarterOfTheBuffer) {
   s = times.summary();
   EXPECT_EQ(s.maxUs, static_cast<double>(CallbackTimes::kBuckets - 1));
   EXPECT_EQ(s.overQuarter, 2u);
+}
+
+// ---------------------------------------------------------------------------
+// One cycle's MIDI
+
+constexpr uint32_t word(uint32_t status, uint32_t data1, uint32_t data2 = 0) {
+  return status | data1 << 8 | data2 << 16;
+}
+
+TEST(MidiCycle, KeepsOnlyWhatTheVoiceReadsOnItsChannel) {
+  const struct {
+    uint32_t word;
+    int channel;
+    bool kept;
+  } cases[] = {
+      {word(0x90, 60, 100), 0, true},
+      {word(0x91, 60, 100), 0, false},
+      {word(0x91, 60, 100), 1, true},
+      {word(0x9F, 60, 100), kAllChannels, true},
+      {word(0x80, 60), 0, true},
+      {word(0xE0, 0, 64), 0, true},
+      {word(0xC0, 5), 0, true},
+      {word(0xB0, 64, 127), 0, true},
+      {word(0xB0, 120), 0, true},
+      {word(0xB0, 121), 0, true},
+      {word(0xB0, 123), 0, true},
+      {word(0xB0, 1, 64), 0, false},  // the wheel the voice ignores
+      {word(0xD0, 40), 0, false},
+      {word(0xA0, 60, 40), 0, false},
+      {word(0x90, 0x80, 1), 0, false},
+      {word(0xF8, 0), 0, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(voiceReads(c.word, c.channel), c.kept) << std::hex << c.word;
+}
+
+// A flood of bends, pedal values and programs around the messages that
+// end notes: within the budget nothing changes; past it the last of each
+// stands for the rest, and every note-off and ending controller stays, in
+// order.
+TEST(MidiCycle, AFloodFitsKeepingEveryMessageThatEndsANote) {
+  MidiCycle cycle;
+  const std::vector<uint32_t> ending = {word(0x80, 60),  word(0xB0, 64, 127), word(0xB0, 64, 0),
+                                        word(0xB0, 120), word(0xB0, 123),     word(0xB0, 121)};
+  cycle.add(word(0x90, 60, 100), 0, 0);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    cycle.add(word(0xE0, i & 0x7F, (i >> 7) & 0x7F), i / 16, kAllChannels);
+    cycle.add(word(0xE1, 0, i & 0x7F), i / 16, kAllChannels);
+    if (i % 500 == 0) cycle.add(word(0xC0, i / 500), i / 16, kAllChannels);
+    if (i == 1500) {
+      for (uint32_t w : ending) cycle.add(w, i / 16, kAllChannels);
+      cycle.add(word(0xB0, 64, 0), i / 16, kAllChannels);  // up already: changes nothing
+    }
+  }
+  const size_t all = cycle.messages().size();
+  EXPECT_EQ(all, 1 + 6000 + 6 + 7u);
+  cycle.fit(all);
+  EXPECT_EQ(cycle.messages().size(), all);
+
+  cycle.fit(256);
+  std::vector<uint32_t> kept;
+  for (const CycleMessage& m : cycle.messages()) kept.push_back(m.word);
+  std::vector<uint32_t> expected = {word(0x90, 60, 100)};
+  expected.insert(expected.end(), ending.begin(), ending.end());
+  expected.insert(expected.end(),
+                  {word(0xC0, 5), word(0xE0, 2999 & 0x7F, 2999 >> 7), word(0xE1, 0, 2999 & 0x7F)});
+  EXPECT_EQ(kept, expected);
+  EXPECT_EQ(cycle.messages().back().frame, 2999u / 16);
+}
+
+TEST(MidiCycle, NotesPastTheBudgetLoseTheirEarliestNoteOnsNeverANoteOff) {
+  MidiCycle cycle;
+  for (uint32_t i = 0; i < 400; ++i) {
+    cycle.add(word(0x90, i % 128, 100), i, 0);
+    cycle.add(word(0x90, i % 128, 0), i, 0);  // a note-off by velocity 0
+  }
+  cycle.fit(500);
+  size_t ons = 0, offs = 0;
+  for (const CycleMessage& m : cycle.messages()) ((m.word >> 16) != 0 ? ons : offs) += 1;
+  EXPECT_EQ(offs, 400u);
+  EXPECT_EQ(ons, 100u);
+  EXPECT_EQ(cycle.messages().back().frame, 399u);
+  const auto firstOn = std::find_if(cycle.messages().begin(), cycle.messages().end(),
+                                    [](const CycleMessage& m) { return (m.word >> 16) != 0; });
+  EXPECT_EQ(firstOn->word, word(0x90, 300 % 128, 100));
+  // Past its capacity the cycle makes room by the same rules.
+  cycle.clear();
+  for (size_t i = 0; i < MidiCycle::kCapacity * 3; ++i) cycle.add(word(0xE0, 0, i & 0x7F), 0, 0);
+  cycle.add(word(0x80, 60), 0, 0);
+  EXPECT_EQ(cycle.refused(), 0u);
+  EXPECT_EQ(cycle.messages().back().word, word(0x80, 60));
 }
 
 TEST(AudioDeviceList, DefaultFirstThenOutputsInLibraryOrder) {
@@ -532,6 +624,51 @@ TEST_F(MidiOnJack, TheOwnPortPlaysBesideTheChosenDeviceAndKeepsThePlayersConnect
   ASSERT_TRUE(choose("Keyboard:out"));
   EXPECT_EQ(connectionsOf(looker, "Ondelith:MIDI In"), (Names{"Keyboard2:out", "Keyboard:out"}));
   EXPECT_EQ(jack.midiConnections(), Names{"Keyboard2:out"});
+}
+
+// N bends in one cycle, then the note-off in the same cycle: the note ends
+// whatever N, whether this client renders the voice (each message at its
+// frame) or another thread does (through the voice's queue), with the flood
+// on the channel heard or on another.
+std::vector<std::vector<unsigned char>> bendFlood(int n, int channel, int last) {
+  std::vector<std::vector<unsigned char>> events;
+  for (int i = 0; i < n; ++i) {
+    // Running status, a thousand bends an event, as a busy cable carries them.
+    if (i % 1000 == 0) events.push_back({static_cast<unsigned char>(0xE0 | channel)});
+    const int value = i == n - 1 ? last : (i * 7) & 0x3FFF;
+    events.back().push_back(static_cast<unsigned char>(value & 0x7F));
+    events.back().push_back(static_cast<unsigned char>(value >> 7));
+  }
+  events.push_back({0x80, 69, 0});
+  return events;
+}
+
+TEST_F(MidiOnJack, FloodsOfTenThousandInOneCycleNeverHoldANote) {
+  ASSERT_TRUE(choose("Keyboard:out"));
+  synth->midi.channel.store(0);
+  for (const bool renderingHere : {true, false}) {
+    std::unique_ptr<test::AudioThread> elsewhere;
+    if (renderingHere)
+      jack.startRendering(synth->engine);
+    else
+      elsewhere = std::make_unique<test::AudioThread>(synth->engine);
+    for (const int n : {515, 600, 2000, 10000}) {
+      for (const int channel : {0, 5}) {
+        const std::string label = (renderingHere ? "here, " : "elsewhere, ") + std::to_string(n) +
+                                  " on channel " + std::to_string(channel + 1);
+        keyboard->send({0xE0, 0, 64});  // the wheel at rest
+        keyboard->send({0x90, 69, 100});
+        ASSERT_TRUE(sounds(69)) << label;
+        const int last = 1000 + n;
+        keyboard->sendTogether(bendFlood(n, channel, last));
+        EXPECT_TRUE(silent()) << label;
+        EXPECT_EQ(synth->engine.notes.bendValue(), channel == 0 ? last : kBendCentre) << label;
+      }
+    }
+    jack.stopRendering();
+  }
+  EXPECT_EQ(keyboard->unsent(), 0);
+  EXPECT_EQ(synth->midi.lost.load(), 0u);
 }
 
 TEST_F(MidiOnJack, ServerLossWhileOpenHangsNothing) {

@@ -211,6 +211,13 @@ class TestClient {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.push_back(std::move(bytes));
   }
+  // Events that all go in the same cycle.
+  void sendTogether(std::vector<std::vector<unsigned char>> events) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& e : events) pending_.push_back(std::move(e));
+  }
+  // Events the server's MIDI buffer had no room for.
+  long unsent() const { return unsent_.load(); }
   long nonZeroSamples() const { return nonZero_.load(); }
   // The ports of other programs that this client's ports are connected to.
   std::vector<std::string> connections() const {
@@ -239,7 +246,8 @@ class TestClient {
       jack_midi_clear_buffer(buffer);
       std::unique_lock<std::mutex> lock(self->mutex_, std::try_to_lock);
       if (lock.owns_lock()) {
-        for (const auto& m : self->pending_) jack_midi_event_write(buffer, 0, m.data(), m.size());
+        for (const auto& m : self->pending_)
+          if (jack_midi_event_write(buffer, 0, m.data(), m.size()) != 0) self->unsent_.fetch_add(1);
         self->pending_.clear();
       }
     }
@@ -253,6 +261,7 @@ class TestClient {
   std::mutex mutex_;
   std::vector<std::vector<unsigned char>> pending_;
   std::atomic<long> nonZero_{0};
+  std::atomic<long> unsent_{0};
 };
 
 // The full names of the ports `port` is connected to, sorted.
