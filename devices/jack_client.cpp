@@ -21,6 +21,16 @@ std::vector<std::string> takeNames(const char** names) {
 
 }  // namespace
 
+std::vector<std::string> mergeConnections(const std::vector<std::string>& remembered,
+                                          const std::vector<std::string>& now,
+                                          const std::function<bool(const std::string&)>& kept) {
+  std::vector<std::string> out = now;
+  for (const std::string& port : remembered)
+    if (std::find(now.begin(), now.end(), port) == now.end() && kept(port)) out.push_back(port);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 JackClient::JackClient(MidiInput& midi) : midi_(midi) {}
 
 JackClient::~JackClient() { close(); }
@@ -45,7 +55,8 @@ bool JackClient::open() {
   renderTo_.store(nullptr);
   parser_.reset();
   if (!out_ || !midiIn_ || jack_set_process_callback(c, &JackClient::process, this) != 0 ||
-      jack_set_port_connect_callback(c, &JackClient::portConnect, this) != 0) {
+      jack_set_port_connect_callback(c, &JackClient::portConnect, this) != 0 ||
+      jack_set_port_registration_callback(c, &JackClient::portRegistration, this) != 0) {
     jack_client_close(c);
     out_ = midiIn_ = nullptr;
     return false;
@@ -58,6 +69,8 @@ bool JackClient::open() {
     return false;
   }
   client_ = c;
+  connectionsChanged_.store(false);
+  portsChanged_.store(false);
   if (rememberedKnown_) {
     connectAll(rememberedOutput_, rememberedMidi_);
   } else {
@@ -168,15 +181,43 @@ void JackClient::disconnectMidiSource() {
   sourceOurs_ = false;
 }
 
+bool JackClient::updateRemembered() {
+  if (!isOpen()) return false;
+  // First the ports that came back, so that theirs count as connected below.
+  if (portsChanged_.exchange(false) && !waiting_.empty())
+    connectAll(rememberedOutput_, rememberedMidi_, true);
+  if (!connectionsChanged_.exchange(false)) return false;
+  // A port gone, or come back and not connected yet, stays remembered and
+  // waits to be connected.
+  std::vector<std::string> waiting;
+  const auto kept = [this, &waiting](const std::string& port) {
+    const bool wait = std::find(waiting_.begin(), waiting_.end(), port) != waiting_.end() ||
+                      jack_port_by_name(client_, port.c_str()) == nullptr;
+    if (wait) waiting.push_back(port);
+    return wait;
+  };
+  std::vector<std::string> output = mergeConnections(rememberedOutput_, outputConnections(), kept);
+  std::vector<std::string> midi = mergeConnections(rememberedMidi_, midiConnections(), kept);
+  waiting_ = std::move(waiting);
+  if (rememberedKnown_ && output == rememberedOutput_ && midi == rememberedMidi_) return false;
+  remember(true, std::move(output), std::move(midi));
+  return true;
+}
+
 void JackClient::connectAll(const std::vector<std::string>& output,
-                            const std::vector<std::string>& midiIn) {
-  // Ports that are not there (a program not started yet) are passed over.
-  for (const std::string& to : output)
-    if (jack_port_by_name(client_, to.c_str()))
-      jack_connect(client_, jack_port_name(out_), to.c_str());
-  for (const std::string& from : midiIn)
-    if (jack_port_by_name(client_, from.c_str()))
-      jack_connect(client_, from.c_str(), jack_port_name(midiIn_));
+                            const std::vector<std::string>& midiIn, bool waitingOnly) {
+  // Ports that are not there (a program not started yet) wait for it.
+  std::vector<std::string> waiting;
+  const auto connect = [&](const std::string& port, const char* from, const char* to) {
+    if (waitingOnly && std::find(waiting_.begin(), waiting_.end(), port) == waiting_.end()) return;
+    if (jack_port_by_name(client_, port.c_str()))
+      jack_connect(client_, from, to);
+    else
+      waiting.push_back(port);
+  };
+  for (const std::string& to : output) connect(to, jack_port_name(out_), to.c_str());
+  for (const std::string& from : midiIn) connect(from, from.c_str(), jack_port_name(midiIn_));
+  waiting_ = std::move(waiting);
 }
 
 int JackClient::process(jack_nframes_t frames, void* arg) {
@@ -248,6 +289,11 @@ void JackClient::postCycle() {
 
 void JackClient::shutdown(jack_status_t, const char*, void* arg) {
   static_cast<JackClient*>(arg)->lost_.store(true);
+}
+
+void JackClient::portRegistration(jack_port_id_t, int, void* arg) {
+  // A program's ports came (or went): the UI thread reconnects what it remembers.
+  static_cast<JackClient*>(arg)->portsChanged_.store(true);
 }
 
 void JackClient::portConnect(jack_port_id_t, jack_port_id_t, int, void* arg) {

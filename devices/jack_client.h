@@ -14,6 +14,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ namespace ondelith {
 constexpr const char* kJackClientName = "Ondelith";
 constexpr const char* kJackOutputPort = "out";
 constexpr const char* kJackMidiPort = "MIDI In";
+
+// What to remember of a port's connections: those it has `now`, and those
+// `remembered` that are `kept` (their port gone, say), sorted.
+std::vector<std::string> mergeConnections(const std::vector<std::string>& remembered,
+                                          const std::vector<std::string>& now,
+                                          const std::function<bool(const std::string&)>& kept);
 
 class JackClient {
  public:
@@ -74,8 +81,14 @@ class JackClient {
   // connected left out); empty when closed.
   std::vector<std::string> outputConnections() const;
   std::vector<std::string> midiConnections() const;
-  // Whether the connections of either port changed since the last call.
-  bool takeConnectionsChanged() { return connectionsChanged_.exchange(false); }
+  // What the player connected the ports to, while the program runs: a
+  // connection whose other program quit is kept, and made again when that
+  // program's port comes back; one the player undid is forgotten. True
+  // when the remembered connections changed since the last call, which
+  // also reconnects any port that came back. UI thread, polled.
+  bool updateRemembered();
+  const std::vector<std::string>& rememberedOutput() const { return rememberedOutput_; }
+  const std::vector<std::string>& rememberedMidi() const { return rememberedMidi_; }
 
   // Channel messages that reached "MIDI In" since the client was made.
   uint32_t messagesReceived() const { return received_.load(std::memory_order_relaxed); }
@@ -92,11 +105,14 @@ class JackClient {
   static int process(jack_nframes_t frames, void* self);
   static void shutdown(jack_status_t, const char*, void* self);
   static void portConnect(jack_port_id_t a, jack_port_id_t b, int, void* self);
+  static void portRegistration(jack_port_id_t, int, void* self);
   void readMidi(jack_nframes_t frames, Engine* engine, float* out);
   void collectMidi(void* buffer, jack_nframes_t frames, int channel);
   void playCycle(Engine& engine, float* out, jack_nframes_t frames);
   void postCycle();
-  void connectAll(const std::vector<std::string>& output, const std::vector<std::string>& midiIn);
+  // `waitingOnly`: only the remembered ports that were not there before.
+  void connectAll(const std::vector<std::string>& output, const std::vector<std::string>& midiIn,
+                  bool waitingOnly = false);
   std::vector<std::string> connectionsOf(jack_port_t* port) const;
 
   MidiInput& midi_;
@@ -112,10 +128,12 @@ class JackClient {
   std::atomic<bool> lost_{false};
   std::atomic<uint32_t> received_{0};
   std::atomic<bool> connectionsChanged_{false};
+  std::atomic<bool> portsChanged_{false};
   bool rememberedKnown_ = false;
   std::vector<std::string> rememberedOutput_, rememberedMidi_;
-  std::string source_;       // the MIDI device connected for the window
-  bool sourceOurs_ = false;  // and whether this client made that connection
+  std::vector<std::string> waiting_;  // remembered ports not there at the last look
+  std::string source_;                // the MIDI device connected for the window
+  bool sourceOurs_ = false;           // and whether this client made that connection
 };
 
 }  // namespace ondelith
