@@ -176,7 +176,7 @@ TEST_F(Session, TheServerGoingIsToldAndThePortsComeBackWithItsReturn) {
   ASSERT_EQ(jack_connect(looker, "Ondelith:out", "Sink:in_1"), 0);
   ASSERT_EQ(jack_connect(looker, "Keyboard2:out", "Ondelith:MIDI In"), 0);
   run(200ms);
-  jack_client_close(looker);
+  EXPECT_TRUE(closeClient(looker));
   looker = nullptr;
   sink.reset();
   keyboard.reset();
