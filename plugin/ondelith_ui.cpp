@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,7 +27,9 @@
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
 #include "instrument/settings_page.h"
+#include "instrument/shown_name.h"
 #include "instrument/sound.h"
+#include "instrument/sound_folder.h"
 #include "platform/files.h"
 #include "platform/patch_file.h"
 #include "plugin/plugin_core.h"
@@ -84,7 +87,8 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size = 1
   cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, size);
   cairo_move_to(cr, x, y);
-  cairo_show_text(cr, s.c_str());
+  // Text Cairo cannot take would stop the whole panel's drawing.
+  cairo_show_text(cr, od::shownName(s).c_str());
 }
 
 void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = false) {
@@ -96,21 +100,14 @@ void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = fa
   cairo_stroke(cr);
   cairo_text_extents_t e;
   cairo_set_font_size(cr, 11);
-  cairo_text_extents(cr, caption.c_str(), &e);
+  cairo_text_extents(cr, od::shownName(caption).c_str(), &e);
   text(cr, b.x + (b.w - e.x_advance) / 2, b.y + b.h / 2 + 4, caption);
 }
 
-// The player's own sounds, sorted, at most a folder's worth a panel can list.
-std::vector<std::filesystem::path> ownSounds() {
-  std::vector<std::filesystem::path> own;
-  std::error_code ec;
+// The player's own sounds, sorted.
+std::vector<od::FolderSound> ownSounds() {
   const std::string folder = od::userSoundsDirectory();
-  if (folder.empty()) return own;
-  for (std::filesystem::directory_iterator it(folder, ec), end;
-       !ec && it != end && own.size() < 500; it.increment(ec))
-    if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
-  std::sort(own.begin(), own.end());
-  return own;
+  return folder.empty() ? std::vector<od::FolderSound>{} : od::folderSounds(folder);
 }
 
 // Text broken into lines of at most `width` characters, at spaces.
@@ -227,8 +224,26 @@ class OndelithUI : public UI {
     setSize(std::lround(kPanelWidth * scale), std::lround(kPanelHeight * scale));
   }
 
+  // The panel is drawn into a picture of its own, which alone is painted
+  // on the host's window: Cairo keeps what it draws with directly on a
+  // window's X display (colours, glyphs) in caches tied to that display,
+  // which outlive the display and were lost with every panel closed.
   void onCairoDisplay(const CairoGraphicsContext& context) override {
-    cairo_t* cr = context.handle;
+    const int w = static_cast<int>(getWidth()), h = static_cast<int>(getHeight());
+    cairo_surface_t* frame = frame_.get();
+    if (!frame || cairo_image_surface_get_width(frame) != w ||
+        cairo_image_surface_get_height(frame) != h) {
+      frame_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
+      frame = frame_.get();
+    }
+    cairo_t* cr = cairo_create(frame);
+    paint(cr);
+    cairo_destroy(cr);
+    cairo_set_source_surface(context.handle, frame, 0, 0);
+    cairo_paint(context.handle);
+  }
+
+  void paint(cairo_t* cr) {
     const double s = canvases_.scale();
     cairo_save(cr);
     cairo_scale(cr, s, s);
@@ -521,7 +536,7 @@ class OndelithUI : public UI {
     for (int i = 0; i < shown; ++i) {
       const MenuRow& row = menu_[static_cast<size_t>(menuFirst_ + i)];
       const double x = 2 + (i / kMenuRows) * kMenuColumn, y = kMenuTop + (i % kMenuRows) * kMenuRow;
-      if (row.program < 0 && row.path.empty()) {  // a heading
+      if (row.program < 0 && row.path.empty() && row.page < 0) {  // a heading
         rgb(cr, 0xE4E4E4);
         cairo_rectangle(cr, x + 1, y + 1, kMenuColumn - 2, kMenuRow - 2);
         cairo_fill(cr);
@@ -661,6 +676,8 @@ class OndelithUI : public UI {
       const MenuRow& row = menu[static_cast<size_t>(entry)];
       if (row.program >= 0)
         loadProgramFromPanel(row.program);
+      else if (row.page >= 0)
+        showSoundsMenu(row.page);
       else if (!row.path.empty())
         openFile(row.path);
       else
@@ -670,23 +687,38 @@ class OndelithUI : public UI {
     return true;
   }
 
-  void showSoundsMenu() {
+  // The bank, then a page of the player's own sounds, with a way to the
+  // pages before and after it.
+  void showSoundsMenu(size_t page = 0) {
     menu_.clear();
     menuFirst_ = 0;
     const auto& programs = od::plugin::programs();
     for (size_t i = 0; i < programs.size(); ++i) {
       if (!programs[i].category.empty() &&
           (i == 0 || programs[i].category != programs[i - 1].category))
-        menu_.push_back({programs[i].category, -1, {}, false});
+        menu_.push_back({programs[i].category, -1, {}, false, -1});
       menu_.push_back({programs[i].name,
                        static_cast<int>(i),
                        {},
-                       !hasSaved_ && program_ == static_cast<int>(i)});
+                       !hasSaved_ && program_ == static_cast<int>(i),
+                       -1});
     }
-    const std::vector<std::filesystem::path> own = ownSounds();
-    menu_.push_back({own.empty() ? "No sounds of your own yet" : "Your sounds", -1, {}, false});
-    for (const auto& path : own)
-      menu_.push_back({path.stem().string(), -1, path.string(), hasSaved_ && path.stem() == name_});
+    const std::vector<od::FolderSound> own = ownSounds();
+    const size_t pages = od::folderPageCount(own.size());
+    page = std::min(page, pages > 0 ? pages - 1 : 0);
+    std::string heading = own.empty() ? "No sounds of your own yet" : "Your sounds";
+    if (pages > 1) heading += " " + std::to_string(page + 1) + " of " + std::to_string(pages);
+    const int headingAt = static_cast<int>(menu_.size());
+    menu_.push_back({heading, -1, {}, false, -1});
+    const auto pageRow = [&](size_t to, const char* label) {
+      menu_.push_back({label, -1, {}, false, static_cast<int>(to)});
+    };
+    if (page > 0) pageRow(page - 1, "\u25C2 Previous sounds");
+    for (const od::FolderSound& f : od::folderPage(own, page))
+      menu_.push_back({f.name, -1, f.path, hasSaved_ && f.name == name_, -1});
+    if (page + 1 < pages) pageRow(page + 1, "Next sounds \u25B8");
+    // A page of the folder opens where its sounds begin.
+    if (page > 0) menuFirst_ = headingAt / kMenuRows * kMenuRows;
   }
 
   // The host's file browser where the format has one that answers (LV2's
@@ -711,7 +743,7 @@ class OndelithUI : public UI {
 
   void openFile(const std::string& path) {
     std::string reason;
-    const std::string stem = std::filesystem::path(path).stem().string();
+    const std::string stem = od::folderSoundName(path);
     const auto patch = od::plugin::readPatchFile(path, reason);
     if (!patch) {
       status_ = stem + ": " + reason;
@@ -829,13 +861,13 @@ class OndelithUI : public UI {
     saved_ = sound_;
     hasSaved_ = true;
     name_ = "Unsaved sound";
-    for (const std::filesystem::path& path : ownSounds()) {
+    for (const od::FolderSound& f : ownSounds()) {
       std::string reason;
-      const auto patch = od::plugin::readPatchFile(path.string(), reason);
+      const auto patch = od::plugin::readPatchFile(f.path, reason);
       od::Sound s = sound_;
       if (patch) od::applyPatch(s, *patch);
       if (patch && s == sound_) {
-        name_ = path.stem().string();
+        name_ = f.name;
         return;
       }
     }
@@ -896,11 +928,16 @@ class OndelithUI : public UI {
 
   struct MenuRow {
     std::string label;
-    int program;       // a bank sound, or -1
+    int program = -1;  // a bank sound, or -1
     std::string path;  // a file of the user's, or a heading when empty too
-    bool current;
+    bool current = false;
+    int page = -1;  // a page of the user's files this row turns to, or -1
   };
   MouseCursor cursor_ = kMouseCursorArrow;
+  struct SurfaceGone {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+  };
+  std::unique_ptr<cairo_surface_t, SurfaceGone> frame_;
 
   od::CairoCanvasHost canvases_;
   od::CurveEditorSet curves_;

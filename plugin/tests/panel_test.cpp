@@ -2,6 +2,7 @@
 // tests): opened and closed while a note plays, and a curve point dragged
 // with the pointer, compared with the same drag in the window's editor.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,6 +173,22 @@ TEST_F(Panel, OpensAndClosesFiftyTimesWhileANotePlays) {
 #endif
 }
 
+// Each panel's X display and drawing surfaces go with it: a hundred panels
+// leave the heap where ten left it, give or take the allocator's slack.
+TEST_F(Panel, AHundredPanelsLeaveNothingBehind) {
+  const auto inUse = [] { return static_cast<long>(mallinfo2().uordblks); };
+  long after10 = 0;
+  for (int i = 0; i < 110; ++i) {
+    ASSERT_TRUE(openPanel(in, host)) << i;
+    pump(in, 2);  // painted
+    closePanel(in);
+    if (i == 9) after10 = inUse();
+  }
+  const long grown = inUse() - after10;
+  std::printf("heap grown over 100 panels: %ld bytes\n", grown);
+  EXPECT_LT(grown, 100 * 512) << "bytes grown over 100 panels";
+}
+
 // The pointer drags the first curve's fourth point up by 20 pixels; the
 // saved state's curve is the window editor's after the same drag, and the
 // state plays what ondelith-render plays with that patch.
@@ -331,6 +348,102 @@ TEST_F(Panel, AReopenedPanelNamesTheSoundItFinds) {
   const auto kept = name();
   EXPECT_NE(kept, unsaved);
   EXPECT_EQ(reopened(), kept);
+  closePanel(in);
+}
+
+// The sounds menu's entry `entry` (from its top) as shown after `turns`
+// notches of the wheel: 33 rows a column of 175 pixels from y = 28.
+std::string menuEntry(int entry, int turns = 0) {
+  entry -= turns * 33;
+  return std::to_string(2 + entry / 33 * 175 + 50) + " " + std::to_string(28 + entry % 33 * 18 + 9);
+}
+
+// Where the player's own sounds begin in the sounds menu: after the bank
+// under its categories' headings and the own sounds' heading.
+int firstOwnEntry() {
+  const auto& programs = plugin::programs();
+  int entry = static_cast<int>(programs.size()) + 1;
+  for (size_t i = 1; i < programs.size(); ++i)
+    entry += programs[i].category != programs[i - 1].category;
+  return entry;
+}
+
+bool anyDark(const std::vector<uint32_t>& pixels) {
+  return std::any_of(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFF) < 0x60; });
+}
+
+Sound soundWithVolume(int32_t volume) {
+  Sound s = startSound();
+  setSoundValue(s, kVolumeIndex, volume);
+  return s;
+}
+
+// A file whose name is not UTF-8 beside a good one: both listed with
+// their names drawn, both load, and the panel draws on after either.
+TEST_F(Panel, NamesThatAreNotUtf8AreListedLoadedAndDrawn) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ScratchDataHome data;
+  std::filesystem::create_directories(data.sounds());
+  const int32_t least = parameter(kVolumeIndex).minimum, most = parameter(kVolumeIndex).maximum;
+  std::ofstream(data.sounds() + "/good.vx") << formatPatch(capturePatch(soundWithVolume(least)));
+  std::ofstream(data.sounds() + "/bad\xFFname.vx")
+      << formatPatch(capturePatch(soundWithVolume(most)));
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const ControlInfo& display = *findControl(kWaveformDisplay);
+  const int first = firstOwnEntry();  // bad\xFFname sorts first
+  for (const auto& [entry, volume] : {std::pair{first, most}, std::pair{first + 1, least}}) {
+    SCOPED_TRACE(entry - first);
+    xdo("mousemove 130 16 click 1");  // the sounds menu
+    EXPECT_TRUE(anyDark(shownIn(host, 2 + entry / 33 * 175 + 8, 28 + entry % 33 * 18 + 3, 80, 12)))
+        << "the entry's name is not drawn";
+    xdo("mousemove " + menuEntry(entry) + " click 1 mousemove 1 600");
+    EXPECT_EQ(in.value(kVolumeIndex), volume);
+    EXPECT_EQ(shownAt(host, display.x + 2, display.y + kPanelHeaderHeight + 2), 0u)
+        << "the display is not drawn";
+    EXPECT_TRUE(anyDark(shownIn(host, 40, 8, 150, 16))) << "the sound's name is not drawn";
+  }
+  closePanel(in);
+}
+
+// 5,000 files made in a shuffled order: the menu's first page starts with
+// the first by name, and its last entry turns to the next page, which
+// starts with the 501st.
+TEST_F(Panel, SoundsMenuPagesThroughAFolderInOrder) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ScratchDataHome data;
+  std::filesystem::create_directories(data.sounds());
+  std::vector<int> order(5000);
+  for (int k = 0; k < 5000; ++k) order[static_cast<size_t>(k)] = (k * 2719) % 5000;
+  const int32_t least = parameter(kVolumeIndex).minimum, most = parameter(kVolumeIndex).maximum;
+  const std::string plain = formatPatch(capturePatch(startSound()));
+  for (int k : order) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/s%04d.vx", k);
+    std::ofstream(data.sounds() + name)
+        << (k == 0     ? formatPatch(capturePatch(soundWithVolume(least)))
+            : k == 500 ? formatPatch(capturePatch(soundWithVolume(most)))
+                       : plain);
+  }
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const int first = firstOwnEntry();
+  xdo("mousemove 130 16 click 1");
+  xdo("mousemove " + menuEntry(first) + " click 1");
+  EXPECT_EQ(in.value(kVolumeIndex), least);
+
+  // The page's last entry, the way on, after as many notches as it takes.
+  xdo("mousemove 130 16 click 1");
+  // The wheel turns a column of 33 at a time, never past the menu's last
+  // three columns.
+  const int next = first + 500, turns = std::min(next / 33 - 2, (next + 1 - 99 + 32) / 33);
+  xdo("mousemove 100 300 click --repeat " + std::to_string(turns) + " 5");
+  xdo("mousemove " + menuEntry(next, turns) + " click 1");
+  // The next page opens at its heading's column: the heading, the way
+  // back, then its first sound.
+  const int heading = first - 1;
+  xdo("mousemove " + menuEntry(heading + 2, heading / 33) + " click 1");
+  EXPECT_EQ(in.value(kVolumeIndex), most);
   closePanel(in);
 }
 
@@ -511,11 +624,6 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   EXPECT_NE(fileText("mine.vx"), first);
   EXPECT_EQ(fileText("mine.vx"), patchIn(in.saveState()));
 
-  const auto soundWithVolume = [](int32_t volume) {
-    Sound s = startSound();
-    setSoundValue(s, kVolumeIndex, volume);
-    return s;
-  };
   const Sound quiet = soundWithVolume(parameter(kVolumeIndex).minimum);
   const Sound loud = soundWithVolume(parameter(kVolumeIndex).maximum);
   std::ofstream(folder + "/quiet.vx") << formatPatch(capturePatch(quiet));
@@ -524,15 +632,9 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
     EXPECT_EQ(in.value(kVolumeIndex), s.values[kVolumeIndex]);
     EXPECT_EQ(patchIn(in.saveState()), formatPatch(capturePatch(s)));
   };
-  // The menu: 33 rows a column of 175 pixels from y = 28; the bank under
-  // its categories' headings, a heading, then mine and quiet.
-  const auto& programs = plugin::programs();
-  int quietEntry = static_cast<int>(programs.size()) + 2;
-  for (size_t i = 1; i < programs.size(); ++i)
-    quietEntry += programs[i].category != programs[i - 1].category;
+  // The menu: the bank, a heading, then mine and quiet.
   xdo("mousemove 130 16 click 1");
-  xdo("mousemove " + std::to_string(2 + quietEntry / 33 * 175 + 50) + " " +
-      std::to_string(28 + quietEntry % 33 * 18 + 9) + " click 1");
+  xdo("mousemove " + menuEntry(firstOwnEntry() + 1) + " click 1");
   expectSound(quiet);
 
   // Open: the framework's browser in the folder; "z" picks zloud.
