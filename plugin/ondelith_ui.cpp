@@ -42,8 +42,8 @@ namespace od = ondelith;
 
 constexpr int kPanelWidth = od::kClientWidth;
 constexpr int kPanelHeight = od::kClientHeight + od::kPanelHeaderHeight;
-constexpr const char* kPatchKey = "patch";
-constexpr const char* kPatchFileKey = "patchFile";
+using od::plugin::kPatchFileStateKey;
+using od::plugin::kPatchStateKey;
 constexpr int kMenuRow = 18;
 constexpr int kMenuColumn = 175;
 constexpr double kMenuTop = 28;
@@ -200,8 +200,8 @@ class OndelithUI : public UI {
     if (value == nullptr || value[0] == '\0') return;
     // A file the host's browser chose: the panel writes what it holds, so
     // the host's knobs follow.
-    if (std::strcmp(key, kPatchFileKey) == 0) return openFile(value);
-    if (std::strcmp(key, kPatchKey) != 0) return;
+    if (std::strcmp(key, kPatchFileStateKey) == 0) return openFile(value);
+    if (std::strcmp(key, kPatchStateKey) != 0) return;
     if (const auto patch = od::plugin::patchFromText(value)) {
       od::Sound s = sound_;
       od::applyPatch(s, *patch);
@@ -725,7 +725,7 @@ class OndelithUI : public UI {
   // request; CLAP's claims success and shows nothing), the framework's
   // otherwise, and the sounds menu when neither can be shown.
   void openBrowser() {
-    if (std::strcmp(getPluginFormatName(), "LV2") == 0 && requestStateFile(kPatchFileKey)) {
+    if (std::strcmp(getPluginFormatName(), "LV2") == 0 && requestStateFile(kPatchFileStateKey)) {
       hostFileAsked_ = true;
       return;
     }
@@ -806,7 +806,7 @@ class OndelithUI : public UI {
   // value as a parameter, so the host's own controls follow.
   void loadFromPanel(const od::Sound& s) {
     sound_ = s;
-    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
+    setState(kPatchStateKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     writeEveryParameter();
     if (hasSaved_) saved_ = sound_;
     showSound();
@@ -902,7 +902,7 @@ class OndelithUI : public UI {
       if (editorIds_[static_cast<size_t>(row)] == id)
         if (const od::CurveEditor* e = od::findCurveEditor(curves_, id))
           sound_.curves[static_cast<size_t>(row)] = od::curvePointsOf(*e->model);
-    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
+    setState(kPatchStateKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     repaint();
   }
 

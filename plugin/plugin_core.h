@@ -151,6 +151,11 @@ class Voice {
   bool played_ = false;
 };
 
+// The plugin's state keys, which the panel uses too: the sound as a .vx
+// text, and a patch file chosen in the host (the LV2 file property).
+inline constexpr const char* kPatchStateKey = "patch";
+inline constexpr const char* kPatchFileStateKey = "patch-file";
+
 // A patch's text as the plugin takes it: an Ondelith patch, else nothing.
 std::optional<Patch> patchFromText(std::string_view text);
 

@@ -25,6 +25,7 @@
 #include "instrument/sound.h"
 #include "plugin/plugin_core.h"
 #include "plugin/tests/clap_host.h"
+#include "plugin/tests/lv2_host.h"
 #include "plugin/tests/plugin_test_support.h"
 #include "plugin/tests/vst3_host.h"
 #include "tests/test_files.h"
@@ -523,6 +524,44 @@ TEST(Vst3Editor, AttachesPaintsAndEditsThroughTheHost) {
   setSoundValue(loudest, kVolumeIndex, parameter(kVolumeIndex).maximum);
   EXPECT_NE(in.saveState().find(formatPatch(capturePatch(loudest))), std::string::npos);
   in.closeEditor();
+}
+
+// LV2: Open asks the host for a file under the key the plugin reads, and
+// the file the host's browser chooses becomes the plugin's sound, the
+// host's controls with it.
+TEST(Lv2Panel, OpenAsksTheHostAndItsChoiceReachesThePlugin) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  lv2test::Host lv2;
+  ASSERT_NE(lv2.plugin, nullptr);
+  lv2test::Instance in(lv2, 48000);
+  ASSERT_TRUE(in.ok());
+  HostWindow host;
+  lv2test::Panel panel(in, host.window);
+  ASSERT_TRUE(panel.ok());
+  std::vector<float> out;
+  const auto run = [&](const std::string& args) {
+    if (!args.empty()) {
+      ASSERT_EQ(std::system(("xdotool " + args).c_str()), 0) << args;
+    }
+    for (int i = 0; i < 10; ++i) {
+      panel.idle();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      in.run(256, out);
+    }
+  };
+  run("mousemove 1 600");
+  run("mousemove 298 16 click 1");  // Open
+  ASSERT_EQ(panel.fileRequests().size(), 1u);
+  EXPECT_EQ(panel.fileRequests()[0], "urn:ondelith:lv2#" + std::string(plugin::kPatchFileStateKey));
+
+  test::TempDir dir;
+  Sound chosen = soundWithVolume(parameter(kVolumeIndex).maximum);
+  setSoundValue(chosen, pointIndex(kRowX1), 12);
+  ASSERT_TRUE(panel.answerFileRequest(dir.file("chosen.vx", formatPatch(capturePatch(chosen)))));
+  run("");
+  EXPECT_EQ(in.get(std::string(parameter(kVolumeIndex).symbol)), parameter(kVolumeIndex).maximum);
+  EXPECT_EQ(in.get(std::string(parameter(pointIndex(kRowX1)).symbol)), 12);
 }
 
 // The host's scale factor scales the whole panel, asked before it is shown.
