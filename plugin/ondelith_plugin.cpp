@@ -33,6 +33,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
   uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
   ondelith::Sound currentSound() const override { return shared_.sound(); }
+  ondelith::SoundHistory& soundHistory() override { return history_; }
 
   OndelithPlugin()
       : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 2),
@@ -215,6 +216,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   ondelith::plugin::SharedSound shared_;
+  ondelith::SoundHistory history_;
   ondelith::plugin::Voice voice_;
   const bool lv2_;
   std::atomic<bool> adoptPorts_{false};

@@ -17,6 +17,7 @@
 
 #include "engine/engine.h"
 #include "instrument/sound.h"
+#include "instrument/sound_history.h"
 
 namespace ondelith::plugin {
 
@@ -179,6 +180,9 @@ class PanelLink {
   virtual ~PanelLink() = default;
   virtual uint32_t soundGeneration() const = 0;
   virtual Sound currentSound() const = 0;
+  // The instance's undo history: its panels come and go, the steps stay.
+  // The panel's thread alone uses it.
+  virtual SoundHistory& soundHistory() = 0;
 };
 
 }  // namespace ondelith::plugin

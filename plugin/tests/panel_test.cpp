@@ -17,11 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "editors/control_gestures.h"
 #include "editors/curve_editor.h"
 #include "editors/curve_interaction.h"
 #include "editors/panel_layout.h"
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
+#include "instrument/settings_page.h"
 #include "instrument/sound.h"
 #include "plugin/plugin_core.h"
 #include "plugin/tests/clap_host.h"
@@ -448,6 +450,175 @@ TEST_F(Panel, SoundsMenuPagesThroughAFolderInOrder) {
   closePanel(in);
 }
 
+// A control's centre, or a point of it, in the panel, as xdotool takes it.
+std::string at(const ControlInfo& c, int dx = -1, int dy = -1) {
+  return std::to_string(c.x + (dx < 0 ? c.w / 2 : dx)) + " " +
+         std::to_string(c.y + kPanelHeaderHeight + (dy < 0 ? c.h / 2 : dy));
+}
+
+// The Volume slider's thumb, in pixels from the panel's top, for a value.
+int thumbY(int32_t v) {
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const Parameter& p = parameter(kVolumeIndex);
+  const double t = double(v - p.minimum) / (p.maximum - p.minimum);
+  return static_cast<int>(std::lround(vol.y + kPanelHeaderHeight + 4 + (1 - t) * (vol.h - 8)));
+}
+
+// The wheel steps by the table's step (finer with Shift), a double click
+// puts the slider back to its start, and a Shift drag moves a tenth as far
+// as a plain one.
+TEST_F(Panel, WheelDoubleClickAndFineDragOnASlider) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const Parameter& p = parameter(kVolumeIndex);
+  const auto volume = [&] { return static_cast<int32_t>(in.value(kVolumeIndex)); };
+  const int32_t start = volume();
+  const Bounds b{p.minimum, p.maximum};
+  xdo("mousemove " + at(vol) + " click 4");
+  EXPECT_EQ(volume(), start + wheelStep(kVolumeIndex, b, false));
+  xdo("keydown shift click 4 keyup shift");
+  EXPECT_EQ(volume(), start + wheelStep(kVolumeIndex, b, false) + wheelStep(kVolumeIndex, b, true));
+  EXPECT_GT(wheelStep(kCutoffIndex, b, false), 1);
+
+  xdo("mousemove " + at(vol, -1, 10) + " click --repeat 2 --delay 80 1 mousemove 1 600");
+  EXPECT_EQ(volume(), p.start);
+
+  const auto dragUp = [&](const std::string& keys) {
+    const int32_t before = volume();
+    const std::string x = std::to_string(vol.x + vol.w / 2);
+    const int y = thumbY(before);
+    xdo(keys.empty() ? "sleep 0.5" : "keydown " + keys);
+    xdo("mousemove " + x + " " + std::to_string(y) + " mousedown 1");
+    for (int step = 1; step <= 4; ++step)
+      xdo("mousemove " + x + " " + std::to_string(y - 10 * step));
+    xdo("mouseup 1");
+    if (!keys.empty()) xdo("keyup " + keys);
+    xdo("mousemove 1 600 sleep 0.5");  // clear of a double click
+    return volume() - before;
+  };
+  const int32_t plain = dragUp(""), fine = dragUp("shift");
+  EXPECT_GT(plain, 0);
+  EXPECT_GT(fine, 0);
+  EXPECT_NEAR(fine * kFineDragDivisor, plain, plain / 4.0);
+  closePanel(in);
+}
+
+// A value typed into a spin box or beside a slider: Enter applies it as the
+// table reads it, Escape and a text that is no value leave it as it was.
+TEST_F(Panel, TypedValuesApplyOnEnterOnly) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const ControlInfo& mod = *findControl(kSpinMod0);
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const int modIdx = modIndex(kRowX1);
+  const struct {
+    const char* keys;
+    int32_t expected;
+  } cases[] = {
+      {"5 0 Return", 50}, {"7 Escape", 50}, {"a b c Return", 50}, {"minus 2 5 KP_Enter", -25}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    xdo("mousemove " + at(mod, 6) + " click 1");
+    xdo(std::string("key ") + c.keys);
+    xdo("mousemove 1 600 sleep 0.5");
+    EXPECT_EQ(in.value(static_cast<uint32_t>(modIdx)), c.expected);
+  }
+  // The slider's value beside it, reached from the slider.
+  // The slider's value beside it (its tip's pale yellow), reached from the slider.
+  xdo("mousemove " + at(vol));
+  const int tipY = vol.y + kPanelHeaderHeight + 9;
+  const std::vector<uint32_t> line = shownIn(host, 0, tipY, kClientWidth, 1);
+  const auto tip = std::find(line.begin(), line.end(), 0xFFFFE0u);
+  ASSERT_NE(tip, line.end()) << "no value beside the slider";
+  xdo("mousemove " + std::to_string(tip - line.begin() + 8) + " " + std::to_string(tipY) +
+      " click 1");
+  xdo("key 1 2 3 Return");
+  EXPECT_EQ(in.value(kVolumeIndex), 123);
+  closePanel(in);
+}
+
+// Undo and Redo step through the panel's changes, a slider's drag as one
+// step, with the buttons and the keys; the steps outlive the panel.
+TEST_F(Panel, UndoAndRedoOutliveThePanel) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const ControlInfo& vol = *findControl(kSliderVol);
+  const ControlInfo& res = *findControl(kSliderRes);
+  const std::string first = patchIn(in.saveState());
+  xdo("mousemove " + at(vol) + " mousedown 1 mousemove " + at(vol, -1, 5) + " mouseup 1");
+  const std::string second = patchIn(in.saveState());
+  xdo("mousemove " + at(res, -1, 5) + " click 1 mousemove 1 600");
+  const std::string third = patchIn(in.saveState());
+  ASSERT_NE(second, first);
+  ASSERT_NE(third, second);
+  const std::string undo = "mousemove 428 568 click 1", redo = "mousemove 492 568 click 1";
+  xdo(undo);
+  EXPECT_EQ(patchIn(in.saveState()), second);
+  closePanel(in);
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  xdo(undo);
+  EXPECT_EQ(patchIn(in.saveState()), first);
+  EXPECT_EQ(in.value(kVolumeIndex), parameter(kVolumeIndex).start);
+  xdo(redo);
+  EXPECT_EQ(patchIn(in.saveState()), second);
+  xdo("key ctrl+shift+z");
+  EXPECT_EQ(patchIn(in.saveState()), third);
+  xdo("key ctrl+z");
+  EXPECT_EQ(patchIn(in.saveState()), second);
+  closePanel(in);
+}
+
+// The settings view's second page holds every player's row of the table;
+// its arrows and a typed value set them, and the sound stays as it was.
+TEST_F(Panel, PlayerSettingsPageSetsThePlayersRows) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  const std::vector<int> rows = playerSettingEntries();
+  ASSERT_GE(rows.size(), 3u);
+  const auto row = [&](int index) {
+    return static_cast<int>(std::find(rows.begin(), rows.end(), index) - rows.begin());
+  };
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const std::string sound = patchIn(in.saveState());
+  xdo("mousemove 505 16 click 1 mousemove 200 57 click 1 mousemove 1 600");  // Settings, Player
+  for (size_t r = 0; r < rows.size(); ++r)  // each row's name drawn
+    EXPECT_TRUE(anyDark(shownIn(host, 20, 76 + 26 * static_cast<int>(r) + 4, 200, 12))) << r;
+  const int bend = row(kBendRangeIndex), velocity = row(kVelocityIndex);
+  xdo("mousemove 483 " + std::to_string(76 + 26 * bend + 10) + " click 1");  // >
+  EXPECT_EQ(in.value(kBendRangeIndex), parameter(kBendRangeIndex).start + 1);
+  xdo("mousemove 320 " + std::to_string(76 + 26 * velocity + 10) + " click 1");
+  xdo("key 6 0 Return");
+  EXPECT_EQ(in.value(kVelocityIndex), 60);
+  EXPECT_EQ(patchIn(in.saveState()), sound);
+  closePanel(in);
+}
+
+// While a curve point is dragged its time and depth are read out beside
+// it; the readout goes with the drag.
+TEST_F(Panel, ACurvePointDraggedIsReadOut) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  const CurveEditorPlace place = curveEditorPlace(0);
+  CurveModel model;
+  initCurve(model, kCurveGridWidth, kCurveGridHeight, kCurvePointCount, kCurveLayoutMargin);
+  const CurvePoint p = curvePoint(model, 3);
+  const int x = place.x + p.x, y = place.y + kPanelHeaderHeight + p.y;
+  const int readX = x + 14, readY = y - 20 - 24 + 3;  // inside the readout once moved up 20
+  const uint32_t before = shownAt(host, readX, readY);
+  xdo("mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1");
+  xdo("mousemove " + std::to_string(x) + " " + std::to_string(y - 20));
+  EXPECT_EQ(shownAt(host, readX, readY), 0xFFFFE0u) << "no readout beside the point";
+  xdo("mouseup 1 mousemove 1 600");
+  EXPECT_EQ(shownAt(host, readX, readY), before);
+  closePanel(in);
+}
+
 // Two instances with their panels open side by side: a slider moved in
 // one, and a bank sound chosen in the other, reach only their own; closing
 // a panel leaves its sound as it is.
@@ -587,7 +758,7 @@ TEST_F(Panel, SettingsViewCoversTheControlsUntilClosed) {
   ASSERT_TRUE(openPanel(in, host));
   pump(in, 20);
   const ControlInfo& display = *findControl(kWaveformDisplay);
-  const int dx = display.x + 20, dy = display.y + kPanelHeaderHeight + 20;
+  const int dx = display.x + 20, dy = display.y + kPanelHeaderHeight + 150;
   const uint32_t shown = shownAt(host, dx, dy);
   xdo("mousemove 505 16 click 1");
   EXPECT_EQ(shownAt(host, dx, dy), 0xFFFFFFu) << "the page is not over the display";
