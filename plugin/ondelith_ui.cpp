@@ -498,13 +498,16 @@ class OndelithUI : public UI {
   // to the pointer, or with Shift held moves finely from where it is.
   bool pressControl(Control& c, double x, double y, bool fine, uint32_t ms) {
     const double top = c.info->y + od::kPanelHeaderHeight;
-    if (doubleClick_.press(c.index, ms)) {
+    const bool slider = c.info->kind == od::ControlKind::Slider;
+    const bool arrows = !slider && x >= c.info->x + c.info->w - 16;
+    if (arrows) {
+      doubleClick_ = {};  // quick presses on the arrows step, as often as they come
+    } else if (doubleClick_.press(c.index, ms)) {
       entry_.cancel();
       edit(c.index, od::parameter(c.index).start);
       return true;
     }
-    const bool slider = c.info->kind == od::ControlKind::Slider;
-    if (!slider && x < c.info->x + c.info->w - 16) {
+    if (!slider && !arrows) {
       beginEntry(c.index, {double(c.info->x), top, double(c.info->w) - 16, double(c.info->h)});
       return true;
     }

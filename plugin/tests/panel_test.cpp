@@ -527,6 +527,9 @@ TEST_F(Panel, TypedValuesApplyOnEnterOnly) {
     EXPECT_EQ(in.value(static_cast<uint32_t>(modIdx)), c.expected);
   }
   // The slider's value beside it, reached from the slider.
+  // Quick presses on a spin box's arrow step each time, never a double click.
+  xdo("mousemove " + at(mod, mod.w - 8, 4) + " click --repeat 2 --delay 80 1 mousemove 1 600");
+  EXPECT_EQ(in.value(static_cast<uint32_t>(modIdx)), -23);
   // The slider's value beside it (its tip's pale yellow), reached from the slider.
   xdo("mousemove " + at(vol));
   const int tipY = vol.y + kPanelHeaderHeight + 9;
