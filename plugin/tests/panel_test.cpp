@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -409,6 +410,35 @@ TEST(Vst3Editor, AttachesPaintsAndEditsThroughTheHost) {
   Sound loudest = startSound();
   setSoundValue(loudest, kVolumeIndex, parameter(kVolumeIndex).maximum);
   EXPECT_NE(in.saveState().find(formatPatch(capturePatch(loudest))), std::string::npos);
+  in.closeEditor();
+}
+
+// With the editor open, a program or a state picked under the host's lock
+// reaches the host's restartComponent from the editor's timer, after the call.
+TEST(Vst3Editor, TellsTheHostOfNewValuesFromItsTimer) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+  vst3test::Module vst3(ONDELITH_VST3_BUNDLE);
+  ASSERT_TRUE(vst3.ok());
+  vst3test::Instance in(vst3, 48000);
+  HostWindow host;
+  ASSERT_TRUE(in.ok());
+  ASSERT_TRUE(in.openEditor(host.window));
+  in.runTimers();
+  const std::string state = in.saveState();
+  in.restarts = 0;
+  const std::vector<std::function<void()>> calls = {
+      [&] {
+        v3_cpp_obj(in.controller)->set_parameter_normalised(in.controller, vst3test::kProgramId, 1);
+      },
+      [&] { ASSERT_TRUE(in.loadState(state)); }};
+  for (const auto& call : calls) {
+    in.underHostLock(call);
+    EXPECT_EQ(in.restarts, 0);
+    in.runTimers();
+    EXPECT_EQ(in.restarts, 1);
+    in.restarts = 0;
+  }
+  EXPECT_EQ(in.deadlocks, 0);
   in.closeEditor();
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
@@ -128,7 +129,9 @@ const v3_component_handler_cpp kHandlerTable = {
      },
      [](void*, v3_param_id) -> v3_result { return V3_OK; },
      [](void* s, int32_t flags) -> v3_result {
-       if (flags & V3_RESTART_PARAM_VALUES_CHANGED) ++self<Instance::Handler>(s).owner->restarts;
+       Instance& owner = *self<Instance::Handler>(s).owner;
+       if (!owner.takeHostLock()) return V3_INTERNAL_ERR;
+       if (flags & V3_RESTART_PARAM_VALUES_CHANGED) ++owner.restarts;
        return V3_OK;
      }}};
 
@@ -388,6 +391,21 @@ bool Instance::loadState(const std::string& bytes) {
   s.at = 0;
   return v3_cpp_obj(controller)
              ->set_component_state(controller, reinterpret_cast<v3_bstream**>(&s)) == V3_OK;
+}
+
+void Instance::underHostLock(const std::function<void()>& call) {
+  hostLock_.acquire();
+  call();
+  hostLock_.release();
+}
+
+bool Instance::takeHostLock() {
+  if (!hostLock_.try_acquire_for(std::chrono::seconds(2))) {
+    ++deadlocks;
+    return false;
+  }
+  hostLock_.release();
+  return true;
 }
 
 double Instance::value(v3_param_id id) {

@@ -5,6 +5,8 @@
 // loads state, reads parameters back as a host's knobs do.
 
 #include <cstdint>
+#include <functional>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,13 @@ class Instance {
   double value(v3_param_id id);
   v3_edit_controller** controller = nullptr;
   int restarts = 0;  // PARAM_VALUES_CHANGED restarts asked for
+  // As Ardour does: a lock of the host's held across a call into the plugin
+  // (a preset, a state) and taken again in restartComponent. A restart from
+  // inside the call finds it held; it counts here after a wait, where Ardour
+  // would wait for ever.
+  void underHostLock(const std::function<void()>& call);
+  bool takeHostLock();
+  int deadlocks = 0;
   // What the controller's editor asked of the host (normalised values); the
   // host passes each to the processor at its next block, as hosts do.
   std::vector<std::pair<v3_param_id, double>> edits;
@@ -117,6 +126,7 @@ class Instance {
   Frame frame_;
   v3_plugin_view** view_ = nullptr;
   std::vector<float> buffer_;
+  std::binary_semaphore hostLock_{1};
 };
 
 }  // namespace ondelith::vst3test
