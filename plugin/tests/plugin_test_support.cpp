@@ -11,6 +11,7 @@
 #include <random>
 
 #include "instrument/instrument.h"
+#include "instrument/registry.h"
 
 extern char** environ;
 
@@ -121,6 +122,27 @@ std::string patchIn(const std::string& state) {
   if (at == std::string::npos) return {};
   const size_t from = at + key.size();
   return state.substr(from, state.find('\0', from) - from);
+}
+
+std::string withParameterText(const std::string& state, std::string_view symbol,
+                              std::string_view text) {
+  const std::string begin("__dpf_parameters_begin__", 25);
+  const std::string key = '\0' + std::string(symbol) + '\0';
+  const size_t at = state.find(key, state.find(begin));
+  if (at == std::string::npos) return state;
+  const size_t from = at + key.size();
+  return state.substr(0, from) + std::string(text) + state.substr(state.find('\0', from));
+}
+
+std::vector<StateNumber> stateNumbers() {
+  const auto at = [](std::string_view symbol) { return parameterIndex(symbol); };
+  const auto top = [&](std::string_view symbol) { return parameter(at(symbol)).maximum; };
+  const auto bottom = [&](std::string_view symbol) { return parameter(at(symbol)).minimum; };
+  return {{"1e30", at("volume"), top("volume")},      {"1e999", at("volume"), top("volume")},
+          {"999", at("sustain"), top("sustain")},       {"1e9", at("velocity"), top("velocity")},
+          {"-1e308", at("x1_mod"), bottom("x1_mod")}, {"50.6", at("sustain"), 51},
+          {"inf", at("attack"), std::nullopt},        {"nan", at("cutoff"), std::nullopt},
+          {"3abc", at("volume"), std::nullopt},       {" ", at("resonance"), std::nullopt}};
 }
 
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate) {

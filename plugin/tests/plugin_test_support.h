@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -59,6 +61,21 @@ std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate);
 
 // The patch text inside a CLAP state.
 std::string patchIn(const std::string& state);
+
+// A framework state whose saved value of the parameter `symbol` reads
+// `text` instead, as a hand-edited or damaged session would carry it.
+std::string withParameterText(const std::string& state, std::string_view symbol,
+                              std::string_view text);
+
+// Saved parameter texts a state reader must read whole: the registry position
+// and the value each must give, or none where the text is no number and the
+// state's patch value stays.
+struct StateNumber {
+  std::string_view text;
+  int index;
+  std::optional<int32_t> want;
+};
+std::vector<StateNumber> stateNumbers();
 
 // Bit for bit: -0 and 0 differ, as do two NaNs of different payloads.
 ::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b);

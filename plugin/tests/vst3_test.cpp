@@ -149,5 +149,21 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
   EXPECT_TRUE(knobsRead(second, capturePatch(startSound()), settings));
 }
 
+// A saved value is read whole: past the range it is limited, as "999" is;
+// what is no number leaves the state's own value.
+TEST(Vst3State, NumbersAreReadWholeLimitedOrRefused) {
+  ASSERT_TRUE(module().ok());
+  Instance first(module(), 48000);
+  const std::string state = first.saveState();
+  for (const StateNumber& c : stateNumbers()) {
+    SCOPED_TRACE(std::string(parameter(c.index).symbol) + " = \"" + std::string(c.text) + "\"");
+    const std::string edited = withParameterText(state, parameter(c.index).symbol, c.text);
+    ASSERT_NE(edited, state);
+    Instance second(module(), 48000);
+    ASSERT_TRUE(second.loadState(edited));
+    EXPECT_EQ(second.value(idOf(c.index)), c.want.value_or(parameter(c.index).start));
+  }
+}
+
 }  // namespace
 }  // namespace ondelith
