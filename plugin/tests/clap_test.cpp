@@ -189,17 +189,7 @@ TEST(ClapRate, AnUnsupportedRatePlaysSilenceAndSaysSoOnce) {
 // what is no number leaves the state's own value.
 TEST(ClapState, NumbersAreReadWholeLimitedOrRefused) {
   ASSERT_TRUE(module().ok());
-  Instance first(module(), 48000);
-  const std::string state = first.saveState();
-  for (const StateNumber& c : stateNumbers()) {
-    SCOPED_TRACE(std::string(parameter(c.index).symbol) + " = \"" + std::string(c.text) + "\"");
-    const std::string edited = withParameterText(state, parameter(c.index).symbol, c.text);
-    ASSERT_NE(edited, state);
-    Instance second(module(), 48000);
-    ASSERT_TRUE(second.loadState(edited));
-    EXPECT_EQ(second.value(static_cast<uint32_t>(c.index)),
-              c.want.value_or(parameter(c.index).start));
-  }
+  expectStateNumbersRead<Instance>(module(), [](int i) { return static_cast<uint32_t>(i); });
 }
 
 }  // namespace

@@ -139,7 +139,7 @@ std::vector<StateNumber> stateNumbers() {
   const auto top = [&](std::string_view symbol) { return parameter(at(symbol)).maximum; };
   const auto bottom = [&](std::string_view symbol) { return parameter(at(symbol)).minimum; };
   return {{"1e30", at("volume"), top("volume")},      {"1e999", at("volume"), top("volume")},
-          {"999", at("sustain"), top("sustain")},       {"1e9", at("velocity"), top("velocity")},
+          {"999", at("sustain"), top("sustain")},     {"1e9", at("velocity"), top("velocity")},
           {"-1e308", at("x1_mod"), bottom("x1_mod")}, {"50.6", at("sustain"), 51},
           {"inf", at("attack"), std::nullopt},        {"nan", at("cutoff"), std::nullopt},
           {"3abc", at("volume"), std::nullopt},       {" ", at("resonance"), std::nullopt}};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "instrument/patch_format.h"
+#include "instrument/registry.h"
 #include "tests/test_files.h"
 #include "tools/midi_file.h"
 
@@ -76,6 +77,22 @@ struct StateNumber {
   std::optional<int32_t> want;
 };
 std::vector<StateNumber> stateNumbers();
+
+// Each of them through a host: a fresh instance loads the state with the
+// text in place, and the host reads the value back by the row's id.
+template <typename Instance, typename Module, typename IdOf>
+void expectStateNumbersRead(Module& module, IdOf idOf) {
+  Instance first(module, 48000);
+  const std::string state = first.saveState();
+  for (const StateNumber& c : stateNumbers()) {
+    SCOPED_TRACE(std::string(parameter(c.index).symbol) + " = \"" + std::string(c.text) + "\"");
+    const std::string edited = withParameterText(state, parameter(c.index).symbol, c.text);
+    ASSERT_NE(edited, state);
+    Instance second(module, 48000);
+    ASSERT_TRUE(second.loadState(edited));
+    EXPECT_EQ(second.value(idOf(c.index)), c.want.value_or(parameter(c.index).start));
+  }
+}
 
 // Bit for bit: -0 and 0 differ, as do two NaNs of different payloads.
 ::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b);

@@ -153,16 +153,7 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
 // what is no number leaves the state's own value.
 TEST(Vst3State, NumbersAreReadWholeLimitedOrRefused) {
   ASSERT_TRUE(module().ok());
-  Instance first(module(), 48000);
-  const std::string state = first.saveState();
-  for (const StateNumber& c : stateNumbers()) {
-    SCOPED_TRACE(std::string(parameter(c.index).symbol) + " = \"" + std::string(c.text) + "\"");
-    const std::string edited = withParameterText(state, parameter(c.index).symbol, c.text);
-    ASSERT_NE(edited, state);
-    Instance second(module(), 48000);
-    ASSERT_TRUE(second.loadState(edited));
-    EXPECT_EQ(second.value(idOf(c.index)), c.want.value_or(parameter(c.index).start));
-  }
+  expectStateNumbersRead<Instance>(module(), idOf);
 }
 
 }  // namespace
