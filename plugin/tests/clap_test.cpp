@@ -192,5 +192,10 @@ TEST(ClapState, NumbersAreReadWholeLimitedOrRefused) {
   expectStateNumbersRead<Instance>(module(), [](int i) { return static_cast<uint32_t>(i); });
 }
 
+TEST(ClapEvents, PastTheLimitEveryNoteEnds) {
+  ASSERT_TRUE(module().ok());
+  expectFloodsEndTheirNotes<uint32_t, Instance>(module());
+}
+
 }  // namespace
 }  // namespace ondelith

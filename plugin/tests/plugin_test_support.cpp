@@ -145,6 +145,45 @@ std::vector<StateNumber> stateNumbers() {
           {"3abc", at("volume"), std::nullopt},       {" ", at("resonance"), std::nullopt}};
 }
 
+std::vector<Flood> floods() {
+  constexpr int kCount = 10000;
+  constexpr int64_t kEnd = 6100;  // after the flood, within the run
+  const auto cc = [](int number, int value) {
+    return 0xB0u | (uint32_t(number) << 8) | (uint32_t(value) << 16);
+  };
+  const auto spread = [](int k) { return 1 + int64_t{k} * 6000 / kCount; };
+  const auto with = [&](std::vector<TimedMidi> before, uint32_t (*value)(int),
+                        std::vector<TimedMidi> after) {
+    Flood f{{}, before, before};
+    for (int k = 0; k < kCount; ++k) f.flooded.push_back({spread(k), value(k)});
+    f.flooded.insert(f.flooded.end(), after.begin(), after.end());
+    f.kept.insert(f.kept.end(), after.begin(), after.end());
+    return f;
+  };
+  const auto bend = [](int k) {
+    return 0xE0u | (uint32_t(k & 0x7F) << 8) | (uint32_t(k % 128) << 16);
+  };
+  const auto modWheel = [](int k) { return 0xB0u | (1u << 8) | (uint32_t(k % 128) << 16); };
+  const TimedMidi on{0, test::noteOnWord(60, 100)};
+  std::vector<Flood> all = {
+      with({on}, bend, {{kEnd, test::noteOffWord(60)}}),
+      with({on}, modWheel, {{kEnd, test::noteOffWord(60)}}), with({on}, bend, {{kEnd, cc(123, 0)}}),
+      with({on}, bend, {{kEnd, cc(120, 0)}}),
+      with({{0, cc(64, 127)}, on}, bend, {{kEnd, test::noteOffWord(60)}, {kEnd + 1, cc(64, 0)}})};
+  const char* names[] = {"bends, note-off", "controller, note-off", "bends, all notes off",
+                         "bends, all sound off", "pedal held, bends, note-off, pedal let go"};
+  for (size_t i = 0; i < all.size(); ++i) all[i].name = names[i];
+  // Notes alone: five thousand pressed, then released.
+  Flood notes{"notes", {}, {}};
+  for (int k = 0; k < kCount / 2; ++k)
+    notes.flooded.push_back({spread(k) / 2, test::noteOnWord(40 + k % 50, 100)});
+  for (int k = 0; k < kCount / 2; ++k)
+    notes.flooded.push_back({3000 + spread(k) / 2, test::noteOffWord(40 + k % 50)});
+  notes.kept = {notes.flooded.front(), {notes.flooded.back().frame, test::noteOffWord(40)}};
+  all.push_back(notes);
+  return all;
+}
+
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate) {
   MidiFileContents midi;
   std::string reason;

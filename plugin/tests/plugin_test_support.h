@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -91,6 +92,37 @@ void expectStateNumbersRead(Module& module, IdOf idOf) {
     Instance second(module, 48000);
     ASSERT_TRUE(second.loadState(edited));
     EXPECT_EQ(second.value(idOf(c.index)), c.want.value_or(parameter(c.index).start));
+  }
+}
+
+// One run flooded past the plugin's event limit: a note held, ten thousand
+// events and then what ends the note. `kept` is the same run without the
+// flood. Whatever the plugin gives up, the note ends.
+struct Flood {
+  std::string_view name;
+  std::vector<TimedMidi> flooded;
+  std::vector<TimedMidi> kept;
+};
+std::vector<Flood> floods();
+constexpr uint32_t kFloodRun = 8192;
+
+// Played through a host, each flood falls silent by the end as its run
+// without the flood does. Frame: the host's own type for run offsets.
+template <typename Frame, typename Instance, typename Module>
+void expectFloodsEndTheirNotes(Module& module) {
+  const size_t frames = 2 * 48000;
+  const auto tailPeak = [](const std::vector<float>& out) {
+    float peak = 0;
+    for (size_t i = out.size() - kFloodRun; i < out.size(); ++i)
+      peak = std::max(peak, std::abs(out[i]));
+    return peak;
+  };
+  for (const Flood& f : floods()) {
+    SCOPED_TRACE(f.name);
+    Instance quiet(module, 48000), flooded(module, 48000);
+    const float unflooded = tailPeak(playInRuns<Frame>(quiet, f.kept, frames, {kFloodRun}));
+    ASSERT_EQ(unflooded, 0.0f) << "the note still sounds without the flood: play longer";
+    EXPECT_EQ(tailPeak(playInRuns<Frame>(flooded, f.flooded, frames, {kFloodRun})), unflooded);
   }
 }
 

@@ -335,6 +335,15 @@ void Instance::midi(int32_t frame, uint32_t word) {
   const auto channel = static_cast<int16_t>(word & 0x0F);
   const auto pitch = static_cast<int16_t>((word >> 8) & 0x7F);
   const float velocity = static_cast<float>((word >> 16) & 0x7F) / 127.0f;
+  if (status == 0xB0 || status == 0xE0) {
+    // As a host maps MIDI: each controller and the bend a parameter of the framework's.
+    const uint32_t data = (word >> 8) & 0x7F, data2 = (word >> 16) & 0x7F;
+    const v3_param_id id =
+        1 + static_cast<v3_param_id>(channel) * 130 + (status == 0xE0 ? 129 : data);
+    const double normalised = status == 0xE0 ? ((data2 << 7) | data) / 16384.0 : data2 / 127.0;
+    queueFor(changes_, id).points.emplace_back(frame, normalised);
+    return;
+  }
   if (status == 0x90 && velocity > 0) {
     e.type = V3_EVENT_NOTE_ON;
     e.note_on = {channel, pitch, 0, velocity, 0, -1};

@@ -49,7 +49,8 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
   bool ok() const { return processing_; }
 
-  // Events and parameter changes (plain values) for the next process call.
+  // Events and parameter changes (plain values) for the next process call;
+  // controllers and bends go as the framework's controller parameters.
   void midi(int32_t frame, uint32_t word);
   void param(int32_t frame, v3_param_id id, double plain);
   void process(int32_t frames, std::vector<float>& out);

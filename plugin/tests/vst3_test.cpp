@@ -84,6 +84,30 @@ TEST(Vst3Parameters, AChangeInsideABlockActsAtItsFrame) {
   EXPECT_FALSE(sameBits(playWith(100, true), playWith(100, false)));
 }
 
+// The host hands notes first, then each parameter's points: a change that
+// falls between notes still acts between them.
+TEST(Vst3Parameters, AChangeBetweenNotesActsBetweenThem) {
+  ASSERT_TRUE(module().ok());
+  const auto playWith = [](bool oneBlock) {
+    Instance plugin(module(), 48000);
+    std::vector<float> out;
+    const int32_t cuts[] = {0, 100, 200, 300, 1024};
+    const std::vector<std::pair<int32_t, uint32_t>> notes = {{0, test::noteOnWord(57, 100)},
+                                                             {100, test::noteOffWord(57)},
+                                                             {300, test::noteOnWord(64, 100)}};
+    for (size_t k = 0; k + 1 < std::size(cuts); ++k) {
+      const int32_t start = oneBlock ? 0 : cuts[k];
+      for (auto [frame, word] : notes)
+        if (oneBlock ? k == 0 : frame == cuts[k]) plugin.midi(frame - start, word);
+      if (oneBlock ? k == 0 : cuts[k] == 200) plugin.param(200 - start, idOf(kCutoffIndex), 300);
+      if (!oneBlock) plugin.process(cuts[k + 1] - cuts[k], out);
+    }
+    if (oneBlock) plugin.process(1024, out);
+    return out;
+  };
+  EXPECT_TRUE(sameBits(playWith(true), playWith(false)));
+}
+
 // After a state or a program, each knob reads the sound's value.
 ::testing::AssertionResult knobsRead(Instance& plugin, const PatchValues& patch,
                                      const std::vector<std::pair<int, int32_t>>& settings) {
@@ -154,6 +178,12 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
 TEST(Vst3State, NumbersAreReadWholeLimitedOrRefused) {
   ASSERT_TRUE(module().ok());
   expectStateNumbersRead<Instance>(module(), idOf);
+}
+
+// Controllers and bends come as the framework's controller parameters.
+TEST(Vst3Events, PastTheLimitEveryNoteEnds) {
+  ASSERT_TRUE(module().ok());
+  expectFloodsEndTheirNotes<int32_t, Instance>(module());
 }
 
 }  // namespace
