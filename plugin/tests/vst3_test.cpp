@@ -4,6 +4,9 @@
 // the host reads back is the sound's.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <set>
+
 #include "instrument/instrument.h"
 #include "plugin/tests/plugin_test_support.h"
 #include "plugin/tests/vst3_host.h"
@@ -65,6 +68,36 @@ TEST(Vst3Parameters, IdsAndRangesAreTheRegistrys) {
     EXPECT_DOUBLE_EQ(v3_cpp_obj(c)->normalised_parameter_to_plain(c, idOf(i), 0), p.minimum);
     EXPECT_DOUBLE_EQ(v3_cpp_obj(c)->normalised_parameter_to_plain(c, idOf(i), 1), p.maximum);
   }
+}
+
+// Of the framework's controller parameters, hosts automate (and save lanes
+// for) those the instrument reads on every channel and all of channel 1; the
+// rest stay, hidden. The cutoff moves by its logarithm; values carry units.
+TEST(Vst3Parameters, HostsSeeWhatThePlayerUses) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  v3_edit_controller** c = plugin.controller;
+  const std::set<uint32_t> read = {64, 120, 121, 123, 129};
+  int automatable = 0;
+  for (v3_param_id id = kProgramId + 1; id < kFirstParameterId; ++id) {
+    v3_param_info info{};
+    ASSERT_EQ(v3_cpp_obj(c)->get_parameter_info(c, static_cast<int32_t>(id), &info), V3_OK);
+    const bool shown = (id - 1) / 130 == 0 || read.count((id - 1) % 130) != 0;
+    EXPECT_EQ((info.flags & V3_PARAM_CAN_AUTOMATE) != 0, shown) << id;
+    EXPECT_EQ((info.flags & V3_PARAM_IS_HIDDEN) != 0, !shown) << id;
+    automatable += shown;
+  }
+  EXPECT_EQ(automatable, 130 + 15 * static_cast<int>(read.size()));
+
+  const Parameter& cutoff = parameter(kCutoffIndex);
+  EXPECT_NEAR(v3_cpp_obj(c)->normalised_parameter_to_plain(c, idOf(kCutoffIndex), 0.5),
+              std::sqrt(double(cutoff.minimum) * cutoff.maximum), 0.5);
+  v3_str_128 text{};
+  ASSERT_EQ(v3_cpp_obj(c)->get_parameter_string_for_value(c, idOf(kCutoffIndex), 1.0, text), V3_OK);
+  std::string shown;
+  for (int k = 0; k < 128 && text[k]; ++k) shown += static_cast<char>(text[k]);
+  EXPECT_EQ(shown,
+            std::to_string(cutoff.maximum) + " " + std::string(unitInfo(cutoff.unit).symbol));
 }
 
 TEST(Vst3Parameters, AChangeInsideABlockActsAtItsFrame) {
