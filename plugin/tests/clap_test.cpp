@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "instrument/instrument.h"
+#include "plugin/plugin_core.h"
 #include "plugin/tests/clap_host.h"
 #include "plugin/tests/plugin_test_support.h"
 
@@ -195,6 +196,17 @@ TEST(ClapState, NumbersAreReadWholeLimitedOrRefused) {
 TEST(ClapEvents, PastTheLimitEveryNoteEnds) {
   ASSERT_TRUE(module().ok());
   expectFloodsEndTheirNotes<uint32_t, Instance>(module());
+}
+
+TEST(ClapLatency, TheSetUpFadeWhenAskedFor) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  std::vector<float> out;
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), 0u);
+  ASSERT_TRUE(plugin.loadState(withStateText(plugin.saveState(), "report-latency", "on")));
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
 #include "instrument/sound.h"
+#include "plugin/plugin_core.h"
 #include "plugin/tests/lv2_host.h"
 #include "plugin/tests/plugin_test_support.h"
 
@@ -403,6 +404,24 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
   }
   lilv_nodes_free(presets);
   lilv_node_free(presetClass);
+}
+
+// The latency port comes after every parameter's; it reports the set-up fade
+// once the player asks for it, in a saved state as in a session.
+TEST(PluginLatency, ThePortReportsTheSetUpFadeWhenAskedFor) {
+  ASSERT_TRUE(host().plugin);
+  Instance plugin(host(), 48000);
+  std::vector<float> out;
+  plugin.run(64, out);
+  EXPECT_EQ(plugin.get("lv2_latency"), 0.0f);
+  std::string state = plugin.saveState();
+  const std::string off = "lv2#report-latency> \"\"";
+  const size_t at = state.find(off);
+  ASSERT_NE(at, std::string::npos) << state;
+  state.replace(at, off.size(), "lv2#report-latency> \"on\"");
+  ASSERT_TRUE(plugin.restoreState(state));
+  plugin.run(64, out);
+  EXPECT_EQ(plugin.get("lv2_latency"), static_cast<float>(plugin::setUpLatency(48000, 0)));
 }
 
 }  // namespace

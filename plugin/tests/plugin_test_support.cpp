@@ -124,14 +124,25 @@ std::string patchIn(const std::string& state) {
   return state.substr(from, state.find('\0', from) - from);
 }
 
+namespace {
+// The text after `key` in the section that `begin` opens, replaced.
+std::string withText(const std::string& state, const std::string& begin, std::string_view key,
+                     std::string_view text) {
+  const std::string k = '\0' + std::string(key) + '\0';
+  const size_t at = state.find(k, state.find(begin));
+  if (at == std::string::npos) return state;
+  const size_t from = at + k.size();
+  return state.substr(0, from) + std::string(text) + state.substr(state.find('\0', from));
+}
+}  // namespace
+
 std::string withParameterText(const std::string& state, std::string_view symbol,
                               std::string_view text) {
-  const std::string begin("__dpf_parameters_begin__", 25);
-  const std::string key = '\0' + std::string(symbol) + '\0';
-  const size_t at = state.find(key, state.find(begin));
-  if (at == std::string::npos) return state;
-  const size_t from = at + key.size();
-  return state.substr(0, from) + std::string(text) + state.substr(state.find('\0', from));
+  return withText(state, "__dpf_parameters_begin__", symbol, text);
+}
+
+std::string withStateText(const std::string& state, std::string_view key, std::string_view text) {
+  return withText(state, "__dpf_state_begin__", key, text);
 }
 
 std::vector<StateNumber> stateNumbers() {

@@ -68,6 +68,8 @@ std::string patchIn(const std::string& state);
 // `text` instead, as a hand-edited or damaged session would carry it.
 std::string withParameterText(const std::string& state, std::string_view symbol,
                               std::string_view text);
+// The same for one of the plugin's state keys.
+std::string withStateText(const std::string& state, std::string_view key, std::string_view text);
 
 // Saved parameter texts a state reader must read whole: the registry position
 // and the value each must give, or none where the text is no number and the

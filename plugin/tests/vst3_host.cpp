@@ -385,6 +385,15 @@ void Instance::processOnly(int32_t frames) {
   outChanges_.queues.clear();
 }
 
+void Instance::reactivate() {
+  v3_cpp_obj(processor_)->set_processing(processor_, false);
+  v3_cpp_obj(component_)->set_active(component_, false);
+  v3_cpp_obj(component_)->set_active(component_, true);
+  processing_ = v3_cpp_obj(processor_)->set_processing(processor_, true) == V3_OK;
+}
+
+uint32_t Instance::latency() { return v3_cpp_obj(processor_)->get_latency_samples(processor_); }
+
 std::string Instance::saveState() {
   Stream s{&kStreamTable, {}, 0};
   if (v3_cpp_obj(component_)->get_state(component_, reinterpret_cast<v3_bstream**>(&s)) != V3_OK)

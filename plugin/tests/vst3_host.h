@@ -58,6 +58,10 @@ class Instance {
   void processOnly(int32_t frames);
   const float* output() const { return buffer_.data(); }
 
+  // Deactivated and activated again, as a host does to take a new latency.
+  void reactivate();
+  uint32_t latency();
+
   std::string saveState();
   bool loadState(const std::string& bytes);
 

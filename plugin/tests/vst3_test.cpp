@@ -8,6 +8,7 @@
 #include <set>
 
 #include "instrument/instrument.h"
+#include "plugin/plugin_core.h"
 #include "plugin/tests/plugin_test_support.h"
 #include "plugin/tests/vst3_host.h"
 
@@ -217,6 +218,27 @@ TEST(Vst3State, NumbersAreReadWholeLimitedOrRefused) {
 TEST(Vst3Events, PastTheLimitEveryNoteEnds) {
   ASSERT_TRUE(module().ok());
   expectFloodsEndTheirNotes<int32_t, Instance>(module());
+}
+
+// Reported only when asked for, and from the next activation: hosts read it then.
+TEST(Vst3Latency, TheSetUpFadeFromTheNextActivation) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  const std::string state = plugin.saveState();
+  EXPECT_EQ(plugin.latency(), 0u);
+  ASSERT_TRUE(plugin.loadState(withStateText(state, "report-latency", "on")));
+  std::vector<float> out;
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), 0u);
+  plugin.reactivate();
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
+  // A preset's empty value leaves the choice; "off" turns it off.
+  ASSERT_TRUE(plugin.loadState(state));
+  plugin.reactivate();
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
+  ASSERT_TRUE(plugin.loadState(withStateText(state, "report-latency", "off")));
+  plugin.reactivate();
+  EXPECT_EQ(plugin.latency(), 0u);
 }
 
 }  // namespace
