@@ -105,6 +105,10 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (index < programs().size()) name = programs()[index].name.c_str();
   }
 
+  void initProgramCategory(uint32_t index, String& category) override {
+    if (index < programs().size()) category = programs()[index].category.c_str();
+  }
+
   void initState(uint32_t index, State& state) override {
     if (index == 0) {
       state.key = kPatchKey;

@@ -16,6 +16,7 @@
 #include "travesty/edit_controller.h"
 #include "travesty/events.h"
 #include "travesty/factory.h"
+#include "travesty/unit.h"
 #include "travesty/view.h"
 
 namespace ondelith::vst3test {

@@ -241,5 +241,32 @@ TEST(Vst3Latency, TheSetUpFadeFromTheNextActivation) {
   EXPECT_EQ(plugin.latency(), 0u);
 }
 
+// The programs as the controller's one program list: by number, each named
+// and with its bank category where it has one.
+TEST(Vst3Programs, AreAListWithNumbersAndCategories) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  v3_unit_information** units = nullptr;
+  ASSERT_EQ(v3_cpp_obj_query_interface(plugin.controller, v3_unit_information_iid, &units), V3_OK);
+  ASSERT_EQ(v3_cpp_obj(units)->get_program_list_count(units), 1);
+  v3_program_list_info list{};
+  ASSERT_EQ(v3_cpp_obj(units)->get_program_list_info(units, 0, &list), V3_OK);
+  ASSERT_EQ(list.programCount, static_cast<int32_t>(plugin::programs().size()));
+  const auto text = [](const int16_t* t) {
+    std::string s;
+    for (int k = 0; k < 128 && t[k]; ++k) s += static_cast<char>(t[k]);
+    return s;
+  };
+  for (int32_t i = 0; i < list.programCount; ++i) {
+    const plugin::Program& p = plugin::programs()[static_cast<size_t>(i)];
+    v3_str_128 name{}, category{};
+    ASSERT_EQ(v3_cpp_obj(units)->get_program_name(units, list.id, i, name), V3_OK);
+    EXPECT_EQ(text(name), p.name);
+    const v3_result found =
+        v3_cpp_obj(units)->get_program_info(units, list.id, i, "MusicalInstrument", category);
+    EXPECT_EQ(found == V3_OK ? text(category) : "", p.category) << p.name;
+  }
+}
+
 }  // namespace
 }  // namespace ondelith
