@@ -8,6 +8,7 @@
 #include <set>
 
 #include "instrument/instrument.h"
+#include "instrument/sound_bank.h"
 #include "plugin/plugin_core.h"
 #include "plugin/tests/plugin_test_support.h"
 #include "plugin/tests/vst3_host.h"
@@ -265,6 +266,27 @@ TEST(Vst3Programs, AreAListWithNumbersAndCategories) {
     const v3_result found =
         v3_cpp_obj(units)->get_program_info(units, list.id, i, "MusicalInstrument", category);
     EXPECT_EQ(found == V3_OK ? text(category) : "", p.category) << p.name;
+  }
+}
+
+// A program is a sound: the player's settings, away from their starts,
+// stay whichever program is chosen.
+TEST(Vst3State, EveryProgramKeepsThePlayersSettings) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 44100);
+  std::vector<std::pair<int, int32_t>> settings;
+  for (int i = 0; i < kParameterCount; ++i)
+    if (parameter(i).owner == Owner::Player) settings.push_back({i, parameter(i).maximum});
+  std::vector<float> none;
+  for (auto [index, value] : settings) plugin.param(0, idOf(index), value);
+  plugin.process(0, none);
+  const auto bank = factoryBank();
+  for (size_t k = 0; k <= bank.size(); ++k) {
+    v3_cpp_obj(plugin.controller)
+        ->set_parameter_normalised(plugin.controller, kProgramId,
+                                   static_cast<double>(k) / static_cast<double>(bank.size()));
+    const Sound sound = k == 0 ? startSound() : bankSound(bank[k - 1]);
+    EXPECT_TRUE(knobsRead(plugin, capturePatch(sound), settings)) << "program " << k;
   }
 }
 
