@@ -13,12 +13,12 @@
 namespace ondelith {
 
 struct BankSound {
-  int number;                    // 1 to 128, rising through the bank
-  std::string_view category;     // "bass", "pluck-keys": a folder name
-  std::string_view name;         // for people: "Glass Pluck"
-  std::string_view patch;        // the .vx file's bytes, exactly as Save writes them
-  std::string_view description;  // one line for menus: what it sounds like, and how
-  std::string_view formerName;   // what it was called before ("" for none), still found by name
+  int number;                         // 1 to 128, rising through the bank
+  std::string_view category;          // "bass", "pluck-keys": a folder name
+  std::string_view name;              // for people: "Glass Pluck"
+  std::string_view patch;             // the .vx file's bytes, exactly as Save writes them
+  std::string_view description = {};  // one line for menus: what it sounds like, and how
+  std::string_view formerName = {};  // what it was called before ("" for none), still found by name
 };
 
 // The bank in the order of its numbers.

@@ -47,7 +47,7 @@ struct MenuItem {
   std::string shortcut;  // "Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+PgUp"; raises the command
   std::vector<MenuItem> submenu;
   bool enabled = true;
-  std::string tip;  // shown while the pointer rests on the item
+  std::string tip = {};  // shown while the pointer rests on the item
 };
 
 struct UiEvent {
