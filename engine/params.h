@@ -19,7 +19,8 @@ namespace ondelith {
 // percent; WobbleDuration in milliseconds (what the drawn curves stretch
 // over); Attack, Decay and Release in seconds; Sustain a level 0..1; Cutoff
 // in Hz; Resonance in percent; PitchMode a choice (kPitchPeriods,
-// kPitchExact).
+// kPitchExact); Oversampling the power of two the voice's rate is of the
+// output's (oversamplingFactor).
 enum class Param : int {
   PointX1, PointY1, PointX2, PointY2,
   ModX1, ModY1, ModX2, ModY2,
@@ -28,7 +29,7 @@ enum class Param : int {
   Volume, WobbleDuration,
   Attack, Decay, Sustain, Release,
   Cutoff, Resonance,
-  PitchMode,
+  PitchMode, Oversampling,
   Count
 };
 // clang-format on
@@ -38,6 +39,11 @@ constexpr int kParamCount = static_cast<int>(Param::Count);
 // or the exact pitch on a fractional phase.
 constexpr int kPitchPeriods = 0;
 constexpr int kPitchExact = 1;
+
+// Oversampling's values 0 to 3: the voice runs at 1, 2, 4 or 8 times the
+// output rate.
+constexpr int kOversamplingSteps = 3;
+constexpr int oversamplingFactor(double setting) { return 1 << static_cast<int>(setting); }
 
 // Wobble rows, in the one order used everywhere.
 constexpr int kRowX1 = 0;
@@ -106,6 +112,7 @@ inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
     {Param::Cutoff, 20, 5000, 1500, false},
     {Param::Resonance, 0, 100, 50, true},
     {Param::PitchMode, kPitchPeriods, kPitchExact, kPitchPeriods, true},
+    {Param::Oversampling, 0, kOversamplingSteps, 0, true},
 }};
 // clang-format on
 

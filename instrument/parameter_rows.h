@@ -26,6 +26,14 @@ inline constexpr Choice kPitchModes[] = {
     {kPitchExact, "exact", "Exact"},
 };
 
+// Oversampling's values stand for their powers of two (oversamplingFactor).
+inline constexpr Choice kOversamplingFactors[] = {
+    {0, "1", "Off (1x)"},
+    {1, "2", "2x"},
+    {2, "4", "4x"},
+    {3, "8", "8x"},
+};
+
 // The channel setting's value that hears all sixteen; 1 to 16 name one.
 constexpr int kEveryChannel = 0;
 
@@ -152,6 +160,15 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                      "number of samples long, which puts high notes out of tune; Exact plays "
                                      "every note at its own frequency and lets the pitch wheel glide smoothly.",
                              .choices = kPitchModes}),
+    voice(Param::Oversampling, {.symbol = "oversampling", .name = "Alias suppression", .label = "Oversampling",
+                                .unit = Unit::Choice, .text = TextRule::Choice, .group = Group::Output,
+                                .help = "Runs the oscillator, the wobble and the filter at 2, 4 or 8 times the sample "
+                                        "rate and filters the result back down, which clears high notes of the "
+                                        "out-of-key tones their sharp corners fold back (4x is clean across the "
+                                        "keyboard) at 2 to 8 times the work and a few dozen samples of latency; "
+                                        "whole-sample periods still count output samples, so every note keeps "
+                                        "its pitch, and a sounding note starts over when this changes.",
+                                .choices = kOversamplingFactors}),
 });
 // clang-format on
 
