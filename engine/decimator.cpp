@@ -12,35 +12,40 @@ namespace {
 
 typedef float Row __attribute__((vector_size(kTapLanes * sizeof(float))));
 
-// The clones stay inside this file (see bezier_run.cpp).
-ONDELITH_CLONES float dot(const float* h, const float* x, int n) {
-  Row sum{};
-  for (int i = 0; i < n; i += kTapLanes) {
-    Row a, b;
-    __builtin_memcpy(&a, h + i, sizeof a);
-    __builtin_memcpy(&b, x + i, sizeof b);
-    sum += a * b;
+// out[i] += the sum over j < count of h[j] * x[i - j], for i < n: eight
+// outputs side by side in each vector, so no sum runs across lanes, and
+// four sums for taps in turn, so no add waits on the one before. The
+// clones stay inside this file (see bezier_run.cpp).
+ONDELITH_CLONES void convolveAdd(const float* h, int count, const float* x, float* out, int n) {
+  int i = 0;
+  const auto mac = [&](Row& sum, int at, int j) {
+    Row v;
+    __builtin_memcpy(&v, x + at - j, sizeof v);
+    sum += h[j] * v;
+  };
+  for (; i + kTapLanes <= n; i += kTapLanes) {
+    Row s0, s1{}, s2{}, s3{};
+    __builtin_memcpy(&s0, out + i, sizeof s0);
+    int j = 0;
+    for (; j + 4 <= count; j += 4) {
+      mac(s0, i, j);
+      mac(s1, i, j + 1);
+      mac(s2, i, j + 2);
+      mac(s3, i, j + 3);
+    }
+    for (; j < count; ++j) mac(s0, i, j);
+    const Row sum = (s0 + s1) + (s2 + s3);
+    __builtin_memcpy(out + i, &sum, sizeof sum);
   }
-  float total = 0;
-  for (int i = 0; i < kTapLanes; ++i) total += sum[i];
-  return total;
+  for (; i < n; ++i)
+    for (int j = 0; j < count; ++j) out[i] += h[j] * x[i - j];
 }
-
-constexpr int padded(int taps) { return (taps + kTapLanes - 1) / kTapLanes * kTapLanes; }
 
 // Kaiser's window shape for a stop band `decibels` down.
 double kaiserBeta(double decibels) {
   if (decibels > 50) return 0.1102 * (decibels - 8.7);
   if (decibels >= 21) return 0.5842 * std::pow(decibels - 21, 0.4) + 0.07886 * (decibels - 21);
   return 0;
-}
-
-// A newest-first ring stored twice over: `at` moves back one place a
-// sample and the newest kPaddedTaps always lie in one row from it.
-void push(std::array<float, 2 * kPaddedTaps>& ring, int& at, float x) {
-  at = at == 0 ? kPaddedTaps - 1 : at - 1;
-  ring[static_cast<size_t>(at)] = x;
-  ring[static_cast<size_t>(at + kPaddedTaps)] = x;
 }
 
 }  // namespace
@@ -63,52 +68,49 @@ void designLowPass(double* h, int taps, double cutoff, double decibels) {
 }
 
 void DecimatorStage::design(int taps, double cutoff, double decibels, bool halfband) {
-  taps_ = std::min(taps, kLastTaps);
-  halfband_ = halfband;
-  centre_ = (taps_ - 1) / 2;
+  taps = std::min(taps, kLastTaps);
   double response[kLastTaps];
-  designLowPass(response, taps_, halfband ? 0.25 : cutoff, decibels);
-  h_.fill(0);
-  // A half-band's taps at even distances from the centre are 0 but for the
-  // centre's own, near 1/2, which sits at an odd delay (the taps number 4k
-  // + 3): the even delays are the newer sample of each pair, the centre an
-  // older one.
-  centreTap_ = static_cast<float>(response[centre_]);
-  if (halfband) {
-    for (int k = 0; k < taps_; k += 2)
-      h_[static_cast<size_t>(k / 2)] = static_cast<float>(response[k]);
-    worked_ = padded((taps_ + 1) / 2);
-  } else {
-    for (int k = 0; k < taps_; ++k) h_[static_cast<size_t>(k)] = static_cast<float>(response[k]);
-    worked_ = padded(taps_);
-  }
+  designLowPass(response, taps, halfband ? 0.25 : cutoff, decibels);
+  // Tap k reads the sample k back: the newer of the pair k / 2 back for
+  // an even k, the older of the pair (k - 1) / 2 back for an odd one.
+  newer_.taps.fill(0);
+  older_.taps.fill(0);
+  for (int k = 0; k < taps; ++k)
+    (k % 2 == 0 ? newer_ : older_).taps[static_cast<size_t>(k / 2)] =
+        static_cast<float>(response[k]);
+  newer_.first = 0;
+  newer_.count = (taps + 1) / 2;
+  // A half-band's odd taps are 0 but the centre's (the taps number 4k + 3,
+  // so the centre's delay is odd).
+  const int centre = (taps - 1) / 2;
+  older_.first = halfband ? centre / 2 : 0;
+  older_.count = halfband ? 1 : taps / 2;
   reset();
 }
 
 void DecimatorStage::reset() {
-  ring_.fill(0);
-  other_.fill(0);
-  at_ = otherAt_ = 0;
+  newer_.x.fill(0);
+  older_.x.fill(0);
 }
 
-float DecimatorStage::full(float a, float b) {
-  push(ring_, at_, a);
-  push(ring_, at_, b);
-  return dot(h_.data(), ring_.data() + at_, worked_);
-}
-
-float DecimatorStage::half(float a, float b) {
-  push(other_, otherAt_, a);
-  push(ring_, at_, b);
-  const float centre = other_[static_cast<size_t>(otherAt_ + (centre_ - 1) / 2)];
-  return centreTap_ * centre + dot(h_.data(), ring_.data() + at_, worked_);
+void DecimatorStage::block(const float* in, float* out, int pairs) {
+  constexpr int kept = kPhaseTaps - 1;
+  for (int i = 0; i < pairs; ++i) {
+    older_.x[static_cast<size_t>(kept + i)] = in[2 * i];
+    newer_.x[static_cast<size_t>(kept + i)] = in[2 * i + 1];
+  }
+  std::fill(out, out + pairs, 0.0f);
+  for (Phase* p : {&older_, &newer_}) {
+    convolveAdd(p->taps.data() + p->first, p->count, p->x.data() + kept - p->first, out, pairs);
+    std::copy(p->x.begin() + pairs, p->x.begin() + pairs + kept, p->x.begin());
+  }
 }
 
 void DecimatorStage::process(const float* in, float* out, int pairs) {
-  if (halfband_) {
-    for (int i = 0; i < pairs; ++i) out[i] = half(in[2 * i], in[2 * i + 1]);
-  } else {
-    for (int i = 0; i < pairs; ++i) out[i] = full(in[2 * i], in[2 * i + 1]);
+  for (int done = 0; done < pairs;) {
+    const int n = std::min(pairs - done, kBlockPairs);
+    block(in + 2 * done, out + done, n);
+    done += n;
   }
 }
 

@@ -26,41 +26,41 @@ constexpr double kStopDecibels = 96.0;
 constexpr int kLastTaps = 139;     // 4k + 3
 constexpr int kHalfbandTaps = 27;  // 8k + 3: the stage from 4x to 2x
 constexpr int kFirstTaps = 19;     // 16k + 3: the stage from 8x to 4x
-constexpr int kTapLanes = 8;       // taps are run through in vectors of this many
-constexpr int kPaddedTaps = (kLastTaps + kTapLanes - 1) / kTapLanes * kTapLanes;
+constexpr int kTapLanes = 8;       // outputs worked side by side
+// The most taps a stage's phase has: every other of the last stage's.
+constexpr int kPhaseTaps = (kLastTaps + 1) / 2;
 
 // A Kaiser-windowed sinc low-pass of `taps` taps (odd), cutoff at `cutoff`
 // of the rate it runs at, the window's shape for `decibels` of stop band;
 // its gain at 0 Hz is 1.
 void designLowPass(double* h, int taps, double cutoff, double decibels);
 
-// One decimate-by-two stage: two samples in, one out.
+// One decimate-by-two stage: two samples in, one out. Worked as two
+// phases: output i is the newer samples of the pairs up to i through the
+// even-delay taps plus the older ones through the odd-delay taps, of which
+// a half-band has only its centre.
 class DecimatorStage {
  public:
   // A full low-pass of `taps` taps, or a half-band (cutoff a quarter of
-  // the rate it runs at, every other tap 0, only the rest worked).
+  // the rate it runs at, every other tap 0 but the centre's).
   void design(int taps, double cutoff, double decibels, bool halfband);
   void reset();
   // `pairs` pairs from `in` to `pairs` samples at `out` (which may be `in`).
   void process(const float* in, float* out, int pairs);
-  int taps() const { return taps_; }
 
  private:
-  float full(float a, float b);
-  float half(float a, float b);
+  static constexpr int kBlockPairs = 512;
+  // Inputs are copied in a block at a time and the taps read them from
+  // there, so the vector reads never wait on stores just made.
+  void block(const float* in, float* out, int pairs);
 
-  int taps_ = 1, worked_ = 1, centre_ = 0;
-  bool halfband_ = false;
-  float centreTap_ = 0;  // a half-band's
-  // The taps worked, newest input first, zero past the end.
-  alignas(32) std::array<float, kPaddedTaps> h_{};
-  // Inputs twice over, so the newest `worked_` always lie in one row:
-  // ring_[at_ .. at_ + worked_) is newest first.
-  alignas(32) std::array<float, 2 * kPaddedTaps> ring_{};
-  int at_ = 0;
-  // A half-band's centre tap reads the other phase's inputs, delayed.
-  std::array<float, 2 * kPaddedTaps> other_{};
-  int otherAt_ = 0;
+  struct Phase {
+    std::array<float, kPhaseTaps> taps{};  // tap j: the sample j pairs back
+    int first = 0, count = 0;              // the taps that are not 0
+    // The inputs, oldest first: kPhaseTaps - 1 kept, then the block's.
+    std::array<float, kPhaseTaps - 1 + kBlockPairs> x{};
+  };
+  Phase newer_, older_;
 };
 
 class Decimator {
