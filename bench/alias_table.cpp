@@ -27,6 +27,7 @@
 #include "engine/oversampling.h"
 #include "instrument/registry.h"
 #include "instrument/sound_bank.h"
+#include "tests/fft.h"
 
 namespace ondelith {
 namespace {
@@ -39,26 +40,7 @@ constexpr int kFactors[] = {1, 2, 4, 8};
 constexpr double kRates[] = {44100, 48000};
 constexpr int kNotes[] = {72, 84, 96, 108};
 
-void fft(std::vector<Complex>& a) {
-  const size_t n = a.size();
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
-  }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const Complex turn = std::polar(1.0, -2 * std::numbers::pi / static_cast<double>(len));
-    for (size_t i = 0; i < n; i += len) {
-      Complex w = 1;
-      for (size_t k = 0; k < len / 2; ++k, w *= turn) {
-        const Complex u = a[i + k], v = a[i + k + len / 2] * w;
-        a[i + k] = u + v;
-        a[i + k + len / 2] = u - v;
-      }
-    }
-  }
-}
+using test::fft;
 
 struct Points {
   std::string name;
