@@ -19,8 +19,9 @@ namespace ondelith {
 // percent; WobbleDuration in milliseconds (what the drawn curves stretch
 // over); Attack, Decay and Release in seconds; Sustain a level 0..1; Cutoff
 // in Hz; Resonance in percent; PitchMode a choice (kPitchPeriods,
-// kPitchExact); Oversampling the power of two the voice's rate is of the
-// output's (oversamplingFactor).
+// kPitchExact); WobblePhase a choice (kWobbleFree, kWobbleRepeatable);
+// Oversampling the power of two the voice's rate is of the output's
+// (oversamplingFactor).
 enum class Param : int {
   PointX1, PointY1, PointX2, PointY2,
   ModX1, ModY1, ModX2, ModY2,
@@ -29,7 +30,9 @@ enum class Param : int {
   Volume, WobbleDuration,
   Attack, Decay, Sustain, Release,
   Cutoff, Resonance,
-  PitchMode, Oversampling,
+  PitchMode,
+  WobblePhase,
+  Oversampling,
   Count
 };
 // clang-format on
@@ -39,6 +42,12 @@ constexpr int kParamCount = static_cast<int>(Param::Count);
 // or the exact pitch on a fractional phase.
 constexpr int kPitchPeriods = 0;
 constexpr int kPitchExact = 1;
+
+// WobblePhase's values: during a note's set-up fade the wobble reads the
+// sample count as it runs on from before (free), or the ticks since the
+// set-up (repeatable), so that the note starts alike whatever came before.
+constexpr int kWobbleFree = 0;
+constexpr int kWobbleRepeatable = 1;
 
 // Oversampling's values 0 to 3: the voice runs at 1, 2, 4 or 8 times the
 // output rate.
@@ -112,6 +121,8 @@ inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
     {Param::Cutoff, 20, 5000, 1500, false},
     {Param::Resonance, 0, 100, 50, true},
     {Param::PitchMode, kPitchPeriods, kPitchExact, kPitchPeriods, true},
+    {Param::WobblePhase, kWobbleFree, kWobbleRepeatable, kWobbleFree, true},
+
     {Param::Oversampling, 0, kOversamplingSteps, 0, true},
 }};
 // clang-format on

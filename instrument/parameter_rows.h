@@ -26,6 +26,11 @@ inline constexpr Choice kPitchModes[] = {
     {kPitchExact, "exact", "Exact"},
 };
 
+inline constexpr Choice kWobblePhases[] = {
+    {kWobbleFree, "free", "Free"},
+    {kWobbleRepeatable, "repeatable", "Repeatable"},
+};
+
 // Oversampling's values stand for their powers of two (oversamplingFactor).
 inline constexpr Choice kOversamplingFactors[] = {
     {0, "1", "Off (1x)"},
@@ -160,6 +165,12 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                      "number of samples long, which puts high notes out of tune; Exact plays "
                                      "every note at its own frequency and lets the pitch wheel glide smoothly.",
                              .choices = kPitchModes}),
+    voice(Param::WobblePhase, {.symbol = "wobble_phase", .name = "Wobble phase", .label = "Phase",
+                               .unit = Unit::Choice, .text = TextRule::Choice, .group = Group::Output,
+                               .help = "Free, the instrument's own, lets a note's start hang on what "
+                                       "played before it; Repeatable starts the wobble alike at every "
+                                       "note, so a bounce is the same wherever it starts.",
+                               .choices = kWobblePhases}),
     voice(Param::Oversampling, {.symbol = "oversampling", .name = "Alias suppression", .label = "Oversampling",
                                 .unit = Unit::Choice, .text = TextRule::Choice, .group = Group::Output,
                                 .help = "Runs the oscillator, the wobble and the filter at 2, 4 or 8 times the sample "

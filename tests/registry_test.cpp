@@ -58,7 +58,9 @@ TEST(Registry, EveryValueReadsBackFromItsTokenAndItsText) {
                                      [&](const Choice& c) { return c.token == word; });
       int32_t kept = 12345;
       EXPECT_EQ(parseParameterText(i, word, kept), token) << outside;
-      if (!token) EXPECT_EQ(kept, 12345);
+      if (!token) {
+        EXPECT_EQ(kept, 12345);
+      }
     }
   }
 }
