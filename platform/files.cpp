@@ -258,7 +258,13 @@ bool mayReplace(const std::string& path, std::string* error) {
   struct stat st {};
   bool exists = false;
   if (!followLinks(path, target, st, exists, error)) return false;
-  return !exists || S_ISREG(st.st_mode) || notRegular(st, error);
+  if (!exists) return true;
+  if (!S_ISREG(st.st_mode)) return notRegular(st, error);
+  // Mode bits as well as access(): a privileged process may write anything,
+  // yet a file marked read-only is one its owner meant to keep.
+  if ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
+    return refuse(error, "is read-only: it is not replaced");
+  return true;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -45,7 +45,8 @@ class AtomicFile {
 };
 
 // Whether a write to `path` may replace what is there: nothing, or a regular
-// file at the end of its symbolic links. False with the reason otherwise.
+// file at the end of its symbolic links that is not read-only. False with
+// the reason otherwise.
 bool mayReplace(const std::string& path, std::string* error = nullptr);
 
 // Whether both paths lead to one file (after links; hard links count too).

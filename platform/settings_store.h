@@ -14,7 +14,7 @@ namespace ondelith {
 
 // The settings file's name in the user's configuration folder.
 inline constexpr const char* kSettingsFileName = "Ondelith.conf";
-// A settings file larger than this is no settings file: it is not read.
+// Of a settings file larger than this, the whole lines within it are read.
 constexpr uint64_t kMaxSettingsBytes = 64 * 1024;
 
 class SettingsStore {

@@ -475,8 +475,17 @@ TEST(RenderTool, OnlyTheChosenChannelIsHeard) {
   const auto sounds = [](const std::vector<float>& v) {
     return std::any_of(v.begin(), v.end(), [](float s) { return s != 0.0f; });
   };
-  EXPECT_FALSE(sounds(renderFile(dir, midi)));  // channel 1 unless told
-  EXPECT_FALSE(sounds(renderFile(dir, midi, {"--channel", "3"})));
+  // Channel 1 unless told. Silence, and the channels the notes are on told.
+  const std::string in = dir.file("in.mid", midi), out = (dir.path / "out.wav").string();
+  for (const char* heard : {"1", "3"}) {
+    const ProgramRun run = renderer({"--midi", in, "--out", out, "--channel", heard});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "ondelith-render: " + in + ": no note is on channel " + heard +
+                           ", the one heard; the file's notes are on channels 2, 16 "
+                           "(--channel all plays them)\n");
+    SF_INFO info;
+    EXPECT_FALSE(sounds(readWav(out, info)));
+  }
   const std::vector<float> two = renderFile(dir, midi, {"--channel", "2"});
   EXPECT_TRUE(sounds(two));
   EXPECT_TRUE(sounds(renderFile(dir, midi, {"--channel", "16"})));
@@ -804,7 +813,10 @@ TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
     std::string out;
     std::string says;
   };
+  const std::string kept = dir.file("kept.wav", "keep");
+  fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   std::vector<Case> cases = {
+      {kept, "is read-only"},
       {(dir.path / "folder.wav").string(), "is a folder"},
       {fifo.string(), "is a FIFO"},
       {midi, "is the --midi file"},
@@ -829,6 +841,7 @@ TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
   EXPECT_EQ(dir.entries(), before);
   EXPECT_EQ(test::slurp(midi), midiBytes);
   EXPECT_EQ(test::slurp(patch), "50\r\n");
+  EXPECT_EQ(test::slurp(kept), "keep");
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_directory(dir.path / "folder.wav"));
   EXPECT_TRUE(fs::is_symlink(dir.path / "link.wav"));
