@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -614,14 +615,25 @@ int Toolkit::addCanvas(int window, int id, Rect r, bool confinePointer) {
   return id;
 }
 
+bool Toolkit::addButton(int window, int id, Rect r, const std::string& text) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* b = new QPushButton(QString::fromStdString(text), parent);
+  b->setDefault(true);  // Enter presses it
+  QObject::connect(b, &QPushButton::clicked, [this, id, window] {
+    impl_->push({UiEvent::Kind::Control, id, window});
+  });
+  return impl_->place(window, id, b, r);
+}
+
 bool Toolkit::addTextBox(int window, int id, Rect r, const std::string& text) {
   QWidget* parent = impl_->client(window);
   if (!parent || exists(id)) return false;
   auto* box = new QPlainTextEdit(parent);
   box->setReadOnly(true);
-  box->setLineWrapMode(QPlainTextEdit::NoWrap);
+  box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   std::string shown = text;
   std::replace(shown.begin(), shown.end(), '\r', '\n');
   box->setPlainText(QString::fromStdString(shown));
@@ -704,6 +716,7 @@ void Toolkit::setText(int id, const std::string& text) {
 
 std::string Toolkit::text(int id) const {
   if (auto* t = impl_->control<QPlainTextEdit>(id)) return t->toPlainText().toStdString();
+  if (auto* b = impl_->control<QPushButton>(id)) return b->text().toStdString();
   if (auto* b = impl_->control<SystemSpinBox>(id)) return b->shownText().toStdString();
   if (auto* l = impl_->control<QLabel>(id)) return l->text().toStdString();
   if (auto* g = impl_->control<QGroupBox>(id)) return g->title().toStdString();

@@ -120,9 +120,12 @@ class Toolkit : public CanvasHost {
   // A canvas; id 0 asks for a new id. Confined: while a button is held after
   // a press on it, the pointer cannot leave it. Returns the id, 0 on failure.
   int addCanvas(int window, int id, Rect r, bool confinePointer);
-  // A read-only multi-line text box with both scroll bars; a carriage return
-  // starts a new line.
+  // A read-only multi-line text box with a vertical scroll bar; lines wrap
+  // at its width, and a carriage return starts a new line.
   bool addTextBox(int window, int id, Rect r, const std::string& text);
+  // A push button, the window's default (Enter presses it); a press raises
+  // a Control event.
+  bool addButton(int window, int id, Rect r, const std::string& text);
   // The first line shown at the top of a text box (0 when scrolled to the top).
   int firstVisibleLine(int id) const;
   void scrollTextBoxBy(int id, int lines);

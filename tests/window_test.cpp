@@ -497,6 +497,9 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 
 #include <QApplication>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTimer>
 
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
@@ -728,6 +731,45 @@ TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
   main->close();
   pump();
   EXPECT_EQ(app->quitRequested, 1);
+}
+
+// Without a window manager there is no close box: the keyboard and a button
+// close it, and its lines wrap so nothing needs a sideways scroll.
+TEST_F(FileMenu, HelpClosesByEscapeOrItsButtonAndWraps) {
+  const std::function<void(QWidget*)> ways[] = {
+      [](QWidget* help) {
+        help->activateWindow();  // as the player's window is: the one in front
+        EXPECT_TRUE(QTest::qWaitForWindowActive(help));
+        QTest::keyClick(help, Qt::Key_Escape);
+      },
+      [this](QWidget*) { QTest::mouseClick(widget(kHelpCloseButton), Qt::LeftButton); },
+  };
+  for (const auto& close : ways) {
+    int sideways = -1;
+    std::string button;
+    bool stuck = false;
+    tk->postToUi([&] {
+      QWidget* help = QApplication::activeModalWidget();
+      ASSERT_NE(help, nullptr);
+      sideways =
+          static_cast<QPlainTextEdit*>(widget(kHelpTextBox))->horizontalScrollBar()->maximum();
+      button = tk->text(kHelpCloseButton);
+      close(help);
+      // Not closed yet: a fallback so that a failure cannot hang the test.
+      QTimer::singleShot(2000, help, [&stuck] {
+        if (QWidget* still = QApplication::activeModalWidget()) {
+          stuck = true;
+          still->close();
+        }
+      });
+    });
+    menu("Help");
+    EXPECT_FALSE(stuck);
+    EXPECT_FALSE(tk->exists(kHelpTextBox));
+    EXPECT_EQ(sideways, 0);
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(app->quitRequested, 0);
+  }
 }
 
 }  // namespace
