@@ -39,6 +39,8 @@ void addControl(App& app, int id) {
     case ControlKind::SpinBox:
       app.tk.addSpinBox(app.window, id, placeOf(*s), r.minimum, r.maximum, value,
                         m.text[static_cast<size_t>(id)]);
+      app.tk.setTextReader(
+          id, [id](const std::string& text, int& read) { return readSpinText(id, text, read); });
       break;
     case ControlKind::DropDown: app.tk.addDropDown(app.window, id, placeOf(*s)); break;
     case ControlKind::Label:

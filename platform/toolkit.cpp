@@ -101,22 +101,30 @@ class DropDown : public QComboBox {
   }
 };
 
-// A spin box whose text only the system writes: its arrows (and arrow keys)
-// change the value by one within the range, typing changes nothing.
+// A spin box whose text the system writes: its arrows (and arrow keys)
+// change the value by one within the range. With a reader, a typed text is
+// read on Enter; the system's text comes back on Escape or when the field
+// is left.
 class SystemSpinBox : public QAbstractSpinBox {
  public:
   int minimum = 0, maximum = 0, value = 0;
   std::function<void()> onChange;
+  std::function<bool(const std::string&, int&)> read;
   explicit SystemSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
     lineEdit()->setReadOnly(true);
     lineEdit()->setAlignment(Qt::AlignLeft);
   }
   // The start of the text stays in view in a narrow field.
   void setShownText(const QString& t) {
+    systemText_ = t;
     lineEdit()->setText(t);
     lineEdit()->setCursorPosition(0);
   }
   QString shownText() const { return lineEdit()->text(); }
+  void setReader(std::function<bool(const std::string&, int&)> r) {
+    read = std::move(r);
+    lineEdit()->setReadOnly(!read);
+  }
   void stepBy(int steps) override {
     const int next = std::clamp(value + steps, minimum, std::max(minimum, maximum));
     if (next == value) return;
@@ -131,6 +139,60 @@ class SystemSpinBox : public QAbstractSpinBox {
     if (value > minimum) e |= StepDownEnabled;
     return e;
   }
+  void focusInEvent(QFocusEvent* e) override {
+    QAbstractSpinBox::focusInEvent(e);
+    // After the click that gave the focus has placed the cursor.
+    if (read) QTimer::singleShot(0, lineEdit(), &QLineEdit::selectAll);
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    if (edited()) setShownText(systemText_);
+    QAbstractSpinBox::focusOutEvent(e);
+  }
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ShortcutOverride) {
+      const auto* key = static_cast<QKeyEvent*>(e);
+      // Escape undoes the typing, and only that: the window's Escape waits.
+      if (edited() && key->key() == Qt::Key_Escape) {
+        e->accept();
+        return true;
+      }
+      // Untouched, the field leaves Ctrl+Z and the like to the menus.
+      if (!edited() && (key->modifiers() & Qt::ControlModifier)) {
+        e->ignore();
+        return true;
+      }
+    }
+    return QAbstractSpinBox::event(e);
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    if (read && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+      apply();
+      return;
+    }
+    if (e->key() == Qt::Key_Escape && edited()) {
+      setShownText(systemText_);
+      lineEdit()->selectAll();
+      return;
+    }
+    QAbstractSpinBox::keyPressEvent(e);
+  }
+
+ private:
+  bool edited() const { return read && lineEdit()->text() != systemText_; }
+  void apply() {
+    int typed = value;
+    const bool readable = read(lineEdit()->text().trimmed().toStdString(), typed) &&
+                          typed >= minimum && typed <= maximum;
+    // What was not a value, or changes nothing, shows the value as it is.
+    if (!readable || typed == value) {
+      setShownText(systemText_);
+    } else {
+      value = typed;
+      if (onChange) onChange();
+    }
+    lineEdit()->selectAll();
+  }
+  QString systemText_;
 };
 
 // A canvas keeps its picture in an image and shows it on every repaint.
@@ -547,6 +609,12 @@ bool Toolkit::addSpinBox(int window, int id, Rect r, int minimum, int maximum, i
     s->setFont(small);
   }
   return impl_->place(window, id, s, r);
+}
+
+void Toolkit::setTextReader(int id, std::function<bool(const std::string&, int&)> read) {
+  auto* b = impl_->control<SystemSpinBox>(id);
+  if (!b) return;
+  b->setReader(std::move(read));
 }
 
 bool Toolkit::addDropDown(int window, int id, Rect r) {

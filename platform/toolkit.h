@@ -114,6 +114,11 @@ class Toolkit : public CanvasHost {
   bool addSlider(int window, int id, Rect r, int minimum, int maximum, int value);
   bool addSpinBox(int window, int id, Rect r, int minimum, int maximum, int value,
                   const std::string& text);
+  // A spin box given a reader takes typed text: the whole text is selected
+  // as it gets the focus, so typing replaces it; Enter reads it (a value
+  // within the range raises the usual event, anything else is undone) and
+  // Escape or leaving the field puts back the system's text.
+  void setTextReader(int id, std::function<bool(const std::string&, int&)> read);
   bool addDropDown(int window, int id, Rect r);
   bool addLabel(int window, int id, Rect r, const std::string& text);
   bool addFrame(int window, int id, Rect r, const std::string& title);

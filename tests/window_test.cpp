@@ -178,6 +178,38 @@ TEST_F(Window, SpinBoxesShowTheirTextAndChangeNoField) {
   EXPECT_EQ(controlValue(app->synth.controls, spinModId(0)), 0);
 }
 
+// A click selects the whole text, so what is typed replaces it; Enter reads
+// it, Escape (or a text that is no value in range) puts the old one back.
+TEST_F(Window, ATypedValueReplacesASpinBoxsTextOnEnter) {
+  const struct {
+    int id;
+    const char* typed;
+    Qt::Key key;
+    int value;
+    const char* text;
+  } cases[] = {
+      {spinModId(kRowX1), "50", Qt::Key_Return, 50, "50"},
+      {spinModId(kRowX1), "-35", Qt::Key_Escape, 50, "50"},
+      {spinModId(kRowX1), "abc", Qt::Key_Enter, 50, "50"},
+      {spinModId(kRowX1), "500", Qt::Key_Return, 50, "50"},  // beyond +100
+      {spinFineId(kRowY2), "0.25", Qt::Key_Return, 25, ".25"},
+      {spinCoarseId(kRowX2), "7", Qt::Key_Return, 7, "7"},
+  };
+  for (const auto& c : cases) {
+    widget(kSliderVol)->setFocus();
+    QTest::mouseClick(widget(c.id), Qt::LeftButton);
+    pump();
+    QTest::keyClicks(widget(c.id), c.typed);
+    EXPECT_EQ(tk->text(c.id), c.typed);
+    QTest::keyClick(widget(c.id), c.key);
+    pump();
+    EXPECT_EQ(controlValue(app->synth.controls, c.id), c.value) << c.typed;
+    EXPECT_EQ(tk->text(c.id), c.text) << c.typed;
+  }
+  EXPECT_EQ(app->quitRequested, 0);  // Escape took back the typing, and only that
+  EXPECT_EQ(app->synth.instrument.value(fineIndex(kRowY2)), 25);
+}
+
 TEST_F(Window, DurationRangeSwitchesBothWays) {
   key(kSpinDurationRange, Qt::Key_Down);
   EXPECT_EQ(tk->text(kSpinDurationRange), "x1");
