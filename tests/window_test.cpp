@@ -528,9 +528,11 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 }  // namespace ondelith
 
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app/file_menu.h"
@@ -660,6 +662,45 @@ TEST_F(FileMenu, OpenOfAZeroLengthFile) {
   answer = (dir.path / "missing.vx").string();
   menu("Open");
   EXPECT_EQ(dialogs.size(), 2u);
+}
+
+// A text that is no whole patch reads as the format reads it, but the
+// player is told how little it held, the title marks it, and Undo goes back.
+TEST_F(FileMenu, OpenOfATextWithFewerNumbersThanAPatchIsToldAndUndone) {
+  std::string eighty;
+  for (int i = 0; i < 80; ++i) eighty += "1\r\n";
+  const struct {
+    const char* name;
+    std::string text;
+    int numbers;
+  } cases[] = {
+      {"list.txt", "apples\npears\n12 plums\n", 1},
+      {"empty.vx", "", 0},
+      {"short.vx", eighty, 80},
+      {"worded.vx", eighty + "loud\r\n", 80},
+      {"whole.vx", eighty + "7\r\n", 81},
+  };
+  auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
+  for (const auto& c : cases) {
+    const Sound before = app->synth.instrument.sound();
+    answer = dir.file(c.name, c.text);
+    menu("Open");
+    const std::string said = tk->statusText(app->window, 3);
+    const std::string title = tk->windowTitle(app->window);
+    if (c.numbers == kPatchLines) {
+      EXPECT_EQ(said, "");
+      EXPECT_FALSE(title.ends_with(" *")) << title;
+      continue;
+    }
+    EXPECT_EQ(said, std::to_string(c.numbers) + " of 81 lines were numbers: Undo restores");
+    EXPECT_TRUE(title.ends_with(" *")) << title;
+    for (const QLabel* field : bar->findChildren<QLabel*>())
+      EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
+                field->contentsRect().width());
+    dispatch(*app, {UiEvent::Kind::Menu, kCmdUndo, app->window});
+    EXPECT_TRUE(app->synth.instrument.sound() == before) << c.name;
+    dispatch(*app, {UiEvent::Kind::Menu, kCmdRedo, app->window});
+  }
 }
 
 TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
