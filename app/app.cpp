@@ -133,32 +133,63 @@ MenuItem choiceItem(const SoundChoice& c, int position) {
   return {text, kCmdFirstChoice + position, "", {}, true};
 }
 
-// A sound of the list chosen. A file of the player's that cannot be read
-// (gone since the list was made) or is no patch is told; nothing changes.
-void chooseCommand(App& app, const SoundChoice& choice) {
+// A sound of the list made the window's; false (nothing changed) for a
+// file of the player's that cannot be read (gone since the list was made)
+// or is no patch, with why in `refused`.
+bool takeChoice(App& app, const SoundChoice& choice, PatchFileRead& refused, std::string& reason) {
   if (choice.bankNumber > 0) {
     if (chooseBankSound(app.synth, choice.bankNumber)) showChosenSound(app);
-    return;
+    return true;
   }
   Patch patch;
-  std::string reason;
-  switch (readPatch(choice.path, patch, reason)) {
-    case PatchFileRead::Unreadable:
-      app.tk.messageBox(app.window, "Sounds",
-                        "\"" + choice.path + "\" cannot be read: " + reason + ".");
-      return;
-    case PatchFileRead::NotAPatch: showNotAPatch(app.tk, app.window, choice.path, reason); return;
-    case PatchFileRead::Read: break;
-  }
+  refused = readPatch(choice.path, patch, reason);
+  if (refused != PatchFileRead::Read) return false;
   const std::string report = openPatchValues(app.synth, patch, choice.path);
   showChosenSound(app);
   showPatchReport(app, report);
+  return true;
 }
 
+// A sound chosen from the menu: a file refused is told in a box.
+void chooseCommand(App& app, const SoundChoice& choice) {
+  PatchFileRead refused = PatchFileRead::Read;
+  std::string reason;
+  if (takeChoice(app, choice, refused, reason)) return;
+  if (refused == PatchFileRead::NotAPatch)
+    showNotAPatch(app.tk, app.window, choice.path, reason);
+  else
+    app.tk.messageBox(app.window, "Sounds",
+                      "\"" + choice.path + "\" cannot be read: " + reason + ".");
+}
+
+// Previous or Next: a file that is refused is stepped over, and said once
+// in the status bar, so that no file stops the way round.
 void stepSoundCommand(App& app, int direction) {
   const std::vector<SoundChoice> choices = soundChoices(patchDirectory());
-  const int at = stepChoice(choices, app.synth.history.present().origin, direction);
-  if (at >= 0) chooseCommand(app, choices[static_cast<size_t>(at)]);
+  int at = stepChoice(choices, app.synth.history.present().origin, direction);
+  const auto n = static_cast<int>(choices.size());
+  std::vector<std::string> skipped;
+  for (int tries = 0; at >= 0 && tries < n; ++tries) {
+    PatchFileRead refused = PatchFileRead::Read;
+    std::string reason;
+    if (takeChoice(app, choices[static_cast<size_t>(at)], refused, reason)) break;
+    skipped.push_back(choices[static_cast<size_t>(at)].name);
+    at = (at + (direction > 0 ? 1 : -1) + n) % n;
+  }
+  if (skipped.empty()) return;
+  // Short enough for the status bar's field.
+  constexpr size_t kShownName = 24;
+  std::string name = skipped.front();
+  if (name.size() > kShownName) {
+    size_t cut = kShownName;  // between characters, not inside one
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && name[cut - 1] == ' ') --cut;
+    name = name.substr(0, cut) + "...";
+  }
+  app.tk.setStatusText(app.window, kStatusNotice,
+                       skipped.size() == 1
+                           ? "Skipped " + name + ": no patch"
+                           : "Skipped " + std::to_string(skipped.size()) + " files: no patches");
 }
 
 void rememberChoices(App& app) {

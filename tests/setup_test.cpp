@@ -163,18 +163,11 @@ TEST(Preferences, OneFileNameInTheCodeTheReadmeAndTheManual) {
 
 TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
   EXPECT_EQ(tk->statusText(app->window, 3), "");
-  const auto fits = [this] {
-    auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
-    for (const QLabel* field : bar->findChildren<QLabel*>())
-      EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
-                field->contentsRect().width())
-          << field->text().toStdString();
-  };
   std::ofstream(settingsFile(), std::ios::binary) << "[midi]\nchannel=4\n\x01\x02\n";
   restart();
   EXPECT_EQ(tk->statusText(app->window, 3), "Damaged settings kept as Ondelith.conf.bad");
   EXPECT_EQ(app->synth.instrument.value(kChannelIndex), 4);
-  fits();
+  expectStatusFits();
   restart();  // told once
   EXPECT_EQ(tk->statusText(app->window, 3), "");
   EXPECT_EQ(app->synth.instrument.value(kChannelIndex), 4);
@@ -182,12 +175,12 @@ TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
   ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
   restart();
   EXPECT_EQ(tk->statusText(app->window, 3), "Ondelith.conf is a FIFO: settings not kept");
-  fits();
+  expectStatusFits();
   std::filesystem::remove(settingsFile());
   std::filesystem::create_symlink("Ondelith.conf", settingsFile());
   restart();
   EXPECT_EQ(tk->statusText(app->window, 3), "Ondelith.conf: a loop of links, not kept");
-  fits();
+  expectStatusFits();
 }
 
 TEST_F(Window, RememberedDevicesAreChosenAgainWhereverTheyAreListed) {

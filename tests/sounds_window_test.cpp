@@ -142,6 +142,41 @@ TEST_F(Sounds, PreviousAndNextByShortcutsThatPlayNoNoteGoRoundTheList) {
   EXPECT_EQ(state().origin.bankNumber, last);
 }
 
+// A file that is refused is stepped over both ways, told in the status bar
+// and never in a box: no file stops the way round.
+TEST_F(Sounds, PreviousAndNextStepOverFilesThatAreRefused) {
+  const std::string folder = patchDirectory();
+  std::ofstream(folder + "a good.vx", std::ios::binary) << formatPatch(capturePatch(app->synth));
+  std::ofstream(folder + "b huge sparse name that is long.vx", std::ios::binary) << "\x01\x02";
+  std::ofstream(folder + "c good.vx", std::ios::binary) << formatPatch(capturePatch(app->synth));
+  const int last = factoryBank().back().number;
+  choose({"Sounds", category(last), bankItem(last)});
+  const struct {
+    Qt::Key key;
+    std::string origin;  // the file's name, "" for the first bank sound
+    std::string said;
+  } steps[] = {
+      {Qt::Key_PageDown, "a good", ""},
+      {Qt::Key_PageDown, "c good", "Skipped b huge sparse name that...: no patch"},
+      {Qt::Key_PageUp, "a good", "Skipped b huge sparse name that...: no patch"},
+      {Qt::Key_PageUp, "", ""},
+  };
+  for (const auto& step : steps) {
+    tk->setStatusText(app->window, 3, "");
+    keys(step.key, Qt::ControlModifier);
+    EXPECT_EQ(state().origin.name, step.origin.empty() ? name(last) : step.origin);
+    EXPECT_EQ(tk->statusText(app->window, 3), step.said) << step.origin;
+    expectStatusFits();
+  }
+  EXPECT_EQ(dialogs, std::vector<std::string>{});
+  // From the bank's end, round past the refused file to its start.
+  fs::remove(folder + "a good.vx");
+  fs::remove(folder + "c good.vx");
+  keys(Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(state().origin.bankNumber, 1);
+  EXPECT_EQ(tk->statusText(app->window, 3), "Skipped b huge sparse name that...: no patch");
+}
+
 TEST_F(Sounds, ProgramChangeOnThePlayersChannelChoosesTheBanksSound) {
   midiInputCallback(app->synth.midi, kMidiData, 0x04C0);  // value 4: number 5
   pump();

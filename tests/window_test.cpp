@@ -680,7 +680,6 @@ TEST_F(FileMenu, OpenOfATextWithFewerNumbersThanAPatchIsToldAndUndone) {
       {"worded.vx", eighty + "loud\r\n", 80},
       {"whole.vx", eighty + "7\r\n", 81},
   };
-  auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
   for (const auto& c : cases) {
     const Sound before = app->synth.instrument.sound();
     answer = dir.file(c.name, c.text);
@@ -694,9 +693,7 @@ TEST_F(FileMenu, OpenOfATextWithFewerNumbersThanAPatchIsToldAndUndone) {
     }
     EXPECT_EQ(said, std::to_string(c.numbers) + " of 81 lines were numbers: Undo restores");
     EXPECT_TRUE(title.ends_with(" *")) << title;
-    for (const QLabel* field : bar->findChildren<QLabel*>())
-      EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
-                field->contentsRect().width());
+    expectStatusFits();
     dispatch(*app, {UiEvent::Kind::Menu, kCmdUndo, app->window});
     EXPECT_TRUE(app->synth.instrument.sound() == before) << c.name;
     dispatch(*app, {UiEvent::Kind::Menu, kCmdRedo, app->window});
