@@ -192,8 +192,31 @@ void stepSoundCommand(App& app, int direction) {
                            : "Skipped " + std::to_string(skipped.size()) + " files: no patches");
 }
 
+// Where the sound is kept, its folder made if it can be ("" with no home).
+std::string keptSoundFolderMade() {
+  const std::string path = keptSoundPath();
+  std::error_code made;
+  if (!path.empty())
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), made);
+  return path;
+}
+
+// The reason of a failed write, short enough for the status bar.
+std::string shortReason(const std::string& error) {
+  const size_t colon = error.rfind(": ");
+  return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
+// A write that fails is told at once: the change would be lost at the end.
 void rememberChoices(App& app) {
-  if (app.settings) storePreferences(*app.settings, app.prefs);
+  if (!app.settings) return;
+  std::string error;
+  if (storePreferences(*app.settings, app.prefs, &error) || error.empty()) {
+    app.settingsNotKept.clear();
+    return;
+  }
+  app.settingsNotKept = error;
+  app.tk.setStatusText(app.window, kStatusNotice, "Settings not kept: " + shortReason(error));
 }
 
 // The MIDI drop-down as the inputs are now, the one in use selected.
@@ -424,6 +447,17 @@ bool setFromCommandLine(App& app, int& status) {
   return true;
 }
 
+// A folder the sound cannot be written to is told at the start, while the
+// player can still do something about it; what a patch opened said goes first.
+void warnIfSoundCannotBeKept(App& app, const std::string& report) {
+  const std::string path = keptSoundFolderMade();
+  if (path.empty() || !report.empty()) return;
+  AtomicFile probe;
+  std::string error;
+  if (!probe.open(path, &error))
+    app.tk.setStatusText(app.window, kStatusNotice, "Sound not kept: " + shortReason(error));
+}
+
 }  // namespace
 
 bool startUp(App& app, int& status) {
@@ -480,6 +514,7 @@ bool startUp(App& app, int& status) {
   keepForSignals(app);
   app.tk.addStatusBar(app.window, {100, 100, 30, 280});
   showPatchReport(app, report);
+  warnIfSoundCannotBeKept(app, report);
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());
@@ -664,15 +699,32 @@ void runEventLoop(App& app) {
     if (app.tk.waitEventFor(wait, e)) dispatch(app, e);
     pollVoice(app);
   }
-  keepSound(app);
+  std::string soundError;
+  const bool kept = keepSound(app, &soundError);
+  if (kept && app.settingsNotKept.empty()) return;
+  std::string text;
+  if (!kept)
+    text += "The sound in the window could not be kept for the next start (" + soundError + ").\r";
+  if (app.settings && !app.settingsNotKept.empty())
+    text += "The settings could not be written to " + app.settings->path() + " (" +
+            app.settingsNotKept + ").\r";
+  app.tk.messageBox(app.window, "Not kept",
+                    text +
+                        "The next start has what was last written. Check that the folder "
+                        "is yours and the disk has room.");
 }
 
-bool keepSound(App& app) {
-  const std::string path = keptSoundPath();
-  if (path.empty()) return false;
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  return writeFileAtomically(path, formatKeptSound(currentState(app.synth)));
+bool keepSound(App& app, std::string* error) {
+  const std::string path = keptSoundFolderMade();
+  if (path.empty()) {
+    if (error) *error = "no home folder to keep it in";
+    return false;
+  }
+  if (!writeFileAtomically(path, formatKeptSound(currentState(app.synth)), error)) {
+    if (error) *error = path + ": " + *error;
+    return false;
+  }
+  return true;
 }
 
 void shutDown(App& app) {

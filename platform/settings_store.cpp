@@ -297,7 +297,8 @@ void SettingsStore::set(const std::string& key, const std::string& value) {
 
 void SettingsStore::set(const std::string& key, int64_t value) { set(key, std::to_string(value)); }
 
-bool SettingsStore::save() {
+bool SettingsStore::save(std::string* error) {
+  if (error) error->clear();
   if (!writable_) return false;
   std::string text;
   // Qt's settings put the keys of no section first, under [General].
@@ -321,7 +322,7 @@ bool SettingsStore::save() {
       mkdir(dir.c_str(), 0777);
     }
   }
-  return writeFileAtomically(path_, text);
+  return writeFileAtomically(path_, text, error);
 }
 
 }  // namespace ondelith

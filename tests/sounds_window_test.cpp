@@ -309,6 +309,72 @@ TEST_F(Sounds, TheSoundAtTheEndIsTheSoundAtTheNextStartWithItsNameAndMark) {
   EXPECT_EQ(state(), SoundState{});
 }
 
+// Files may grow to no more than a few bytes while this lives: every write
+// of the sound or the settings fails, as on a full disk, even for root.
+struct FullDisk {
+  rlimit before{};
+  FullDisk() {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &before);
+    const rlimit tiny{16, before.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &tiny);
+  }
+  ~FullDisk() {
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, SIG_DFL);
+  }
+};
+
+TEST_F(Sounds, WhatCannotBeWrittenIsToldAndTheNextStartHasTheLastGoodCopy) {
+  choose({"Sounds", category(3), bankItem(3)});
+  key(kMidiInputList, Qt::Key_Down);  // settings written: the second input
+  const SoundState kept = state();
+  QTest::keyClick(main(), Qt::Key_Escape);
+  runEventLoop(*app);
+  EXPECT_EQ(dialogs, std::vector<std::string>{});  // all was kept: no word
+
+  restart();
+  answerDialogs();
+  ASSERT_EQ(state(), kept);
+  {
+    const FullDisk full;
+    key(kSliderD, Qt::Key_Down, 4);
+    key(kMidiInputList, Qt::Key_Up);
+    EXPECT_EQ(tk->statusText(app->window, 3), "Settings not kept: File too large");
+    expectStatusFits();
+    QTest::keyClick(main(), Qt::Key_Escape);
+    runEventLoop(*app);
+  }
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].rfind("message: Not kept: The sound in the window could not be kept", 0), 0u)
+      << dialogs[0];
+  EXPECT_NE(dialogs[0].find(settingsFile() + " (cannot write: File too large)"), std::string::npos)
+      << dialogs[0];
+
+  restart();
+  EXPECT_EQ(state(), kept);
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard B");
+  // Nothing half written is left beside them.
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dataDir.path / "Ondelith"))
+    left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"kept-sound.txt", "sounds"}));
+  EXPECT_EQ(settingsDir.entries(), std::vector<std::string>{"Ondelith.conf"});
+
+  // A data folder that cannot be made is told at the start.
+  const std::string blocked = dir.file("not-a-folder", "");
+  setenv("XDG_DATA_HOME", blocked.c_str(), 1);
+  restart();
+  answerDialogs();
+  setenv("XDG_DATA_HOME", dataDir.path.c_str(), 1);
+  EXPECT_EQ(tk->statusText(app->window, 3), "Sound not kept: Not a directory");
+  main()->close();
+  runEventLoop(*app);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_NE(dialogs[0].find("could not be kept"), std::string::npos) << dialogs[0];
+}
+
 // A signal that ends the program writes what was kept ready: whole, or not at all.
 TEST(ExitFile, EndingSignalsWriteTheKeptBytesWholeOrNotAtAll) {
   test::TempDir dir;
