@@ -463,6 +463,9 @@ void warnIfSoundCannotBeKept(App& app, const std::string& report) {
 bool startUp(App& app, int& status) {
   initRecords(app.synth);
   app.settings = std::make_unique<SettingsStore>(app.settingsPath);
+  // What a run killed while writing left behind.
+  removeStaleTemporaryFiles(app.settings->path());
+  if (const std::string kept = keptSoundPath(); !kept.empty()) removeStaleTemporaryFiles(kept);
   app.prefs = loadPreferences(*app.settings);
   app.devices->setJackConnections(app.prefs.jackConnections);
   const CommandLine& line = app.commandLine;

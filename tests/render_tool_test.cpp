@@ -915,6 +915,43 @@ TEST(RenderTool, EverySignalThatEndsItAndAFileSizeLimitRemoveTheTemporaryFile) {
   }
 }
 
+// A process id that no longer runs.
+pid_t deadProcess() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+// A render killed while writing leaves its hidden temporary file: the next
+// render of that output removes it, but never one whose renderer still runs,
+// nor a file of another name.
+TEST(RenderTool, TemporaryFilesOfKilledRendersOfTheOutputAreRemoved) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string dead = std::to_string(deadProcess()), live = std::to_string(getpid());
+  const auto hourOld = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  const struct {
+    std::string name;
+    bool old, stays;
+  } files[] = {
+      {".o.wav." + dead + ".Ab12Cd", false, false},
+      {".o.wav.Ab12Cd", true, false},  // the earlier naming, long untouched
+      {".o.wav." + live + ".Ab12Cd", true, true},
+      {".o.wav.Zz99Yy", false, true},  // the earlier naming, written just now
+      {".p.wav." + dead + ".Ab12Cd", true, true},
+      {".o.wav.notes", true, true},
+  };
+  for (const auto& f : files) {
+    dir.file(f.name, "partial");
+    if (f.old) fs::last_write_time(dir.path / f.name, hourOld);
+  }
+  const ProgramRun run = renderer({"--midi", midi, "--out", (dir.path / "o.wav").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const auto& f : files) EXPECT_EQ(fs::exists(dir.path / f.name), f.stays) << f.name;
+}
+
 TEST(RenderTool, OutputNamesUpToTheLongestTheFolderTakes) {
   TempDir dir;
   const std::string midi =

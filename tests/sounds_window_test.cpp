@@ -375,6 +375,29 @@ TEST_F(Sounds, WhatCannotBeWrittenIsToldAndTheNextStartHasTheLastGoodCopy) {
   EXPECT_NE(dialogs[0].find("could not be kept"), std::string::npos) << dialogs[0];
 }
 
+// What a run killed while writing left is removed at the next start; what a
+// copy still running writes is not.
+TEST_F(Sounds, TemporaryFilesOfKilledRunsAreRemovedAtTheStart) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = std::to_string(child), live = std::to_string(getpid());
+  const fs::path data = dataDir.path / "Ondelith";
+  const struct {
+    fs::path path;
+    bool stays;
+  } files[] = {
+      {data / (".kept-sound.txt." + dead), false},  // a signal's, cut short
+      {data / (".kept-sound.txt." + dead + ".x1Y2z3"), false},
+      {data / (".kept-sound.txt." + live + ".x1Y2z3"), true},
+      {settingsDir.path / (".Ondelith.conf." + dead + ".x1Y2z3"), false},
+      {settingsDir.path / (".Ondelith.conf." + live), true},
+  };
+  for (const auto& f : files) std::ofstream(f.path) << "partial";
+  restart();
+  for (const auto& f : files) EXPECT_EQ(fs::exists(f.path), f.stays) << f.path;
+}
+
 // A signal that ends the program writes what was kept ready: whole, or not at all.
 TEST(ExitFile, EndingSignalsWriteTheKeptBytesWholeOrNotAtAll) {
   test::TempDir dir;

@@ -256,6 +256,7 @@ int main(int argc, char** argv) {
   if (!patchPath.empty() && sameFile(outPath, patchPath))
     return failure(outPath, "is the --patch file", kUsage);
   removeTemporaryFilesOnSignals();
+  removeStaleTemporaryFiles(outPath);  // a killed render's, never a running one's
 
   try {
     auto engine = std::make_unique<Engine>(*sampleRate);
