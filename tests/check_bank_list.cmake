@@ -10,6 +10,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -DLIST=${WORK}/bank.list -DOUT=${WORK}/
 if(status EQUAL 0 OR EXISTS "${WORK}/out.cpp")
   message(FATAL_ERROR "a folder in the bank's list made a sound")
 endif()
+string(REGEX REPLACE "[ \n]+" " " said "${said}")  # CMake wraps long messages
 if(NOT said MATCHES "bank.list:2: .*lead/Folder.vx is a folder")
   message(FATAL_ERROR "the refusal does not name the line and the folder: ${said}")
 endif()
