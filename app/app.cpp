@@ -209,6 +209,8 @@ std::string shortReason(const std::string& error) {
 
 // A write that fails is told at once: the change would be lost at the end.
 void rememberChoices(App& app) {
+  app.settingsPending = false;
+  app.settingsWrittenMs = nowMs();
   if (!app.settings) return;
   std::string error;
   if (storePreferences(*app.settings, app.prefs, &error) || error.empty()) {
@@ -217,6 +219,13 @@ void rememberChoices(App& app) {
   }
   app.settingsNotKept = error;
   app.tk.setStatusText(app.window, kStatusNotice, "Settings not kept: " + shortReason(error));
+}
+
+// For changes that come in floods (another program patching the ports):
+// written at most once a second, and at exit.
+void rememberChoicesSoon(App& app) {
+  app.settingsPending = true;
+  if (nowMs() - app.settingsWrittenMs >= kSettingsWriteIntervalMs) rememberChoices(app);
 }
 
 // The MIDI drop-down as the inputs are now, the one in use selected.
@@ -296,6 +305,7 @@ void switchAudio(App& app, int entry) {
 void applyPlaySettings(App& app) {
   const Preferences& p = app.prefs;
   app.synth.instrument.setValue(kChannelIndex, p.midiChannel);
+  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), std::memory_order_relaxed);
   app.synth.instrument.setValue(kBendRangeIndex, p.bendRange);
   app.synth.instrument.setValue(kVelocityIndex, p.velocitySensitivity);
 }
@@ -687,8 +697,13 @@ void pollVoice(App& app) {
   if (auto connections = app.devices->changedJackConnections();
       connections && connections != app.prefs.jackConnections) {
     app.prefs.jackConnections = connections;
-    app.devices->setJackConnections(connections);
-    rememberChoices(app);
+    app.settingsPending = true;
+  }
+  if (app.settingsPending) rememberChoicesSoon(app);
+  if (const auto notice = app.devices->watchDevices(nowMs())) {
+    app.tk.setStatusText(app.window, kStatusNotice, *notice);
+    fillAudioList(app);
+    fillMidiList(app);
   }
 }
 
@@ -702,6 +717,8 @@ void runEventLoop(App& app) {
     if (app.tk.waitEventFor(wait, e)) dispatch(app, e);
     pollVoice(app);
   }
+  // Before the box: a write still waiting may fail too.
+  if (app.settingsPending) rememberChoices(app);
   std::string soundError;
   const bool kept = keepSound(app, &soundError);
   if (kept && app.settingsNotKept.empty()) return;
@@ -731,6 +748,7 @@ bool keepSound(App& app, std::string* error) {
 }
 
 void shutDown(App& app) {
+  if (app.settingsPending) rememberChoices(app);
   app.devices->stopAudio([&app] {
     UiEvent dropped;
     app.tk.waitEventFor(1, dropped);

@@ -16,8 +16,8 @@ namespace {
 using ondelith::kParameterCount;
 using ondelith::plugin::programs;
 
-constexpr const char* kPatchKey = "patch";           // the .vx text
-constexpr const char* kPatchFileKey = "patch-file";  // a file chosen in the host
+using ondelith::plugin::kPatchFileStateKey;
+using ondelith::plugin::kPatchStateKey;
 
 // Once per message, never from the run.
 void logLine(const char* format, ...) {
@@ -33,6 +33,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
   uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
   ondelith::Sound currentSound() const override { return shared_.sound(); }
+  ondelith::SoundHistory& soundHistory() override { return history_; }
 
   OndelithPlugin()
       : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 2),
@@ -101,14 +102,14 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
 
   void initState(uint32_t index, State& state) override {
     if (index == 0) {
-      state.key = kPatchKey;
+      state.key = kPatchStateKey;
       state.hints = kStateIsOnlyForDSP;
       state.defaultValue =
           ondelith::formatPatch(ondelith::savedPatch(ondelith::startSound())).c_str();
       state.label = "Patch";
       state.description = "The sound as the text of an Ondelith patch (.vx)";
     } else {
-      state.key = kPatchFileKey;
+      state.key = kPatchFileStateKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
       state.label = "Patch file";
       state.description = "An Ondelith patch (.vx): its curves and controls replace the sound.";
@@ -134,14 +135,14 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   String getState(const char* key) const override {
-    if (std::strcmp(key, kPatchKey) == 0)
+    if (std::strcmp(key, kPatchStateKey) == 0)
       return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
     // The patch text holds the sound; the file it came from is not read again.
     return String();
   }
 
   void setState(const char* key, const char* value) override {
-    if (std::strcmp(key, kPatchKey) == 0) {
+    if (std::strcmp(key, kPatchStateKey) == 0) {
       // An empty value is a host with no saved patch, not a file of no bytes.
       if (value[0] == '\0') return;
       const std::optional<ondelith::Patch> patch = ondelith::plugin::patchFromText(value);
@@ -149,7 +150,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       applyPatch(*patch);
       generation_.fetch_add(1, std::memory_order_acq_rel);
       if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
-    } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
+    } else if (std::strcmp(key, kPatchFileStateKey) == 0 && value[0] != '\0') {
       std::string reason;
       const std::optional<ondelith::Patch> patch = ondelith::plugin::readPatchFile(value, reason);
       if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
@@ -215,6 +216,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   ondelith::plugin::SharedSound shared_;
+  ondelith::SoundHistory history_;
   ondelith::plugin::Voice voice_;
   const bool lv2_;
   std::atomic<bool> adoptPorts_{false};

@@ -17,6 +17,7 @@
 
 #include "engine/engine.h"
 #include "instrument/sound.h"
+#include "instrument/sound_history.h"
 
 namespace ondelith::plugin {
 
@@ -151,6 +152,11 @@ class Voice {
   bool played_ = false;
 };
 
+// The plugin's state keys, which the panel uses too: the sound as a .vx
+// text, and a patch file chosen in the host (the LV2 file property).
+inline constexpr const char* kPatchStateKey = "patch";
+inline constexpr const char* kPatchFileStateKey = "patch-file";
+
 // A patch's text as the plugin takes it: an Ondelith patch, else nothing.
 std::optional<Patch> patchFromText(std::string_view text);
 
@@ -175,6 +181,9 @@ class PanelLink {
   virtual ~PanelLink() = default;
   virtual uint32_t soundGeneration() const = 0;
   virtual Sound currentSound() const = 0;
+  // The instance's undo history: its panels come and go, the steps stay.
+  // The panel's thread alone uses it.
+  virtual SoundHistory& soundHistory() = 0;
 };
 
 }  // namespace ondelith::plugin

@@ -744,7 +744,7 @@ TEST(HelpText, ParagraphsAndLines) {
   // A sound's settings, when there are any, have a paragraph of their own.
   int soundSettings = 0;
   for (int i = 0; i < kParameterCount; ++i) soundSettings += isSoundSetting(i);
-  EXPECT_EQ(textLines, 69 + (soundSettings ? soundSettings + 1 : 0));
+  EXPECT_EQ(textLines, 74 + (soundSettings ? soundSettings + 1 : 0));
   EXPECT_EQ(paragraphs, 19 + (soundSettings ? 1 : 0));
   // Each player setting, from its row: its name and its Help sentence.
   for (int i = kChannelIndex; i <= kVelocityIndex; ++i) {
