@@ -18,6 +18,9 @@ using ondelith::plugin::programs;
 
 using ondelith::plugin::kPatchFileStateKey;
 using ondelith::plugin::kPatchStateKey;
+// "on" when the set-up fade is reported as latency; empty otherwise, so that a
+// preset, which carries every state key, leaves the player's choice alone.
+constexpr const char* kLatencyKey = "report-latency";
 
 // Once per message, never from the run.
 void logLine(const char* format, ...) {
@@ -36,9 +39,12 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   ondelith::SoundHistory& soundHistory() override { return history_; }
 
   OndelithPlugin()
-      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 2),
+      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 3),
         voice_(shared_),
-        lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0) {
+        lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0),
+        // VST3 hosts read the latency when they activate the plugin; the others
+        // follow it from the run on.
+        latencyFromRun_(std::strcmp(getPluginFormatName(), "VST3") != 0) {
     if (!isDummyInstance()) takeRate(getSampleRate());
   }
 
@@ -100,6 +106,10 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (index < programs().size()) name = programs()[index].name.c_str();
   }
 
+  void initProgramCategory(uint32_t index, String& category) override {
+    if (index < programs().size()) category = programs()[index].category.c_str();
+  }
+
   void initState(uint32_t index, State& state) override {
     if (index == 0) {
       state.key = kPatchStateKey;
@@ -108,6 +118,11 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
           ondelith::formatPatch(ondelith::savedPatch(ondelith::startSound())).c_str();
       state.label = "Patch";
       state.description = "The sound as the text of an Ondelith patch (.vx)";
+    } else if (index == 2) {
+      state.key = kLatencyKey;
+      state.hints = 0;
+      state.label = "Report the set-up fade as latency";
+      state.description = ondelith::plugin::setUpLatencyHelp().c_str();
     } else {
       state.key = kPatchFileStateKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
@@ -137,11 +152,18 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   String getState(const char* key) const override {
     if (std::strcmp(key, kPatchStateKey) == 0)
       return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
+    if (std::strcmp(key, kLatencyKey) == 0) return String(reportLatency_ ? "on" : "");
     // The patch text holds the sound; the file it came from is not read again.
     return String();
   }
 
   void setState(const char* key, const char* value) override {
+    if (std::strcmp(key, kLatencyKey) == 0) {
+      // Anything but "on" or "off" (a preset's empty value) leaves it as it is.
+      if (std::strcmp(value, "on") == 0 || std::strcmp(value, "off") == 0)
+        reportLatency_ = std::strcmp(value, "on") == 0;
+      return updateLatency(getSampleRate());
+    }
     if (std::strcmp(key, kPatchStateKey) == 0) {
       // An empty value is a host with no saved patch, not a file of no bytes.
       if (value[0] == '\0') return;
@@ -159,12 +181,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     }
   }
 
-  void activate() override { voice_.reset(); }
+  void activate() override {
+    voice_.reset();
+    setLatency(latency_.load(std::memory_order_relaxed));
+  }
 
   void sampleRateChanged(double rate) override { takeRate(rate); }
 
   void run(const float**, float** outputs, uint32_t frames, const MidiEvent* events,
            uint32_t count) override {
+    if (latencyFromRun_) setLatency(latency_.load(std::memory_order_relaxed));
     voice_.beginRun(outputs[0]);
     for (uint32_t i = 0; i < count;) {
       // The events of one frame: parameter changes first, so that a note
@@ -204,8 +230,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (!unread.empty()) logLine("%s: %s", from, unread.c_str());
   }
 
+  // Not the audio thread: what the latency will be at the next activation.
+  void updateLatency(double hz) {
+    // The decimator's delay joins here once oversampling reports it.
+    latency_.store(reportLatency_ ? ondelith::plugin::setUpLatency(hz, 0) : 0,
+                   std::memory_order_relaxed);
+  }
+
   // Not the audio thread. A rate the voice refuses gives silence, said once.
   void takeRate(double hz) {
+    updateLatency(hz);
     std::string reason;
     if (voice_.setRate(hz, reason)) {
       refusedRate_ = 0;
@@ -219,6 +253,9 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   ondelith::SoundHistory history_;
   ondelith::plugin::Voice voice_;
   const bool lv2_;
+  const bool latencyFromRun_;
+  bool reportLatency_ = false;  // the player's choice, off unless asked for
+  std::atomic<uint32_t> latency_{0};
   std::atomic<bool> adoptPorts_{false};
   std::atomic<uint32_t> generation_{0};
   double refusedRate_ = 0;

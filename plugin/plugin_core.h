@@ -157,6 +157,14 @@ class Voice {
 inline constexpr const char* kPatchStateKey = "patch";
 inline constexpr const char* kPatchFileStateKey = "patch-file";
 
+// "Report the set-up fade as latency": the frames a note's attack waits out
+// at this rate (its set-up fade), plus the oversampling decimator's delay in
+// frames at this rate. The one sum every format reports; 0 for a rate the
+// voice refuses.
+uint32_t setUpLatency(double hz, uint32_t decimatorDelay);
+// What Help and the panel say of the setting, with the fade's length.
+std::string setUpLatencyHelp();
+
 // A patch's text as the plugin takes it: an Ondelith patch, else nothing.
 std::optional<Patch> patchFromText(std::string_view text);
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -736,6 +737,35 @@ TEST(Lv2Panel, OpenAsksTheHostAndItsChoiceReachesThePlugin) {
   run("");
   EXPECT_EQ(in.get(std::string(parameter(kVolumeIndex).symbol)), parameter(kVolumeIndex).maximum);
   EXPECT_EQ(in.get(std::string(parameter(pointIndex(kRowX1)).symbol)), 12);
+}
+
+// With the editor open, a program or a state picked under the host's lock
+// reaches the host's restartComponent from the editor's timer, after the call.
+TEST(Vst3Editor, TellsTheHostOfNewValuesFromItsTimer) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+  vst3test::Module vst3(ONDELITH_VST3_BUNDLE);
+  ASSERT_TRUE(vst3.ok());
+  vst3test::Instance in(vst3, 48000);
+  HostWindow host;
+  ASSERT_TRUE(in.ok());
+  ASSERT_TRUE(in.openEditor(host.window));
+  in.runTimers();
+  const std::string state = in.saveState();
+  in.restarts = 0;
+  const std::vector<std::function<void()>> calls = {
+      [&] {
+        v3_cpp_obj(in.controller)->set_parameter_normalised(in.controller, vst3test::kProgramId, 1);
+      },
+      [&] { ASSERT_TRUE(in.loadState(state)); }};
+  for (const auto& call : calls) {
+    in.underHostLock(call);
+    EXPECT_EQ(in.restarts, 0);
+    in.runTimers();
+    EXPECT_EQ(in.restarts, 1);
+    in.restarts = 0;
+  }
+  EXPECT_EQ(in.deadlocks, 0);
+  in.closeEditor();
 }
 
 // The host's scale factor scales the whole panel, asked before it is shown.
