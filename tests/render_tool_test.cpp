@@ -501,8 +501,17 @@ TEST(RenderTool, OnlyTheChosenChannelIsHeard) {
   const auto sounds = [](const std::vector<float>& v) {
     return std::any_of(v.begin(), v.end(), [](float s) { return s != 0.0f; });
   };
-  EXPECT_FALSE(sounds(renderFile(dir, midi)));  // channel 1 unless told
-  EXPECT_FALSE(sounds(renderFile(dir, midi, {"--channel", "3"})));
+  // Channel 1 unless told. Silence, and the channels the notes are on told.
+  const std::string in = dir.file("in.mid", midi), out = (dir.path / "out.wav").string();
+  for (const char* heard : {"1", "3"}) {
+    const ProgramRun run = renderer({"--midi", in, "--out", out, "--channel", heard});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "ondelith-render: " + in + ": no note is on channel " + heard +
+                           ", the one heard; the file's notes are on channels 2, 16 "
+                           "(--channel all plays them)\n");
+    SF_INFO info;
+    EXPECT_FALSE(sounds(readWav(out, info)));
+  }
   const std::vector<float> two = renderFile(dir, midi, {"--channel", "2"});
   EXPECT_TRUE(sounds(two));
   EXPECT_TRUE(sounds(renderFile(dir, midi, {"--channel", "16"})));
@@ -830,7 +839,10 @@ TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
     std::string out;
     std::string says;
   };
+  const std::string kept = dir.file("kept.wav", "keep");
+  fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   std::vector<Case> cases = {
+      {kept, "is read-only"},
       {(dir.path / "folder.wav").string(), "is a folder"},
       {fifo.string(), "is a FIFO"},
       {midi, "is the --midi file"},
@@ -855,6 +867,7 @@ TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
   EXPECT_EQ(dir.entries(), before);
   EXPECT_EQ(test::slurp(midi), midiBytes);
   EXPECT_EQ(test::slurp(patch), "50\r\n");
+  EXPECT_EQ(test::slurp(kept), "keep");
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_directory(dir.path / "folder.wav"));
   EXPECT_TRUE(fs::is_symlink(dir.path / "link.wav"));
@@ -926,6 +939,43 @@ TEST(RenderTool, EverySignalThatEndsItAndAFileSizeLimitRemoveTheTemporaryFile) {
     }
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"}) << ignored;
   }
+}
+
+// A process id that no longer runs.
+pid_t deadProcess() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+// A render killed while writing leaves its hidden temporary file: the next
+// render of that output removes it, but never one whose renderer still runs,
+// nor a file of another name.
+TEST(RenderTool, TemporaryFilesOfKilledRendersOfTheOutputAreRemoved) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string dead = std::to_string(deadProcess()), live = std::to_string(getpid());
+  const auto hourOld = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  const struct {
+    std::string name;
+    bool old, stays;
+  } files[] = {
+      {".o.wav." + dead + ".Ab12Cd", false, false},
+      {".o.wav.Ab12Cd", true, false},  // the earlier naming, long untouched
+      {".o.wav." + live + ".Ab12Cd", true, true},
+      {".o.wav.Zz99Yy", false, true},  // the earlier naming, written just now
+      {".p.wav." + dead + ".Ab12Cd", true, true},
+      {".o.wav.notes", true, true},
+  };
+  for (const auto& f : files) {
+    dir.file(f.name, "partial");
+    if (f.old) fs::last_write_time(dir.path / f.name, hourOld);
+  }
+  const ProgramRun run = renderer({"--midi", midi, "--out", (dir.path / "o.wav").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const auto& f : files) EXPECT_EQ(fs::exists(dir.path / f.name), f.stays) << f.name;
 }
 
 TEST(RenderTool, OutputNamesUpToTheLongestTheFolderTakes) {

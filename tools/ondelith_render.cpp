@@ -74,6 +74,22 @@ bool readMidiBytes(const std::string& path, std::string& bytes, std::string& rea
   }
 }
 
+// A file whose notes all sound on channels other than the one heard renders
+// silence: the player is told which channels it uses.
+void tellUnheardNotes(const std::string& path, const MidiFileContents& midi, int heard) {
+  if (heard == kAllChannels) return;
+  uint32_t used = 0;  // a bit for each channel with a note-on
+  for (const TimedMidi& m : midi.notes)
+    if ((m.word & 0xF0) == 0x90 && ((m.word >> 16) & 0x7F) > 0) used |= 1u << (m.word & 0x0F);
+  if (used == 0 || (used & (1u << heard))) return;
+  std::string channels;
+  for (int c = 0; c < 16; ++c)
+    if (used & (1u << c)) channels += (channels.empty() ? "" : ", ") + std::to_string(c + 1);
+  std::cerr << "ondelith-render: " << path << ": no note is on channel " << heard + 1
+            << ", the one heard; the file's notes are on channel"
+            << (used & (used - 1) ? "s " : " ") << channels << " (--channel all plays them)\n";
+}
+
 void listSounds() {
   for (const BankSound& s : factoryBank())
     std::cout << s.number << "\t" << categoryTitle(s.category) << "\t" << s.name << "\n";
@@ -253,6 +269,7 @@ int main(int argc, char** argv) {
   if (!patchPath.empty() && sameFile(outPath, patchPath))
     return failure(outPath, "is the --patch file", kUsage);
   removeTemporaryFilesOnSignals();
+  removeStaleTemporaryFiles(outPath);  // a killed render's, never a running one's
 
   try {
     auto engine = std::make_unique<Engine>(*sampleRate);
@@ -298,6 +315,7 @@ int main(int argc, char** argv) {
       return failure(outPath, reason);
     // A program the bank has on the channel heard: its sound from that frame on.
     const int heard = engineChannel(instrument.value(kChannelIndex));
+    tellUnheardNotes(midiPath, midi, heard);
     const auto program = [&](int64_t frame, uint32_t word) {
       if (const BankSound* s = bankSoundForProgram(programChangeOf(word, heard)))
         forEachSoundEvent(bankSound(*s), frame, true,
