@@ -175,8 +175,8 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                 .unit = Unit::Choice, .text = TextRule::Choice, .group = Group::Output,
                                 .help = "Runs the oscillator, the wobble and the filter at 2, 4 or 8 times the sample "
                                         "rate and filters the result back down, which clears high notes of the "
-                                        "out-of-key tones their sharp corners fold back (4x is clean across the "
-                                        "keyboard) at 2 to 8 times the work and a few dozen samples of latency; "
+                                        "out-of-key tones their sharp corners fold back (at 4x most sounds are "
+                                        "clean to the top of the keyboard) at 2 to 8 times the work and a few dozen samples of latency; "
                                         "whole-sample periods still count output samples, so every note keeps "
                                         "its pitch, and a sounding note starts over when this changes.",
                                 .choices = kOversamplingFactors}),
