@@ -240,6 +240,32 @@ TEST(RenderTool, AtAnotherRateTheNotesLandAtTheirTimesInFramesOfThatRate) {
   }
 }
 
+// An oversampled render starts later by the decimator's delay, so it
+// lines up with the default's: a low note's waveform matches best at no lag.
+TEST(RenderTool, OversampledRendersLineUpWithTheDefault) {
+  TempDir dir;
+  const std::string midi =
+      Smf().track().event(0, {0x90, 36, 100}).event(480, {0x80, 36, 0}).end().bytes();
+  const std::vector<float> plain = renderFile(dir, midi, {"--tail", "0"});
+  for (const char* factor : {"2", "8"}) {
+    const std::vector<float> over =
+        renderFile(dir, midi, {"--tail", "0", "--set", std::string("oversampling=") + factor});
+    ASSERT_EQ(over.size(), plain.size());
+    double best = -1;
+    int bestLag = 99;
+    for (int lag = -2; lag <= 2; ++lag) {
+      double ab = 0, aa = 0, bb = 0;
+      for (size_t i = 2000; i < 20000; ++i) {
+        const double a = plain[i], b = over[static_cast<size_t>(static_cast<int>(i) + lag)];
+        ab += a * b, aa += a * a, bb += b * b;
+      }
+      if (ab / std::sqrt(aa * bb) > best) best = ab / std::sqrt(aa * bb), bestLag = lag;
+    }
+    EXPECT_EQ(bestLag, 0) << factor;
+    EXPECT_GT(best, 0.99) << factor;
+  }
+}
+
 TEST(RenderTool, TailSetsTheLength) {
   TempDir dir;
   const std::string midi = Smf().track().event(0, {0x90, 60, 90}).end(1000).bytes();

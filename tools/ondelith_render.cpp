@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "engine/midi_message.h"
+#include "engine/oversampling.h"
 #include "engine/program_change.h"
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
@@ -94,6 +95,17 @@ void listSounds() {
     std::cout << s.number << "\t" << categoryTitle(s.category) << "\t" << s.name << "\n";
 }
 
+// What --set takes beyond the window's controls, from the table: a sound's
+// settings, each with its values and what it does.
+std::string soundSettingsText() {
+  std::string text = "Sound settings, kept in a patch and given with --set SYMBOL=VALUE:\n";
+  for (int i = 0; i < kParameterCount; ++i)
+    if (isSoundSetting(i))
+      text += "  " + std::string(parameter(i).symbol) + " (" + rangeText(i) +
+              "): " + std::string(parameter(i).help) + "\n";
+  return text + "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,6 +113,7 @@ int main(int argc, char** argv) {
   app.name("ondelith-render");
   app.set_version_flag("--version", "ondelith-render " + std::string(kVersion));
   app.footer(
+      soundSettingsText() +
       "Exit status: 0 when the WAV file is written; 1 when an input cannot be read or held in\n"
       "memory, or the WAV file cannot be written; 2 for a wrong command line, or an --out that\n"
       "is a folder, a device, a FIFO or one of the input files.");
@@ -308,10 +321,18 @@ int main(int argc, char** argv) {
         forEachSoundEvent(bankSound(*s), frame, true,
                           [&](const EngineEvent& e) { postRendering(*engine, e); });
     };
-    const bool rendered = playMidi(
-        *engine, midi.notes.data(), midi.notes.size(), frames, kBlock,
-        [&](const float* samples, int64_t count) { return out.write(samples, count, reason); },
-        program);
+    // An oversampled voice's output lags by the decimator's delay: that
+    // much more is played, and left off the front, so the file lines up
+    // with the same notes at 1x.
+    const int64_t lead = oversamplingDelayFrames(instrument.value(kOversamplingIndex));
+    int64_t toSkip = lead;
+    const auto write = [&](const float* samples, int64_t count) {
+      const int64_t skipped = std::min(toSkip, count);
+      toSkip -= skipped;
+      return count == skipped || out.write(samples + skipped, count - skipped, reason);
+    };
+    const bool rendered = playMidi(*engine, midi.notes.data(), midi.notes.size(), frames + lead,
+                                   kBlock, write, program);
     if (!rendered) {
       out.abandon();
       return failure(outPath, reason);
