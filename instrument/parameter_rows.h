@@ -152,6 +152,10 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                      "number of samples long, which puts high notes out of tune; Exact plays "
                                      "every note at its own frequency and lets the pitch wheel glide smoothly.",
                              .choices = kPitchModes}),
+    noteSetting(NoteSetting::A4, {.symbol = "a4_hz", .name = "A4 pitch", .label = "A4", .unit = Unit::Hertz,
+                                  .group = Group::Playing,
+                                  .help = "The concert pitch: the frequency of A above middle C. Every note moves "
+                                          "with it, in a Scala tuning too."}),
 });
 // clang-format on
 
