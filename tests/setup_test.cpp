@@ -43,7 +43,7 @@ TEST(MidiChoice, RememberedByNameElseTheFirstThatIsNoThroughPort) {
 
 TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
   const Preferences defaults;
-  const std::string comments(70000, ';');
+  const std::string comments(kMaxSettingsBytes + 1000, ';');
   const struct {
     std::string file;
     int latency, channel, bend;
@@ -61,7 +61,8 @@ TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
       {"[audio]\nlatencyMs=12\nno setting here\n[midi]\nchannel=5\n[play]\nbendRange=12\n", 12, 5,
        12, "", true},
       {std::string("\xff\xfe\x00[[[\x01\n=\n\\", 11), defaults.latencyMs, 1, 2, "", true},
-      {"[midi]\nchannel=3\n" + comments + "\n", defaults.latencyMs, 1, 2, "", true},  // over 64 kB
+      {"[midi]\nchannel=3\n" + comments + "\n", defaults.latencyMs, 1, 2, "",
+       true},  // over the limit
   };
   for (const auto& c : cases) {
     test::TempDir dir;

@@ -142,6 +142,17 @@ class Window : public ::testing::Test {
     pump();
   }
   bool white(int canvas, int x, int y) { return tk->canvasPixel(canvas, x, y) == 0xFFFFFF; }
+  // Dialogs answered here instead of by a person: each kept in `dialogs` as
+  // "kind: title: text", and `answer` given back.
+  void answerDialogs() {
+    tk->setDialogResponder(
+        [this](const std::string& kind, const std::string& title, const std::string& text) {
+          dialogs.push_back(kind + ": " + title + ": " + text);
+          return answer;
+        });
+  }
+  std::string answer;
+  std::vector<std::string> dialogs;
 
   // Never the user's own settings.
   std::string settingsFile() const { return (settingsDir.path / "Ondelith.conf").string(); }
