@@ -33,10 +33,11 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
   uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
   ondelith::Sound currentSound() const override { return shared_.sound(); }
+  ondelith::Tuning currentTuning() const override { return tuning_.tuning(); }
 
   OndelithPlugin()
-      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 2),
-        voice_(shared_),
+      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 4),
+        voice_(shared_, &tuning_),
         lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0) {
     if (!isDummyInstance()) takeRate(getSampleRate());
   }
@@ -107,11 +108,21 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
           ondelith::formatPatch(ondelith::savedPatch(ondelith::startSound())).c_str();
       state.label = "Patch";
       state.description = "The sound as the text of an Ondelith patch (.vx)";
-    } else {
+    } else if (index == 1) {
       state.key = kPatchFileKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
       state.label = "Patch file";
       state.description = "An Ondelith patch (.vx): its curves and controls replace the sound.";
+    } else {
+      // The player's tuning, as the texts of its files: a session reopens in it.
+      const bool map = index == 3;
+      state.key = map ? ondelith::plugin::kKeyboardMapKey : ondelith::plugin::kScaleKey;
+      state.hints = kStateIsOnlyForDSP;
+      state.defaultValue = "";
+      state.label = map ? "Keyboard map" : "Scale";
+      state.description = map ? "The tuning's Scala keyboard map (.kbm text); empty for the "
+                                "standard map"
+                              : "The tuning's Scala scale (.scl text); empty for 12-TET";
     }
   }
 
@@ -136,11 +147,21 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   String getState(const char* key) const override {
     if (std::strcmp(key, kPatchKey) == 0)
       return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
+    if (const int map = tuningKey(key); map >= 0) {
+      const ondelith::Tuning t = tuning_.tuning();
+      return String((map ? t.map : t.scale).c_str());
+    }
     // The patch text holds the sound; the file it came from is not read again.
     return String();
   }
 
   void setState(const char* key, const char* value) override {
+    if (const int map = tuningKey(key); map >= 0) {
+      std::string reason;
+      if (!tuning_.set(map == 1, value, reason))
+        logLine("the saved tuning is refused (%s); the tuning is kept", reason.c_str());
+      return;
+    }
     if (std::strcmp(key, kPatchKey) == 0) {
       // An empty value is a host with no saved patch, not a file of no bytes.
       if (value[0] == '\0') return;
@@ -194,6 +215,12 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
  private:
+  // 0 for the scale's key, 1 for the keyboard map's, -1 for another.
+  static int tuningKey(const char* key) {
+    if (std::strcmp(key, ondelith::plugin::kScaleKey) == 0) return 0;
+    return std::strcmp(key, ondelith::plugin::kKeyboardMapKey) == 0 ? 1 : -1;
+  }
+
   // What of a patch's keyed lines was not read goes to the host's log, once.
   void applyPatch(const ondelith::Patch& patch, const char* from = "the saved patch") {
     ondelith::Sound sound = shared_.sound();
@@ -215,6 +242,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   ondelith::plugin::SharedSound shared_;
+  ondelith::plugin::SharedTuning tuning_;
   ondelith::plugin::Voice voice_;
   const bool lv2_;
   std::atomic<bool> adoptPorts_{false};

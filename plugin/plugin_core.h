@@ -17,6 +17,7 @@
 
 #include "engine/engine.h"
 #include "instrument/sound.h"
+#include "plugin/plugin_tuning.h"
 
 namespace ondelith::plugin {
 
@@ -113,7 +114,8 @@ class SharedSound {
 // The voice of one plugin instance. Audio thread, except where said.
 class Voice {
  public:
-  explicit Voice(SharedSound& shared) : shared_(shared) {}
+  explicit Voice(SharedSound& shared, const SharedTuning* tuning = nullptr)
+      : shared_(shared), tuning_(tuning) {}
   ~Voice();
   Voice(const Voice&) = delete;
   Voice& operator=(const Voice&) = delete;
@@ -136,10 +138,13 @@ class Voice {
 
  private:
   void applyChanges();
+  void applyTuning();
   void applyValue(int index);
   void apply(const EngineEvent& e) { engine_->apply(e); }
 
   SharedSound& shared_;
+  const SharedTuning* tuning_;
+  uint32_t tuningSeen_ = 0;  // a new voice plays equal temperament, as the count's start
   // Made once per rate; a reset builds the new voice in the same room.
   struct Room {
     alignas(Engine) std::byte bytes[sizeof(Engine)];
@@ -174,6 +179,8 @@ class PanelLink {
   virtual ~PanelLink() = default;
   virtual uint32_t soundGeneration() const = 0;
   virtual Sound currentSound() const = 0;
+  // The tuning in force: the texts the state keeps.
+  virtual Tuning currentTuning() const = 0;
 };
 
 }  // namespace ondelith::plugin
