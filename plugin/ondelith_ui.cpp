@@ -29,7 +29,9 @@
 #include "instrument/sound.h"
 #include "platform/files.h"
 #include "platform/patch_file.h"
+#include "platform/tuning_file.h"
 #include "plugin/plugin_core.h"
+#include "plugin/tuning_chooser.h"
 
 START_NAMESPACE_DISTRHO
 
@@ -261,6 +263,7 @@ class OndelithUI : public UI {
     cairo_scale(cr, s, s);
     drawTip(cr);
     drawSettings(cr);
+    if (settingsShown_) tuning_.draw(cr, tuning());
     drawMenu(cr);
     cairo_restore(cr);
   }
@@ -282,6 +285,7 @@ class OndelithUI : public UI {
     if (!menu_.empty()) return pickFromMenu(x, y);
     typing_ = kNameField.holds(x, y);
     if (y < od::kPanelHeaderHeight) return pressHeader(x, y);
+    if (settingsShown_ && takeTuning(tuning_.press(x, y, tuning()))) return true;
     if (settingsShown_) return pressSettings(x, y);
     if (const int id = canvases_.canvasAt(ev.pos.getX(), ev.pos.getY()); id && id != displayId_) {
       curveDrag_ = id;
@@ -705,8 +709,30 @@ class OndelithUI : public UI {
   }
 
   void uiFileBrowserSelected(const char* filename) override {
-    if (filename != nullptr && filename[0] != '\0') openFile(filename);
+    if (tuning_.browsing() && filename != nullptr && filename[0] != '\0')
+      takeTuning(tuning_.chosen(filename, tuning()));
+    else if (filename != nullptr && filename[0] != '\0')
+      openFile(filename);
     repaint();
+  }
+
+  // The tuning, the player's: its chooser on the settings view hands back
+  // the texts the plugin's state keeps.
+  od::Tuning tuning() const { return link_ ? link_->currentTuning() : od::Tuning{}; }
+  bool takeTuning(const od::plugin::TuningChooser::Request& r) {
+    using Kind = od::plugin::TuningChooser::Request::Kind;
+    if (!r.problem.empty()) status_ = r.problem;
+    if (r.kind == Kind::Set) {
+      setState(od::plugin::kScaleKey, r.tuning.scale.c_str());
+      setState(od::plugin::kKeyboardMapKey, r.tuning.map.c_str());
+    }
+    FileBrowserOptions options;
+    options.title = "Open a Scala tuning (.scl, .kbm)";
+    const std::string folder = od::userTuningsDirectory();
+    if (!folder.empty() && std::filesystem::is_directory(folder)) options.startDir = folder.c_str();
+    if (r.kind == Kind::Browse && !openFileBrowser(options)) status_ = "no file browser to open";
+    repaint();
+    return r.kind != Kind::None;
   }
 
   void openFile(const std::string& path) {
@@ -916,6 +942,8 @@ class OndelithUI : public UI {
   double dragY_ = 0;
   int curveDrag_ = 0;
   od::plugin::PanelLink* link_ = nullptr;
+  od::plugin::TuningChooser tuning_{kSettingsPage.x + 12, kSettingsPage.y + kSettingsPage.h - 30,
+                                    kSettingsPage.w - 24};
   uint32_t generation_ = 0;
   od::Sound sound_;
   od::Sound saved_;
