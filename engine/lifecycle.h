@@ -23,6 +23,15 @@ inline bool setsUpNote(const Engine& engine, const NoteView& view) {
   return view.gate != 0 && view.noteSerial != engine.life.setUpSerial;
 }
 
+// The sample count the wobble reads on a frame whose tick saw `view` and
+// left the count at n. A repeatable wobble counts a held note's set-up fade
+// from its set-up, so that nothing played before reaches the note's start.
+inline int32_t wobbleCount(const Engine& engine, const NoteView& view, int32_t n) {
+  const bool own = view.gate != 0 && engine.life.fading() &&
+                   engine.params.get(Param::WobblePhase) == kWobbleRepeatable;
+  return own ? engine.life.gateTicks : n;
+}
+
 // A new note's set-up: the wobble tracks and the envelope's times, from the
 // parameters as they are now.
 void setUpNote(Engine& engine);

@@ -19,7 +19,7 @@ namespace ondelith {
 // percent; WobbleDuration in milliseconds (what the drawn curves stretch
 // over); Attack, Decay and Release in seconds; Sustain a level 0..1; Cutoff
 // in Hz; Resonance in percent; PitchMode a choice (kPitchPeriods,
-// kPitchExact).
+// kPitchExact); WobblePhase a choice (kWobbleFree, kWobbleRepeatable).
 enum class Param : int {
   PointX1, PointY1, PointX2, PointY2,
   ModX1, ModY1, ModX2, ModY2,
@@ -29,6 +29,7 @@ enum class Param : int {
   Attack, Decay, Sustain, Release,
   Cutoff, Resonance,
   PitchMode,
+  WobblePhase,
   Count
 };
 // clang-format on
@@ -38,6 +39,12 @@ constexpr int kParamCount = static_cast<int>(Param::Count);
 // or the exact pitch on a fractional phase.
 constexpr int kPitchPeriods = 0;
 constexpr int kPitchExact = 1;
+
+// WobblePhase's values: during a note's set-up fade the wobble reads the
+// sample count as it runs on from before (free), or the ticks since the
+// set-up (repeatable), so that the note starts alike whatever came before.
+constexpr int kWobbleFree = 0;
+constexpr int kWobbleRepeatable = 1;
 
 // Wobble rows, in the one order used everywhere.
 constexpr int kRowX1 = 0;
@@ -106,6 +113,7 @@ inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
     {Param::Cutoff, 20, 5000, 1500, false},
     {Param::Resonance, 0, 100, 50, true},
     {Param::PitchMode, kPitchPeriods, kPitchExact, kPitchPeriods, true},
+    {Param::WobblePhase, kWobbleFree, kWobbleRepeatable, kWobbleFree, true},
 }};
 // clang-format on
 

@@ -43,6 +43,11 @@ struct RenderRun {
   int wobbled = 0;             // frames before this have their wobble done
   uint32_t steadyGroups = 0;   // bit k: the k-th group of frames advanced in one steady stretch
   AdvanceMark advanced;        // the state its last frame's advance left
+  // The counts the wobble reads, where they differ from `counter` (a
+  // repeatable wobble's set-up fade): only then filled, and used.
+  int32_t wobbleCount[kRunFrames];
+  bool ownWobbleCount = false;
+  const int32_t* wobbleCounts() const { return ownWobbleCount ? wobbleCount : counter; }
 };
 
 template <typename Mark>

@@ -30,7 +30,7 @@ struct PendingWobble {
   void start(Engine& e, Run& r) {
     run = &r;
     next = r.wobbled;
-    runner.begin(e, r.counter, r.active, r.position);
+    runner.begin(e, r.wobbleCounts(), r.active, r.position);
   }
   // Whether frames from..to-1, the next to step, make one stretch.
   bool stretchAt(int from, int to) {
@@ -62,7 +62,7 @@ struct PendingWobble {
   if (setsUpNote(e, view)) {
     before.finish();
     if (r.wobbled < i) {
-      advanceWobbleRun(e, r.counter, r.active, r.wobbled, i, r.position);
+      advanceWobbleRun(e, r.wobbleCounts(), r.active, r.wobbled, i, r.position);
       r.wobbled = i;
     }
   }
@@ -76,6 +76,12 @@ struct PendingWobble {
   }
   r.envelope[i] = e.life.envelopeLevel;
   r.counter[i] = c;
+  const int32_t w = wobbleCount(e, view, c);
+  if (w != c && !r.ownWobbleCount) {
+    std::copy(r.counter, r.counter + i, r.wobbleCount);
+    r.ownWobbleCount = true;
+  }
+  if (r.ownWobbleCount) r.wobbleCount[i] = w;
   e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u), kRelaxed);
 }
 
@@ -158,6 +164,7 @@ inline void beginRun(Engine& e, Run& r, int frames, bool first = false) {
   r.frames = frames;
   r.wobbled = 0;
   r.steadyGroups = 0;
+  r.ownWobbleCount = false;
   if (first && frames > 0) refreshCurveCaches(e);
 }
 

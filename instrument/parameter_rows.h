@@ -26,6 +26,11 @@ inline constexpr Choice kPitchModes[] = {
     {kPitchExact, "exact", "Exact"},
 };
 
+inline constexpr Choice kWobblePhases[] = {
+    {kWobbleFree, "free", "Free"},
+    {kWobbleRepeatable, "repeatable", "Repeatable"},
+};
+
 // The channel setting's value that hears all sixteen; 1 to 16 name one.
 constexpr int kEveryChannel = 0;
 
@@ -152,6 +157,12 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                      "number of samples long, which puts high notes out of tune; Exact plays "
                                      "every note at its own frequency and lets the pitch wheel glide smoothly.",
                              .choices = kPitchModes}),
+    voice(Param::WobblePhase, {.symbol = "wobble_phase", .name = "Wobble phase", .label = "Phase",
+                               .unit = Unit::Choice, .text = TextRule::Choice, .group = Group::Output,
+                               .help = "Free, the instrument's own, lets a note's start hang on what "
+                                       "played before it; Repeatable starts the wobble alike at every "
+                                       "note, so a bounce is the same wherever it starts.",
+                               .choices = kWobblePhases}),
     noteSetting(NoteSetting::A4, {.symbol = "a4_hz", .name = "A4 pitch", .label = "A4", .unit = Unit::Hertz,
                                   .group = Group::Playing,
                                   .help = "The concert pitch: the frequency of A above middle C. Every note moves "

@@ -280,7 +280,8 @@ const std::vector<Program>& programs() {
     std::vector<Program> out;
     out.push_back({"Init", startSound(), {}});
     for (const BankSound& entry : factoryBank())
-      out.push_back({std::string(entry.name), bankSound(entry), categoryTitle(entry.category)});
+      out.push_back(
+          {std::string(entry.name), bankSound(entry), categoryTitle(entry.category), entry.number});
     return out;
   }();
   return list;

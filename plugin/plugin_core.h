@@ -168,6 +168,7 @@ struct Program {
   std::string name;
   Sound sound;
   std::string category;  // as people read it; empty for the start-up sound
+  int number = 0;        // the bank's program number; 0 for the start-up sound
 };
 const std::vector<Program>& programs();
 

@@ -28,9 +28,10 @@ double filterProcess(Engine& e, float in) {
 
 void renderReference(Engine& e, float* out, int64_t frames) {
   for (int64_t i = 0; i < frames; ++i) {
-    engineTick(e, e.sampleCounter.load());
+    const NoteView view = readNoteView(e.voice);
+    engineTickSeen(e, e.sampleCounter.load(), view);
     const int32_t c = e.sampleCounter.load();
-    const float raw = oscillatorStep(e, c);
+    const float raw = oscillatorStep(e, wobbleCount(e, view, c));
     const double filtered = filterProcess(e, raw);
     out[i] = applyGain(filtered, e.life.envelopeLevel, c, e.life.fadeInSamples);
     e.sampleCounter.store(static_cast<int32_t>(static_cast<uint32_t>(c) + 1u));

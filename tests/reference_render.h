@@ -11,7 +11,8 @@ namespace ondelith::test {
 
 // One lifecycle and envelope tick for sample count n.
 void engineTick(Engine& engine, int32_t n);
-// The raw sample for sample count n: phase, wobble, evaluation, volume.
+// The raw sample with the wobble at sample count n: phase, wobble,
+// evaluation, volume.
 float oscillatorStep(Engine& engine, int32_t n);
 // One sample through the engine's filter at the current parameters.
 double filterProcess(Engine& engine, float in);

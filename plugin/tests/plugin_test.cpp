@@ -16,6 +16,7 @@
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
 #include "instrument/sound.h"
+#include "instrument/sound_bank.h"
 #include "plugin/tests/lv2_host.h"
 #include "plugin/tests/plugin_test_support.h"
 
@@ -379,6 +380,22 @@ TEST(BadInput, ControlValuesOutOfRangeAreLimited) {
   EXPECT_EQ(v[72], 700);   // Vol
 }
 
+// A unit of our own is rendered as hosts do, from the port's float: every
+// value of the row reads as itself and the unit's symbol ("99 /100").
+void expectRenderFormats(LilvWorld* world, const LilvNode* unit, const Parameter& p) {
+  LilvNode* renderUri = lilv_new_uri(world, "http://lv2plug.in/ns/extensions/units#render");
+  LilvNode* symbolUri = lilv_new_uri(world, "http://lv2plug.in/ns/extensions/units#symbol");
+  LilvNode* render = lilv_world_get(world, unit, renderUri, nullptr);
+  LilvNode* symbol = lilv_world_get(world, unit, symbolUri, nullptr);
+  ASSERT_TRUE(render && symbol);
+  for (int32_t v = p.minimum; v <= p.maximum; ++v) {
+    char text[64];
+    std::snprintf(text, sizeof text, lilv_node_as_string(render), static_cast<double>(v));
+    ASSERT_EQ(text, std::to_string(v) + " " + lilv_node_as_string(symbol));
+  }
+  for (LilvNode* n : {renderUri, symbolUri, render, symbol}) lilv_node_free(n);
+}
+
 TEST(Bundle, EveryParameterIsAPortAsTheRegistrySays) {
   ASSERT_TRUE(host().plugin);
   const LilvPlugin* plugin = host().plugin;
@@ -415,6 +432,9 @@ TEST(Bundle, EveryParameterIsAPortAsTheRegistrySays) {
     lilv_nodes_free(groups);
     LilvNodes* units = lilv_port_get_value(plugin, port, unit);
     EXPECT_EQ(lilv_nodes_size(units), p.unit == Unit::Choice || p.unit == Unit::Channel ? 0u : 1u);
+    // A standard unit (ms, Hz, %) hosts know by name; only our own carry a render.
+    if (lilv_nodes_size(units) == 1 && lilv_node_is_blank(lilv_nodes_get_first(units)))
+      expectRenderFormats(world, lilv_nodes_get_first(units), p);
     lilv_nodes_free(units);
   }
   for (LilvNode* n : {integer, enumeration, logarithmic, group, unit}) lilv_node_free(n);
@@ -451,6 +471,10 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
         },
         &ports);
     Instance plugin(host(), 44100);
+    // The player's settings away from their starts: a preset leaves them.
+    for (int i = 0; i < kParameterCount; ++i)
+      if (parameter(i).owner == Owner::Player)
+        plugin.set(std::string(parameter(i).symbol), static_cast<float>(parameter(i).maximum));
     char* text = lilv_state_to_string(host().world, &host().mapFeature, &host().unmapFeature, state,
                                       "urn:ondelith:test-preset", nullptr);
     ASSERT_TRUE(plugin.restoreState(text));
@@ -462,9 +486,89 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
       ASSERT_EQ(ports.count(symbol), 1u) << symbol;
       EXPECT_EQ(ports[symbol], patch[static_cast<size_t>(parameter(i).patchLine - 1)]) << symbol;
     }
+    for (int i = 0; i < kParameterCount; ++i) {
+      const std::string symbol(parameter(i).symbol);
+      const bool player = parameter(i).owner == Owner::Player;
+      EXPECT_EQ(ports.count(symbol), player ? 0u : 1u) << symbol;
+      if (player) {
+        EXPECT_EQ(plugin.get(symbol), parameter(i).maximum) << symbol;
+      }
+    }
   }
   lilv_nodes_free(presets);
   lilv_node_free(presetClass);
+}
+
+// A host bouncing a region from another start gives the plugin another
+// stretch of silence first: at wobble_phase repeatable the region's samples
+// are the same; free, the note's start hangs on it (the differences printed).
+TEST(Bounce, ARegionStartedAnywhereIsTheSameWhenRepeatable) {
+  ASSERT_TRUE(host().plugin);
+  TempDir dir;
+  const std::string nils = dir.file("nils.vx", std::string(findBankSound("Nils")->patch));
+  const auto region = [&](int64_t silence, int phase) {
+    Instance plugin(host(), 44100);
+    plugin.choosePatchFile(nils);
+    std::vector<float> out;
+    plugin.run(0, out);
+    plugin.set("wobble_phase", static_cast<float>(phase));
+    for (int64_t done = 0; done < silence; done += 256)
+      plugin.run(static_cast<uint32_t>(std::min<int64_t>(256, silence - done)), out);
+    out.clear();
+    plugin.midi(0, {0x90, 60, 100});
+    for (int k = 0; k < 2 * 44100 / 256; ++k) {
+      if (k == 44100 / 256) plugin.midi(0, {0x80, 60, 0});
+      plugin.run(256, out);
+    }
+    return out;
+  };
+  float freePeak = 0;
+  const std::vector<float> first[2] = {region(0, 0), region(0, 1)};
+  for (const int64_t silence : {1000, 44100, 100000, 200000}) {
+    const std::vector<float> free = region(silence, 0);
+    float peak = 0;
+    for (size_t i = 0; i < free.size(); ++i)
+      peak = std::max(peak, std::fabs(free[i] - first[0][i]));
+    std::printf("free: the region after %lld frames against it at 0: peak difference %.4f\n",
+                static_cast<long long>(silence), peak);
+    freePeak = std::max(freePeak, peak);
+    EXPECT_TRUE(sameBits(region(silence, 1), first[1])) << silence;
+  }
+  EXPECT_GT(freePeak, 0.1f);
+}
+
+// Hosts list presets by label, so a label starts with the bank's number;
+// each bank sound's preset is in its category's bank.
+TEST(Bundle, PresetsSortInTheBanksOrderAndSitInItsCategories) {
+  ASSERT_TRUE(host().plugin);
+  LilvWorld* world = host().world;
+  LilvNode* presetClass = lilv_new_uri(world, "http://lv2plug.in/ns/ext/presets#Preset");
+  LilvNode* bankUri = lilv_new_uri(world, "http://lv2plug.in/ns/ext/presets#bank");
+  LilvNode* labelUri = lilv_new_uri(world, LILV_NS_RDFS "label");
+  LilvNodes* presets = lilv_plugin_get_related(host().plugin, presetClass);
+  std::map<std::string, std::string> bankOfLabel;  // sorted by label, as a host sorts
+  LILV_FOREACH(nodes, it, presets) {
+    const LilvNode* preset = lilv_nodes_get(presets, it);
+    LilvNode* label = lilv_world_get(world, preset, labelUri, nullptr);
+    LilvNode* bank = lilv_world_get(world, preset, bankUri, nullptr);
+    LilvNode* bankLabel = bank ? lilv_world_get(world, bank, labelUri, nullptr) : nullptr;
+    ASSERT_TRUE(label);
+    bankOfLabel[lilv_node_as_string(label)] = bankLabel ? lilv_node_as_string(bankLabel) : "";
+    for (LilvNode* n : {label, bank, bankLabel}) lilv_node_free(n);
+  }
+  ASSERT_EQ(bankOfLabel.size(), factoryBank().size() + 1);
+  auto at = bankOfLabel.begin();
+  EXPECT_EQ(at->first, "000 Init");
+  EXPECT_EQ(at->second, "");
+  for (const BankSound& entry : factoryBank()) {
+    ++at;
+    char number[8];
+    std::snprintf(number, sizeof number, "%03d ", entry.number);
+    EXPECT_EQ(at->first, number + std::string(entry.name));
+    EXPECT_EQ(at->second, categoryTitle(entry.category)) << entry.name;
+  }
+  lilv_nodes_free(presets);
+  for (LilvNode* n : {presetClass, bankUri, labelUri}) lilv_node_free(n);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "instrument/instrument.h"
+#include "instrument/sound_bank.h"
 #include "plugin/tests/plugin_test_support.h"
 #include "plugin/tests/vst3_host.h"
 
@@ -142,6 +143,27 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
   v3_cpp_obj(second.controller)->set_parameter_normalised(second.controller, kProgramId, 0);
   EXPECT_GE(second.restarts, 1);
   EXPECT_TRUE(knobsRead(second, capturePatch(startSound()), settings));
+}
+
+// A program is a sound: the player's settings, away from their starts,
+// stay whichever program is chosen.
+TEST(Vst3State, EveryProgramKeepsThePlayersSettings) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 44100);
+  std::vector<std::pair<int, int32_t>> settings;
+  for (int i = 0; i < kParameterCount; ++i)
+    if (parameter(i).owner == Owner::Player) settings.push_back({i, parameter(i).maximum});
+  std::vector<float> none;
+  for (auto [index, value] : settings) plugin.param(0, idOf(index), value);
+  plugin.process(0, none);
+  const auto bank = factoryBank();
+  for (size_t k = 0; k <= bank.size(); ++k) {
+    v3_cpp_obj(plugin.controller)
+        ->set_parameter_normalised(plugin.controller, kProgramId,
+                                   static_cast<double>(k) / static_cast<double>(bank.size()));
+    const Sound sound = k == 0 ? startSound() : bankSound(bank[k - 1]);
+    EXPECT_TRUE(knobsRead(plugin, capturePatch(sound), settings)) << "program " << k;
+  }
 }
 
 }  // namespace
