@@ -161,7 +161,16 @@ void stepSoundCommand(App& app, int direction) {
 }
 
 void rememberChoices(App& app) {
+  app.settingsPending = false;
+  app.settingsWrittenMs = nowMs();
   if (app.settings) storePreferences(*app.settings, app.prefs);
+}
+
+// For changes that come in floods (another program patching the ports):
+// written at most once a second, and at exit.
+void rememberChoicesSoon(App& app) {
+  app.settingsPending = true;
+  if (nowMs() - app.settingsWrittenMs >= kSettingsWriteIntervalMs) rememberChoices(app);
 }
 
 // The MIDI drop-down as the inputs are now, the one in use selected.
@@ -241,6 +250,7 @@ void switchAudio(App& app, int entry) {
 void applyPlaySettings(App& app) {
   const Preferences& p = app.prefs;
   app.synth.instrument.setValue(kChannelIndex, p.midiChannel);
+  app.synth.midi.channel.store(midiChannelOf(p.midiChannel), std::memory_order_relaxed);
   app.synth.instrument.setValue(kBendRangeIndex, p.bendRange);
   app.synth.instrument.setValue(kVelocityIndex, p.velocitySensitivity);
   app.synth.instrument.setValue(kA4Index, p.a4Hz);
@@ -624,8 +634,13 @@ void pollVoice(App& app) {
   if (auto connections = app.devices->changedJackConnections();
       connections && connections != app.prefs.jackConnections) {
     app.prefs.jackConnections = connections;
-    app.devices->setJackConnections(connections);
-    rememberChoices(app);
+    app.settingsPending = true;
+  }
+  if (app.settingsPending) rememberChoicesSoon(app);
+  if (const auto notice = app.devices->watchDevices(nowMs())) {
+    app.tk.setStatusText(app.window, kStatusNotice, *notice);
+    fillAudioList(app);
+    fillMidiList(app);
   }
 }
 
@@ -651,6 +666,7 @@ bool keepSound(App& app) {
 }
 
 void shutDown(App& app) {
+  if (app.settingsPending) rememberChoices(app);
   app.devices->stopAudio([&app] {
     UiEvent dropped;
     app.tk.waitEventFor(1, dropped);

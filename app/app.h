@@ -49,7 +49,18 @@ class Devices {
   // they are connected to when that changed since the last look.
   virtual void setJackConnections(const std::optional<JackConnections>&) {}
   virtual std::optional<JackConnections> changedJackConnections() { return std::nullopt; }
+  // Polled by the loop: the MIDI input's status field kept as the inputs
+  // are, and the JACK server's going and coming back looked after (one try
+  // a second); the notice to show when it went or came back.
+  virtual std::optional<std::string> watchDevices(int64_t /*nowMs*/) { return std::nullopt; }
 };
+
+inline constexpr const char* kJackGoneNotice =
+    "The JACK server has gone: Ondelith reconnects when it is back";
+inline constexpr const char* kJackBackNotice = "The JACK server is back: Ondelith reconnected";
+
+// The settings are written at most this often, and at exit.
+constexpr int64_t kSettingsWriteIntervalMs = 1000;
 
 struct App {
   explicit App(Toolkit& t) : tk(t) {}
@@ -71,6 +82,8 @@ struct App {
   std::string shownTitle;
   SoundState keptForSignals;      // what a signal that ends the program would keep
   bool audioListPending = false;  // completeAudioList waits for the first loop pass
+  bool settingsPending = false;   // changes not written yet
+  int64_t settingsWrittenMs = -kSettingsWriteIntervalMs;
 };
 
 // How often the event loop looks at what the voice published (note status)

@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "devices/audio_output.h"
 #include "devices/jack_client.h"
+#include "devices/jack_watch.h"
 #include "devices/midi_device.h"
 
 namespace ondelith {
@@ -54,8 +55,17 @@ class RealDevices : public Devices {
   // A debug run's measure of the JACK client's cycles.
   void timeCallbacks(CallbackTimes* times) { jack_.timeCallbacks(times); }
   std::optional<JackConnections> changedJackConnections() override {
-    if (!jack_.takeConnectionsChanged() || !jack_.isOpen()) return std::nullopt;
-    return JackConnections{jack_.outputConnections(), jack_.midiConnections()};
+    if (!jack_.updateRemembered()) return std::nullopt;
+    return JackConnections{jack_.rememberedOutput(), jack_.rememberedMidi()};
+  }
+  std::optional<std::string> watchDevices(int64_t nowMs) override {
+    showMidiStatus(midi_, nowMs);
+    switch (watchJackServer(jackWatch_, audio_, midi_, nowMs)) {
+      case JackChange::Gone: return std::string(kJackGoneNotice);
+      case JackChange::Back: return std::string(kJackBackNotice);
+      case JackChange::None: break;
+    }
+    return std::nullopt;
   }
 
  private:
@@ -63,6 +73,7 @@ class RealDevices : public Devices {
   JackClient jack_;
   AudioOutput audio_;
   MidiDevice midi_;
+  JackWatch jackWatch_;
 };
 
 }  // namespace ondelith

@@ -5,16 +5,11 @@
 
 #include "app/patch_commands.h"
 #include "engine/program_change.h"
+#include "instrument/sound_folder.h"
 
 namespace ondelith {
 
 namespace {
-
-std::string lowered(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 bool samePlace(const SoundOrigin& origin, const SoundChoice& choice) {
   if (origin.kind == SoundOrigin::Kind::Bank) return choice.bankNumber == origin.bankNumber;
@@ -37,16 +32,8 @@ void chosen(Synth& s, SoundOrigin origin) {
 
 std::vector<SoundChoice> playerSounds(const std::string& folder) {
   std::vector<SoundChoice> sounds;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    const std::filesystem::path& p = entry.path();
-    if (lowered(p.extension().string()) != ".vx" || !entry.is_regular_file(error)) continue;
-    sounds.push_back({soundNameOf(p.string()), "", 0, p.string()});
-  }
-  std::sort(sounds.begin(), sounds.end(), [](const SoundChoice& a, const SoundChoice& b) {
-    const std::string x = lowered(a.name), y = lowered(b.name);
-    return x != y ? x < y : a.path < b.path;
-  });
+  for (FolderSound& f : folderSounds(folder))
+    sounds.push_back({std::move(f.name), "", 0, std::move(f.path)});
   return sounds;
 }
 
@@ -58,12 +45,7 @@ std::vector<SoundChoice> soundChoices(const std::string& folder) {
   return choices;
 }
 
-std::string soundNameOf(const std::string& path) {
-  std::string name = std::filesystem::path(path).filename().string();
-  if (name.size() > 3 && lowered(name.substr(name.size() - 3)) == ".vx")
-    name.resize(name.size() - 3);
-  return name;
-}
+std::string soundNameOf(const std::string& path) { return folderSoundName(path); }
 
 SoundState currentState(const Synth& s) {
   SoundState state;

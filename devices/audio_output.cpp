@@ -336,6 +336,8 @@ bool refreshAudioDevices(AudioOutput& audio) {
   return true;
 }
 
+bool playsThroughJack(const AudioOutput& audio) { return jackIsCurrent(audio); }
+
 double outputLatency(const AudioOutput& audio) {
   if (jackIsCurrent(audio)) return audio.jack ? audio.jack->outputLatency() : 0;
   if (!audio.stream) return 0;

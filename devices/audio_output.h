@@ -112,6 +112,9 @@ int switchAudioDevice(AudioOutput& audio, int k);
 // back). True when the list was built again.
 bool refreshAudioDevices(AudioOutput& audio);
 
+// Whether the program's own JACK client is the output in use.
+bool playsThroughJack(const AudioOutput& audio);
+
 // The open stream's output latency as the library reports it, in seconds; 0
 // with no stream.
 double outputLatency(const AudioOutput& audio);

@@ -21,6 +21,16 @@ std::vector<std::string> takeNames(const char** names) {
 
 }  // namespace
 
+std::vector<std::string> mergeConnections(const std::vector<std::string>& remembered,
+                                          const std::vector<std::string>& now,
+                                          const std::function<bool(const std::string&)>& kept) {
+  std::vector<std::string> out = now;
+  for (const std::string& port : remembered)
+    if (std::find(now.begin(), now.end(), port) == now.end() && kept(port)) out.push_back(port);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 JackClient::JackClient(MidiInput& midi) : midi_(midi) {}
 
 JackClient::~JackClient() { close(); }
@@ -45,7 +55,8 @@ bool JackClient::open() {
   renderTo_.store(nullptr);
   parser_.reset();
   if (!out_ || !midiIn_ || jack_set_process_callback(c, &JackClient::process, this) != 0 ||
-      jack_set_port_connect_callback(c, &JackClient::portConnect, this) != 0) {
+      jack_set_port_connect_callback(c, &JackClient::portConnect, this) != 0 ||
+      jack_set_port_registration_callback(c, &JackClient::portRegistration, this) != 0) {
     jack_client_close(c);
     out_ = midiIn_ = nullptr;
     return false;
@@ -58,6 +69,8 @@ bool JackClient::open() {
     return false;
   }
   client_ = c;
+  connectionsChanged_.store(false);
+  portsChanged_.store(false);
   if (rememberedKnown_) {
     connectAll(rememberedOutput_, rememberedMidi_);
   } else {
@@ -168,15 +181,43 @@ void JackClient::disconnectMidiSource() {
   sourceOurs_ = false;
 }
 
+bool JackClient::updateRemembered() {
+  if (!isOpen()) return false;
+  // First the ports that came back, so that theirs count as connected below.
+  if (portsChanged_.exchange(false) && !waiting_.empty())
+    connectAll(rememberedOutput_, rememberedMidi_, true);
+  if (!connectionsChanged_.exchange(false)) return false;
+  // A port gone, or come back and not connected yet, stays remembered and
+  // waits to be connected.
+  std::vector<std::string> waiting;
+  const auto kept = [this, &waiting](const std::string& port) {
+    const bool wait = std::find(waiting_.begin(), waiting_.end(), port) != waiting_.end() ||
+                      jack_port_by_name(client_, port.c_str()) == nullptr;
+    if (wait) waiting.push_back(port);
+    return wait;
+  };
+  std::vector<std::string> output = mergeConnections(rememberedOutput_, outputConnections(), kept);
+  std::vector<std::string> midi = mergeConnections(rememberedMidi_, midiConnections(), kept);
+  waiting_ = std::move(waiting);
+  if (rememberedKnown_ && output == rememberedOutput_ && midi == rememberedMidi_) return false;
+  remember(true, std::move(output), std::move(midi));
+  return true;
+}
+
 void JackClient::connectAll(const std::vector<std::string>& output,
-                            const std::vector<std::string>& midiIn) {
-  // Ports that are not there (a program not started yet) are passed over.
-  for (const std::string& to : output)
-    if (jack_port_by_name(client_, to.c_str()))
-      jack_connect(client_, jack_port_name(out_), to.c_str());
-  for (const std::string& from : midiIn)
-    if (jack_port_by_name(client_, from.c_str()))
-      jack_connect(client_, from.c_str(), jack_port_name(midiIn_));
+                            const std::vector<std::string>& midiIn, bool waitingOnly) {
+  // Ports that are not there (a program not started yet) wait for it.
+  std::vector<std::string> waiting;
+  const auto connect = [&](const std::string& port, const char* from, const char* to) {
+    if (waitingOnly && std::find(waiting_.begin(), waiting_.end(), port) == waiting_.end()) return;
+    if (jack_port_by_name(client_, port.c_str()))
+      jack_connect(client_, from, to);
+    else
+      waiting.push_back(port);
+  };
+  for (const std::string& to : output) connect(to, jack_port_name(out_), to.c_str());
+  for (const std::string& from : midiIn) connect(from, from.c_str(), jack_port_name(midiIn_));
+  waiting_ = std::move(waiting);
 }
 
 int JackClient::process(jack_nframes_t frames, void* arg) {
@@ -186,42 +227,73 @@ int JackClient::process(jack_nframes_t frames, void* arg) {
       times ? CallbackTimes::Clock::now() : CallbackTimes::Clock::time_point{};
   self->busy_.store(true);
   Engine* engine = self->renderTo_.load();
-  self->readMidi(frames, engine);
   auto* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
-  if (engine)
-    engine->render(out, frames);
-  else
-    std::fill(out, out + frames, 0.0f);
+  self->readMidi(frames, engine, out);
+  if (!engine) std::fill(out, out + frames, 0.0f);
   self->busy_.store(false);
   if (times) times->record(start, frames, self->hz_);
   return 0;
 }
 
-void JackClient::readMidi(jack_nframes_t frames, Engine* engine) {
-  void* buffer = jack_port_get_buffer(midiIn_, frames);
-  const uint32_t count = jack_midi_get_event_count(buffer);
-  if (count == 0) return;
+void JackClient::readMidi(jack_nframes_t frames, Engine* engine, float* out) {
+  cycle_.clear();
   midi_.inFlight.fetch_add(1);
   if (!midi_.paused.load()) {
-    // Rendering here, each message lands at its frame of this cycle;
-    // otherwise at the start of the renderer's next block.
-    const int64_t base = engine ? engine->frame() : 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      jack_midi_event_t event;
-      if (jack_midi_event_get(&event, buffer, i) != 0) continue;
-      for (size_t k = 0; k < event.size; ++k) {
-        if (parser_.feed(event.buffer[k]) != MidiParser::Result::Message) continue;
-        const int64_t at = engine ? base + event.time : 0;
-        if (!midi_.engine.post(midiEvent(at, parser_.word())))
-          midi_.lost.fetch_add(1, std::memory_order_relaxed);
-      }
+    // Rendering here, this thread is the voice's own: it hears the voice's channel.
+    const int channel =
+        engine ? engine->midiChannel : midi_.channel.load(std::memory_order_relaxed);
+    collectMidi(jack_port_get_buffer(midiIn_, frames), frames, channel);
+    if (!engine) postCycle();
+  }
+  if (engine) playCycle(*engine, out, frames);
+  midi_.inFlight.fetch_sub(1);
+}
+
+void JackClient::collectMidi(void* buffer, jack_nframes_t frames, int channel) {
+  const uint32_t count = jack_midi_get_event_count(buffer);
+  uint32_t messages = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+    const uint32_t at = std::min<uint32_t>(event.time, frames > 0 ? frames - 1 : 0);
+    for (size_t k = 0; k < event.size; ++k) {
+      if (parser_.feed(event.buffer[k]) != MidiParser::Result::Message) continue;
+      ++messages;
+      cycle_.add(parser_.word(), at, channel);
     }
   }
-  midi_.inFlight.fetch_sub(1);
+  if (messages > 0) received_.fetch_add(messages, std::memory_order_relaxed);
+}
+
+// Each message applied at its frame, however many the cycle brings: the
+// voice is rendered up to it first. Nothing goes through the queue.
+void JackClient::playCycle(Engine& engine, float* out, jack_nframes_t frames) {
+  int64_t done = 0;
+  for (const CycleMessage& m : cycle_.messages()) {
+    const int64_t at = std::clamp<int64_t>(m.frame, done, frames);
+    if (at > done) engine.render(out + done, at - done);
+    done = at;
+    engine.apply(midiEvent(engine.frame(), m.word));
+  }
+  engine.render(out + done, frames - done);
+}
+
+// For a voice another thread renders, at the start of its next block: the
+// cycle fits in half the queue, the rest left to the window and the devices.
+void JackClient::postCycle() {
+  cycle_.fit(kEngineEventCapacity / 2);
+  for (const CycleMessage& m : cycle_.messages())
+    if (!midi_.engine.post(midiEvent(0, m.word)))
+      midi_.lost.fetch_add(1, std::memory_order_relaxed);
 }
 
 void JackClient::shutdown(jack_status_t, const char*, void* arg) {
   static_cast<JackClient*>(arg)->lost_.store(true);
+}
+
+void JackClient::portRegistration(jack_port_id_t, int, void* arg) {
+  // A program's ports came (or went): the UI thread reconnects what it remembers.
+  static_cast<JackClient*>(arg)->portsChanged_.store(true);
 }
 
 void JackClient::portConnect(jack_port_id_t, jack_port_id_t, int, void* arg) {

@@ -14,10 +14,12 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "devices/callback_times.h"
+#include "devices/midi_cycle.h"
 #include "devices/midi_input.h"
 #include "engine/midi_parser.h"
 
@@ -26,6 +28,12 @@ namespace ondelith {
 constexpr const char* kJackClientName = "Ondelith";
 constexpr const char* kJackOutputPort = "out";
 constexpr const char* kJackMidiPort = "MIDI In";
+
+// What to remember of a port's connections: those it has `now`, and those
+// `remembered` that are `kept` (their port gone, say), sorted.
+std::vector<std::string> mergeConnections(const std::vector<std::string>& remembered,
+                                          const std::vector<std::string>& now,
+                                          const std::function<bool(const std::string&)>& kept);
 
 class JackClient {
  public:
@@ -73,8 +81,17 @@ class JackClient {
   // connected left out); empty when closed.
   std::vector<std::string> outputConnections() const;
   std::vector<std::string> midiConnections() const;
-  // Whether the connections of either port changed since the last call.
-  bool takeConnectionsChanged() { return connectionsChanged_.exchange(false); }
+  // What the player connected the ports to, while the program runs: a
+  // connection whose other program quit is kept, and made again when that
+  // program's port comes back; one the player undid is forgotten. True
+  // when the remembered connections changed since the last call, which
+  // also reconnects any port that came back. UI thread, polled.
+  bool updateRemembered();
+  const std::vector<std::string>& rememberedOutput() const { return rememberedOutput_; }
+  const std::vector<std::string>& rememberedMidi() const { return rememberedMidi_; }
+
+  // Channel messages that reached "MIDI In" since the client was made.
+  uint32_t messagesReceived() const { return received_.load(std::memory_order_relaxed); }
 
   // Other programs' JACK MIDI outputs, by full port name.
   std::vector<std::string> midiSources() const;
@@ -88,8 +105,14 @@ class JackClient {
   static int process(jack_nframes_t frames, void* self);
   static void shutdown(jack_status_t, const char*, void* self);
   static void portConnect(jack_port_id_t a, jack_port_id_t b, int, void* self);
-  void readMidi(jack_nframes_t frames, Engine* engine);
-  void connectAll(const std::vector<std::string>& output, const std::vector<std::string>& midiIn);
+  static void portRegistration(jack_port_id_t, int, void* self);
+  void readMidi(jack_nframes_t frames, Engine* engine, float* out);
+  void collectMidi(void* buffer, jack_nframes_t frames, int channel);
+  void playCycle(Engine& engine, float* out, jack_nframes_t frames);
+  void postCycle();
+  // `waitingOnly`: only the remembered ports that were not there before.
+  void connectAll(const std::vector<std::string>& output, const std::vector<std::string>& midiIn,
+                  bool waitingOnly = false);
   std::vector<std::string> connectionsOf(jack_port_t* port) const;
 
   MidiInput& midi_;
@@ -97,16 +120,20 @@ class JackClient {
   jack_port_t* out_ = nullptr;
   jack_port_t* midiIn_ = nullptr;
   MidiParser parser_;  // the process thread's
+  MidiCycle cycle_;    // the process thread's
   std::atomic<Engine*> renderTo_{nullptr};
   std::atomic<CallbackTimes*> times_{nullptr};
   double hz_ = 0;                  // the server's rate, read once at open
   std::atomic<bool> busy_{false};  // a cycle is inside the engine
   std::atomic<bool> lost_{false};
+  std::atomic<uint32_t> received_{0};
   std::atomic<bool> connectionsChanged_{false};
+  std::atomic<bool> portsChanged_{false};
   bool rememberedKnown_ = false;
   std::vector<std::string> rememberedOutput_, rememberedMidi_;
-  std::string source_;       // the MIDI device connected for the window
-  bool sourceOurs_ = false;  // and whether this client made that connection
+  std::vector<std::string> waiting_;  // remembered ports not there at the last look
+  std::string source_;                // the MIDI device connected for the window
+  bool sourceOurs_ = false;           // and whether this client made that connection
 };
 
 }  // namespace ondelith

@@ -10,8 +10,26 @@ void deliver(void* context, uint32_t kind, uint32_t word) {
   midiInputCallback(static_cast<MidiDevice*>(context)->midi, kind, word);
 }
 
+void deliverOwn(void* context, uint32_t kind, uint32_t word) {
+  auto* device = static_cast<MidiDevice*>(context);
+  if (kind == kMidiData) device->ownPortMessages.fetch_add(1, std::memory_order_relaxed);
+  midiInputCallback(device->midi, kind, word);
+}
+
 void showInputStatus(MidiDevice& device, bool open) {
-  if (device.setInputStatus) device.setInputStatus(open ? "MIDI IN" : "No MIDI IN");
+  device.inputOpen = open;
+  device.shownStatus = open ? "MIDI IN" : "No MIDI IN";
+  if (device.setInputStatus) device.setInputStatus(device.shownStatus);
+}
+
+// Marks when a count last moved.
+void notePlayed(uint32_t count, uint32_t& seen, int64_t& playedMs, int64_t nowMs) {
+  if (count != seen) playedMs = nowMs;
+  seen = count;
+}
+
+bool recently(int64_t playedMs, int64_t nowMs) {
+  return playedMs >= 0 && nowMs - playedMs < kOwnPortRecentMs;
 }
 
 // Closes whichever input is open; its close notice releases every key.
@@ -55,7 +73,7 @@ bool openMidiInput(MidiDevice& device) {
 }
 
 int openOwnMidiPort(MidiDevice& device) {
-  const int sequencer = device.ownPort.open(deliver, &device);
+  const int sequencer = device.ownPort.open(deliverOwn, &device);
   return sequencer + (device.jack && device.jack->open() ? 1 : 0);
 }
 
@@ -65,6 +83,27 @@ bool switchMidiDevice(MidiDevice& device, int position, std::string* reason) {
   const bool open = openMidiInput(device);
   if (!open && reason) *reason = device.lastError;
   return open;
+}
+
+void showMidiStatus(MidiDevice& device, int64_t nowMs) {
+  const bool jackOpen = device.jack && device.jack->isOpen();
+  notePlayed(jackOpen ? device.jack->messagesReceived() : device.seenJack, device.seenJack,
+             device.jackPlayedMs, nowMs);
+  notePlayed(device.ownPortMessages.load(std::memory_order_relaxed), device.seenSequencer,
+             device.sequencerPlayedMs, nowMs);
+  // The chosen device plays into the JACK port too: only the player's own
+  // connections, or notes with no device chosen, tell of the port in use.
+  const bool jack = jackOpen && (!device.jack->midiConnections().empty() ||
+                                 (!device.inputOpen && recently(device.jackPlayedMs, nowMs)));
+  const bool sequencer = recently(device.sequencerPlayedMs, nowMs);
+  std::string text = device.inputOpen    ? "MIDI IN"
+                     : jack && sequencer ? kOwnBothInputText
+                     : jack              ? kOwnJackInputText
+                     : sequencer         ? kOwnSequencerInputText
+                                         : "No MIDI IN";
+  if (text == device.shownStatus) return;
+  device.shownStatus = std::move(text);
+  if (device.setInputStatus) device.setInputStatus(device.shownStatus);
 }
 
 std::vector<std::string> listMidiInputNames() {

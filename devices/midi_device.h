@@ -5,6 +5,8 @@
 // start-up, switching. Status field 0 ("MIDI IN" / "No MIDI IN") is written
 // through a hook on the UI thread; notes reach the engine on the MIDI threads.
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,7 +29,26 @@ struct MidiDevice {
   int32_t midiDeviceId = -1;
   std::string lastError;
   std::function<void(const std::string&)> setInputStatus;  // status-bar field 0
+  // Messages that reached the program's own sequencer port (its MIDI thread
+  // counts); what field 0 shows, and when each own port last played.
+  std::atomic<uint32_t> ownPortMessages{0};
+  bool inputOpen = false;  // the device chosen in the drop-down
+  std::string shownStatus;
+  uint32_t seenJack = 0, seenSequencer = 0;
+  int64_t jackPlayedMs = -1, sequencerPlayedMs = -1;
 };
+
+// Texts of field 0 when no device is chosen but the program's own port is
+// in use: connected, or played within kOwnPortRecentMs.
+constexpr const char* kOwnJackInputText = "MIDI In (JACK)";
+constexpr const char* kOwnSequencerInputText = "MIDI In (ALSA)";
+constexpr const char* kOwnBothInputText = "MIDI In (JACK, ALSA)";
+constexpr int64_t kOwnPortRecentMs = 10000;
+
+// Field 0 as the inputs are now: "MIDI IN" with the chosen device open,
+// else the own port's text while it is in use, else "No MIDI IN"; written
+// only when it changes. UI thread, polled.
+void showMidiStatus(MidiDevice& device, int64_t nowMs);
 
 // The names for the drop-down; returns how many devices there are. Opens the
 // JACK client when a server runs, so that its ports are listed.

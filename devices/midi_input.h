@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/midi_message.h"
 
 namespace ondelith {
 
@@ -26,6 +27,9 @@ struct MidiInput {
   // count tells the pausing thread when no callback is inside the engine.
   std::atomic<bool> paused{false};
   std::atomic<int> inFlight{0};
+  // The channel the voice hears (0 to 15, or kAllChannels), for a source
+  // that drops what it would not hear before it reaches the queue.
+  std::atomic<int> channel{kAllChannels};
 };
 
 // Several sources (a device, the program's own port) may call this at once.

@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 
+#include "instrument/shown_name.h"
+
 namespace ondelith {
 
 // The kept sound: a header line, then one "key value" a line. The sounds are
@@ -95,7 +97,7 @@ struct KeptText {
 
   bool take(std::string_view key, std::string_view value) {
     if (key == "from") return from = readOrigin(value, origin);
-    if (key == "name") origin.name = std::string(value);
+    if (key == "name") origin.name = shownName(value);
     if (key == "path") origin.path = std::string(value);
     if (key == "sound") return readNumbers(value, sound);
     if (key == "as-it-came") return readNumbers(value, cameAs);

@@ -13,6 +13,13 @@ std::vector<int> soundSettingEntries() {
   return entries;
 }
 
+std::vector<int> playerSettingEntries() {
+  std::vector<int> entries;
+  for (int i = 0; i < kParameterCount; ++i)
+    if (parameter(i).owner == Owner::Player) entries.push_back(i);
+  return entries;
+}
+
 std::vector<SettingsField> settingsPage(std::span<const int> entries) {
   std::vector<SettingsField> page;
   for (int index : entries) {

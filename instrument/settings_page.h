@@ -25,6 +25,9 @@ struct SettingsField {
 // The sound settings, in table order.
 std::vector<int> soundSettingEntries();
 
+// The player's settings (never part of a sound), in table order.
+std::vector<int> playerSettingEntries();
+
 // The page's fields for the entries, in their order.
 std::vector<SettingsField> settingsPage(std::span<const int> entries);
 

@@ -16,8 +16,11 @@ namespace {
 using ondelith::kParameterCount;
 using ondelith::plugin::programs;
 
-constexpr const char* kPatchKey = "patch";           // the .vx text
-constexpr const char* kPatchFileKey = "patch-file";  // a file chosen in the host
+using ondelith::plugin::kPatchFileStateKey;
+using ondelith::plugin::kPatchStateKey;
+// "on" when the set-up fade is reported as latency; empty otherwise, so that a
+// preset, which carries every state key, leaves the player's choice alone.
+constexpr const char* kLatencyKey = "report-latency";
 
 // Once per message, never from the run.
 void logLine(const char* format, ...) {
@@ -33,12 +36,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
  public:
   uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
   ondelith::Sound currentSound() const override { return shared_.sound(); }
+  ondelith::SoundHistory& soundHistory() override { return history_; }
   ondelith::Tuning currentTuning() const override { return tuning_.tuning(); }
 
   OndelithPlugin()
-      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 4),
+      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 5),
         voice_(shared_, &tuning_),
-        lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0) {
+        lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0),
+        // VST3 hosts read the latency when they activate the plugin; the others
+        // follow it from the run on.
+        latencyFromRun_(std::strcmp(getPluginFormatName(), "VST3") != 0) {
     if (!isDummyInstance()) takeRate(getSampleRate());
   }
 
@@ -100,20 +107,40 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (index < programs().size()) name = programs()[index].name.c_str();
   }
 
+  void initProgramCategory(uint32_t index, String& category) override {
+    if (index < programs().size()) category = programs()[index].category.c_str();
+  }
+
   void initState(uint32_t index, State& state) override {
     if (index == 0) {
-      state.key = kPatchKey;
+      state.key = kPatchStateKey;
       state.hints = kStateIsOnlyForDSP;
       state.defaultValue =
           ondelith::formatPatch(ondelith::savedPatch(ondelith::startSound())).c_str();
       state.label = "Patch";
       state.description = "The sound as the text of an Ondelith patch (.vx)";
-    } else if (index == 1) {
-      state.key = kPatchFileKey;
+    } else if (index == 2) {
+      state.key = kLatencyKey;
+      state.hints = 0;
+      state.label = "Report the set-up fade as latency";
+      state.description = ondelith::plugin::setUpLatencyHelp().c_str();
+    } else if (index >= 3) {
+      // The player's tuning, as the texts of its files: a session reopens in it.
+      const bool map = index == 4;
+      state.key = map ? ondelith::plugin::kKeyboardMapKey : ondelith::plugin::kScaleKey;
+      state.hints = kStateIsOnlyForDSP;
+      state.defaultValue = "";
+      state.label = map ? "Keyboard map" : "Scale";
+      state.description = map ? "The tuning's Scala keyboard map (.kbm text); empty for the "
+                                "standard map"
+                              : "The tuning's Scala scale (.scl text); empty for 12-TET";
+    } else {
+      state.key = kPatchFileStateKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
       state.label = "Patch file";
       state.description = "An Ondelith patch (.vx): its curves and controls replace the sound.";
-    } else {
+    }
+    else {
       // The player's tuning, as the texts of its files: a session reopens in it.
       const bool map = index == 3;
       state.key = map ? ondelith::plugin::kKeyboardMapKey : ondelith::plugin::kScaleKey;
@@ -145,8 +172,9 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   String getState(const char* key) const override {
-    if (std::strcmp(key, kPatchKey) == 0)
+    if (std::strcmp(key, kPatchStateKey) == 0)
       return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
+    if (std::strcmp(key, kLatencyKey) == 0) return String(reportLatency_ ? "on" : "");
     if (const int map = tuningKey(key); map >= 0) {
       const ondelith::Tuning t = tuning_.tuning();
       return String((map ? t.map : t.scale).c_str());
@@ -156,13 +184,19 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   void setState(const char* key, const char* value) override {
+    if (std::strcmp(key, kLatencyKey) == 0) {
+      // Anything but "on" or "off" (a preset's empty value) leaves it as it is.
+      if (std::strcmp(value, "on") == 0 || std::strcmp(value, "off") == 0)
+        reportLatency_ = std::strcmp(value, "on") == 0;
+      return updateLatency(getSampleRate());
+    }
     if (const int map = tuningKey(key); map >= 0) {
       std::string reason;
       if (!tuning_.set(map == 1, value, reason))
         logLine("the saved tuning is refused (%s); the tuning is kept", reason.c_str());
       return;
     }
-    if (std::strcmp(key, kPatchKey) == 0) {
+    if (std::strcmp(key, kPatchStateKey) == 0) {
       // An empty value is a host with no saved patch, not a file of no bytes.
       if (value[0] == '\0') return;
       const std::optional<ondelith::Patch> patch = ondelith::plugin::patchFromText(value);
@@ -170,7 +204,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       applyPatch(*patch);
       generation_.fetch_add(1, std::memory_order_acq_rel);
       if (lv2_) adoptPorts_.store(true, std::memory_order_relaxed);
-    } else if (std::strcmp(key, kPatchFileKey) == 0 && value[0] != '\0') {
+    } else if (std::strcmp(key, kPatchFileStateKey) == 0 && value[0] != '\0') {
       std::string reason;
       const std::optional<ondelith::Patch> patch = ondelith::plugin::readPatchFile(value, reason);
       if (!patch) return logLine("%s: %s; the sound is kept", value, reason.c_str());
@@ -179,12 +213,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     }
   }
 
-  void activate() override { voice_.reset(); }
+  void activate() override {
+    voice_.reset();
+    setLatency(latency_.load(std::memory_order_relaxed));
+  }
 
   void sampleRateChanged(double rate) override { takeRate(rate); }
 
   void run(const float**, float** outputs, uint32_t frames, const MidiEvent* events,
            uint32_t count) override {
+    if (latencyFromRun_) setLatency(latency_.load(std::memory_order_relaxed));
     voice_.beginRun(outputs[0]);
     for (uint32_t i = 0; i < count;) {
       // The events of one frame: parameter changes first, so that a note
@@ -230,8 +268,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (!unread.empty()) logLine("%s: %s", from, unread.c_str());
   }
 
+  // Not the audio thread: what the latency will be at the next activation.
+  void updateLatency(double hz) {
+    // The decimator's delay joins here once oversampling reports it.
+    latency_.store(reportLatency_ ? ondelith::plugin::setUpLatency(hz, 0) : 0,
+                   std::memory_order_relaxed);
+  }
+
   // Not the audio thread. A rate the voice refuses gives silence, said once.
   void takeRate(double hz) {
+    updateLatency(hz);
     std::string reason;
     if (voice_.setRate(hz, reason)) {
       refusedRate_ = 0;
@@ -242,9 +288,13 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   ondelith::plugin::SharedSound shared_;
+  ondelith::SoundHistory history_;
   ondelith::plugin::SharedTuning tuning_;
   ondelith::plugin::Voice voice_;
   const bool lv2_;
+  const bool latencyFromRun_;
+  bool reportLatency_ = false;  // the player's choice, off unless asked for
+  std::atomic<uint32_t> latency_{0};
   std::atomic<bool> adoptPorts_{false};
   std::atomic<uint32_t> generation_{0};
   double refusedRate_ = 0;

@@ -6,10 +6,14 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -19,6 +23,7 @@
 #include "DistrhoPluginUtils.hpp"
 #include "DistrhoUI.hpp"
 #include "editors/cairo_canvas.h"
+#include "editors/control_gestures.h"
 #include "editors/curve_editor.h"
 #include "editors/curve_interaction.h"
 #include "editors/panel_layout.h"
@@ -26,7 +31,10 @@
 #include "instrument/patch_format.h"
 #include "instrument/registry.h"
 #include "instrument/settings_page.h"
+#include "instrument/shown_name.h"
 #include "instrument/sound.h"
+#include "instrument/sound_folder.h"
+#include "instrument/sound_history.h"
 #include "platform/files.h"
 #include "platform/patch_file.h"
 #include "platform/tuning_file.h"
@@ -41,8 +49,8 @@ namespace od = ondelith;
 
 constexpr int kPanelWidth = od::kClientWidth;
 constexpr int kPanelHeight = od::kClientHeight + od::kPanelHeaderHeight;
-constexpr const char* kPatchKey = "patch";
-constexpr const char* kPatchFileKey = "patchFile";
+using od::plugin::kPatchFileStateKey;
+using od::plugin::kPatchStateKey;
 constexpr int kMenuRow = 18;
 constexpr int kMenuColumn = 175;
 constexpr double kMenuTop = 28;
@@ -62,6 +70,9 @@ constexpr Box kOpen{272, 4, 52, 24};
 constexpr Box kSave{328, 4, 52, 24};
 constexpr Box kNameField{384, 4, 92, 24};
 constexpr Box kSettingsButton{480, 4, 51, 24};
+// Undo and Redo, in the room under the filter.
+constexpr Box kUndo{400, 556, 56, 24};
+constexpr Box kRedo{464, 556, 56, 24};
 
 // The settings view over the panel's body: a row an entry, its value with
 // step arrows at the right, the Help sentence of the row under the pointer
@@ -71,6 +82,8 @@ constexpr Box kSettingsPage{8, od::kPanelHeaderHeight + 8, kPanelWidth - 16,
 constexpr double kSettingsRow = 26;
 constexpr double kSettingsTop = kSettingsPage.y + 36;
 constexpr int kSettingsRows = 16;  // shown at once; the wheel turns the rest in
+constexpr Box kSoundTab{kSettingsPage.x + 8, kSettingsPage.y + 6, 120, 22};
+constexpr Box kPlayerTab{kSettingsPage.x + 132, kSettingsPage.y + 6, 120, 22};
 constexpr Box settingsValue(int row) { return {300, kSettingsTop + row * kSettingsRow, 140, 20}; }
 constexpr Box settingsLess(int row) { return {446, kSettingsTop + row * kSettingsRow, 22, 20}; }
 constexpr Box settingsMore(int row) { return {472, kSettingsTop + row * kSettingsRow, 22, 20}; }
@@ -86,10 +99,12 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size = 1
   cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, size);
   cairo_move_to(cr, x, y);
-  cairo_show_text(cr, s.c_str());
+  // Text Cairo cannot take would stop the whole panel's drawing.
+  cairo_show_text(cr, od::shownName(s).c_str());
 }
 
-void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = false) {
+void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = false,
+            bool enabled = true) {
   rgb(cr, lit ? 0xC8D8F0 : 0xF4F4F4);
   cairo_rectangle(cr, b.x, b.y, b.w, b.h);
   cairo_fill_preserve(cr);
@@ -98,21 +113,43 @@ void button(cairo_t* cr, const Box& b, const std::string& caption, bool lit = fa
   cairo_stroke(cr);
   cairo_text_extents_t e;
   cairo_set_font_size(cr, 11);
-  cairo_text_extents(cr, caption.c_str(), &e);
-  text(cr, b.x + (b.w - e.x_advance) / 2, b.y + b.h / 2 + 4, caption);
+  cairo_text_extents(cr, od::shownName(caption).c_str(), &e);
+  text(cr, b.x + (b.w - e.x_advance) / 2, b.y + b.h / 2 + 4, caption, 11,
+       enabled ? 0x000000 : 0xA0A0A0);
 }
 
-// The player's own sounds, sorted, at most a folder's worth a panel can list.
-std::vector<std::filesystem::path> ownSounds() {
-  std::vector<std::filesystem::path> own;
-  std::error_code ec;
+// A value's box: white, framed, its text at the left.
+void valueBox(cairo_t* cr, const Box& b, const std::string& s, uint32_t frame) {
+  rgb(cr, 0xFFFFFF);
+  cairo_rectangle(cr, b.x + 0.5, b.y + 0.5, b.w - 1, b.h - 1);
+  cairo_fill_preserve(cr);
+  rgb(cr, frame);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  text(cr, b.x + 4, b.y + b.h / 2 + 4, s);
+}
+
+// A tip: pale yellow, framed, its text inside.
+void tip(cairo_t* cr, const Box& b, const std::string& s) {
+  rgb(cr, 0xFFFFE0);
+  cairo_rectangle(cr, b.x + 0.5, b.y + 0.5, b.w, b.h);
+  cairo_fill_preserve(cr);
+  rgb(cr, 0x707070);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  text(cr, b.x + 5, b.y + 13, s);
+}
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The player's own sounds, sorted.
+std::vector<od::FolderSound> ownSounds() {
   const std::string folder = od::userSoundsDirectory();
-  if (folder.empty()) return own;
-  for (std::filesystem::directory_iterator it(folder, ec), end;
-       !ec && it != end && own.size() < 500; it.increment(ec))
-    if (it->path().extension() == ".vx" && it->is_regular_file(ec)) own.push_back(it->path());
-  std::sort(own.begin(), own.end());
-  return own;
+  return folder.empty() ? std::vector<od::FolderSound>{} : od::folderSounds(folder);
 }
 
 // Text broken into lines of at most `width` characters, at spaces.
@@ -172,6 +209,17 @@ class OndelithUI : public UI {
       od::setCurveEditorProperty(curves_, id, od::RangeY, od::kCurveStartRangeY);
       editorIds_[static_cast<size_t>(row)] = id;
     }
+    for (int i = 0; i < od::kParameterCount; ++i)
+      players_[static_cast<size_t>(i)] = od::parameter(i).start;
+    // The history goes on where the last panel left it; a sound the host
+    // brought meanwhile is a step, the same sound only named anew.
+    od::SoundHistory& h = history();
+    if (!h.canUndo() && !h.canRedo() && h.present().origin.kind == od::SoundOrigin::Kind::StartUp)
+      h.reset(currentState());
+    else if (h.present().sound == sound_)
+      h.amend(currentState().origin);
+    else
+      h.record(currentState());
     showSound();
     const double s = getScaleFactor();
     if (s != 1.0) setSize(std::lround(kPanelWidth * s), std::lround(kPanelHeight * s));
@@ -181,7 +229,12 @@ class OndelithUI : public UI {
   // The host moved a parameter, or answers one of ours.
   void parameterChanged(uint32_t index, float value) override {
     const int i = static_cast<int>(index);
-    if (!od::soundOwned(i)) return;
+    if (i < 0 || i >= od::kParameterCount) return;
+    if (!od::soundOwned(i)) {
+      players_[index] = static_cast<int32_t>(std::lround(value));
+      repaint();
+      return;
+    }
     od::setSoundValue(sound_, i, static_cast<int32_t>(std::lround(value)));
     if (i == od::pointIndex(od::kRowX1) || i == od::pointIndex(od::kRowY1) ||
         i == od::pointIndex(od::kRowX2) || i == od::pointIndex(od::kRowY2))
@@ -205,14 +258,15 @@ class OndelithUI : public UI {
     if (value == nullptr || value[0] == '\0') return;
     // A file the host's browser chose: the panel writes what it holds, so
     // the host's knobs follow.
-    if (std::strcmp(key, kPatchFileKey) == 0) return openFile(value);
-    if (std::strcmp(key, kPatchKey) != 0) return;
+    if (std::strcmp(key, kPatchFileStateKey) == 0) return openFile(value);
+    if (std::strcmp(key, kPatchStateKey) != 0) return;
     if (const auto patch = od::plugin::patchFromText(value)) {
       od::Sound s = sound_;
       od::applyPatch(s, *patch);
       if (s == sound_) return;
       sound_ = s;
       nameTheSound();
+      history().record(currentState());
       showSound();
     }
   }
@@ -229,8 +283,26 @@ class OndelithUI : public UI {
     setSize(std::lround(kPanelWidth * scale), std::lround(kPanelHeight * scale));
   }
 
+  // The panel is drawn into a picture of its own, which alone is painted
+  // on the host's window: Cairo keeps what it draws with directly on a
+  // window's X display (colours, glyphs) in caches tied to that display,
+  // which outlive the display and were lost with every panel closed.
   void onCairoDisplay(const CairoGraphicsContext& context) override {
-    cairo_t* cr = context.handle;
+    const int w = static_cast<int>(getWidth()), h = static_cast<int>(getHeight());
+    cairo_surface_t* frame = frame_.get();
+    if (!frame || cairo_image_surface_get_width(frame) != w ||
+        cairo_image_surface_get_height(frame) != h) {
+      frame_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
+      frame = frame_.get();
+    }
+    cairo_t* cr = cairo_create(frame);
+    paint(cr);
+    cairo_destroy(cr);
+    cairo_set_source_surface(context.handle, frame, 0, 0);
+    cairo_paint(context.handle);
+  }
+
+  void paint(cairo_t* cr) {
     const double s = canvases_.scale();
     cairo_save(cr);
     cairo_scale(cr, s, s);
@@ -257,13 +329,18 @@ class OndelithUI : public UI {
       }
     }
     for (const Control& c : controls_) drawControl(cr, c);
+    button(cr, kUndo, "Undo", false,
+           history().canUndo() || !(history().present() == currentState()));
+    button(cr, kRedo, "Redo", false, history().canRedo());
     cairo_restore(cr);
     canvases_.composite(cr);
     cairo_save(cr);
     cairo_scale(cr, s, s);
     drawTip(cr);
+    drawCurveReadout(cr);
     drawSettings(cr);
-    if (settingsShown_) tuning_.draw(cr, tuning());
+    if (settingsShown_ && pageShown_ == 1) tuning_.draw(cr, tuning());
+    drawEntry(cr);
     drawMenu(cr);
     cairo_restore(cr);
   }
@@ -282,26 +359,28 @@ class OndelithUI : public UI {
       repaint();
       return true;
     }
+    // A press anywhere but in the value being typed applies it.
+    if (entry_.active() && !entryBox_.holds(x, y)) applyEntry();
     if (!menu_.empty()) return pickFromMenu(x, y);
     typing_ = kNameField.holds(x, y);
     if (y < od::kPanelHeaderHeight) return pressHeader(x, y);
-    if (settingsShown_ && takeTuning(tuning_.press(x, y, tuning()))) return true;
+    if (settingsShown_ && pageShown_ == 1 && takeTuning(tuning_.press(x, y, tuning()))) return true;
     if (settingsShown_) return pressSettings(x, y);
+    if (kUndo.holds(x, y) || kRedo.holds(x, y)) {
+      kUndo.holds(x, y) ? undo() : redo();
+      return true;
+    }
     if (const int id = canvases_.canvasAt(ev.pos.getX(), ev.pos.getY()); id && id != displayId_) {
       curveDrag_ = id;
       curveEvent(od::PointerAction::Press, ev.pos.getX(), ev.pos.getY());
       return true;
     }
-    if (Control* c = controlAt(x, y)) {
-      drag_ = c;
-      editParameter(static_cast<uint32_t>(c->index), true);
-      if (c->info->kind == od::ControlKind::Slider)
-        setFromSlider(*c, y);
-      else
-        stepSpinBox(*c, y < c->info->y + od::kPanelHeaderHeight + c->info->h / 2.0 ? 1 : -1);
-      dragY_ = y;
+    if (tipFor_ && tipBox_.holds(x, y)) {  // a slider's value, clicked to be typed
+      beginEntry(tipFor_->index, tipBox_);
       return true;
     }
+    if (Control* c = controlAt(x, y))
+      return pressControl(*c, x, y, ev.mod & kModifierShift, ev.time);
     return false;
   }
 
@@ -321,8 +400,9 @@ class OndelithUI : public UI {
       return false;
     }
     if (drag_) {
-      if (drag_->info->kind == od::ControlKind::Slider)
-        setFromSlider(*drag_, y);
+      if (drag_->info->kind == od::ControlKind::Slider && sliderDrag_)
+        setValue(drag_->index, sliderDrag_->moved(y, ev.mod & kModifierShift, bounds(drag_->index),
+                                                  drag_->info->h - 8));
       else if (std::abs(y - dragY_) >= 4) {  // a spin box dragged steps every 4 pixels
         stepSpinBox(*drag_, y < dragY_ ? 1 : -1);
         dragY_ = y;
@@ -333,7 +413,8 @@ class OndelithUI : public UI {
     if (id && id != displayId_) curveEvent(od::PointerAction::Move, ev.pos.getX(), ev.pos.getY());
     showCursor(id && id != displayId_ ? canvases_.pointerShape(id) : od::PointerShape::Arrow,
                kNameField.holds(x, y));
-    Control* over = controlAt(x, y);
+    // On to the slider's value beside it, which may lie over another control.
+    Control* over = tipFor_ && tipBox_.holds(x, y) ? tipFor_ : controlAt(x, y);
     if (over != hover_) {
       hover_ = over;
       repaint();
@@ -354,13 +435,22 @@ class OndelithUI : public UI {
       return scrollSettings(ev.pos.getX() / s, ev.pos.getY() / s, ev.delta.getY());
     Control* c = controlAt(ev.pos.getX() / s, ev.pos.getY() / s);
     if (!c || ev.delta.getY() == 0) return false;
-    editParameter(static_cast<uint32_t>(c->index), true);
-    stepSpinBox(*c, ev.delta.getY() > 0 ? 1 : -1);
-    editParameter(static_cast<uint32_t>(c->index), false);
+    const int32_t step = od::wheelStep(c->index, bounds(c->index), ev.mod & kModifierShift);
+    edit(c->index, value(c->index) + (ev.delta.getY() > 0 ? step : -step));
     return true;
   }
 
   bool onCharacterInput(const CharacterInputEvent& ev) override {
+    if (entry_.active()) {
+      if (ev.character == '\r' || ev.character == '\n')
+        applyEntry();
+      else if (ev.character == 27)
+        entry_.cancel();
+      else
+        entry_.type(ev.character, ev.string);
+      repaint();
+      return true;
+    }
     if (!typing_) return false;
     if (ev.character != '\r' && ev.character != '\n') replacing_.clear();
     if (ev.character == '\r' || ev.character == '\n') {
@@ -379,11 +469,134 @@ class OndelithUI : public UI {
     return true;
   }
 
+  // Escape drops a value being typed; Ctrl+Z undoes, Ctrl+Shift+Z and
+  // Ctrl+Y redo.
+  bool onKeyboard(const KeyboardEvent& ev) override {
+    if (!ev.press) return false;
+    if (ev.key == kKeyEscape && entry_.active()) {
+      entry_.cancel();
+      repaint();
+      return true;
+    }
+    if (!(ev.mod & kModifierControl)) return false;
+    const uint key = ev.key | 0x20;  // either case
+    if (key == 'z' && !(ev.mod & kModifierShift))
+      undo();
+    else if (key == 'z' || key == 'y')
+      redo();
+    else
+      return false;
+    return true;
+  }
+
  private:
   struct Control {
     const od::ControlInfo* info;
     int index;
   };
+
+  od::SoundHistory& history() { return link_ ? link_->soundHistory() : ownHistory_; }
+
+  // A press on a control: a double click puts it back to its start value;
+  // a spin box's text takes a typed value, its arrows step; a slider jumps
+  // to the pointer, or with Shift held moves finely from where it is.
+  bool pressControl(Control& c, double x, double y, bool fine, uint32_t ms) {
+    const double top = c.info->y + od::kPanelHeaderHeight;
+    const bool slider = c.info->kind == od::ControlKind::Slider;
+    const bool arrows = !slider && x >= c.info->x + c.info->w - 16;
+    if (arrows) {
+      doubleClick_ = {};  // quick presses on the arrows step, as often as they come
+    } else if (doubleClick_.press(c.index, ms)) {
+      entry_.cancel();
+      edit(c.index, od::parameter(c.index).start);
+      return true;
+    }
+    if (!slider && !arrows) {
+      beginEntry(c.index, {double(c.info->x), top, double(c.info->w) - 16, double(c.info->h)});
+      return true;
+    }
+    drag_ = &c;
+    editParameter(static_cast<uint32_t>(c.index), true);
+    if (slider) {
+      if (!fine) setFromSlider(c, y);
+      sliderDrag_.emplace(value(c.index), y, fine);
+    } else {
+      stepSpinBox(c, y < top + c.info->h / 2.0 ? 1 : -1);
+    }
+    dragY_ = y;
+    return true;
+  }
+
+  // The sound with where it came from, as the history keeps it.
+  od::SoundState currentState() const {
+    od::SoundState state;
+    state.sound = sound_;
+    state.origin.name = name_;
+    const auto& programs = od::plugin::programs();
+    if (hasSaved_ || program_ >= static_cast<int>(programs.size())) {
+      state.origin.kind = od::SoundOrigin::Kind::File;
+      state.origin.sound = saved_;
+    } else {
+      state.origin.kind = od::SoundOrigin::Kind::Bank;
+      state.origin.bankNumber = program_;
+      state.origin.sound = programs[static_cast<size_t>(program_)].sound;
+    }
+    return state;
+  }
+
+  // A step of the history back in the panel, the plugin and the host.
+  void showState(const od::SoundState& state) {
+    name_ = state.origin.name;
+    hasSaved_ = state.origin.kind == od::SoundOrigin::Kind::File;
+    if (hasSaved_)
+      saved_ = state.origin.sound;
+    else
+      program_ = state.origin.bankNumber;
+    loadFromPanel(state.sound, false);
+  }
+
+  // What changed since the last step (the host's automation) is a step
+  // of its own first, so that Undo never skips it.
+  void undo() {
+    history().record(currentState());
+    if (const od::SoundState* state = history().undo()) showState(*state);
+    repaint();
+  }
+
+  void redo() {
+    history().record(currentState());
+    if (const od::SoundState* state = history().redo()) showState(*state);
+    repaint();
+  }
+
+  // A value typed into `box`, starting from the control's own text.
+  void beginEntry(int index, const Box& box) {
+    entry_.begin(index, value(index));
+    entryBox_ = box;
+    typing_ = false;
+    repaint();
+  }
+
+  void applyEntry() {
+    const int index = entry_.index();
+    const std::string typed = entry_.text();
+    if (const auto v = entry_.apply())
+      edit(index, *v);
+    else
+      status_ = "not a value: " + typed;
+    repaint();
+  }
+
+  void drawEntry(cairo_t* cr) {
+    if (entry_.active()) valueBox(cr, entryBox_, entry_.text() + "|", 0x2060D0);
+  }
+
+  // One whole change the host sees as a gesture.
+  void edit(int index, int32_t v) {
+    editParameter(static_cast<uint32_t>(index), true);
+    setValue(index, v);
+    editParameter(static_cast<uint32_t>(index), false);
+  }
 
   Control* controlAt(double x, double y) {
     for (Control& c : controls_) {
@@ -399,7 +612,10 @@ class OndelithUI : public UI {
     return od::boundsOf(index, by >= 0 ? value(by) : 0);
   }
 
-  int32_t value(int index) const { return sound_.values[static_cast<size_t>(index)]; }
+  int32_t value(int index) const {
+    const auto i = static_cast<size_t>(index);
+    return od::soundOwned(index) ? sound_.values[i] : players_[i];
+  }
 
   // A control moved by the player: the sound, the plugin and the host's
   // automation all take it.
@@ -407,11 +623,17 @@ class OndelithUI : public UI {
     const od::Bounds b = bounds(index);
     v = std::clamp(v, b.minimum, b.maximum);
     if (v == value(index)) return;
-    od::setSoundValue(sound_, index, v);
     setParameterValue(static_cast<uint32_t>(index), static_cast<float>(v));
+    if (!od::soundOwned(index)) {  // the player's: no part of the sound or its history
+      players_[static_cast<size_t>(index)] = v;
+      repaint();
+      return;
+    }
+    od::setSoundValue(sound_, index, v);
     for (int i = 0; i < od::kParameterCount; ++i)  // a range switch pulls its rows in
       if (od::rangeSwitchOf(i) == index) setParameterValue(i, static_cast<float>(value(i)));
     parameterChanged(static_cast<uint32_t>(index), static_cast<float>(v));
+    history().record(currentState(), index + 1, nowMs());  // a drag is one step
   }
 
   void setFromSlider(const Control& c, double y) {
@@ -463,8 +685,12 @@ class OndelithUI : public UI {
 
   // The hovered or dragged control's tooltip, as the window's: its name and value, beside it.
   void drawTip(cairo_t* cr) {
-    const Control* c = drag_ ? drag_ : hover_;
-    if (!c) return;
+    Control* c = drag_ ? drag_ : hover_;
+    if (!c || c->info->kind != od::ControlKind::Slider) {
+      // A spin box shows its value itself; its tip names it.
+      tipFor_ = nullptr;
+      if (!c) return;
+    }
     const std::string s = od::parameterToolTip(c->index, value(c->index));
     cairo_set_font_size(cr, 11);
     cairo_text_extents_t e;
@@ -473,13 +699,27 @@ class OndelithUI : public UI {
     double x = c->info->x + c->info->w + 4;
     if (x + w > kPanelWidth) x = c->info->x - w - 4;
     const double y = c->info->y + od::kPanelHeaderHeight;
-    rgb(cr, 0xFFFFE0);
-    cairo_rectangle(cr, x + 0.5, y + 0.5, w, 18);
-    cairo_fill_preserve(cr);
-    rgb(cr, 0x707070);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
-    text(cr, x + 5, y + 13, s);
+    tipBox_ = {x, y, w, 18};
+    tipFor_ = c->info->kind == od::ControlKind::Slider ? c : nullptr;
+    tip(cr, tipBox_, s);
+  }
+
+  // The dragged curve point's time and depth, beside it.
+  void drawCurveReadout(cairo_t* cr) {
+    for (int row = 0; curveDrag_ && row < od::kWobbleRows; ++row) {
+      const od::CurveEditor* e = od::findCurveEditor(curves_, editorIds_[static_cast<size_t>(row)]);
+      if (!e || e->id != curveDrag_ || e->dragIndex < 0) continue;
+      const std::string s = od::curvePointReadout(*e->model, e->dragIndex, sound_.wobbleDurationMs);
+      const od::CurvePoint p = od::curvePoint(*e, e->dragIndex);
+      const od::CurveEditorPlace place = od::curveEditorPlace(row);
+      cairo_set_font_size(cr, 11);
+      cairo_text_extents_t t;
+      cairo_text_extents(cr, s.c_str(), &t);
+      const double w = t.x_advance + 10;
+      const double x = std::min<double>(place.x + p.x + 10, kPanelWidth - w - 2);
+      const double y = std::max<double>(place.y + od::kPanelHeaderHeight + p.y - 24, 0);
+      tip(cr, {x, y, w, 18}, s);
+    }
   }
 
   void drawHeader(cairo_t* cr) {
@@ -525,7 +765,7 @@ class OndelithUI : public UI {
     for (int i = 0; i < shown; ++i) {
       const MenuRow& row = menu_[static_cast<size_t>(menuFirst_ + i)];
       const double x = 2 + (i / kMenuRows) * kMenuColumn, y = kMenuTop + (i % kMenuRows) * kMenuRow;
-      if (row.program < 0 && row.path.empty()) {  // a heading
+      if (row.program < 0 && row.path.empty() && row.page < 0) {  // a heading
         rgb(cr, 0xE4E4E4);
         cairo_rectangle(cr, x + 1, y + 1, kMenuColumn - 2, kMenuRow - 2);
         cairo_fill(cr);
@@ -566,33 +806,30 @@ class OndelithUI : public UI {
     rgb(cr, 0x707070);
     cairo_set_line_width(cr, 1);
     cairo_stroke(cr);
-    text(cr, b.x + 12, b.y + 22, "Sound settings", 13);
+    button(cr, kSoundTab, "Sound settings", pageShown_ == 0);
+    button(cr, kPlayerTab, "Player settings", pageShown_ == 1);
+    const std::vector<od::SettingsField>& fields = page();
     double helpTop = kSettingsTop;
-    if (page_.empty()) {
+    if (fields.empty()) {
       for (const std::string& line : wrapped(std::string(od::kNothingToSet), 80))
         text(cr, b.x + 12, helpTop += 16, line, 11, 0x505050);
       return;
     }
     for (int row = 0; row < kSettingsRows; ++row) {
       const int k = settingsFirst_ + row;
-      if (k >= static_cast<int>(page_.size())) break;
-      const od::SettingsField& f = page_[static_cast<size_t>(k)];
+      if (k >= static_cast<int>(fields.size())) break;
+      const od::SettingsField& f = fields[static_cast<size_t>(k)];
       const Box v = settingsValue(row);
       text(cr, b.x + 12, v.y + 15, f.label, 11, row == settingsHover_ ? 0x2050A0 : 0x000000);
-      rgb(cr, 0xFFFFFF);
-      cairo_rectangle(cr, v.x + 0.5, v.y + 0.5, v.w - 1, v.h - 1);
-      cairo_fill_preserve(cr);
-      rgb(cr, 0x909090);
-      cairo_stroke(cr);
-      text(cr, v.x + 4, v.y + 15, od::parameterText(f.index, value(f.index)) + f.suffix);
+      valueBox(cr, v, od::parameterText(f.index, value(f.index)) + f.suffix, 0x909090);
       button(cr, settingsLess(row), "<");
       button(cr, settingsMore(row), ">");
       helpTop = v.y + kSettingsRow;
     }
     if (settingsHover_ < 0) return;
     const size_t k = static_cast<size_t>(settingsFirst_ + settingsHover_);
-    if (k < page_.size())
-      for (const std::string& line : wrapped(page_[k].tip, 80))
+    if (k < fields.size())
+      for (const std::string& line : wrapped(fields[k].tip, 80))
         text(cr, b.x + 12, helpTop += 16, line, 10, 0x505050);
   }
 
@@ -601,7 +838,7 @@ class OndelithUI : public UI {
     for (int row = 0; row < kSettingsRows; ++row) {
       const Box r{kSettingsPage.x, kSettingsTop + row * kSettingsRow, kSettingsPage.w,
                   kSettingsRow};
-      if (r.holds(x, y) && settingsFirst_ + row < static_cast<int>(page_.size())) return row;
+      if (r.holds(x, y) && settingsFirst_ + row < static_cast<int>(page().size())) return row;
     }
     return -1;
   }
@@ -609,9 +846,20 @@ class OndelithUI : public UI {
   // A press on the page: an arrow steps its row's value; a choice's value
   // box goes round its choices.
   bool pressSettings(double x, double y) {
+    if (kSoundTab.holds(x, y) || kPlayerTab.holds(x, y)) {
+      pageShown_ = kPlayerTab.holds(x, y) ? 1 : 0;
+      settingsFirst_ = 0;
+      settingsHover_ = -1;
+      repaint();
+      return true;
+    }
     const int row = settingsRowAt(x, y);
     if (row < 0) return true;
-    const od::SettingsField& f = page_[static_cast<size_t>(settingsFirst_ + row)];
+    const od::SettingsField& f = page()[static_cast<size_t>(settingsFirst_ + row)];
+    if (!f.choice && settingsValue(row).holds(x, y)) {  // a number, typed in
+      beginEntry(f.index, settingsValue(row));
+      return true;
+    }
     const int32_t now = value(f.index);
     int32_t next = now;
     if (settingsLess(row).holds(x, y)) next = od::steppedValue(f, now, -1);
@@ -629,10 +877,10 @@ class OndelithUI : public UI {
     const int direction = delta > 0 ? 1 : -1;
     const int row = settingsRowAt(x, y);
     if (row >= 0) {
-      const od::SettingsField& f = page_[static_cast<size_t>(settingsFirst_ + row)];
+      const od::SettingsField& f = page()[static_cast<size_t>(settingsFirst_ + row)];
       setSetting(f.index, od::steppedValue(f, value(f.index), direction));
     } else {
-      const int last = std::max(0, static_cast<int>(page_.size()) - kSettingsRows);
+      const int last = std::max(0, static_cast<int>(page().size()) - kSettingsRows);
       settingsFirst_ = std::clamp(settingsFirst_ - direction, 0, last);
       repaint();
     }
@@ -642,9 +890,7 @@ class OndelithUI : public UI {
   // A setting moved on the page: a parameter change the host sees whole.
   void setSetting(int index, int32_t v) {
     if (v == value(index)) return;
-    editParameter(static_cast<uint32_t>(index), true);
-    setValue(index, v);
-    editParameter(static_cast<uint32_t>(index), false);
+    edit(index, v);
     repaint();
   }
 
@@ -665,6 +911,8 @@ class OndelithUI : public UI {
       const MenuRow& row = menu[static_cast<size_t>(entry)];
       if (row.program >= 0)
         loadProgramFromPanel(row.program);
+      else if (row.page >= 0)
+        showSoundsMenu(row.page);
       else if (!row.path.empty())
         openFile(row.path);
       else
@@ -674,30 +922,45 @@ class OndelithUI : public UI {
     return true;
   }
 
-  void showSoundsMenu() {
+  // The bank, then a page of the player's own sounds, with a way to the
+  // pages before and after it.
+  void showSoundsMenu(size_t page = 0) {
     menu_.clear();
     menuFirst_ = 0;
     const auto& programs = od::plugin::programs();
     for (size_t i = 0; i < programs.size(); ++i) {
       if (!programs[i].category.empty() &&
           (i == 0 || programs[i].category != programs[i - 1].category))
-        menu_.push_back({programs[i].category, -1, {}, false});
+        menu_.push_back({programs[i].category, -1, {}, false, -1});
       menu_.push_back({programs[i].name,
                        static_cast<int>(i),
                        {},
-                       !hasSaved_ && program_ == static_cast<int>(i)});
+                       !hasSaved_ && program_ == static_cast<int>(i),
+                       -1});
     }
-    const std::vector<std::filesystem::path> own = ownSounds();
-    menu_.push_back({own.empty() ? "No sounds of your own yet" : "Your sounds", -1, {}, false});
-    for (const auto& path : own)
-      menu_.push_back({path.stem().string(), -1, path.string(), hasSaved_ && path.stem() == name_});
+    const std::vector<od::FolderSound> own = ownSounds();
+    const size_t pages = od::folderPageCount(own.size());
+    page = std::min(page, pages > 0 ? pages - 1 : 0);
+    std::string heading = own.empty() ? "No sounds of your own yet" : "Your sounds";
+    if (pages > 1) heading += " " + std::to_string(page + 1) + " of " + std::to_string(pages);
+    const int headingAt = static_cast<int>(menu_.size());
+    menu_.push_back({heading, -1, {}, false, -1});
+    const auto pageRow = [&](size_t to, const char* label) {
+      menu_.push_back({label, -1, {}, false, static_cast<int>(to)});
+    };
+    if (page > 0) pageRow(page - 1, "\u25C2 Previous sounds");
+    for (const od::FolderSound& f : od::folderPage(own, page))
+      menu_.push_back({f.name, -1, f.path, hasSaved_ && f.name == name_, -1});
+    if (page + 1 < pages) pageRow(page + 1, "Next sounds \u25B8");
+    // A page of the folder opens where its sounds begin.
+    if (page > 0) menuFirst_ = headingAt / kMenuRows * kMenuRows;
   }
 
   // The host's file browser where the format has one that answers (LV2's
   // request; CLAP's claims success and shows nothing), the framework's
   // otherwise, and the sounds menu when neither can be shown.
   void openBrowser() {
-    if (std::strcmp(getPluginFormatName(), "LV2") == 0 && requestStateFile(kPatchFileKey)) {
+    if (std::strcmp(getPluginFormatName(), "LV2") == 0 && requestStateFile(kPatchFileStateKey)) {
       hostFileAsked_ = true;
       return;
     }
@@ -716,7 +979,7 @@ class OndelithUI : public UI {
     repaint();
   }
 
-  // The tuning, the player's: its chooser on the settings view hands back
+  // The tuning, the player's: its chooser on the player settings page hands back
   // the texts the plugin's state keeps.
   od::Tuning tuning() const { return link_ ? link_->currentTuning() : od::Tuning{}; }
   bool takeTuning(const od::plugin::TuningChooser::Request& r) {
@@ -737,7 +1000,7 @@ class OndelithUI : public UI {
 
   void openFile(const std::string& path) {
     std::string reason;
-    const std::string stem = std::filesystem::path(path).stem().string();
+    const std::string stem = od::folderSoundName(path);
     const auto patch = od::plugin::readPatchFile(path, reason);
     if (!patch) {
       status_ = stem + ": " + reason;
@@ -783,6 +1046,7 @@ class OndelithUI : public UI {
       saved_ = sound_;
       hasSaved_ = true;
       typed_.clear();
+      history().amend(currentState().origin);
     }
     repaint();
   }
@@ -798,11 +1062,12 @@ class OndelithUI : public UI {
 
   // A whole sound chosen in the panel: the curves through the state, every
   // value as a parameter, so the host's own controls follow.
-  void loadFromPanel(const od::Sound& s) {
+  void loadFromPanel(const od::Sound& s, bool step = true) {
     sound_ = s;
-    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
+    setState(kPatchStateKey, od::formatPatch(od::savedPatch(sound_)).c_str());
     writeEveryParameter();
-    if (hasSaved_) saved_ = sound_;
+    if (hasSaved_ && step) saved_ = sound_;
+    if (step) history().record(currentState());
     showSound();
   }
 
@@ -829,7 +1094,10 @@ class OndelithUI : public UI {
     // The panel's own loads come back as they went; anything else is named anew.
     const bool changed = !(now == sound_);
     sound_ = now;
-    if (changed) nameTheSound();
+    if (changed) {
+      nameTheSound();
+      history().record(currentState());
+    }
     // The file the host's browser gave the plugin: LV2 hosts learn its
     // values only from the panel.
     if (hostFileAsked_) {
@@ -855,13 +1123,13 @@ class OndelithUI : public UI {
     saved_ = sound_;
     hasSaved_ = true;
     name_ = "Unsaved sound";
-    for (const std::filesystem::path& path : ownSounds()) {
+    for (const od::FolderSound& f : ownSounds()) {
       std::string reason;
-      const auto patch = od::plugin::readPatchFile(path.string(), reason);
+      const auto patch = od::plugin::readPatchFile(f.path, reason);
       od::Sound s = sound_;
       if (patch) od::applyPatch(s, *patch);
       if (patch && s == sound_) {
-        name_ = path.stem().string();
+        name_ = f.name;
         return;
       }
     }
@@ -896,7 +1164,8 @@ class OndelithUI : public UI {
       if (editorIds_[static_cast<size_t>(row)] == id)
         if (const od::CurveEditor* e = od::findCurveEditor(curves_, id))
           sound_.curves[static_cast<size_t>(row)] = od::curvePointsOf(*e->model);
-    setState(kPatchKey, od::formatPatch(od::savedPatch(sound_)).c_str());
+    setState(kPatchStateKey, od::formatPatch(od::savedPatch(sound_)).c_str());
+    history().record(currentState());
     repaint();
   }
 
@@ -922,18 +1191,37 @@ class OndelithUI : public UI {
 
   struct MenuRow {
     std::string label;
-    int program;       // a bank sound, or -1
+    int program = -1;  // a bank sound, or -1
     std::string path;  // a file of the user's, or a heading when empty too
-    bool current;
+    bool current = false;
+    int page = -1;  // a page of the user's files this row turns to, or -1
   };
   MouseCursor cursor_ = kMouseCursorArrow;
+  struct SurfaceGone {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+  };
+  std::unique_ptr<cairo_surface_t, SurfaceGone> frame_;
 
   od::CairoCanvasHost canvases_;
   od::CurveEditorSet curves_;
   std::array<int, od::kWobbleRows> editorIds_{};
   int displayId_ = 0;
   std::vector<Control> controls_;
-  const std::vector<od::SettingsField> page_ = od::settingsPage(od::soundSettingEntries());
+  // The settings view's pages: the sound's settings, the player's.
+  const std::array<std::vector<od::SettingsField>, 2> pages_{
+      od::settingsPage(od::soundSettingEntries()), od::settingsPage(od::playerSettingEntries())};
+  int pageShown_ = 0;
+  const std::vector<od::SettingsField>& page() const {
+    return pages_[static_cast<size_t>(pageShown_)];
+  }
+  std::array<int32_t, od::kParameterCount> players_{};  // the player's settings, by entry
+  od::SoundHistory ownHistory_;                         // when the plugin cannot be reached
+  od::ValueEntry entry_;
+  Box entryBox_{};
+  Control* tipFor_ = nullptr;  // the slider whose value is shown beside it
+  Box tipBox_{};
+  od::DoubleClick doubleClick_;
+  std::optional<od::SliderDrag> sliderDrag_;
   bool settingsShown_ = false;
   int settingsHover_ = -1;
   int settingsFirst_ = 0;

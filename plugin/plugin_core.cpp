@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <new>
 #include <thread>
 
+#include "engine/note_course.h"
 #include "engine/numeric.h"
 #include "instrument/sound_bank.h"
 #include "platform/files.h"
@@ -275,6 +277,26 @@ std::optional<Patch> readPatchFile(const std::string& path, std::string& reason)
 
 // The start-up sound first, then the factory bank: program n is the bank's
 // sound number n, so a host's program list and the bank's numbers agree.
+uint32_t setUpLatency(double hz, uint32_t decimatorDelay) {
+  const std::optional<SampleRate> rate = SampleRate::of(hz);
+  if (!rate) return 0;
+  // The attack starts on the tick after the fade's last.
+  return static_cast<uint32_t>(NoteLifecycle(*rate).fadeTicks + 1) + decimatorDelay;
+}
+
+std::string setUpLatencyHelp() {
+  const double ms = 1000.0 * setUpLatency(kDefaultSampleRate, 0) / kDefaultSampleRate;
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "Tells the host that notes start %.1f ms late (the set-up fade before each "
+                "note), so that a workstation that compensates plays note starts on the grid. "
+                "Only note starts wait out the fade: with this on, note-offs, legato pitch "
+                "changes, bends and automation sound %.1f ms early. In VST3 hosts it takes "
+                "effect when the plugin is next activated.",
+                ms, ms);
+  return text;
+}
+
 const std::vector<Program>& programs() {
   static const std::vector<Program> list = [] {
     std::vector<Program> out;

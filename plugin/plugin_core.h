@@ -17,6 +17,7 @@
 
 #include "engine/engine.h"
 #include "instrument/sound.h"
+#include "instrument/sound_history.h"
 #include "plugin/plugin_tuning.h"
 
 namespace ondelith::plugin {
@@ -156,6 +157,19 @@ class Voice {
   bool played_ = false;
 };
 
+// The plugin's state keys, which the panel uses too: the sound as a .vx
+// text, and a patch file chosen in the host (the LV2 file property).
+inline constexpr const char* kPatchStateKey = "patch";
+inline constexpr const char* kPatchFileStateKey = "patch-file";
+
+// "Report the set-up fade as latency": the frames a note's attack waits out
+// at this rate (its set-up fade), plus the oversampling decimator's delay in
+// frames at this rate. The one sum every format reports; 0 for a rate the
+// voice refuses.
+uint32_t setUpLatency(double hz, uint32_t decimatorDelay);
+// What Help and the panel say of the setting, with the fade's length.
+std::string setUpLatencyHelp();
+
 // A patch's text as the plugin takes it: an Ondelith patch, else nothing.
 std::optional<Patch> patchFromText(std::string_view text);
 
@@ -180,6 +194,9 @@ class PanelLink {
   virtual ~PanelLink() = default;
   virtual uint32_t soundGeneration() const = 0;
   virtual Sound currentSound() const = 0;
+  // The instance's undo history: its panels come and go, the steps stay.
+  // The panel's thread alone uses it.
+  virtual SoundHistory& soundHistory() = 0;
   // The tuning in force: the texts the state keeps.
   virtual Tuning currentTuning() const = 0;
 };

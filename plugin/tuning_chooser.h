@@ -1,5 +1,5 @@
 #pragma once
-// The panel's tuning chooser, on its settings view: a line that names the
+// The panel's tuning chooser, on its player settings page: a line that names the
 // tuning in force and, pressed, a list of 12-TET, the standard keyboard
 // map, the player's Scala files and Open...; a choice is handed back as the
 // texts the plugin's state keeps.

@@ -11,6 +11,8 @@
 #include "devices/audio_output.h"
 #include "devices/callback_times.h"
 #include "devices/jack_client.h"
+#include "devices/jack_watch.h"
+#include "devices/midi_cycle.h"
 #include "devices/midi_device.h"
 #include "jack_fixture.h"
 #include "platform/quiet_libraries.h"
@@ -52,6 +54,97 @@ TEST(CallbackTimes, PercentilesMaximumAndRunsOverAQuarterOfTheBuffer) {
   s = times.summary();
   EXPECT_EQ(s.maxUs, static_cast<double>(CallbackTimes::kBuckets - 1));
   EXPECT_EQ(s.overQuarter, 2u);
+}
+
+// ---------------------------------------------------------------------------
+// One cycle's MIDI
+
+constexpr uint32_t word(uint32_t status, uint32_t data1, uint32_t data2 = 0) {
+  return status | data1 << 8 | data2 << 16;
+}
+
+TEST(MidiCycle, KeepsOnlyWhatTheVoiceReadsOnItsChannel) {
+  const struct {
+    uint32_t word;
+    int channel;
+    bool kept;
+  } cases[] = {
+      {word(0x90, 60, 100), 0, true},
+      {word(0x91, 60, 100), 0, false},
+      {word(0x91, 60, 100), 1, true},
+      {word(0x9F, 60, 100), kAllChannels, true},
+      {word(0x80, 60), 0, true},
+      {word(0xE0, 0, 64), 0, true},
+      {word(0xC0, 5), 0, true},
+      {word(0xB0, 64, 127), 0, true},
+      {word(0xB0, 120), 0, true},
+      {word(0xB0, 121), 0, true},
+      {word(0xB0, 123), 0, true},
+      {word(0xB0, 1, 64), 0, false},  // the wheel the voice ignores
+      {word(0xD0, 40), 0, false},
+      {word(0xA0, 60, 40), 0, false},
+      {word(0x90, 0x80, 1), 0, false},
+      {word(0xF8, 0), 0, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(voiceReads(c.word, c.channel), c.kept) << std::hex << c.word;
+}
+
+// A flood of bends, pedal values and programs around the messages that
+// end notes: within the budget nothing changes; past it the last of each
+// stands for the rest, and every note-off and ending controller stays, in
+// order.
+TEST(MidiCycle, AFloodFitsKeepingEveryMessageThatEndsANote) {
+  MidiCycle cycle;
+  const std::vector<uint32_t> ending = {word(0x80, 60),  word(0xB0, 64, 127), word(0xB0, 64, 0),
+                                        word(0xB0, 120), word(0xB0, 123),     word(0xB0, 121)};
+  cycle.add(word(0x90, 60, 100), 0, 0);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    cycle.add(word(0xE0, i & 0x7F, (i >> 7) & 0x7F), i / 16, kAllChannels);
+    cycle.add(word(0xE1, 0, i & 0x7F), i / 16, kAllChannels);
+    if (i % 500 == 0) cycle.add(word(0xC0, i / 500), i / 16, kAllChannels);
+    if (i == 1500) {
+      for (uint32_t w : ending) cycle.add(w, i / 16, kAllChannels);
+      cycle.add(word(0xB0, 64, 0), i / 16, kAllChannels);  // up already: changes nothing
+    }
+  }
+  const size_t all = cycle.messages().size();
+  EXPECT_EQ(all, 1 + 6000 + 6 + 7u);
+  cycle.fit(all);
+  EXPECT_EQ(cycle.messages().size(), all);
+
+  cycle.fit(256);
+  std::vector<uint32_t> kept;
+  for (const CycleMessage& m : cycle.messages()) kept.push_back(m.word);
+  std::vector<uint32_t> expected = {word(0x90, 60, 100)};
+  expected.insert(expected.end(), ending.begin(), ending.end());
+  expected.insert(expected.end(),
+                  {word(0xC0, 5), word(0xE0, 2999 & 0x7F, 2999 >> 7), word(0xE1, 0, 2999 & 0x7F)});
+  EXPECT_EQ(kept, expected);
+  EXPECT_EQ(cycle.messages().back().frame, 2999u / 16);
+}
+
+TEST(MidiCycle, NotesPastTheBudgetLoseTheirEarliestNoteOnsNeverANoteOff) {
+  MidiCycle cycle;
+  for (uint32_t i = 0; i < 400; ++i) {
+    cycle.add(word(0x90, i % 128, 100), i, 0);
+    cycle.add(word(0x90, i % 128, 0), i, 0);  // a note-off by velocity 0
+  }
+  cycle.fit(500);
+  size_t ons = 0, offs = 0;
+  for (const CycleMessage& m : cycle.messages()) ((m.word >> 16) != 0 ? ons : offs) += 1;
+  EXPECT_EQ(offs, 400u);
+  EXPECT_EQ(ons, 100u);
+  EXPECT_EQ(cycle.messages().back().frame, 399u);
+  const auto firstOn = std::find_if(cycle.messages().begin(), cycle.messages().end(),
+                                    [](const CycleMessage& m) { return (m.word >> 16) != 0; });
+  EXPECT_EQ(firstOn->word, word(0x90, 300 % 128, 100));
+  // Past its capacity the cycle makes room by the same rules.
+  cycle.clear();
+  for (size_t i = 0; i < MidiCycle::kCapacity * 3; ++i) cycle.add(word(0xE0, 0, i & 0x7F), 0, 0);
+  cycle.add(word(0x80, 60), 0, 0);
+  EXPECT_EQ(cycle.refused(), 0u);
+  EXPECT_EQ(cycle.messages().back().word, word(0x80, 60));
 }
 
 TEST(AudioDeviceList, DefaultFirstThenOutputsInLibraryOrder) {
@@ -109,9 +202,10 @@ int positionOf(const std::vector<std::string>& names, const std::string& name) {
 class OnJack : public ::testing::Test {
  protected:
   virtual int serverRate() const { return 44100; }
+  virtual int serverPeriod() const { return 256; }
   void SetUp() override {
     quietSoundLibraries();
-    server = std::make_unique<JackServer>(serverRate());
+    server = std::make_unique<JackServer>(serverRate(), serverPeriod());
     useServer(server->name());
     ASSERT_TRUE(server->start()) << "jackd did not come up";
     for (int attempt = 0; attempt < 20 && !looker; ++attempt) {
@@ -163,14 +257,23 @@ class AudioOnJack : public OnJack {
   Names outputConnections() { return connectionsOf(looker, "Ondelith:out"); }
   // Sound through the client, then the JACK server goes away under it.
   void playThenLoseTheServer() {
+    // The looker closes before the client plays: closing a client while
+    // another renders has hung inside the library under the race detector.
+    jack_client_close(looker);
+    looker = nullptr;
     ASSERT_EQ(startAudio(audio, synth->engine), paNoError);
     startStream(audio);
     ASSERT_TRUE(waitFor([&] { return counter() > 4410; }));
     sink.reset();
-    jack_client_close(looker);
-    looker = nullptr;
     server->stop();
     std::this_thread::sleep_for(200ms);
+  }
+  void openLooker() {
+    for (int attempt = 0; attempt < 20 && !looker; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(100ms);
+      looker = jack_client_open("Looker", JackNoStartServer, nullptr);
+    }
+    ASSERT_NE(looker, nullptr);
   }
 
   std::unique_ptr<TestClient> sink;
@@ -319,9 +422,54 @@ TEST_F(AudioOnJack, ServerLossHangsNothingAndTheClientComesBackWithTheServer) {
   ASSERT_EQ(switchAudioDevice(audio, 0), paNoError);
   EXPECT_TRUE(jack.isOpen());
   EXPECT_NEAR(renderRate(0.5), 44100.0, 44100.0 * 0.15);
-  looker = jack_client_open("Looker", JackNoStartServer, nullptr);
-  ASSERT_NE(looker, nullptr);
+  openLooker();
   EXPECT_EQ(ownPorts(), kOwnPorts);
+}
+
+TEST(JackConnections, ThoseWhosePortIsGoneAreKeptThoseUndoneAreNot) {
+  const Names remembered = {"A:out", "B:out", "C:out"};
+  const auto gone = [](const std::string& port) { return port == "B:out"; };
+  EXPECT_EQ(mergeConnections(remembered, {"D:out", "A:out"}, gone),
+            (Names{"A:out", "B:out", "D:out"}));
+  EXPECT_EQ(mergeConnections(remembered, {}, gone), Names{"B:out"});
+  EXPECT_EQ(mergeConnections({}, {"A:out"}, gone), Names{"A:out"});
+}
+
+// The server goes while the client plays: the loss is told at once; the
+// client opens again by itself once the server is back, asking at most
+// once a second, with its ports, its output and every remembered
+// connection, those to programs that start after it too.
+TEST_F(AudioOnJack, TheClientComesBackByItselfWithItsConnectionsWhenTheServerDoes) {
+  MidiDevice midi(synth->midi, &jack);
+  JackWatch watch;
+  jack.remember(true, {"Sink:in_1"}, {"Keyboard:out"});
+  playThenLoseTheServer();
+  if (HasFatalFailure()) return;
+  int64_t now = 5000;
+  EXPECT_EQ(watchJackServer(watch, audio, midi, now), JackChange::Gone);
+  EXPECT_FALSE(jack.isOpen());
+  EXPECT_EQ(watchJackServer(watch, audio, midi, now += 400), JackChange::None);
+
+  ASSERT_TRUE(server->start());
+  EXPECT_EQ(watchJackServer(watch, audio, midi, now += 400), JackChange::None);  // too soon
+  EXPECT_FALSE(jack.isOpen());
+  EXPECT_EQ(watchJackServer(watch, audio, midi, now += 200), JackChange::Back);
+  EXPECT_TRUE(jack.rendering());
+  const int32_t before = counter();
+  EXPECT_TRUE(waitFor([&] { return counter() > before + 4410; }));
+  openLooker();
+  EXPECT_EQ(ownPorts(), kOwnPorts);
+
+  sink = std::make_unique<TestClient>("Sink", 2, false);
+  TestClient keyboard("Keyboard", 0, true);
+  ASSERT_TRUE(sink->ok() && keyboard.ok());
+  EXPECT_TRUE(waitFor([&] {
+    jack.updateRemembered();
+    return outputConnections() == Names{"Sink:in_1"} &&
+           connectionsOf(looker, "Ondelith:MIDI In") == Names{"Keyboard:out"};
+  }));
+  EXPECT_EQ(jack.rememberedOutput(), Names{"Sink:in_1"});
+  EXPECT_EQ(jack.rememberedMidi(), Names{"Keyboard:out"});
 }
 
 TEST_F(AudioOnJack, ShutdownAfterServerLossEndsPromptly) {
@@ -534,6 +682,58 @@ TEST_F(MidiOnJack, TheOwnPortPlaysBesideTheChosenDeviceAndKeepsThePlayersConnect
   EXPECT_EQ(jack.midiConnections(), Names{"Keyboard2:out"});
 }
 
+// N bends in one cycle, then the note-off in the same cycle: the note ends
+// whatever N, whether this client renders the voice (each message at its
+// frame) or another thread does (through the voice's queue), with the flood
+// on the channel heard or on another. One event in running status carries
+// them all, as a busy cable would.
+std::vector<unsigned char> bendFlood(int n, int channel, int last) {
+  std::vector<unsigned char> bytes = {static_cast<unsigned char>(0xE0 | channel)};
+  for (int i = 0; i < n; ++i) {
+    const int value = i == n - 1 ? last : (i * 7) & 0x3FFF;
+    bytes.push_back(static_cast<unsigned char>(value & 0x7F));
+    bytes.push_back(static_cast<unsigned char>(value >> 7));
+  }
+  bytes.insert(bytes.end(), {0x80, 69, 0});
+  return bytes;
+}
+
+// The race detector slows a cycle of ten thousand past 256 frames; the
+// keyboard would then write its next cycle over the one still being read.
+class MidiFloodOnJack : public MidiOnJack {
+ protected:
+#if defined(__SANITIZE_THREAD__)
+  int serverPeriod() const override { return 2048; }
+#endif
+};
+
+TEST_F(MidiFloodOnJack, FloodsOfTenThousandInOneCycleNeverHoldANote) {
+  ASSERT_TRUE(choose("Keyboard:out"));
+  synth->midi.channel.store(0);
+  for (const bool renderingHere : {true, false}) {
+    std::unique_ptr<test::AudioThread> elsewhere;
+    if (renderingHere)
+      jack.startRendering(synth->engine);
+    else
+      elsewhere = std::make_unique<test::AudioThread>(synth->engine);
+    for (const int n : {515, 600, 2000, 10000}) {
+      for (const int channel : {0, 5}) {
+        const std::string label = (renderingHere ? "here, " : "elsewhere, ") + std::to_string(n) +
+                                  " on channel " + std::to_string(channel + 1);
+        keyboard->send({0xE0, 0, 64, 0x90, 69, 100});  // the wheel at rest
+        ASSERT_TRUE(sounds(69)) << label;
+        const int last = 1000 + n;
+        keyboard->send(bendFlood(n, channel, last));
+        EXPECT_TRUE(silent()) << label;
+        EXPECT_EQ(synth->engine.notes.bendValue(), channel == 0 ? last : kBendCentre) << label;
+      }
+    }
+    jack.stopRendering();
+  }
+  EXPECT_EQ(keyboard->unsent(), 0);
+  EXPECT_EQ(synth->midi.lost.load(), 0u);
+}
+
 TEST_F(MidiOnJack, ServerLossWhileOpenHangsNothing) {
   ASSERT_TRUE(choose("Keyboard:out"));
   keyboard.reset();
@@ -600,6 +800,28 @@ TEST(MidiWithoutServer, ListingWithoutSequencerOrServerFindsNothingAndThrowsNoth
   EXPECT_FALSE(switchMidiDevice(device, static_cast<int>(names.size()), &reason));
   EXPECT_EQ(status, "No MIDI IN");
   EXPECT_FALSE(reason.empty());
+}
+
+// The program's own sequencer port played with no device chosen: field 0
+// shows it while notes arrive, and gives way to a device once one opens.
+TEST(MidiWithoutServer, TheOwnSequencerPortInUseIsShown) {
+  auto synth = test::makeSynth();
+  MidiDevice device(synth->midi);
+  Names shown;
+  device.setInputStatus = [&](const std::string& text) { shown.push_back(text); };
+  const struct {
+    int64_t ms;
+    uint32_t messages;
+    bool deviceOpen;
+  } steps[] = {{0, 0, false},     {100, 1, false},  {5000, 0, false}, {10200, 0, false},
+               {10300, 3, false}, {10400, 0, true}, {30000, 0, true}};
+  for (const auto& step : steps) {
+    device.ownPortMessages += step.messages;
+    device.inputOpen = step.deviceOpen;
+    showMidiStatus(device, step.ms);
+  }
+  EXPECT_EQ(shown, (Names{"No MIDI IN", kOwnSequencerInputText, "No MIDI IN",
+                          kOwnSequencerInputText, "MIDI IN"}));
 }
 
 }  // namespace

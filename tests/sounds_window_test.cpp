@@ -125,6 +125,22 @@ TEST_F(Sounds, TheMenuHasTheBankByCategoryThenThePlayersOwnAndEachItemChoosesIts
   EXPECT_EQ(state(), SoundState{});
 }
 
+// File names that are not UTF-8 or hold a tab are listed, each an item of
+// its own that chooses its sound, and titled with what Qt can show.
+TEST_F(Sounds, NamesOfAnyBytesAreListedChosenAndTitled) {
+  const std::string patch = formatPatch(capturePatch(bankState(*bankSoundNumbered(5)).sound));
+  for (const char* file : {"bad\xFFname.vx", "good.vx", "tab\tname.vx"})
+    std::ofstream(patchDirectory() + file, std::ios::binary) << patch;
+  const std::vector<std::string> shown = {"bad\uFFFDname", "good", "tab\u2409name"};
+  for (const std::string& name : shown) {
+    SCOPED_TRACE(name);
+    choose({"Sounds", category(1), bankItem(1)});
+    choose({"Sounds", "My sounds", QString::fromStdString(name)});
+    EXPECT_EQ(title(), "Ondelith \u2014 " + name);
+    EXPECT_EQ(state().sound, bankState(*bankSoundNumbered(5)).sound);
+  }
+}
+
 TEST_F(Sounds, PreviousAndNextByShortcutsThatPlayNoNoteGoRoundTheList) {
   const int last = factoryBank().back().number;
   keys(Qt::Key_PageDown, Qt::ControlModifier);  // from the start-up sound: the first

@@ -665,7 +665,7 @@ TEST(HelpText, ParagraphsAndLines) {
   // A sound's settings, when there are any, have a paragraph of their own.
   int soundSettings = 0;
   for (int i = 0; i < kParameterCount; ++i) soundSettings += isSoundSetting(i);
-  EXPECT_EQ(textLines, 82 + (soundSettings ? soundSettings + 1 : 0));
+  EXPECT_EQ(textLines, 87 + (soundSettings ? soundSettings + 1 : 0));
   EXPECT_EQ(paragraphs, 21 + (soundSettings ? 1 : 0));
   // Each player setting, from its row: its name and its Help sentence.
   for (int i : {kChannelIndex, kBendRangeIndex, kVelocityIndex, kA4Index}) {

@@ -1,5 +1,6 @@
 #include "plugin/tests/clap_host.h"
 
+#include <clap/ext/latency.h>
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -173,6 +174,12 @@ bool Instance::loadState(const std::string& bytes) {
         return static_cast<int64_t>(n);
       }};
   return state && state->load(plugin_, &stream);
+}
+
+uint32_t Instance::latency() const {
+  const auto* l =
+      static_cast<const clap_plugin_latency_t*>(plugin_->get_extension(plugin_, CLAP_EXT_LATENCY));
+  return l ? l->get(plugin_) : 0;
 }
 
 double Instance::value(uint32_t id) const {

@@ -64,6 +64,7 @@ class Instance {
   // The plugin's timers, run once each, as a host's main loop would.
   void runTimers();
   double value(uint32_t id) const;
+  uint32_t latency() const;
   int rescans = 0;  // the plugin asked the host to read its parameters again
 
  private:

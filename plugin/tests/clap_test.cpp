@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "instrument/instrument.h"
+#include "plugin/plugin_core.h"
 #include "plugin/tests/clap_host.h"
 #include "plugin/tests/plugin_test_support.h"
 
@@ -183,6 +184,29 @@ TEST(ClapRate, AnUnsupportedRatePlaysSilenceAndSaysSoOnce) {
   const std::string text = log.text();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
   EXPECT_NE(text.find("1234.57"), std::string::npos) << text;
+}
+
+// A saved value is read whole: past the range it is limited, as "999" is;
+// what is no number leaves the state's own value.
+TEST(ClapState, NumbersAreReadWholeLimitedOrRefused) {
+  ASSERT_TRUE(module().ok());
+  expectStateNumbersRead<Instance>(module(), [](int i) { return static_cast<uint32_t>(i); });
+}
+
+TEST(ClapEvents, PastTheLimitEveryNoteEnds) {
+  ASSERT_TRUE(module().ok());
+  expectFloodsEndTheirNotes<uint32_t, Instance>(module());
+}
+
+TEST(ClapLatency, TheSetUpFadeWhenAskedFor) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  std::vector<float> out;
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), 0u);
+  ASSERT_TRUE(plugin.loadState(withStateText(plugin.saveState(), "report-latency", "on")));
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
 }
 
 }  // namespace

@@ -129,5 +129,16 @@ TEST(SharedSound, ChangeMarksHoldAnyNumberOfParameters) {
   EXPECT_FALSE(shared.takeChanges().any());
 }
 
+// The set-up fade (1001 samples at 44100 Hz) is the same time at any rate,
+// the decimator's delay adds to it, and a rate the voice refuses reports none.
+TEST(SetUpLatency, IsTheFadesTimeAtTheRunningRatePlusTheDecimators) {
+  EXPECT_EQ(setUpLatency(44100, 0), 1001u);
+  for (double hz : {22050.0, 48000.0, 96000.0})
+    EXPECT_NEAR(setUpLatency(hz, 0), 1001 * hz / 44100, 1.0) << hz;
+  EXPECT_EQ(setUpLatency(48000, 7), setUpLatency(48000, 0) + 7);
+  EXPECT_EQ(setUpLatency(1, 0), 0u);
+  EXPECT_NE(setUpLatencyHelp().find("automation sound 22.7 ms early"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ondelith::plugin

@@ -1,19 +1,24 @@
 #include "plugin/tests/lv2_host.h"
 
+#include <dlfcn.h>
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
+#include <lv2/instance-access/instance-access.h>
 #include <lv2/midi/midi.h>
+#include <lv2/parameters/parameters.h>
 #include <lv2/patch/patch.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "plugin/plugin_core.h"
+
 namespace ondelith::lv2test {
 
 namespace {
 constexpr const char* kPluginUri = "urn:ondelith:lv2";
-constexpr const char* kPatchFileUri = "urn:ondelith:lv2#patch-file";
+const std::string kPatchFileUri = std::string(kPluginUri) + "#" + plugin::kPatchFileStateKey;
 }  // namespace
 
 Host::Host() {
@@ -128,15 +133,29 @@ bool Instance::midi(uint32_t frame, std::initializer_list<uint8_t> bytes) {
 }
 
 void Instance::choosePatchFile(const std::string& path, uint32_t frame) {
+  setPathProperty(kPatchFileUri.c_str(), path, frame);
+}
+
+void Instance::setPathProperty(const char* keyUri, const std::string& path, uint32_t frame) {
   beginEvents();
   LV2_Atom_Forge_Frame object;
   lv2_atom_forge_frame_time(&forge_, frame);
   lv2_atom_forge_object(&forge_, &object, 0, host_.map(LV2_PATCH__Set));
   lv2_atom_forge_key(&forge_, host_.map(LV2_PATCH__property));
-  lv2_atom_forge_urid(&forge_, host_.map(kPatchFileUri));
+  lv2_atom_forge_urid(&forge_, host_.map(keyUri));
   lv2_atom_forge_key(&forge_, host_.map(LV2_PATCH__value));
   lv2_atom_forge_path(&forge_, path.c_str(), static_cast<uint32_t>(path.size()));
   lv2_atom_forge_pop(&forge_, &object);
+}
+
+void Instance::forwardAtom(const LV2_Atom& atom) {
+  beginEvents();
+  lv2_atom_forge_frame_time(&forge_, 0);
+  lv2_atom_forge_write(&forge_, &atom, lv2_atom_total_size(&atom));
+}
+
+void Instance::setPort(uint32_t index, float value) {
+  if (index < controls_.size()) controls_[index] = value;
 }
 
 void Instance::runOnly(uint32_t frames) {
@@ -250,5 +269,88 @@ const LV2_State_Interface* Instance::stateInterface() const {
 }
 
 LV2_Handle Instance::handle() const { return lilv_instance_get_handle(instance_); }
+
+Panel::Panel(Instance& instance, unsigned long parentWindow) : instance_(instance) {
+  Host& host = instance.host();
+  if (!instance.ok()) return;
+  // The plugin's first X11 panel and the library it is in.
+  LilvUIs* uis = lilv_plugin_get_uis(host.plugin);
+  LilvNode* x11 = lilv_new_uri(host.world, LV2_UI__X11UI);
+  std::string uri, binary;
+  LILV_FOREACH(uis, i, uis) {
+    const LilvUI* ui = lilv_uis_get(uis, i);
+    if (!lilv_ui_is_a(ui, x11)) continue;
+    uri = lilv_node_as_uri(lilv_ui_get_uri(ui));
+    char* path = lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(ui)), nullptr);
+    binary = path ? path : "";
+    lilv_free(path);
+    break;
+  }
+  lilv_node_free(x11);
+  lilv_uis_free(uis);
+  if (binary.empty() || !(library_ = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL))) return;
+  const auto entry =
+      reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(library_, "lv2ui_descriptor"));
+  for (uint32_t i = 0; entry && (descriptor_ = entry(i)); ++i)
+    if (uri == descriptor_->URI) break;
+  if (!descriptor_) return;
+
+  Host& h = host;
+  options_ = {{{LV2_OPTIONS_INSTANCE, 0, h.map(LV2_PARAMETERS__sampleRate), sizeof rate_,
+                h.map(LV2_ATOM__Float), &rate_},
+               {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr}}};
+  requestValue_ = {this, request};
+  dataAccess_ = {lilv_instance_get_descriptor(instance.lilvInstance())->extension_data};
+  features_ = {{{LV2_URID__map, &h.mapFeature},
+                {LV2_URID__unmap, &h.unmapFeature},
+                {LV2_OPTIONS__options, options_.data()},
+                {LV2_UI__parent, reinterpret_cast<void*>(parentWindow)},
+                {LV2_INSTANCE_ACCESS_URI, instance.handle()},
+                {LV2_DATA_ACCESS_URI, &dataAccess_},
+                {LV2_UI__requestValue, &requestValue_}}};
+  for (size_t i = 0; i < features_.size(); ++i) featureList_[i] = &features_[i];
+  featureList_.back() = nullptr;
+  char* bundle =
+      lilv_file_uri_parse(lilv_node_as_uri(lilv_plugin_get_bundle_uri(host.plugin)), nullptr);
+  ui_ = descriptor_->instantiate(descriptor_, lilv_node_as_uri(lilv_plugin_get_uri(host.plugin)),
+                                 bundle, write, this, &widget_, featureList_.data());
+  lilv_free(bundle);
+  if (ui_ && descriptor_->extension_data)
+    idle_ = static_cast<const LV2UI_Idle_Interface*>(
+        descriptor_->extension_data(LV2_UI__idleInterface));
+}
+
+Panel::~Panel() {
+  if (ui_) descriptor_->cleanup(ui_);
+  if (library_) dlclose(library_);
+}
+
+void Panel::idle() {
+  if (idle_) idle_->idle(ui_);
+}
+
+bool Panel::answerFileRequest(const std::string& path) {
+  if (requests_.empty()) return false;
+  instance_.setPathProperty(requests_.back().c_str(), path);
+  return true;
+}
+
+LV2UI_Request_Value_Status Panel::request(LV2UI_Feature_Handle h, LV2_URID key, LV2_URID,
+                                          const LV2_Feature* const*) {
+  auto& self = *static_cast<Panel*>(h);
+  const char* uri = self.instance_.host().unmap(key);
+  if (!uri) return LV2UI_REQUEST_VALUE_ERR_UNKNOWN;
+  self.requests_.emplace_back(uri);
+  return LV2UI_REQUEST_VALUE_SUCCESS;
+}
+
+void Panel::write(LV2UI_Controller c, uint32_t port, uint32_t size, uint32_t protocol,
+                  const void* buffer) {
+  auto& self = *static_cast<Panel*>(c);
+  if (protocol == 0 && size == sizeof(float))
+    self.instance_.setPort(port, *static_cast<const float*>(buffer));
+  else if (protocol == self.instance_.host().map(LV2_ATOM__eventTransfer))
+    self.instance_.forwardAtom(*static_cast<const LV2_Atom*>(buffer));
+}
 
 }  // namespace ondelith::lv2test

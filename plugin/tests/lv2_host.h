@@ -5,8 +5,10 @@
 
 #include <lilv/lilv.h>
 #include <lv2/atom/forge.h>
+#include <lv2/data-access/data-access.h>
 #include <lv2/options/options.h>
 #include <lv2/state/state.h>
+#include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
@@ -55,6 +57,12 @@ class Instance {
   // event buffer is full.
   bool midi(uint32_t frame, std::initializer_list<uint8_t> bytes);
   void choosePatchFile(const std::string& path, uint32_t frame = 0);
+  // A path property set as a host sets one (patch:Set), by its key's URI.
+  void setPathProperty(const char* keyUri, const std::string& path, uint32_t frame = 0);
+  // An atom a panel writes to the plugin's events port, for the next run.
+  void forwardAtom(const LV2_Atom& atom);
+  // A control port set by its index, as a panel writes it.
+  void setPort(uint32_t index, float value);
 
   // One run; then the worker's work and its answers, as a host delivers
   // them after run(). The samples go to the end of `out`.
@@ -68,6 +76,8 @@ class Instance {
 
   void deactivate();
   void activate();
+  LilvInstance* lilvInstance() const { return instance_; }
+  Host& host() const { return host_; }
 
   // The whole state as a host saves it (ports and the plugin's properties),
   // in Turtle, and restored from that text.
@@ -109,6 +119,45 @@ class Instance {
   std::array<LV2_Options_Option, 3> options_{};
   LV2_Feature mapFeature_{}, unmapFeature_{}, scheduleFeature_{}, optionsFeature_{};
   std::array<const LV2_Feature*, 5> features_{};
+};
+
+// The plugin's LV2 panel inside an X11 window of the host's, idled as a
+// host idles it. Its writes go to the instance (control ports, and atoms
+// for the next run); its file requests are kept, and answered as a host's
+// file browser answers them: the chosen path set as the property asked for.
+class Panel {
+ public:
+  Panel(Instance& instance, unsigned long parentWindow);
+  ~Panel();
+  Panel(const Panel&) = delete;
+  Panel& operator=(const Panel&) = delete;
+
+  bool ok() const { return ui_ != nullptr; }
+  void idle();
+  // The URIs of the keys the panel asked a file for, oldest first.
+  const std::vector<std::string>& fileRequests() const { return requests_; }
+  // The last request answered with `path`; false when there was none.
+  bool answerFileRequest(const std::string& path);
+
+ private:
+  static LV2UI_Request_Value_Status request(LV2UI_Feature_Handle, LV2_URID key, LV2_URID type,
+                                            const LV2_Feature* const*);
+  static void write(LV2UI_Controller, uint32_t port, uint32_t size, uint32_t protocol,
+                    const void* buffer);
+
+  Instance& instance_;
+  void* library_ = nullptr;
+  const LV2UI_Descriptor* descriptor_ = nullptr;
+  LV2UI_Handle ui_ = nullptr;
+  LV2UI_Widget widget_ = nullptr;
+  const LV2UI_Idle_Interface* idle_ = nullptr;
+  std::vector<std::string> requests_;
+  float rate_ = 48000;
+  std::array<LV2_Options_Option, 2> options_{};
+  LV2UI_Request_Value requestValue_{};
+  LV2_Extension_Data_Feature dataAccess_{};
+  std::array<LV2_Feature, 7> features_{};
+  std::array<const LV2_Feature*, 8> featureList_{};
 };
 
 }  // namespace ondelith::lv2test

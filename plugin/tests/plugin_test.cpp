@@ -17,6 +17,7 @@
 #include "instrument/playback.h"
 #include "instrument/sound.h"
 #include "instrument/sound_bank.h"
+#include "plugin/plugin_core.h"
 #include "plugin/tests/lv2_host.h"
 #include "plugin/tests/plugin_test_support.h"
 
@@ -96,35 +97,19 @@ TEST_P(PlaysAsTheRenderer, BitForBitInRunsOfAnyLength) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, PlaysAsTheRenderer, ::testing::Values(44100, 48000));
 
-TEST(PluginEvents, TenThousandInOneRunAreAllPlayed) {
+// The instance as the shared helpers play it: MIDI as words, a run as a process call.
+struct Player : Instance {
+  Player(Host& h, double rate) : Instance(h, rate) {}
+  void midi(uint32_t frame, uint32_t word) {
+    ASSERT_TRUE(Instance::midi(frame, {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+                                       static_cast<uint8_t>(word >> 16)}));
+  }
+  void process(uint32_t frames, std::vector<float>& out) { run(frames, out); }
+};
+
+TEST(PluginEvents, PastTheLimitEveryNoteEnds) {
   ASSERT_TRUE(host().plugin);
-  const int rate = 48000;
-  // Ten thousand notes within 8192 frames, then all released: a lost
-  // note-on changes a pitch, a lost note-off leaves the gate open.
-  std::vector<TimedMidi> notes;
-  for (int k = 0; k < 5000; ++k)
-    notes.push_back({k * 8000 / 10000, 0x90u | (uint32_t(40 + k % 50) << 8) | (100u << 16)});
-  for (int k = 0; k < 5000; ++k)
-    notes.push_back({(5000 + k) * 8000 / 10000, 0x80u | (uint32_t(40 + k % 50) << 8)});
-  const int64_t frames = 3 * 8192;
-
-  Engine engine(*SampleRate::of(rate));
-  Instrument instrument;
-  instrument.attach(&engine);
-  std::vector<float> reference;
-  playMidi(engine, notes.data(), notes.size(), frames, 8192, [&](const float* s, int64_t n) {
-    reference.insert(reference.end(), s, s + n);
-    return true;
-  });
-
-  Instance plugin(host(), rate);
-  for (const TimedMidi& n : notes)
-    ASSERT_TRUE(plugin.midi(static_cast<uint32_t>(n.frame),
-                            {static_cast<uint8_t>(n.word), static_cast<uint8_t>(n.word >> 8),
-                             static_cast<uint8_t>(n.word >> 16)}));
-  std::vector<float> played;
-  for (int run = 0; run < 3; ++run) plugin.run(8192, played);
-  EXPECT_TRUE(sameBits(played, reference));
+  expectFloodsEndTheirNotes<uint32_t, Player>(host());
 }
 
 TEST(PluginState, SavedAfterChangesPlaysTheSameInANewInstance) {
@@ -497,6 +482,24 @@ TEST(Bundle, EachPresetsPortValuesAreItsPatchs) {
   }
   lilv_nodes_free(presets);
   lilv_node_free(presetClass);
+}
+
+// The latency port comes after every parameter's; it reports the set-up fade
+// once the player asks for it, in a saved state as in a session.
+TEST(PluginLatency, ThePortReportsTheSetUpFadeWhenAskedFor) {
+  ASSERT_TRUE(host().plugin);
+  Instance plugin(host(), 48000);
+  std::vector<float> out;
+  plugin.run(64, out);
+  EXPECT_EQ(plugin.get("lv2_latency"), 0.0f);
+  std::string state = plugin.saveState();
+  const std::string off = "lv2#report-latency> \"\"";
+  const size_t at = state.find(off);
+  ASSERT_NE(at, std::string::npos) << state;
+  state.replace(at, off.size(), "lv2#report-latency> \"on\"");
+  ASSERT_TRUE(plugin.restoreState(state));
+  plugin.run(64, out);
+  EXPECT_EQ(plugin.get("lv2_latency"), static_cast<float>(plugin::setUpLatency(48000, 0)));
 }
 
 // A host bouncing a region from another start gives the plugin another

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "instrument/instrument.h"
+#include "instrument/registry.h"
 
 extern char** environ;
 
@@ -121,6 +122,77 @@ std::string patchIn(const std::string& state) {
   if (at == std::string::npos) return {};
   const size_t from = at + key.size();
   return state.substr(from, state.find('\0', from) - from);
+}
+
+namespace {
+// The text after `key` in the section that `begin` opens, replaced.
+std::string withText(const std::string& state, const std::string& begin, std::string_view key,
+                     std::string_view text) {
+  const std::string k = '\0' + std::string(key) + '\0';
+  const size_t at = state.find(k, state.find(begin));
+  if (at == std::string::npos) return state;
+  const size_t from = at + k.size();
+  return state.substr(0, from) + std::string(text) + state.substr(state.find('\0', from));
+}
+}  // namespace
+
+std::string withParameterText(const std::string& state, std::string_view symbol,
+                              std::string_view text) {
+  return withText(state, "__dpf_parameters_begin__", symbol, text);
+}
+
+std::string withStateText(const std::string& state, std::string_view key, std::string_view text) {
+  return withText(state, "__dpf_state_begin__", key, text);
+}
+
+std::vector<StateNumber> stateNumbers() {
+  const auto at = [](std::string_view symbol) { return parameterIndex(symbol); };
+  const auto top = [&](std::string_view symbol) { return parameter(at(symbol)).maximum; };
+  const auto bottom = [&](std::string_view symbol) { return parameter(at(symbol)).minimum; };
+  return {{"1e30", at("volume"), top("volume")},      {"1e999", at("volume"), top("volume")},
+          {"999", at("sustain"), top("sustain")},     {"1e9", at("velocity"), top("velocity")},
+          {"-1e308", at("x1_mod"), bottom("x1_mod")}, {"50.6", at("sustain"), 51},
+          {"inf", at("attack"), std::nullopt},        {"nan", at("cutoff"), std::nullopt},
+          {"3abc", at("volume"), std::nullopt},       {" ", at("resonance"), std::nullopt}};
+}
+
+std::vector<Flood> floods() {
+  constexpr int kCount = 10000;
+  constexpr int64_t kEnd = 6100;  // after the flood, within the run
+  const auto cc = [](int number, int value) {
+    return 0xB0u | (uint32_t(number) << 8) | (uint32_t(value) << 16);
+  };
+  const auto spread = [](int k) { return 1 + int64_t{k} * 6000 / kCount; };
+  const auto with = [&](std::vector<TimedMidi> before, uint32_t (*value)(int),
+                        std::vector<TimedMidi> after) {
+    Flood f{{}, before, before};
+    for (int k = 0; k < kCount; ++k) f.flooded.push_back({spread(k), value(k)});
+    f.flooded.insert(f.flooded.end(), after.begin(), after.end());
+    f.kept.insert(f.kept.end(), after.begin(), after.end());
+    return f;
+  };
+  const auto bend = [](int k) {
+    return 0xE0u | (uint32_t(k & 0x7F) << 8) | (uint32_t(k % 128) << 16);
+  };
+  const auto modWheel = [](int k) { return 0xB0u | (1u << 8) | (uint32_t(k % 128) << 16); };
+  const TimedMidi on{0, test::noteOnWord(60, 100)};
+  std::vector<Flood> all = {
+      with({on}, bend, {{kEnd, test::noteOffWord(60)}}),
+      with({on}, modWheel, {{kEnd, test::noteOffWord(60)}}), with({on}, bend, {{kEnd, cc(123, 0)}}),
+      with({on}, bend, {{kEnd, cc(120, 0)}}),
+      with({{0, cc(64, 127)}, on}, bend, {{kEnd, test::noteOffWord(60)}, {kEnd + 1, cc(64, 0)}})};
+  const char* names[] = {"bends, note-off", "controller, note-off", "bends, all notes off",
+                         "bends, all sound off", "pedal held, bends, note-off, pedal let go"};
+  for (size_t i = 0; i < all.size(); ++i) all[i].name = names[i];
+  // Notes alone: five thousand pressed, then released.
+  Flood notes{"notes", {}, {}};
+  for (int k = 0; k < kCount / 2; ++k)
+    notes.flooded.push_back({spread(k) / 2, test::noteOnWord(40 + k % 50, 100)});
+  for (int k = 0; k < kCount / 2; ++k)
+    notes.flooded.push_back({3000 + spread(k) / 2, test::noteOffWord(40 + k % 50)});
+  notes.kept = {notes.flooded.front(), {notes.flooded.back().frame, test::noteOffWord(40)}};
+  all.push_back(notes);
+  return all;
 }
 
 std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate) {

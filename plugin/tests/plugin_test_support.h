@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "instrument/patch_format.h"
+#include "instrument/registry.h"
 #include "tests/test_files.h"
 #include "tools/midi_file.h"
 
@@ -59,6 +63,70 @@ std::vector<TimedMidi> notesOf(const std::string& midiPath, int rate);
 
 // The patch text inside a CLAP state.
 std::string patchIn(const std::string& state);
+
+// A framework state whose saved value of the parameter `symbol` reads
+// `text` instead, as a hand-edited or damaged session would carry it.
+std::string withParameterText(const std::string& state, std::string_view symbol,
+                              std::string_view text);
+// The same for one of the plugin's state keys.
+std::string withStateText(const std::string& state, std::string_view key, std::string_view text);
+
+// Saved parameter texts a state reader must read whole: the registry position
+// and the value each must give, or none where the text is no number and the
+// state's patch value stays.
+struct StateNumber {
+  std::string_view text;
+  int index;
+  std::optional<int32_t> want;
+};
+std::vector<StateNumber> stateNumbers();
+
+// Each of them through a host: a fresh instance loads the state with the
+// text in place, and the host reads the value back by the row's id.
+template <typename Instance, typename Module, typename IdOf>
+void expectStateNumbersRead(Module& module, IdOf idOf) {
+  Instance first(module, 48000);
+  const std::string state = first.saveState();
+  for (const StateNumber& c : stateNumbers()) {
+    SCOPED_TRACE(std::string(parameter(c.index).symbol) + " = \"" + std::string(c.text) + "\"");
+    const std::string edited = withParameterText(state, parameter(c.index).symbol, c.text);
+    ASSERT_NE(edited, state);
+    Instance second(module, 48000);
+    ASSERT_TRUE(second.loadState(edited));
+    EXPECT_EQ(second.value(idOf(c.index)), c.want.value_or(parameter(c.index).start));
+  }
+}
+
+// One run flooded past the plugin's event limit: a note held, ten thousand
+// events and then what ends the note. `kept` is the same run without the
+// flood. Whatever the plugin gives up, the note ends.
+struct Flood {
+  std::string_view name;
+  std::vector<TimedMidi> flooded;
+  std::vector<TimedMidi> kept;
+};
+std::vector<Flood> floods();
+constexpr uint32_t kFloodRun = 8192;
+
+// Played through a host, each flood falls silent by the end as its run
+// without the flood does. Frame: the host's own type for run offsets.
+template <typename Frame, typename Instance, typename Module>
+void expectFloodsEndTheirNotes(Module& module) {
+  const size_t frames = 2 * 48000;
+  const auto tailPeak = [](const std::vector<float>& out) {
+    float peak = 0;
+    for (size_t i = out.size() - kFloodRun; i < out.size(); ++i)
+      peak = std::max(peak, std::abs(out[i]));
+    return peak;
+  };
+  for (const Flood& f : floods()) {
+    SCOPED_TRACE(f.name);
+    Instance quiet(module, 48000), flooded(module, 48000);
+    const float unflooded = tailPeak(playInRuns<Frame>(quiet, f.kept, frames, {kFloodRun}));
+    ASSERT_EQ(unflooded, 0.0f) << "the note still sounds without the flood: play longer";
+    EXPECT_EQ(tailPeak(playInRuns<Frame>(flooded, f.flooded, frames, {kFloodRun})), unflooded);
+  }
+}
 
 // Bit for bit: -0 and 0 differ, as do two NaNs of different payloads.
 ::testing::AssertionResult sameBits(const std::vector<float>& a, const std::vector<float>& b);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
@@ -128,7 +129,9 @@ const v3_component_handler_cpp kHandlerTable = {
      },
      [](void*, v3_param_id) -> v3_result { return V3_OK; },
      [](void* s, int32_t flags) -> v3_result {
-       if (flags & V3_RESTART_PARAM_VALUES_CHANGED) ++self<Instance::Handler>(s).owner->restarts;
+       Instance& owner = *self<Instance::Handler>(s).owner;
+       if (!owner.takeHostLock()) return V3_INTERNAL_ERR;
+       if (flags & V3_RESTART_PARAM_VALUES_CHANGED) ++owner.restarts;
        return V3_OK;
      }}};
 
@@ -332,6 +335,15 @@ void Instance::midi(int32_t frame, uint32_t word) {
   const auto channel = static_cast<int16_t>(word & 0x0F);
   const auto pitch = static_cast<int16_t>((word >> 8) & 0x7F);
   const float velocity = static_cast<float>((word >> 16) & 0x7F) / 127.0f;
+  if (status == 0xB0 || status == 0xE0) {
+    // As a host maps MIDI: each controller and the bend a parameter of the framework's.
+    const uint32_t data = (word >> 8) & 0x7F, data2 = (word >> 16) & 0x7F;
+    const v3_param_id id =
+        1 + static_cast<v3_param_id>(channel) * 130 + (status == 0xE0 ? 129 : data);
+    const double normalised = status == 0xE0 ? ((data2 << 7) | data) / 16384.0 : data2 / 127.0;
+    queueFor(changes_, id).points.emplace_back(frame, normalised);
+    return;
+  }
   if (status == 0x90 && velocity > 0) {
     e.type = V3_EVENT_NOTE_ON;
     e.note_on = {channel, pitch, 0, velocity, 0, -1};
@@ -373,6 +385,15 @@ void Instance::processOnly(int32_t frames) {
   outChanges_.queues.clear();
 }
 
+void Instance::reactivate() {
+  v3_cpp_obj(processor_)->set_processing(processor_, false);
+  v3_cpp_obj(component_)->set_active(component_, false);
+  v3_cpp_obj(component_)->set_active(component_, true);
+  processing_ = v3_cpp_obj(processor_)->set_processing(processor_, true) == V3_OK;
+}
+
+uint32_t Instance::latency() { return v3_cpp_obj(processor_)->get_latency_samples(processor_); }
+
 std::string Instance::saveState() {
   Stream s{&kStreamTable, {}, 0};
   if (v3_cpp_obj(component_)->get_state(component_, reinterpret_cast<v3_bstream**>(&s)) != V3_OK)
@@ -388,6 +409,21 @@ bool Instance::loadState(const std::string& bytes) {
   s.at = 0;
   return v3_cpp_obj(controller)
              ->set_component_state(controller, reinterpret_cast<v3_bstream**>(&s)) == V3_OK;
+}
+
+void Instance::underHostLock(const std::function<void()>& call) {
+  hostLock_.acquire();
+  call();
+  hostLock_.release();
+}
+
+bool Instance::takeHostLock() {
+  if (!hostLock_.try_acquire_for(std::chrono::seconds(2))) {
+    ++deadlocks;
+    return false;
+  }
+  hostLock_.release();
+  return true;
 }
 
 double Instance::value(v3_param_id id) {

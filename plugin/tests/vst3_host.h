@@ -5,6 +5,8 @@
 // loads state, reads parameters back as a host's knobs do.
 
 #include <cstdint>
+#include <functional>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "travesty/edit_controller.h"
 #include "travesty/events.h"
 #include "travesty/factory.h"
+#include "travesty/unit.h"
 #include "travesty/view.h"
 
 namespace ondelith::vst3test {
@@ -47,13 +50,18 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
   bool ok() const { return processing_; }
 
-  // Events and parameter changes (plain values) for the next process call.
+  // Events and parameter changes (plain values) for the next process call;
+  // controllers and bends go as the framework's controller parameters.
   void midi(int32_t frame, uint32_t word);
   void param(int32_t frame, v3_param_id id, double plain);
   void process(int32_t frames, std::vector<float>& out);
   // The same, samples left in place and nothing allocated by the host.
   void processOnly(int32_t frames);
   const float* output() const { return buffer_.data(); }
+
+  // Deactivated and activated again, as a host does to take a new latency.
+  void reactivate();
+  uint32_t latency();
 
   std::string saveState();
   bool loadState(const std::string& bytes);
@@ -62,6 +70,13 @@ class Instance {
   double value(v3_param_id id);
   v3_edit_controller** controller = nullptr;
   int restarts = 0;  // PARAM_VALUES_CHANGED restarts asked for
+  // As Ardour does: a lock of the host's held across a call into the plugin
+  // (a preset, a state) and taken again in restartComponent. A restart from
+  // inside the call finds it held; it counts here after a wait, where Ardour
+  // would wait for ever.
+  void underHostLock(const std::function<void()>& call);
+  bool takeHostLock();
+  int deadlocks = 0;
   // What the controller's editor asked of the host (normalised values); the
   // host passes each to the processor at its next block, as hosts do.
   std::vector<std::pair<v3_param_id, double>> edits;
@@ -117,6 +132,7 @@ class Instance {
   Frame frame_;
   v3_plugin_view** view_ = nullptr;
   std::vector<float> buffer_;
+  std::binary_semaphore hostLock_{1};
 };
 
 }  // namespace ondelith::vst3test

@@ -4,8 +4,12 @@
 // the host reads back is the sound's.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <set>
+
 #include "instrument/instrument.h"
 #include "instrument/sound_bank.h"
+#include "plugin/plugin_core.h"
 #include "plugin/tests/plugin_test_support.h"
 #include "plugin/tests/vst3_host.h"
 
@@ -68,6 +72,36 @@ TEST(Vst3Parameters, IdsAndRangesAreTheRegistrys) {
   }
 }
 
+// Of the framework's controller parameters, hosts automate (and save lanes
+// for) those the instrument reads on every channel and all of channel 1; the
+// rest stay, hidden. The cutoff moves by its logarithm; values carry units.
+TEST(Vst3Parameters, HostsSeeWhatThePlayerUses) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  v3_edit_controller** c = plugin.controller;
+  const std::set<uint32_t> read = {64, 120, 121, 123, 129};
+  int automatable = 0;
+  for (v3_param_id id = kProgramId + 1; id < kFirstParameterId; ++id) {
+    v3_param_info info{};
+    ASSERT_EQ(v3_cpp_obj(c)->get_parameter_info(c, static_cast<int32_t>(id), &info), V3_OK);
+    const bool shown = (id - 1) / 130 == 0 || read.count((id - 1) % 130) != 0;
+    EXPECT_EQ((info.flags & V3_PARAM_CAN_AUTOMATE) != 0, shown) << id;
+    EXPECT_EQ((info.flags & V3_PARAM_IS_HIDDEN) != 0, !shown) << id;
+    automatable += shown;
+  }
+  EXPECT_EQ(automatable, 130 + 15 * static_cast<int>(read.size()));
+
+  const Parameter& cutoff = parameter(kCutoffIndex);
+  EXPECT_NEAR(v3_cpp_obj(c)->normalised_parameter_to_plain(c, idOf(kCutoffIndex), 0.5),
+              std::sqrt(double(cutoff.minimum) * cutoff.maximum), 0.5);
+  v3_str_128 text{};
+  ASSERT_EQ(v3_cpp_obj(c)->get_parameter_string_for_value(c, idOf(kCutoffIndex), 1.0, text), V3_OK);
+  std::string shown;
+  for (int k = 0; k < 128 && text[k]; ++k) shown += static_cast<char>(text[k]);
+  EXPECT_EQ(shown,
+            std::to_string(cutoff.maximum) + " " + std::string(unitInfo(cutoff.unit).symbol));
+}
+
 TEST(Vst3Parameters, AChangeInsideABlockActsAtItsFrame) {
   ASSERT_TRUE(module().ok());
   const auto playWith = [](int32_t first, bool atFrame) {
@@ -83,6 +117,30 @@ TEST(Vst3Parameters, AChangeInsideABlockActsAtItsFrame) {
   };
   EXPECT_TRUE(sameBits(playWith(100, true), playWith(1000, false)));
   EXPECT_FALSE(sameBits(playWith(100, true), playWith(100, false)));
+}
+
+// The host hands notes first, then each parameter's points: a change that
+// falls between notes still acts between them.
+TEST(Vst3Parameters, AChangeBetweenNotesActsBetweenThem) {
+  ASSERT_TRUE(module().ok());
+  const auto playWith = [](bool oneBlock) {
+    Instance plugin(module(), 48000);
+    std::vector<float> out;
+    const int32_t cuts[] = {0, 100, 200, 300, 1024};
+    const std::vector<std::pair<int32_t, uint32_t>> notes = {{0, test::noteOnWord(57, 100)},
+                                                             {100, test::noteOffWord(57)},
+                                                             {300, test::noteOnWord(64, 100)}};
+    for (size_t k = 0; k + 1 < std::size(cuts); ++k) {
+      const int32_t start = oneBlock ? 0 : cuts[k];
+      for (auto [frame, word] : notes)
+        if (oneBlock ? k == 0 : frame == cuts[k]) plugin.midi(frame - start, word);
+      if (oneBlock ? k == 0 : cuts[k] == 200) plugin.param(200 - start, idOf(kCutoffIndex), 300);
+      if (!oneBlock) plugin.process(cuts[k + 1] - cuts[k], out);
+    }
+    if (oneBlock) plugin.process(1024, out);
+    return out;
+  };
+  EXPECT_TRUE(sameBits(playWith(true), playWith(false)));
 }
 
 // After a state or a program, each knob reads the sound's value.
@@ -129,9 +187,12 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
   EXPECT_TRUE(knobsRead(first, moved, settings));
   const std::string state = first.saveState();
 
+  // Under the host's lock, as Ardour loads a session or a preset: headless,
+  // the plugin does not call back into the host from inside the call.
   Instance second(module(), rate);
-  ASSERT_TRUE(second.loadState(state));
-  EXPECT_GE(second.restarts, 1);
+  bool loaded = false;
+  second.underHostLock([&] { loaded = second.loadState(state); });
+  ASSERT_TRUE(loaded);
   EXPECT_TRUE(knobsRead(second, moved, settings));
   const std::vector<float> reference =
       rendered(dir, midi, rate, dir.file("moved.vx", formatPatch(moved)),
@@ -139,10 +200,73 @@ TEST(Vst3State, AStateOrAProgramSetsEveryKnobToTheSound) {
   EXPECT_TRUE(sameBits(play(second, notesOf(midi, rate), reference.size(), kOtherRuns), reference));
 
   // The program: every knob back to the start-up sound, the settings kept.
-  second.restarts = 0;
-  v3_cpp_obj(second.controller)->set_parameter_normalised(second.controller, kProgramId, 0);
-  EXPECT_GE(second.restarts, 1);
+  second.underHostLock([&] {
+    v3_cpp_obj(second.controller)->set_parameter_normalised(second.controller, kProgramId, 0);
+  });
+  EXPECT_EQ(second.deadlocks, 0);
+  EXPECT_EQ(second.restarts, 0);
   EXPECT_TRUE(knobsRead(second, capturePatch(startSound()), settings));
+}
+
+// A saved value is read whole: past the range it is limited, as "999" is;
+// what is no number leaves the state's own value.
+TEST(Vst3State, NumbersAreReadWholeLimitedOrRefused) {
+  ASSERT_TRUE(module().ok());
+  expectStateNumbersRead<Instance>(module(), idOf);
+}
+
+// Controllers and bends come as the framework's controller parameters.
+TEST(Vst3Events, PastTheLimitEveryNoteEnds) {
+  ASSERT_TRUE(module().ok());
+  expectFloodsEndTheirNotes<int32_t, Instance>(module());
+}
+
+// Reported only when asked for, and from the next activation: hosts read it then.
+TEST(Vst3Latency, TheSetUpFadeFromTheNextActivation) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  const std::string state = plugin.saveState();
+  EXPECT_EQ(plugin.latency(), 0u);
+  ASSERT_TRUE(plugin.loadState(withStateText(state, "report-latency", "on")));
+  std::vector<float> out;
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), 0u);
+  plugin.reactivate();
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
+  // A preset's empty value leaves the choice; "off" turns it off.
+  ASSERT_TRUE(plugin.loadState(state));
+  plugin.reactivate();
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
+  ASSERT_TRUE(plugin.loadState(withStateText(state, "report-latency", "off")));
+  plugin.reactivate();
+  EXPECT_EQ(plugin.latency(), 0u);
+}
+
+// The programs as the controller's one program list: by number, each named
+// and with its bank category where it has one.
+TEST(Vst3Programs, AreAListWithNumbersAndCategories) {
+  ASSERT_TRUE(module().ok());
+  Instance plugin(module(), 48000);
+  v3_unit_information** units = nullptr;
+  ASSERT_EQ(v3_cpp_obj_query_interface(plugin.controller, v3_unit_information_iid, &units), V3_OK);
+  ASSERT_EQ(v3_cpp_obj(units)->get_program_list_count(units), 1);
+  v3_program_list_info list{};
+  ASSERT_EQ(v3_cpp_obj(units)->get_program_list_info(units, 0, &list), V3_OK);
+  ASSERT_EQ(list.programCount, static_cast<int32_t>(plugin::programs().size()));
+  const auto text = [](const int16_t* t) {
+    std::string s;
+    for (int k = 0; k < 128 && t[k]; ++k) s += static_cast<char>(t[k]);
+    return s;
+  };
+  for (int32_t i = 0; i < list.programCount; ++i) {
+    const plugin::Program& p = plugin::programs()[static_cast<size_t>(i)];
+    v3_str_128 name{}, category{};
+    ASSERT_EQ(v3_cpp_obj(units)->get_program_name(units, list.id, i, name), V3_OK);
+    EXPECT_EQ(text(name), p.name);
+    const v3_result found =
+        v3_cpp_obj(units)->get_program_info(units, list.id, i, "MusicalInstrument", category);
+    EXPECT_EQ(found == V3_OK ? text(category) : "", p.category) << p.name;
+  }
 }
 
 // A program is a sound: the player's settings, away from their starts,
