@@ -140,17 +140,6 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       state.label = "Patch file";
       state.description = "An Ondelith patch (.vx): its curves and controls replace the sound.";
     }
-    else {
-      // The player's tuning, as the texts of its files: a session reopens in it.
-      const bool map = index == 3;
-      state.key = map ? ondelith::plugin::kKeyboardMapKey : ondelith::plugin::kScaleKey;
-      state.hints = kStateIsOnlyForDSP;
-      state.defaultValue = "";
-      state.label = map ? "Keyboard map" : "Scale";
-      state.description = map ? "The tuning's Scala keyboard map (.kbm text); empty for the "
-                                "standard map"
-                              : "The tuning's Scala scale (.scl text); empty for 12-TET";
-    }
   }
 
   float getParameterValue(uint32_t index) const override {
