@@ -40,6 +40,8 @@ void addControl(App& app, int id) {
     case ControlKind::SpinBox:
       app.tk.addSpinBox(app.window, id, placeOf(*s), r.minimum, r.maximum, value,
                         m.text[static_cast<size_t>(id)]);
+      app.tk.setTextReader(
+          id, [id](const std::string& text, int& read) { return readSpinText(id, text, read); });
       break;
     case ControlKind::DropDown: app.tk.addDropDown(app.window, id, placeOf(*s)); break;
     case ControlKind::Label:
@@ -132,38 +134,92 @@ MenuItem choiceItem(const SoundChoice& c, int position) {
   return {text, kCmdFirstChoice + position, "", {}, true};
 }
 
-// A sound of the list chosen. A file of the player's that cannot be read
-// (gone since the list was made) or is no patch is told; nothing changes.
-void chooseCommand(App& app, const SoundChoice& choice) {
+// A sound of the list made the window's; false (nothing changed) for a
+// file of the player's that cannot be read (gone since the list was made)
+// or is no patch, with why in `refused`.
+bool takeChoice(App& app, const SoundChoice& choice, PatchFileRead& refused, std::string& reason) {
   if (choice.bankNumber > 0) {
     if (chooseBankSound(app.synth, choice.bankNumber)) showChosenSound(app);
-    return;
+    return true;
   }
   Patch patch;
-  std::string reason;
-  switch (readPatch(choice.path, patch, reason)) {
-    case PatchFileRead::Unreadable:
-      app.tk.messageBox(app.window, "Sounds",
-                        "\"" + choice.path + "\" cannot be read: " + reason + ".");
-      return;
-    case PatchFileRead::NotAPatch: showNotAPatch(app.tk, app.window, choice.path, reason); return;
-    case PatchFileRead::Read: break;
-  }
+  refused = readPatch(choice.path, patch, reason);
+  if (refused != PatchFileRead::Read) return false;
   const std::string report = openPatchValues(app.synth, patch, choice.path);
   showChosenSound(app);
   showPatchReport(app, report);
+  return true;
 }
 
+// A sound chosen from the menu: a file refused is told in a box.
+void chooseCommand(App& app, const SoundChoice& choice) {
+  PatchFileRead refused = PatchFileRead::Read;
+  std::string reason;
+  if (takeChoice(app, choice, refused, reason)) return;
+  if (refused == PatchFileRead::NotAPatch)
+    showNotAPatch(app.tk, app.window, choice.path, reason);
+  else
+    app.tk.messageBox(app.window, "Sounds",
+                      "\"" + choice.path + "\" cannot be read: " + reason + ".");
+}
+
+// Previous or Next: a file that is refused is stepped over, and said once
+// in the status bar, so that no file stops the way round.
 void stepSoundCommand(App& app, int direction) {
   const std::vector<SoundChoice> choices = soundChoices(patchDirectory());
-  const int at = stepChoice(choices, app.synth.history.present().origin, direction);
-  if (at >= 0) chooseCommand(app, choices[static_cast<size_t>(at)]);
+  int at = stepChoice(choices, app.synth.history.present().origin, direction);
+  const auto n = static_cast<int>(choices.size());
+  std::vector<std::string> skipped;
+  for (int tries = 0; at >= 0 && tries < n; ++tries) {
+    PatchFileRead refused = PatchFileRead::Read;
+    std::string reason;
+    if (takeChoice(app, choices[static_cast<size_t>(at)], refused, reason)) break;
+    skipped.push_back(choices[static_cast<size_t>(at)].name);
+    at = (at + (direction > 0 ? 1 : -1) + n) % n;
+  }
+  if (skipped.empty()) return;
+  // Short enough for the status bar's field.
+  constexpr size_t kShownName = 24;
+  std::string name = skipped.front();
+  if (name.size() > kShownName) {
+    size_t cut = kShownName;  // between characters, not inside one
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && name[cut - 1] == ' ') --cut;
+    name = name.substr(0, cut) + "...";
+  }
+  app.tk.setStatusText(app.window, kStatusNotice,
+                       skipped.size() == 1
+                           ? "Skipped " + name + ": no patch"
+                           : "Skipped " + std::to_string(skipped.size()) + " files: no patches");
 }
 
+// Where the sound is kept, its folder made if it can be ("" with no home).
+std::string keptSoundFolderMade() {
+  const std::string path = keptSoundPath();
+  std::error_code made;
+  if (!path.empty())
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), made);
+  return path;
+}
+
+// The reason of a failed write, short enough for the status bar.
+std::string shortReason(const std::string& error) {
+  const size_t colon = error.rfind(": ");
+  return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
+// A write that fails is told at once: the change would be lost at the end.
 void rememberChoices(App& app) {
   app.settingsPending = false;
   app.settingsWrittenMs = nowMs();
-  if (app.settings) storePreferences(*app.settings, app.prefs);
+  if (!app.settings) return;
+  std::string error;
+  if (storePreferences(*app.settings, app.prefs, &error) || error.empty()) {
+    app.settingsNotKept.clear();
+    return;
+  }
+  app.settingsNotKept = error;
+  app.tk.setStatusText(app.window, kStatusNotice, "Settings not kept: " + shortReason(error));
 }
 
 // For changes that come in floods (another program patching the ports):
@@ -405,11 +461,25 @@ bool setFromCommandLine(App& app, int& status) {
   return true;
 }
 
+// A folder the sound cannot be written to is told at the start, while the
+// player can still do something about it; what a patch opened said goes first.
+void warnIfSoundCannotBeKept(App& app, const std::string& report) {
+  const std::string path = keptSoundFolderMade();
+  if (path.empty() || !report.empty()) return;
+  AtomicFile probe;
+  std::string error;
+  if (!probe.open(path, &error))
+    app.tk.setStatusText(app.window, kStatusNotice, "Sound not kept: " + shortReason(error));
+}
+
 }  // namespace
 
 bool startUp(App& app, int& status) {
   initRecords(app.synth);
   app.settings = std::make_unique<SettingsStore>(app.settingsPath);
+  // What a run killed while writing left behind.
+  removeStaleTemporaryFiles(app.settings->path());
+  if (const std::string kept = keptSoundPath(); !kept.empty()) removeStaleTemporaryFiles(kept);
   app.prefs = loadPreferences(*app.settings);
   app.devices->setJackConnections(app.prefs.jackConnections);
   const CommandLine& line = app.commandLine;
@@ -462,6 +532,7 @@ bool startUp(App& app, int& status) {
   keepForSignals(app);
   app.tk.addStatusBar(app.window, {100, 100, 30, 280});
   showPatchReport(app, report);
+  warnIfSoundCannotBeKept(app, report);
   app.tk.showWindow(app.window);
   app.tk.bindEscape(app.window, kCmdQuit);
   app.tk.setPlayingKeys(app.window, keyboardScanCodes());
@@ -654,15 +725,34 @@ void runEventLoop(App& app) {
     if (app.tk.waitEventFor(wait, e)) dispatch(app, e);
     pollVoice(app);
   }
-  keepSound(app);
+  // Before the box: a write still waiting may fail too.
+  if (app.settingsPending) rememberChoices(app);
+  std::string soundError;
+  const bool kept = keepSound(app, &soundError);
+  if (kept && app.settingsNotKept.empty()) return;
+  std::string text;
+  if (!kept)
+    text += "The sound in the window could not be kept for the next start (" + soundError + ").\r";
+  if (app.settings && !app.settingsNotKept.empty())
+    text += "The settings could not be written to " + app.settings->path() + " (" +
+            app.settingsNotKept + ").\r";
+  app.tk.messageBox(app.window, "Not kept",
+                    text +
+                        "The next start has what was last written. Check that the folder "
+                        "is yours and the disk has room.");
 }
 
-bool keepSound(App& app) {
-  const std::string path = keptSoundPath();
-  if (path.empty()) return false;
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  return writeFileAtomically(path, formatKeptSound(currentState(app.synth)));
+bool keepSound(App& app, std::string* error) {
+  const std::string path = keptSoundFolderMade();
+  if (path.empty()) {
+    if (error) *error = "no home folder to keep it in";
+    return false;
+  }
+  if (!writeFileAtomically(path, formatKeptSound(currentState(app.synth)), error)) {
+    if (error) *error = path + ": " + *error;
+    return false;
+  }
+  return true;
 }
 
 void shutDown(App& app) {

@@ -82,7 +82,10 @@ struct App {
   std::string shownTitle;
   SoundState keptForSignals;      // what a signal that ends the program would keep
   bool audioListPending = false;  // completeAudioList waits for the first loop pass
-  bool settingsPending = false;   // changes not written yet
+  // Why the settings' last write failed; empty when it did not. Told again
+  // as the program ends.
+  std::string settingsNotKept;
+  bool settingsPending = false;  // changes not written yet
   int64_t settingsWrittenMs = -kSettingsWriteIntervalMs;
 };
 
@@ -125,10 +128,12 @@ bool startUp(App& app, int& status);
 // Builds the main window's contents in their order (the window is open).
 void buildMainWindow(App& app);
 // The event loop, until the close box or Escape; then the sound is kept
-// for the next start.
+// for the next start. What could not be kept (the sound, the settings) is
+// told in a box the player must close: the next start has the last copy.
 void runEventLoop(App& app);
-// The sound in the window written for the next start, whole or not at all.
-bool keepSound(App& app);
+// The sound in the window written for the next start, whole or not at all;
+// false with why in `error`.
+bool keepSound(App& app, std::string* error = nullptr);
 // The Sounds menu made anew: the bank by category, the player's own sounds.
 void fillSoundsMenu(App& app);
 // Handles one event as the loop does.

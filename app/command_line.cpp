@@ -72,6 +72,10 @@ int parseCommandLine(int argc, char** argv, CommandLine& line, std::ostream& out
                    "\": give one");
   if (app.get_option("file")->count() > 0 && file.empty())
     return mistake(badValue("FILE.vx", "", "a patch file (.vx)"));
+  // Nothing is opened when the devices are listed: a word beside it is a mistake.
+  if (line.listDevices && (!file.empty() || !line.patch.empty()))
+    return mistake("--list-devices lists and ends: \"" + (file.empty() ? line.patch : file) +
+                   "\" is not used (give --list-devices alone)");
   if (!file.empty()) line.patch = file;
   if (listParameters) {
     out << parameterList();

@@ -26,6 +26,14 @@ std::string spinText(int id, int32_t value) {
   return index >= 0 ? parameterText(index, value) : std::to_string(value);
 }
 
+bool readSpinText(int id, const std::string& text, int& value) {
+  const int index = entryOf(id);
+  int32_t read = 0;
+  if (index < 0 || !parseParameterText(index, text, read)) return false;
+  value = read;
+  return true;
+}
+
 std::string controlToolTip(int id, int32_t value) {
   const int index = entryOf(id);
   return index >= 0 ? parameterToolTip(index, value) : std::string();

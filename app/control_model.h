@@ -51,6 +51,9 @@ bool hasRange(int id);
 // The text a spin box shows for its value, as its parameter writes it
 // (Fine as hundredths: ".05"). Ids that set no parameter: the decimal value.
 std::string spinText(int id, int32_t value);
+// A value typed into a spin box, read as its parameter reads its text (".25"
+// and "0.25" alike); false for a text that is no value of it.
+bool readSpinText(int id, const std::string& text, int& value);
 
 // What a slider or spin box shows while the pointer rests on it: its
 // parameter's tooltip ("Filter cutoff: 1500 Hz"). Empty for other ids.

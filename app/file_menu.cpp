@@ -196,12 +196,16 @@ std::string helpText() {
 void showHelpWindow(Toolkit& tk) {
   const int help = tk.openWindow("Ondelith Help", 620, 373);
   if (help == 0) return;
-  tk.addTextBox(help, kHelpTextBox, {5, 5, 610, 360}, helpText());
+  tk.addTextBox(help, kHelpTextBox, {5, 5, 610, 328}, helpText());
+  tk.addButton(help, kHelpCloseButton, {525, 339, 90, 28}, "Close");
+  // Escape raises the button's own event: one way out, however it is asked.
+  tk.bindEscape(help, kHelpCloseButton);
   tk.setApplicationModal(help);
   tk.showWindow(help);
   for (;;) {
     const UiEvent e = tk.waitEvent();
-    if (e.kind == UiEvent::Kind::Close && e.window == help) break;
+    if (e.window != help) continue;
+    if (e.kind == UiEvent::Kind::Close || e.id == kHelpCloseButton) break;
   }
   tk.destroyWindow(help);
 }

@@ -14,7 +14,8 @@ namespace ondelith {
 constexpr const char* kPatchFilter = "Ondelith (*.vx)";
 constexpr const char* kNotSavedTitle = "Informer";
 constexpr const char* kNotSavedText = "Your Ondelith patch is not saved!";
-constexpr int kHelpTextBox = 1;  // the Help window's one control
+constexpr int kHelpTextBox = 1;         // the Help window's controls
+constexpr int kHelpCloseButton = 9001;  // clear of the main window's ids
 
 // The player's own sounds, where the patch dialogs start, ending with a
 // separator: "sounds" in the user's data folder, made on first use; the
@@ -48,7 +49,7 @@ void showAbout(Toolkit& tk, int window);
 std::string helpText();
 
 // Opens the Help window and stays in it, dropping every other event, until
-// it is closed.
+// it is closed: its close box, its Close button or Escape.
 void showHelpWindow(Toolkit& tk);
 
 }  // namespace ondelith

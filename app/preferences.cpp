@@ -60,7 +60,7 @@ Preferences loadPreferences(const SettingsStore& store) {
   return p;
 }
 
-void storePreferences(SettingsStore& store, const Preferences& p) {
+bool storePreferences(SettingsStore& store, const Preferences& p, std::string* error) {
   store.set("midi/device", p.midiDevice);
   store.set("audio/device", p.audioDevice);
   store.set("audio/hostApi", p.audioHostApi);
@@ -78,7 +78,7 @@ void storePreferences(SettingsStore& store, const Preferences& p) {
     store.set("jack/output", joined(p.jackConnections->output));
     store.set("jack/midiIn", joined(p.jackConnections->midiIn));
   }
-  store.save();
+  return store.save(error);
 }
 
 int chooseMidiEntry(const std::vector<std::string>& names, const std::string& remembered) {

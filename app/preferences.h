@@ -42,7 +42,9 @@ struct Preferences {
 };
 
 Preferences loadPreferences(const SettingsStore& store);
-void storePreferences(SettingsStore& store, const Preferences& prefs);
+// Written at once; false, with why in `error` (empty for a file the store
+// was told to leave alone), when the file could not be written.
+bool storePreferences(SettingsStore& store, const Preferences& prefs, std::string* error = nullptr);
 
 // The MIDI entry to start with: the remembered name where it is listed;
 // else entry 0, unless that is a through port (which only echoes what other

@@ -87,6 +87,12 @@ std::string openPatchValues(Synth& s, const Patch& patch, const std::string& pat
   origin.kind = SoundOrigin::Kind::File;
   origin.name = soundNameOf(path);
   origin.path = path;
+  // Read as the format reads any text, which may well be silence: said,
+  // with the way back.
+  origin.partial = patch.numberedLines < kPatchLines;
+  if (origin.partial)
+    report = std::to_string(patch.numberedLines) + " of " + std::to_string(kPatchLines) +
+             " lines were numbers: Undo restores";
   chosen(s, std::move(origin));
   return report;
 }
@@ -133,7 +139,7 @@ std::string windowTitle(const SoundState& state) {
   const bool startUp = state.origin.kind == SoundOrigin::Kind::StartUp;
   if (startUp && !state.changed()) return "Ondelith";
   const std::string name = startUp ? std::string(kStartUpSoundName) : state.origin.name;
-  return "Ondelith \u2014 " + name + (state.changed() ? " *" : "");
+  return "Ondelith \u2014 " + name + (state.changed() || state.origin.partial ? " *" : "");
 }
 
 }  // namespace ondelith

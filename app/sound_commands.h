@@ -50,7 +50,8 @@ int stepChoice(const std::vector<SoundChoice>& choices, const SoundOrigin& origi
 bool takeProgramChange(Synth& synth);
 
 // A patch opened from `path` as a step: Open's rules, the file's name.
-// Returns what of its keyed lines was not read, for the player; "" when all was.
+// Returns what of its keyed lines was not read, or how few of its lines held
+// numbers, for the player; "" when all was read.
 std::string openPatchValues(Synth& synth, const Patch& patch, const std::string& path);
 
 // A change of the controls or curves made: a step, or part of the last one
@@ -61,7 +62,8 @@ bool undoSound(Synth& synth);
 bool redoSound(Synth& synth);
 
 // "Ondelith" for the start-up sound as it came; else "Ondelith — " and the
-// sound's name, and " *" while it differs from the sound as it came.
+// sound's name, and " *" while it differs from the sound as it came (or came
+// from a file that was no whole patch).
 std::string windowTitle(const SoundState& state);
 inline constexpr std::string_view kStartUpSoundName = "Start-up sound";
 

@@ -9,6 +9,9 @@
 # around the engine (reading the MIDI file, writing the WAV): the process
 # against the same play in-process (render_bench's BM_RendererEngine).
 #
+# FACTORS (1 2 4 8) names the oversampling factors the renderer is timed
+# at (the built renderer's only; BEFORE's at 1x).
+#
 # Every figure is the best of ROUNDS (7) rounds, the runs alternated within
 # each round: on a shared machine medians swing by a fifth. BEFORE=<build
 # dir> times that build's renderer and render_bench in the same rounds, for
@@ -24,10 +27,11 @@ workdir=$(mktemp -d)
 trap 'rm -rf "$workdir"' EXIT
 build/release/bench/wobbling_patch >"$workdir/wobble.vx"
 
-python3 - "$workdir" "${ROUNDS:-7}" "$PWD/build/release" "${BEFORE:-}" <<'PY'
+python3 - "$workdir" "${ROUNDS:-7}" "$PWD/build/release" "${BEFORE:-}" "${FACTORS:-1 2 4 8}" <<'PY'
 import json, os, re, resource, struct, subprocess, sys
 
 workdir, rounds, after, before = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+factors = [int(f) for f in sys.argv[5].split()]
 builds = [("after", after)] + ([("before", os.path.abspath(before))] if before else [])
 if not before:
     builds = [("ours", after)]
@@ -73,17 +77,19 @@ for _ in range(rounds):
     keep("amsynth", float(re.search(r"performance index:\s*([0-9.]+)", out).group(1)))
     for rate in rates:
         for name, build in builds:
+          for factor in factors if name != "before" else [1]:
             # A new file each time, as a render usually makes: replacing the
             # last round's output would add the freeing of its pages.
             if os.path.exists(f"{workdir}/out.wav"):
                 os.unlink(f"{workdir}/out.wav")
+            oversampled = ["--set", f"oversampling={factor}"] if factor != 1 else []
             cpu = cpu_seconds([f"{build}/tools/ondelith-render", "--patch", f"{workdir}/wobble.vx",
                                "--midi", midi, "--tail", "0", "--rate", str(rate),
-                               "--out", f"{workdir}/out.wav"])
-            keep((name, rate, "process"), seconds / cpu)
+                               "--out", f"{workdir}/out.wav"] + oversampled)
+            keep((name, rate, factor, "process"), seconds / cpu)
     for name, build in builds:
         report = subprocess.run([f"{build}/bench/render_bench", "--benchmark_format=json",
-                                 "--benchmark_filter=BM_RendererEngine|BM_FilterFloor"],
+                                 "--benchmark_filter=^BM_RendererEngine/|^BM_FilterFloor"],
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
         for b in json.loads(report)["benchmarks"]:
             kind, rate = b["name"].split("/")[:2]
@@ -95,10 +101,17 @@ print(f"amsynth, performance index:       {a:8.1f}")
 for rate in rates:
     print(f"-- at {rate} Hz, ondelith-render, {seconds} s of a wobbling voice into a WAV file")
     for name, _ in builds:
-        p = best[(name, rate, "process")]
+      for factor in factors if name != "before" else [1]:
+        p = best[(name, rate, factor, "process")]
+        label = name if factor == 1 else f"{name} {factor}x"
         floor = best.get((name, rate, "BM_FilterFloor"))
         engine = best.get((name, rate, "BM_RendererEngine"))
-        print(f"{name + ':':7s} {p:8.1f} x real time ({1e9 / (p * rate):.1f} ns a sample),"
+        if factor != 1:
+            base = best[(name, rate, 1, "process")]
+            print(f"{label + ':':10s} {p:8.1f} x real time ({1e9 / (p * rate):.1f} ns a sample),"
+                  f" {p / a:.2f} x amsynth, {base / p:.2f} x the cost at 1x")
+            continue
+        print(f"{label + ':':10s} {p:8.1f} x real time ({1e9 / (p * rate):.1f} ns a sample),"
               f" {p / a:.2f} x amsynth", end="")
         if floor:
             print(f", {p / floor:.2f} of the filter's floor ({floor:.0f} x)", end="")

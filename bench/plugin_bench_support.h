@@ -3,7 +3,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 
+#include "instrument/patch_format.h"
 #include "instrument/sound.h"
 
 namespace ondelith::benchsupport {
@@ -32,6 +34,13 @@ inline PatchValues wobblingPatch() {
   }
   v[73] = 10000;
   return v;
+}
+
+// The wobbling patch's file with the voice at `factor` times the rate.
+inline std::string wobblingPatchText(int64_t factor) {
+  Patch p(wobblingPatch());
+  if (factor > 1) p.keyed.push_back({"oversampling", std::to_string(factor)});
+  return formatPatch(p);
 }
 
 }  // namespace ondelith::benchsupport

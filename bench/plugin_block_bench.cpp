@@ -130,7 +130,7 @@ void BM_Lv2(benchmark::State& state) {
   if (!plugin.ok()) return state.SkipWithError("the bundle is not in the build tree");
   char name[] = "/tmp/ondelith-bench-XXXXXX";
   const int fd = mkstemp(name);
-  const std::string text = formatPatch(benchsupport::wobblingPatch());
+  const std::string text = benchsupport::wobblingPatchText(state.range(0));
   const bool written =
       fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   if (fd >= 0) close(fd);
@@ -147,7 +147,8 @@ void BM_Lv2(benchmark::State& state) {
   playStruck(
       state, kRun, [&] { plugin.runOnly(kRun); }, strike);
 }
-BENCHMARK(BM_Lv2);
+// The argument: the oversampling factor.
+BENCHMARK(BM_Lv2)->Arg(1)->Arg(2)->Arg(4)->Arg(8);
 
 void BM_Clap(benchmark::State& state) {
   static claptest::Module module(ONDELITH_CLAP_PATH);
@@ -159,7 +160,7 @@ void BM_Clap(benchmark::State& state) {
       "0\0"s
       "__dpf_state_begin__\0"s
       "patch\0"s +
-      formatPatch(benchsupport::wobblingPatch()) + "\0__dpf_state_end__\0\xfe"s;
+      benchsupport::wobblingPatchText(state.range(0)) + "\0__dpf_state_end__\0\xfe"s;
   if (!plugin.loadState(patchState)) return state.SkipWithError("the state did not load");
   const auto strike = [&] {
     plugin.midi(0, 0x80 | (69 << 8));
@@ -168,7 +169,7 @@ void BM_Clap(benchmark::State& state) {
   playStruck(
       state, kRun, [&] { plugin.processOnly(kRun); }, strike);
 }
-BENCHMARK(BM_Clap);
+BENCHMARK(BM_Clap)->Arg(1)->Arg(2)->Arg(4)->Arg(8);
 
 // mda's JX10 with its default program, one note held, through lilv.
 void BM_Jx10(benchmark::State& state) {

@@ -118,7 +118,7 @@ BENCHMARK(BM_WobblingNotePerSample)->Arg(44100);
 // WAV file, for bench/compare_amsynth.sh's file: the plugin benchmarks'
 // wobbling patch, A4 struck every 8 s for 300 s, played in the renderer's
 // blocks into a sink that keeps nothing. Per iteration: the whole 300 s.
-void rendererEngine(benchmark::State& state, int pitchMode) {
+void rendererEngine(benchmark::State& state, int pitchMode, int oversampling = 0) {
   const SampleRate rate = rateOf(state);
   const int hz = static_cast<int>(rate.hz());
   std::vector<TimedMidi> midi{{0, noteOn(69)}};
@@ -133,6 +133,7 @@ void rendererEngine(benchmark::State& state, int pitchMode) {
     auto s = std::make_unique<Voice>(rate);
     s->instrument.applyPatch(benchsupport::wobblingPatch());
     if (pitchMode != kPitchPeriods) s->instrument.setValue(parameterIndex("pitch_mode"), pitchMode);
+    if (oversampling != 0) s->instrument.setValue(kOversamplingIndex, oversampling);
     state.ResumeTiming();
     playMidi(s->engine, midi.data(), midi.size(), frames, 4096, [](const float* out, int64_t) {
       benchmark::DoNotOptimize(out);
@@ -147,6 +148,13 @@ BENCHMARK(BM_RendererEngine)->Arg(44100)->Arg(48000)->Unit(benchmark::kMilliseco
 // The same in exact pitch mode.
 void BM_RendererEngineExact(benchmark::State& state) { rendererEngine(state, kPitchExact); }
 BENCHMARK(BM_RendererEngineExact)->Arg(44100)->Arg(48000)->Unit(benchmark::kMillisecond);
+// The same at each oversampling setting (0 to 3: 1, 2, 4 and 8 times the rate).
+void BM_RendererEngineOversampled(benchmark::State& state) {
+  rendererEngine(state, kPitchPeriods, static_cast<int>(state.range(1)));
+}
+BENCHMARK(BM_RendererEngineOversampled)
+    ->ArgsProduct({{44100, 48000}, {0, 1, 2, 3}})
+    ->Unit(benchmark::kMillisecond);
 
 // The floor: the filter's recursion alone on the wobbling voice's raw input.
 void BM_FilterFloor(benchmark::State& state) {

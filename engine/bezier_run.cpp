@@ -1,6 +1,7 @@
 #include "engine/bezier_run.h"
 
 #include "engine/oscillator.h"
+#include "engine/target_clones.h"
 
 namespace ondelith {
 
@@ -57,12 +58,6 @@ constexpr int kLanes = 16;
   rawSample(phase, points, volume, out);
   __builtin_memcpy(raw + i, &out, sizeof out);
 }
-
-#ifdef ONDELITH_NO_TARGET_CLONES
-#define ONDELITH_CLONES
-#else
-#define ONDELITH_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#endif
 
 // The clones stay inside this file: clang 14 drops the attribute from a
 // function declared before without it, and names its dispatcher so that

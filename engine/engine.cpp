@@ -3,14 +3,22 @@
 #include <algorithm>
 
 #include "engine/midi_message.h"
+#include "engine/oversampling.h"
 #include "engine/program_change.h"
 
 namespace ondelith {
 
-Engine::Engine(SampleRate r) : rate(r) {
+Engine::Engine(SampleRate r) : Engine(r, 1) {
+  oversampled_ = std::make_unique<OversampledVoice>(r);
+}
+
+Engine::Engine(SampleRate outputRate, int factor)
+    : rate(outputRate.times(factor)), outputRate(outputRate), periodFactor(factor) {
   voice.previousFrequency.store(100.0, std::memory_order_relaxed);
   curves.fill(startCurvePoints());
 }
+
+Engine::~Engine() = default;
 
 void Engine::noteChange(GateChange change) {
   if (change == GateChange::Opened) noteStatus.store(NoteStatus::On, std::memory_order_relaxed);
@@ -62,6 +70,14 @@ void Engine::apply(const EngineEvent& e) {
       break;
     case EventKind::Keys: applyKeys(e); break;
   }
+  if (oversampled_) oversampled_->follow(*this, e);
+}
+
+void Engine::renderVoice(float* out, int64_t frames, bool carryOn) {
+  if (oversampled_ && oversampled_->active())
+    oversampled_->render(*this, out, frames, carryOn);
+  else
+    renderFrames(*this, out, frames, carryOn);
 }
 
 void Engine::render(float* out, int64_t frames) {
@@ -77,7 +93,7 @@ void Engine::render(float* out, int64_t frames) {
     if (until > frame_) {
       // Frames carried ahead are wasted if an event lands at or just after the end.
       const bool carryOn = until == end && !(hasNext_ && next_.frame < end + 2 * kRunFrames);
-      renderFrames(*this, out, until - frame_, carryOn);
+      renderVoice(out, until - frame_, carryOn);
       out += until - frame_;
       frame_ = until;
     }

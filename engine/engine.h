@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "engine/curve_model.h"
 #include "engine/engine_event.h"
@@ -29,8 +30,11 @@ enum class NoteStatus : int32_t { None, On, Off };
 // Events waiting for the audio thread; more than a block ever brings.
 constexpr size_t kEngineEventCapacity = 512;
 
+class OversampledVoice;
+
 struct Engine {
   explicit Engine(SampleRate rate = {});
+  ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
@@ -57,6 +61,10 @@ struct Engine {
   // The audio thread's alone (or the one thread that drives an engine no
   // audio thread runs).
   const SampleRate rate;
+  // The voice's rate over the output's: 1, but for the voice an oversampled
+  // engine runs inside it, whose counts and periods are the output's.
+  const SampleRate outputRate;
+  const int periodFactor = 1;
   EngineParams params;
   VoiceState voice;
   NoteEntry notes{voice, params};
@@ -64,14 +72,18 @@ struct Engine {
   // The wobble curves by row, and a count of their changes.
   std::array<CurvePoints, kWobbleRows> curves;
   std::array<uint32_t, kWobbleRows> curveVersions{};
-  NoteLifecycle life{rate};
+  NoteLifecycle life{outputRate, periodFactor};
   Envelope envelope{rate};
-  Oscillator oscillator{rate, params};
+  Oscillator oscillator{rate, params, periodFactor};
   Wobble wobble{static_cast<float>(rate.hz())};
   LadderFilter filter{rate};
   RenderCarry renderCarry;  // renderFrames' own
 
  private:
+  friend class OversampledVoice;
+  // The voice an oversampled engine runs: at `factor` times the output rate.
+  Engine(SampleRate outputRate, int factor);
+  void renderVoice(float* out, int64_t frames, bool carryOn);
   void noteChange(GateChange change);
   void applyMidi(uint32_t word, bool anyChannel);
   void applyCurve(int row, const CurvePoints& curve);
@@ -82,6 +94,9 @@ struct Engine {
   EngineEvent next_;
   bool hasNext_ = false;
   int64_t frame_ = 0;
+  // Made with the engine, so a change of the Oversampling setting on the
+  // audio thread allocates nothing; none for an oversampled voice itself.
+  std::unique_ptr<OversampledVoice> oversampled_;
 };
 
 // Renders `frames` mono samples with no events: per frame the lifecycle

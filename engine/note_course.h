@@ -29,8 +29,11 @@ struct NoteCourse {
 static_assert(sizeof(NoteCourse) == 3 * sizeof(double) + 4 * sizeof(int32_t));
 
 struct NoteLifecycle : NoteCourse {
-  explicit NoteLifecycle(SampleRate rate)
-      : fadeTicks(rate.scaledCount(1001) - 1), fadeInSamples(rate.scaledCount(100)) {}
+  // An oversampled voice's counts are the output rate's, `factor` ticks
+  // each, so its attack starts on the sample the default's does.
+  explicit NoteLifecycle(SampleRate outputRate, int factor = 1)
+      : fadeTicks((outputRate.scaledCount(1001) - 1) * factor),
+        fadeInSamples(outputRate.scaledCount(100) * factor) {}
   // The retrigger fade runs over ticks 0 to fadeTicks: 1001 ticks at 44100 Hz.
   const int32_t fadeTicks;
   const int32_t fadeInSamples;  // a note's first samples that fade in: 100 at 44100 Hz

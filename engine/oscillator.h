@@ -57,8 +57,11 @@ inline uint32_t enteredPlace(int32_t place, const PhaseCourse& c) {
 
 class Oscillator {
  public:
-  // The pitch mode is the parameters' PitchMode as each step finds it.
-  Oscillator(SampleRate rate, const EngineParams& params) : rate_(rate.hz()), params_(params) {}
+  // The pitch mode is the parameters' PitchMode as each step finds it. An
+  // oversampled voice's whole-sample periods are whole samples of the
+  // output rate, `periodFactor` of its own each, so they keep their pitch.
+  Oscillator(SampleRate rate, const EngineParams& params, int periodFactor = 1)
+      : rate_(rate.hz()), params_(params), periodFactor_(periodFactor) {}
 
   // Whole samples per period for a frequency in Hz (above 0), in either mode.
   int32_t period(double frequency) {
@@ -123,7 +126,7 @@ class Oscillator {
     const bool exact = params_.get(Param::PitchMode) == kPitchExact;
     if (frequency != cachedFrequency_ || exact != course_.exact) {
       cachedFrequency_ = frequency;
-      cachedPeriod_ = roundEven(rate_ / frequency);
+      cachedPeriod_ = roundEven(rate_ / periodFactor_ / frequency) * periodFactor_;
       course_ = exact ? fineCourse(frequency)
                       : PhaseCourse{1, static_cast<uint32_t>(cachedPeriod_), 1.0 / cachedPeriod_};
     }
@@ -139,6 +142,7 @@ class Oscillator {
 
   double rate_;
   const EngineParams& params_;
+  int periodFactor_;
   int32_t place_ = 0;  // see phaseCounter()
   double cachedFrequency_ = -1;
   int32_t cachedPeriod_ = 0;

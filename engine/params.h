@@ -19,7 +19,9 @@ namespace ondelith {
 // percent; WobbleDuration in milliseconds (what the drawn curves stretch
 // over); Attack, Decay and Release in seconds; Sustain a level 0..1; Cutoff
 // in Hz; Resonance in percent; PitchMode a choice (kPitchPeriods,
-// kPitchExact); WobblePhase a choice (kWobbleFree, kWobbleRepeatable).
+// kPitchExact); WobblePhase a choice (kWobbleFree, kWobbleRepeatable);
+// Oversampling the power of two the voice's rate is of the output's
+// (oversamplingFactor).
 enum class Param : int {
   PointX1, PointY1, PointX2, PointY2,
   ModX1, ModY1, ModX2, ModY2,
@@ -30,6 +32,7 @@ enum class Param : int {
   Cutoff, Resonance,
   PitchMode,
   WobblePhase,
+  Oversampling,
   Count
 };
 // clang-format on
@@ -45,6 +48,11 @@ constexpr int kPitchExact = 1;
 // set-up (repeatable), so that the note starts alike whatever came before.
 constexpr int kWobbleFree = 0;
 constexpr int kWobbleRepeatable = 1;
+
+// Oversampling's values 0 to 3: the voice runs at 1, 2, 4 or 8 times the
+// output rate.
+constexpr int kOversamplingSteps = 3;
+constexpr int oversamplingFactor(double setting) { return 1 << static_cast<int>(setting); }
 
 // Wobble rows, in the one order used everywhere.
 constexpr int kRowX1 = 0;
@@ -114,6 +122,8 @@ inline constexpr std::array<ParamInfo, kParamCount> kParamTable = {{
     {Param::Resonance, 0, 100, 50, true},
     {Param::PitchMode, kPitchPeriods, kPitchExact, kPitchPeriods, true},
     {Param::WobblePhase, kWobbleFree, kWobbleRepeatable, kWobbleFree, true},
+
+    {Param::Oversampling, 0, kOversamplingSteps, 0, true},
 }};
 // clang-format on
 

@@ -21,6 +21,9 @@ class SampleRate {
   static std::optional<SampleRate> of(double hz, std::string* error = nullptr);
 
   constexpr double hz() const { return hz_; }
+  // This rate `factor` times over: an oversampled voice's, which may pass
+  // kMaxSampleRate.
+  constexpr SampleRate times(int factor) const { return SampleRate(hz_ * factor); }
   // A count of samples at 44100 Hz, as the same time at this rate.
   int32_t scaledCount(int32_t samplesAt44100) const;
 

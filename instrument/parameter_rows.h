@@ -31,6 +31,14 @@ inline constexpr Choice kWobblePhases[] = {
     {kWobbleRepeatable, "repeatable", "Repeatable"},
 };
 
+// Oversampling's values stand for their powers of two (oversamplingFactor).
+inline constexpr Choice kOversamplingFactors[] = {
+    {0, "1", "Off (1x)"},
+    {1, "2", "2x"},
+    {2, "4", "4x"},
+    {3, "8", "8x"},
+};
+
 // The channel setting's value that hears all sixteen; 1 to 16 name one.
 constexpr int kEveryChannel = 0;
 
@@ -163,6 +171,15 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                        "played before it; Repeatable starts the wobble alike at every "
                                        "note, so a bounce is the same wherever it starts.",
                                .choices = kWobblePhases}),
+    voice(Param::Oversampling, {.symbol = "oversampling", .name = "Alias suppression", .label = "Oversampling",
+                                .unit = Unit::Choice, .text = TextRule::Choice, .group = Group::Output,
+                                .help = "Runs the oscillator, the wobble and the filter at 2, 4 or 8 times the sample "
+                                        "rate and filters the result back down, which clears high notes of the "
+                                        "out-of-key tones their sharp corners fold back (at 4x most sounds are "
+                                        "clean to the top of the keyboard) at 2 to 8 times the work and a few dozen samples of latency; "
+                                        "whole-sample periods still count output samples, so every note keeps "
+                                        "its pitch, and a sounding note starts over when this changes.",
+                                .choices = kOversamplingFactors}),
     noteSetting(NoteSetting::A4, {.symbol = "a4_hz", .name = "A4 pitch", .label = "A4", .unit = Unit::Hertz,
                                   .group = Group::Playing,
                                   .help = "The concert pitch: the frequency of A above middle C. Every note moves "

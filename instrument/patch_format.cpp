@@ -45,6 +45,7 @@ void PatchReader::endLine() {
   if (v > std::numeric_limits<int32_t>::max()) v = std::numeric_limits<int32_t>::max();
   if (v < std::numeric_limits<int32_t>::min()) v = std::numeric_limits<int32_t>::min();
   if (line_ < kPatchLines) values_[static_cast<size_t>(line_)] = static_cast<int32_t>(v);
+  if (line_ < kPatchLines && sawDigit_) ++numbered_;
   ++line_;
   stage_ = Stage::Blank;
   negative_ = false;
@@ -218,7 +219,10 @@ bool isNumberLine(std::string_view line) {
 }  // namespace
 
 Patch readPatchText(std::string_view bytes) {
-  Patch patch(parsePatch(bytes));
+  PatchReader reader;
+  reader.feed(bytes.data(), bytes.size());
+  Patch patch(reader.finish());
+  patch.numberedLines = reader.numberedLines();
   const size_t at = afterLines(bytes, kPatchLines);
   const LineCut version = lineAt(bytes, at);
   if (at < bytes.size() && isVersionLine(version.text)) readKeyedLines(bytes, version.next, patch);

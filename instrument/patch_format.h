@@ -32,6 +32,9 @@ struct Patch {
   PatchValues values{};
   std::vector<KeyedLine> keyed;
   std::vector<std::string> unread;
+  // How many of lines 1 to 81 held a number: fewer when the text was no
+  // whole patch (a short file, lines of words), read all the same.
+  int numberedLines = kPatchLines;
   Patch() = default;
   // A patch of the 81 lines alone, as every file before keyed lines was.
   Patch(const PatchValues& lines) : values(lines) {}  // NOLINT(google-explicit-constructor)
@@ -65,6 +68,8 @@ class PatchReader {
   bool feed(const char* data, size_t size);
   // The values read; the end of the file completes the line under way.
   PatchValues finish();
+  // How many of the lines read held a number (a digit after the blanks and sign).
+  int numberedLines() const { return numbered_; }
 
  private:
   enum class Stage { Blank, Digits, Skip };
@@ -72,6 +77,7 @@ class PatchReader {
 
   PatchValues values_{};
   int line_ = 0;
+  int numbered_ = 0;
   Stage stage_ = Stage::Blank;
   bool negative_ = false;
   bool sawDigit_ = false;

@@ -18,6 +18,8 @@ struct SoundOrigin {
   std::string name;            // Bank and File; "" for the start-up sound
   std::string path;            // File
   Sound sound = startSound();  // the sound as it came
+  // A file that held fewer numbers than a patch: not the sound it meant.
+  bool partial = false;
   bool operator==(const SoundOrigin&) const = default;
 };
 

@@ -1,16 +1,21 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string_view>
 #include <vector>
 
 namespace ondelith {
@@ -146,20 +151,52 @@ sigset_t cleanedSignals() {
   return set;
 }
 
-// The temporary file's name: hidden, beside the target, and never longer
-// than the target's own name where that is near the longest a folder takes.
-std::string temporaryName(const std::string& dir, const std::string& name) {
-  constexpr size_t kUnique = 7;  // ".XXXXXX"
+// The temporary file's name: hidden, beside the target, with the process's
+// id (so that a later run can tell whether its writer still lives), and never
+// longer than the target's own name where that is near the longest a folder
+// takes. The part before the id.
+std::string temporaryPrefix(const std::string& dir, const std::string& name) {
+  const size_t unique = 1 + std::to_string(getpid()).size() + 7;  // ".PID.XXXXXX"
   const long longest = pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
   const size_t limit = longest > 0 ? static_cast<size_t>(longest) : NAME_MAX;
   std::string kept = name;
-  if (1 + kept.size() + kUnique > limit) {
-    kept.resize(name.size() > 1 + kUnique ? name.size() - 1 - kUnique : 0);
+  if (1 + kept.size() + unique > limit) {
+    kept.resize(name.size() > 1 + unique ? name.size() - 1 - unique : 0);
     // Cut between characters, not inside one.
     while (!kept.empty() && (static_cast<unsigned char>(name[kept.size()]) & 0xC0) == 0x80)
       kept.pop_back();
   }
-  return dir + "." + kept + ".XXXXXX";
+  return "." + kept + ".";
+}
+
+std::string temporaryName(const std::string& dir, const std::string& name) {
+  return dir + temporaryPrefix(dir, name) + std::to_string(getpid()) + ".XXXXXX";
+}
+
+bool allDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Whether a process of that id runs (one of another user's counts too).
+bool running(std::string_view digits) {
+  if (digits.size() > 9) return false;
+  const pid_t pid = static_cast<pid_t>(std::stol(std::string(digits)));
+  return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// Whether `tail` (what follows the prefix) is of a temporary file whose
+// writer is gone: "PID.XXXXXX" or "PID" (the signal's own) of a process
+// that no longer runs; "XXXXXX" of earlier versions, untouched for a while.
+bool staleTail(std::string_view tail, const struct stat& st) {
+  constexpr time_t kUntouchedSeconds = 60;
+  const size_t dot = tail.find('.');
+  if (dot == std::string_view::npos && allDigits(tail)) return !running(tail);
+  if (dot != std::string_view::npos && tail.size() - dot - 1 == 6 && allDigits(tail.substr(0, dot)))
+    return !running(tail.substr(0, dot));
+  const bool unique = tail.size() == 6 && std::all_of(tail.begin(), tail.end(), [](char c) {
+                        return std::isalnum(static_cast<unsigned char>(c));
+                      });
+  return unique && st.st_mtime + kUntouchedSeconds < time(nullptr);
 }
 
 }  // namespace
@@ -258,7 +295,13 @@ bool mayReplace(const std::string& path, std::string* error) {
   struct stat st {};
   bool exists = false;
   if (!followLinks(path, target, st, exists, error)) return false;
-  return !exists || S_ISREG(st.st_mode) || notRegular(st, error);
+  if (!exists) return true;
+  if (!S_ISREG(st.st_mode)) return notRegular(st, error);
+  // Mode bits as well as access(): a privileged process may write anything,
+  // yet a file marked read-only is one its owner meant to keep.
+  if ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
+    return refuse(error, "is read-only: it is not replaced");
+  return true;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
@@ -279,6 +322,35 @@ void removeTemporaryFilesOnSignals() {
     if (old.sa_handler == SIG_IGN || (fault && handled)) return;
     sigaction(s, &action, nullptr);
   });
+}
+
+int removeStaleTemporaryFiles(const std::string& path) {
+  std::string target;
+  struct stat st {};
+  bool exists = false;
+  if (!followLinks(path, target, st, exists, nullptr)) return 0;
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty()) return 0;
+  // Both the name as cut now and whole, as earlier versions wrote it.
+  const std::string prefixes[] = {temporaryPrefix(dir, name), "." + name + "."};
+  DIR* folder = opendir(dir.empty() ? "." : dir.c_str());
+  if (!folder) return 0;
+  int removed = 0;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string_view found = entry->d_name;
+    for (const std::string& prefix : prefixes) {
+      if (!found.starts_with(prefix)) continue;
+      const std::string at = dir + std::string(found);
+      struct stat seen {};
+      if (lstat(at.c_str(), &seen) != 0 || !S_ISREG(seen.st_mode)) break;
+      if (staleTail(found.substr(prefix.size()), seen) && unlink(at.c_str()) == 0) ++removed;
+      break;
+    }
+  }
+  closedir(folder);
+  return removed;
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view data, std::string* error) {

@@ -17,8 +17,8 @@ std::string userSoundsDirectory();
 
 // A file written under a temporary name beside its target and renamed over
 // the target only once it is complete and on the disk. The temporary name is
-// hidden and holds the target's; for a name too long for that, it is cut to
-// the target's length. Abandoned (or
+// hidden and holds the target's and the process's id; for a name too long
+// for that, it is cut to the target's length. Abandoned (or
 // destroyed before commit) it leaves no trace and the target untouched.
 //
 // A symbolic link is followed: the file it leads to is replaced and the link
@@ -45,7 +45,8 @@ class AtomicFile {
 };
 
 // Whether a write to `path` may replace what is there: nothing, or a regular
-// file at the end of its symbolic links. False with the reason otherwise.
+// file at the end of its symbolic links that is not read-only. False with
+// the reason otherwise.
 bool mayReplace(const std::string& path, std::string* error = nullptr);
 
 // Whether both paths lead to one file (after links; hard links count too).
@@ -58,6 +59,12 @@ bool sameFile(const std::string& a, const std::string& b);
 // ignores stays ignored; a fault signal that something else (a sanitizer)
 // handles stays with it. For single-threaded programs.
 void removeTemporaryFilesOnSignals();
+
+// Removes the temporary files beside `path` (after its links) that a write
+// of it left when its process was killed: those of a process that no longer
+// runs, and those of earlier versions' naming (no process id) untouched for
+// a minute. Never one whose writer still runs. How many it removed.
+int removeStaleTemporaryFiles(const std::string& path);
 
 // Writes `data` to a new file beside `path`, flushes it to the disk and only
 // then renames it over `path`. On any failure the file at `path` (if any) is

@@ -223,15 +223,16 @@ SettingsStore::SettingsStore(const std::string& path) {
   if (!file.open(from, &reason)) {
     if (reason.starts_with("is "))  // "is a FIFO, not a regular file"
       unused(" " + reason.substr(0, reason.find(',')) + ": settings not kept");
+    else if (errno == ELOOP)
+      unused(": a loop of links, not kept");
     else
       unused(" unreadable: " + reason.substr(reason.rfind(": ") + 2));
     return;
   }
   std::string bytes;
-  bool clean = file.size() <= kMaxSettingsBytes;
-  // Read to one byte past the limit at most, which tells a file that grew
-  // since it was opened.
-  while (clean && bytes.size() <= kMaxSettingsBytes) {
+  // Read to one byte past the limit at most, which tells a file too large
+  // (or one that grew since it was opened).
+  while (bytes.size() <= kMaxSettingsBytes) {
     char buffer[4096];
     size_t got = 0;
     if (!file.read(buffer, sizeof buffer, got, &reason)) {
@@ -241,7 +242,10 @@ SettingsStore::SettingsStore(const std::string& path) {
     if (got == 0) break;
     bytes.append(buffer, got);
   }
-  clean = clean && bytes.size() <= kMaxSettingsBytes && parseIni(bytes, entries_);
+  bool clean = bytes.size() <= kMaxSettingsBytes;
+  // Too large: the whole lines of its first part are still the player's values.
+  if (!clean) bytes.resize(bytes.rfind('\n', kMaxSettingsBytes - 1) + 1);
+  clean = parseIni(bytes, entries_) && clean;
   if (clean) return;
   // Kept for the player to look at; the values that could be read live on.
   const std::string bad = path_ + ".bad";
@@ -280,7 +284,8 @@ void SettingsStore::set(const std::string& key, const std::string& value) {
 
 void SettingsStore::set(const std::string& key, int64_t value) { set(key, std::to_string(value)); }
 
-bool SettingsStore::save() {
+bool SettingsStore::save(std::string* error) {
+  if (error) error->clear();
   if (!writable_) return false;
   std::string text;
   // Qt's settings put the keys of no section first, under [General].
@@ -304,7 +309,7 @@ bool SettingsStore::save() {
       mkdir(dir.c_str(), 0777);
     }
   }
-  return writeFileAtomically(path_, text);
+  return writeFileAtomically(path_, text, error);
 }
 
 }  // namespace ondelith

@@ -14,7 +14,7 @@ namespace ondelith {
 
 // The settings file's name in the user's configuration folder.
 inline constexpr const char* kSettingsFileName = "Ondelith.conf";
-// A settings file larger than this is no settings file: it is not read.
+// Of a settings file larger than this, the whole lines within it are read.
 // Room for two of the largest Scala files the tuning keeps.
 constexpr uint64_t kMaxSettingsBytes = 1024 * 1024;
 
@@ -42,8 +42,10 @@ class SettingsStore {
   void set(const std::string& key, const std::string& value);
   void set(const std::string& key, int64_t value);
   // Writes every value, those of other versions included, whole or not at
-  // all; false when it could not be written.
-  bool save();
+  // all; false, with why in `error`, when it could not be written (the file
+  // there stays as it was). A file found unusable is left alone: false, and
+  // `error` is empty, as the notice told it already.
+  bool save(std::string* error = nullptr);
   const std::string& path() const { return path_; }
 
  private:

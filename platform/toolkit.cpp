@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -100,22 +101,30 @@ class DropDown : public QComboBox {
   }
 };
 
-// A spin box whose text only the system writes: its arrows (and arrow keys)
-// change the value by one within the range, typing changes nothing.
+// A spin box whose text the system writes: its arrows (and arrow keys)
+// change the value by one within the range. With a reader, a typed text is
+// read on Enter; the system's text comes back on Escape or when the field
+// is left.
 class SystemSpinBox : public QAbstractSpinBox {
  public:
   int minimum = 0, maximum = 0, value = 0;
   std::function<void()> onChange;
+  std::function<bool(const std::string&, int&)> read;
   explicit SystemSpinBox(QWidget* parent) : QAbstractSpinBox(parent) {
     lineEdit()->setReadOnly(true);
     lineEdit()->setAlignment(Qt::AlignLeft);
   }
   // The start of the text stays in view in a narrow field.
   void setShownText(const QString& t) {
+    systemText_ = t;
     lineEdit()->setText(t);
     lineEdit()->setCursorPosition(0);
   }
   QString shownText() const { return lineEdit()->text(); }
+  void setReader(std::function<bool(const std::string&, int&)> r) {
+    read = std::move(r);
+    lineEdit()->setReadOnly(!read);
+  }
   void stepBy(int steps) override {
     const int next = std::clamp(value + steps, minimum, std::max(minimum, maximum));
     if (next == value) return;
@@ -130,6 +139,60 @@ class SystemSpinBox : public QAbstractSpinBox {
     if (value > minimum) e |= StepDownEnabled;
     return e;
   }
+  void focusInEvent(QFocusEvent* e) override {
+    QAbstractSpinBox::focusInEvent(e);
+    // After the click that gave the focus has placed the cursor.
+    if (read) QTimer::singleShot(0, lineEdit(), &QLineEdit::selectAll);
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    if (edited()) setShownText(systemText_);
+    QAbstractSpinBox::focusOutEvent(e);
+  }
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ShortcutOverride) {
+      const auto* key = static_cast<QKeyEvent*>(e);
+      // Escape undoes the typing, and only that: the window's Escape waits.
+      if (edited() && key->key() == Qt::Key_Escape) {
+        e->accept();
+        return true;
+      }
+      // Untouched, the field leaves Ctrl+Z and the like to the menus.
+      if (!edited() && (key->modifiers() & Qt::ControlModifier)) {
+        e->ignore();
+        return true;
+      }
+    }
+    return QAbstractSpinBox::event(e);
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    if (read && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+      apply();
+      return;
+    }
+    if (e->key() == Qt::Key_Escape && edited()) {
+      setShownText(systemText_);
+      lineEdit()->selectAll();
+      return;
+    }
+    QAbstractSpinBox::keyPressEvent(e);
+  }
+
+ private:
+  bool edited() const { return read && lineEdit()->text() != systemText_; }
+  void apply() {
+    int typed = value;
+    const bool readable = read(lineEdit()->text().trimmed().toStdString(), typed) &&
+                          typed >= minimum && typed <= maximum;
+    // What was not a value, or changes nothing, shows the value as it is.
+    if (!readable || typed == value) {
+      setShownText(systemText_);
+    } else {
+      value = typed;
+      if (onChange) onChange();
+    }
+    lineEdit()->selectAll();
+  }
+  QString systemText_;
 };
 
 // A canvas keeps its picture in an image and shows it on every repaint.
@@ -550,6 +613,12 @@ bool Toolkit::addSpinBox(int window, int id, Rect r, int minimum, int maximum, i
   return impl_->place(window, id, s, r);
 }
 
+void Toolkit::setTextReader(int id, std::function<bool(const std::string&, int&)> read) {
+  auto* b = impl_->control<SystemSpinBox>(id);
+  if (!b) return;
+  b->setReader(std::move(read));
+}
+
 bool Toolkit::addDropDown(int window, int id, Rect r) {
   QWidget* parent = impl_->client(window);
   if (!parent || exists(id)) return false;
@@ -616,14 +685,25 @@ int Toolkit::addCanvas(int window, int id, Rect r, bool confinePointer) {
   return id;
 }
 
+bool Toolkit::addButton(int window, int id, Rect r, const std::string& text) {
+  QWidget* parent = impl_->client(window);
+  if (!parent || exists(id)) return false;
+  auto* b = new QPushButton(QString::fromStdString(text), parent);
+  b->setDefault(true);  // Enter presses it
+  QObject::connect(b, &QPushButton::clicked, [this, id, window] {
+    impl_->push({UiEvent::Kind::Control, id, window});
+  });
+  return impl_->place(window, id, b, r);
+}
+
 bool Toolkit::addTextBox(int window, int id, Rect r, const std::string& text) {
   QWidget* parent = impl_->client(window);
   if (!parent || exists(id)) return false;
   auto* box = new QPlainTextEdit(parent);
   box->setReadOnly(true);
-  box->setLineWrapMode(QPlainTextEdit::NoWrap);
+  box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   std::string shown = text;
   std::replace(shown.begin(), shown.end(), '\r', '\n');
   box->setPlainText(QString::fromStdString(shown));
@@ -706,6 +786,7 @@ void Toolkit::setText(int id, const std::string& text) {
 
 std::string Toolkit::text(int id) const {
   if (auto* t = impl_->control<QPlainTextEdit>(id)) return t->toPlainText().toStdString();
+  if (auto* b = impl_->control<QPushButton>(id)) return b->text().toStdString();
   if (auto* b = impl_->control<SystemSpinBox>(id)) return b->shownText().toStdString();
   if (auto* l = impl_->control<QLabel>(id)) return l->text().toStdString();
   if (auto* g = impl_->control<QGroupBox>(id)) return g->title().toStdString();

@@ -115,15 +115,23 @@ class Toolkit : public CanvasHost {
   bool addSlider(int window, int id, Rect r, int minimum, int maximum, int value);
   bool addSpinBox(int window, int id, Rect r, int minimum, int maximum, int value,
                   const std::string& text);
+  // A spin box given a reader takes typed text: the whole text is selected
+  // as it gets the focus, so typing replaces it; Enter reads it (a value
+  // within the range raises the usual event, anything else is undone) and
+  // Escape or leaving the field puts back the system's text.
+  void setTextReader(int id, std::function<bool(const std::string&, int&)> read);
   bool addDropDown(int window, int id, Rect r);
   bool addLabel(int window, int id, Rect r, const std::string& text);
   bool addFrame(int window, int id, Rect r, const std::string& title);
   // A canvas; id 0 asks for a new id. Confined: while a button is held after
   // a press on it, the pointer cannot leave it. Returns the id, 0 on failure.
   int addCanvas(int window, int id, Rect r, bool confinePointer);
-  // A read-only multi-line text box with both scroll bars; a carriage return
-  // starts a new line.
+  // A read-only multi-line text box with a vertical scroll bar; lines wrap
+  // at its width, and a carriage return starts a new line.
   bool addTextBox(int window, int id, Rect r, const std::string& text);
+  // A push button, the window's default (Enter presses it); a press raises
+  // a Control event.
+  bool addButton(int window, int id, Rect r, const std::string& text);
   // The first line shown at the top of a text box (0 when scrolled to the top).
   int firstVisibleLine(int id) const;
   void scrollTextBoxBy(int id, int lines);

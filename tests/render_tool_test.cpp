@@ -240,6 +240,32 @@ TEST(RenderTool, AtAnotherRateTheNotesLandAtTheirTimesInFramesOfThatRate) {
   }
 }
 
+// An oversampled render starts later by the decimator's delay, so it
+// lines up with the default's: a low note's waveform matches best at no lag.
+TEST(RenderTool, OversampledRendersLineUpWithTheDefault) {
+  TempDir dir;
+  const std::string midi =
+      Smf().track().event(0, {0x90, 36, 100}).event(480, {0x80, 36, 0}).end().bytes();
+  const std::vector<float> plain = renderFile(dir, midi, {"--tail", "0"});
+  for (const char* factor : {"2", "8"}) {
+    const std::vector<float> over =
+        renderFile(dir, midi, {"--tail", "0", "--set", std::string("oversampling=") + factor});
+    ASSERT_EQ(over.size(), plain.size());
+    double best = -1;
+    int bestLag = 99;
+    for (int lag = -2; lag <= 2; ++lag) {
+      double ab = 0, aa = 0, bb = 0;
+      for (size_t i = 2000; i < 20000; ++i) {
+        const double a = plain[i], b = over[static_cast<size_t>(static_cast<int>(i) + lag)];
+        ab += a * b, aa += a * a, bb += b * b;
+      }
+      if (ab / std::sqrt(aa * bb) > best) best = ab / std::sqrt(aa * bb), bestLag = lag;
+    }
+    EXPECT_EQ(bestLag, 0) << factor;
+    EXPECT_GT(best, 0.99) << factor;
+  }
+}
+
 TEST(RenderTool, TailSetsTheLength) {
   TempDir dir;
   const std::string midi = Smf().track().event(0, {0x90, 60, 90}).end(1000).bytes();
@@ -501,8 +527,17 @@ TEST(RenderTool, OnlyTheChosenChannelIsHeard) {
   const auto sounds = [](const std::vector<float>& v) {
     return std::any_of(v.begin(), v.end(), [](float s) { return s != 0.0f; });
   };
-  EXPECT_FALSE(sounds(renderFile(dir, midi)));  // channel 1 unless told
-  EXPECT_FALSE(sounds(renderFile(dir, midi, {"--channel", "3"})));
+  // Channel 1 unless told. Silence, and the channels the notes are on told.
+  const std::string in = dir.file("in.mid", midi), out = (dir.path / "out.wav").string();
+  for (const char* heard : {"1", "3"}) {
+    const ProgramRun run = renderer({"--midi", in, "--out", out, "--channel", heard});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "ondelith-render: " + in + ": no note is on channel " + heard +
+                           ", the one heard; the file's notes are on channels 2, 16 "
+                           "(--channel all plays them)\n");
+    SF_INFO info;
+    EXPECT_FALSE(sounds(readWav(out, info)));
+  }
   const std::vector<float> two = renderFile(dir, midi, {"--channel", "2"});
   EXPECT_TRUE(sounds(two));
   EXPECT_TRUE(sounds(renderFile(dir, midi, {"--channel", "16"})));
@@ -837,7 +872,10 @@ TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
     std::string out;
     std::string says;
   };
+  const std::string kept = dir.file("kept.wav", "keep");
+  fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   std::vector<Case> cases = {
+      {kept, "is read-only"},
       {(dir.path / "folder.wav").string(), "is a folder"},
       {fifo.string(), "is a FIFO"},
       {midi, "is the --midi file"},
@@ -862,6 +900,7 @@ TEST(RenderTool, OutputsThatMustNotBeReplacedAreRefusedBeforeRendering) {
   EXPECT_EQ(dir.entries(), before);
   EXPECT_EQ(test::slurp(midi), midiBytes);
   EXPECT_EQ(test::slurp(patch), "50\r\n");
+  EXPECT_EQ(test::slurp(kept), "keep");
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_TRUE(fs::is_directory(dir.path / "folder.wav"));
   EXPECT_TRUE(fs::is_symlink(dir.path / "link.wav"));
@@ -933,6 +972,43 @@ TEST(RenderTool, EverySignalThatEndsItAndAFileSizeLimitRemoveTheTemporaryFile) {
     }
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.mid"}) << ignored;
   }
+}
+
+// A process id that no longer runs.
+pid_t deadProcess() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+// A render killed while writing leaves its hidden temporary file: the next
+// render of that output removes it, but never one whose renderer still runs,
+// nor a file of another name.
+TEST(RenderTool, TemporaryFilesOfKilledRendersOfTheOutputAreRemoved) {
+  TempDir dir;
+  const std::string midi =
+      dir.file("in.mid", Smf().track().event(0, {0x90, 60, 100}).end(10).bytes());
+  const std::string dead = std::to_string(deadProcess()), live = std::to_string(getpid());
+  const auto hourOld = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  const struct {
+    std::string name;
+    bool old, stays;
+  } files[] = {
+      {".o.wav." + dead + ".Ab12Cd", false, false},
+      {".o.wav.Ab12Cd", true, false},  // the earlier naming, long untouched
+      {".o.wav." + live + ".Ab12Cd", true, true},
+      {".o.wav.Zz99Yy", false, true},  // the earlier naming, written just now
+      {".p.wav." + dead + ".Ab12Cd", true, true},
+      {".o.wav.notes", true, true},
+  };
+  for (const auto& f : files) {
+    dir.file(f.name, "partial");
+    if (f.old) fs::last_write_time(dir.path / f.name, hourOld);
+  }
+  const ProgramRun run = renderer({"--midi", midi, "--out", (dir.path / "o.wav").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  for (const auto& f : files) EXPECT_EQ(fs::exists(dir.path / f.name), f.stays) << f.name;
 }
 
 TEST(RenderTool, OutputNamesUpToTheLongestTheFolderTakes) {

@@ -61,8 +61,9 @@ TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
       {"[audio]\nlatencyMs=12\nno setting here\n[midi]\nchannel=5\n[play]\nbendRange=12\n", 12, 5,
        12, "", true},
       {std::string("\xff\xfe\x00[[[\x01\n=\n\\", 11), defaults.latencyMs, 1, 2, "", true},
-      {"[midi]\nchannel=3\n" + comments + "\n", defaults.latencyMs, 1, 2, "",
-       true},  // over the limit
+      // Over the limit: what its first part holds is still read.
+      {"[midi]\nchannel=3\n" + comments + "\n[play]\nbendRange=7\n", defaults.latencyMs, 3, 2, "",
+       true},
   };
   for (const auto& c : cases) {
     test::TempDir dir;
@@ -162,18 +163,11 @@ TEST(Preferences, OneFileNameInTheCodeTheReadmeAndTheManual) {
 
 TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
   EXPECT_EQ(tk->statusText(app->window, 3), "");
-  const auto fits = [this] {
-    auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
-    for (const QLabel* field : bar->findChildren<QLabel*>())
-      EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
-                field->contentsRect().width())
-          << field->text().toStdString();
-  };
   std::ofstream(settingsFile(), std::ios::binary) << "[midi]\nchannel=4\n\x01\x02\n";
   restart();
   EXPECT_EQ(tk->statusText(app->window, 3), "Damaged settings kept as Ondelith.conf.bad");
   EXPECT_EQ(app->synth.instrument.value(kChannelIndex), 4);
-  fits();
+  expectStatusFits();
   restart();  // told once
   EXPECT_EQ(tk->statusText(app->window, 3), "");
   EXPECT_EQ(app->synth.instrument.value(kChannelIndex), 4);
@@ -181,7 +175,12 @@ TEST_F(Window, ADamagedOrUnusableSettingsFileIsToldInTheStatusBar) {
   ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
   restart();
   EXPECT_EQ(tk->statusText(app->window, 3), "Ondelith.conf is a FIFO: settings not kept");
-  fits();
+  expectStatusFits();
+  std::filesystem::remove(settingsFile());
+  std::filesystem::create_symlink("Ondelith.conf", settingsFile());
+  restart();
+  EXPECT_EQ(tk->statusText(app->window, 3), "Ondelith.conf: a loop of links, not kept");
+  expectStatusFits();
 }
 
 TEST_F(Window, RememberedDevicesAreChosenAgainWhereverTheyAreListed) {
@@ -314,7 +313,10 @@ TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
       {{"--patch", "a.vx", "--midi-in", "Keys", "--audio-out", "system", "--latency", "12.5"},
        -1,
        ""},
-      {{"b.vx", "--list-devices"}, -1, ""},
+      {{"--list-devices"}, -1, ""},
+      {{"--list-devices", "extra"},
+       2,
+       "--list-devices lists and ends: \"extra\" is not used (give --list-devices alone)\n"},
       {{"--help"}, 0, ""},
       {{"--version"}, 0, ""},
       {{"--bogus"}, 2, "--bogus is not an option (see --help)\n"},
@@ -370,10 +372,13 @@ TEST(CommandLine, OptionsAndMistakesInTheProgramsOwnWords) {
   parseCommandLine(2, versionArgv, *std::make_unique<CommandLine>(), out, err);
   EXPECT_EQ(out.str(), "ondelith " + std::string(kVersion) + "\nLicense GPL-3.0-or-later\n");
   CommandLine line;
-  char* fileArgv[] = {name, file, list};
-  EXPECT_EQ(parseCommandLine(3, fileArgv, line, out, err), -1);
+  char* fileArgv[] = {name, file};
+  EXPECT_EQ(parseCommandLine(2, fileArgv, line, out, err), -1);
   EXPECT_EQ(line.patch, "b.vx");  // the one word is the patch, as --patch gives it
-  EXPECT_TRUE(line.listDevices);
+  CommandLine listing;
+  char* listArgv[] = {name, list};
+  EXPECT_EQ(parseCommandLine(2, listArgv, listing, out, err), -1);
+  EXPECT_TRUE(listing.listDevices);
   char set[] = "--set", cutoff[] = "cutoff=800", mod[] = "x1_mod=-35";
   char* setArgv[] = {name, set, cutoff, set, mod};
   CommandLine sets;

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "fft.h"
+
 extern char** environ;
 
 namespace {
@@ -360,26 +362,7 @@ double rmsDb(const std::vector<float>& s) {
   return toDb(std::sqrt(sum / static_cast<double>(s.size())));
 }
 
-void fft(std::vector<std::complex<double>>& a) {
-  const size_t n = a.size();
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
-  }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const std::complex<double> step = std::polar(1.0, -2 * M_PI / static_cast<double>(len));
-    for (size_t i = 0; i < n; i += len) {
-      std::complex<double> w = 1;
-      for (size_t k = 0; k < len / 2; ++k, w *= step) {
-        const std::complex<double> u = a[i + k], t = w * a[i + k + len / 2];
-        a[i + k] = u + t;
-        a[i + k + len / 2] = u - t;
-      }
-    }
-  }
-}
+using ondelith::test::fft;
 
 // A sound's fingerprint over the phrase: for each frame (4096 samples, half
 // overlapping, Hann window), the level in sixth-octave bands from 40 Hz to

@@ -158,6 +158,41 @@ TEST_F(Sounds, PreviousAndNextByShortcutsThatPlayNoNoteGoRoundTheList) {
   EXPECT_EQ(state().origin.bankNumber, last);
 }
 
+// A file that is refused is stepped over both ways, told in the status bar
+// and never in a box: no file stops the way round.
+TEST_F(Sounds, PreviousAndNextStepOverFilesThatAreRefused) {
+  const std::string folder = patchDirectory();
+  std::ofstream(folder + "a good.vx", std::ios::binary) << formatPatch(capturePatch(app->synth));
+  std::ofstream(folder + "b huge sparse name that is long.vx", std::ios::binary) << "\x01\x02";
+  std::ofstream(folder + "c good.vx", std::ios::binary) << formatPatch(capturePatch(app->synth));
+  const int last = factoryBank().back().number;
+  choose({"Sounds", category(last), bankItem(last)});
+  const struct {
+    Qt::Key key;
+    std::string origin;  // the file's name, "" for the first bank sound
+    std::string said;
+  } steps[] = {
+      {Qt::Key_PageDown, "a good", ""},
+      {Qt::Key_PageDown, "c good", "Skipped b huge sparse name that...: no patch"},
+      {Qt::Key_PageUp, "a good", "Skipped b huge sparse name that...: no patch"},
+      {Qt::Key_PageUp, "", ""},
+  };
+  for (const auto& step : steps) {
+    tk->setStatusText(app->window, 3, "");
+    keys(step.key, Qt::ControlModifier);
+    EXPECT_EQ(state().origin.name, step.origin.empty() ? name(last) : step.origin);
+    EXPECT_EQ(tk->statusText(app->window, 3), step.said) << step.origin;
+    expectStatusFits();
+  }
+  EXPECT_EQ(dialogs, std::vector<std::string>{});
+  // From the bank's end, round past the refused file to its start.
+  fs::remove(folder + "a good.vx");
+  fs::remove(folder + "c good.vx");
+  keys(Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(state().origin.bankNumber, 1);
+  EXPECT_EQ(tk->statusText(app->window, 3), "Skipped b huge sparse name that...: no patch");
+}
+
 TEST_F(Sounds, ProgramChangeOnThePlayersChannelChoosesTheBanksSound) {
   midiInputCallback(app->synth.midi, kMidiData, 0x04C0);  // value 4: number 5
   pump();
@@ -288,6 +323,95 @@ TEST_F(Sounds, TheSoundAtTheEndIsTheSoundAtTheNextStartWithItsNameAndMark) {
   std::ofstream(keptSoundPath(), std::ios::binary) << "Ondelith kept sound\nsound 1 2\n";
   restart();
   EXPECT_EQ(state(), SoundState{});
+}
+
+// Files may grow to no more than a few bytes while this lives: every write
+// of the sound or the settings fails, as on a full disk, even for root.
+struct FullDisk {
+  rlimit before{};
+  FullDisk() {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &before);
+    const rlimit tiny{16, before.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &tiny);
+  }
+  ~FullDisk() {
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, SIG_DFL);
+  }
+};
+
+TEST_F(Sounds, WhatCannotBeWrittenIsToldAndTheNextStartHasTheLastGoodCopy) {
+  choose({"Sounds", category(3), bankItem(3)});
+  key(kMidiInputList, Qt::Key_Down);  // settings written: the second input
+  const SoundState kept = state();
+  QTest::keyClick(main(), Qt::Key_Escape);
+  runEventLoop(*app);
+  EXPECT_EQ(dialogs, std::vector<std::string>{});  // all was kept: no word
+
+  restart();
+  answerDialogs();
+  ASSERT_EQ(state(), kept);
+  {
+    const FullDisk full;
+    key(kSliderD, Qt::Key_Down, 4);
+    key(kMidiInputList, Qt::Key_Up);
+    EXPECT_EQ(tk->statusText(app->window, 3), "Settings not kept: File too large");
+    expectStatusFits();
+    QTest::keyClick(main(), Qt::Key_Escape);
+    runEventLoop(*app);
+  }
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].rfind("message: Not kept: The sound in the window could not be kept", 0), 0u)
+      << dialogs[0];
+  EXPECT_NE(dialogs[0].find(settingsFile() + " (cannot write: File too large)"), std::string::npos)
+      << dialogs[0];
+
+  restart();
+  EXPECT_EQ(state(), kept);
+  EXPECT_EQ(tk->text(kMidiInputList), "Keyboard B");
+  // Nothing half written is left beside them.
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dataDir.path / "Ondelith"))
+    left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"kept-sound.txt", "sounds"}));
+  EXPECT_EQ(settingsDir.entries(), std::vector<std::string>{"Ondelith.conf"});
+
+  // A data folder that cannot be made is told at the start.
+  const std::string blocked = dir.file("not-a-folder", "");
+  setenv("XDG_DATA_HOME", blocked.c_str(), 1);
+  restart();
+  answerDialogs();
+  setenv("XDG_DATA_HOME", dataDir.path.c_str(), 1);
+  EXPECT_EQ(tk->statusText(app->window, 3), "Sound not kept: Not a directory");
+  main()->close();
+  runEventLoop(*app);
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_NE(dialogs[0].find("could not be kept"), std::string::npos) << dialogs[0];
+}
+
+// What a run killed while writing left is removed at the next start; what a
+// copy still running writes is not.
+TEST_F(Sounds, TemporaryFilesOfKilledRunsAreRemovedAtTheStart) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = std::to_string(child), live = std::to_string(getpid());
+  const fs::path data = dataDir.path / "Ondelith";
+  const struct {
+    fs::path path;
+    bool stays;
+  } files[] = {
+      {data / (".kept-sound.txt." + dead), false},  // a signal's, cut short
+      {data / (".kept-sound.txt." + dead + ".x1Y2z3"), false},
+      {data / (".kept-sound.txt." + live + ".x1Y2z3"), true},
+      {settingsDir.path / (".Ondelith.conf." + dead + ".x1Y2z3"), false},
+      {settingsDir.path / (".Ondelith.conf." + live), true},
+  };
+  for (const auto& f : files) std::ofstream(f.path) << "partial";
+  restart();
+  for (const auto& f : files) EXPECT_EQ(fs::exists(f.path), f.stays) << f.path;
 }
 
 // A signal that ends the program writes what was kept ready: whole, or not at all.

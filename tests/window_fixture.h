@@ -5,8 +5,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTest>
 #include <algorithm>
 #include <cstdlib>
@@ -142,6 +144,14 @@ class Window : public ::testing::Test {
     pump();
   }
   bool white(int canvas, int x, int y) { return tk->canvasPixel(canvas, x, y) == 0xFFFFFF; }
+  // Every field of the status bar shows its whole text.
+  void expectStatusFits() {
+    auto* bar = static_cast<QMainWindow*>(tk->nativeWindow(app->window))->statusBar();
+    for (const QLabel* field : bar->findChildren<QLabel*>())
+      EXPECT_LE(QFontMetrics(field->font()).horizontalAdvance(field->text()),
+                field->contentsRect().width())
+          << field->text().toStdString();
+  }
   // Dialogs answered here instead of by a person: each kept in `dialogs` as
   // "kind: title: text", and `answer` given back.
   void answerDialogs() {

@@ -178,6 +178,38 @@ TEST_F(Window, SpinBoxesShowTheirTextAndChangeNoField) {
   EXPECT_EQ(controlValue(app->synth.controls, spinModId(0)), 0);
 }
 
+// A click selects the whole text, so what is typed replaces it; Enter reads
+// it, Escape (or a text that is no value in range) puts the old one back.
+TEST_F(Window, ATypedValueReplacesASpinBoxsTextOnEnter) {
+  const struct {
+    int id;
+    const char* typed;
+    Qt::Key key;
+    int value;
+    const char* text;
+  } cases[] = {
+      {spinModId(kRowX1), "50", Qt::Key_Return, 50, "50"},
+      {spinModId(kRowX1), "-35", Qt::Key_Escape, 50, "50"},
+      {spinModId(kRowX1), "abc", Qt::Key_Enter, 50, "50"},
+      {spinModId(kRowX1), "500", Qt::Key_Return, 50, "50"},  // beyond +100
+      {spinFineId(kRowY2), "0.25", Qt::Key_Return, 25, ".25"},
+      {spinCoarseId(kRowX2), "7", Qt::Key_Return, 7, "7"},
+  };
+  for (const auto& c : cases) {
+    widget(kSliderVol)->setFocus();
+    QTest::mouseClick(widget(c.id), Qt::LeftButton);
+    pump();
+    QTest::keyClicks(widget(c.id), c.typed);
+    EXPECT_EQ(tk->text(c.id), c.typed);
+    QTest::keyClick(widget(c.id), c.key);
+    pump();
+    EXPECT_EQ(controlValue(app->synth.controls, c.id), c.value) << c.typed;
+    EXPECT_EQ(tk->text(c.id), c.text) << c.typed;
+  }
+  EXPECT_EQ(app->quitRequested, 0);  // Escape took back the typing, and only that
+  EXPECT_EQ(app->synth.instrument.value(fineIndex(kRowY2)), 25);
+}
+
 TEST_F(Window, DurationRangeSwitchesBothWays) {
   key(kSpinDurationRange, Qt::Key_Down);
   EXPECT_EQ(tk->text(kSpinDurationRange), "x1");
@@ -496,7 +528,12 @@ TEST_F(CurveDrag, PointsAPatchPutOffTheCanvasCanStillBeGrabbed) {
 }  // namespace ondelith
 
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTimer>
 
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
@@ -621,6 +658,42 @@ TEST_F(FileMenu, OpenOfAZeroLengthFile) {
   EXPECT_EQ(dialogs.size(), 2u);
 }
 
+// A text that is no whole patch reads as the format reads it, but the
+// player is told how little it held, the title marks it, and Undo goes back.
+TEST_F(FileMenu, OpenOfATextWithFewerNumbersThanAPatchIsToldAndUndone) {
+  std::string eighty;
+  for (int i = 0; i < 80; ++i) eighty += "1\r\n";
+  const struct {
+    const char* name;
+    std::string text;
+    int numbers;
+  } cases[] = {
+      {"list.txt", "apples\npears\n12 plums\n", 1},
+      {"empty.vx", "", 0},
+      {"short.vx", eighty, 80},
+      {"worded.vx", eighty + "loud\r\n", 80},
+      {"whole.vx", eighty + "7\r\n", 81},
+  };
+  for (const auto& c : cases) {
+    const Sound before = app->synth.instrument.sound();
+    answer = dir.file(c.name, c.text);
+    menu("Open");
+    const std::string said = tk->statusText(app->window, 3);
+    const std::string title = tk->windowTitle(app->window);
+    if (c.numbers == kPatchLines) {
+      EXPECT_EQ(said, "");
+      EXPECT_FALSE(title.ends_with(" *")) << title;
+      continue;
+    }
+    EXPECT_EQ(said, std::to_string(c.numbers) + " of 81 lines were numbers: Undo restores");
+    EXPECT_TRUE(title.ends_with(" *")) << title;
+    expectStatusFits();
+    dispatch(*app, {UiEvent::Kind::Menu, kCmdUndo, app->window});
+    EXPECT_TRUE(app->synth.instrument.sound() == before) << c.name;
+    dispatch(*app, {UiEvent::Kind::Menu, kCmdRedo, app->window});
+  }
+}
+
 TEST_F(FileMenu, OpenDuringAHeldNoteKeepsTheNote) {
   PatchValues v = capturePatch(app->synth);
   v[72] = 900;  // Vol
@@ -722,6 +795,45 @@ TEST_F(FileMenu, HelpWindowBlocksAndScrollsToTheTop) {
   main->close();
   pump();
   EXPECT_EQ(app->quitRequested, 1);
+}
+
+// Without a window manager there is no close box: the keyboard and a button
+// close it, and its lines wrap so nothing needs a sideways scroll.
+TEST_F(FileMenu, HelpClosesByEscapeOrItsButtonAndWraps) {
+  const std::function<void(QWidget*)> ways[] = {
+      [](QWidget* help) {
+        help->activateWindow();  // as the player's window is: the one in front
+        EXPECT_TRUE(QTest::qWaitForWindowActive(help));
+        QTest::keyClick(help, Qt::Key_Escape);
+      },
+      [this](QWidget*) { QTest::mouseClick(widget(kHelpCloseButton), Qt::LeftButton); },
+  };
+  for (const auto& close : ways) {
+    int sideways = -1;
+    std::string button;
+    bool stuck = false;
+    tk->postToUi([&] {
+      QWidget* help = QApplication::activeModalWidget();
+      ASSERT_NE(help, nullptr);
+      sideways =
+          static_cast<QPlainTextEdit*>(widget(kHelpTextBox))->horizontalScrollBar()->maximum();
+      button = tk->text(kHelpCloseButton);
+      close(help);
+      // Not closed yet: a fallback so that a failure cannot hang the test.
+      QTimer::singleShot(2000, help, [&stuck] {
+        if (QWidget* still = QApplication::activeModalWidget()) {
+          stuck = true;
+          still->close();
+        }
+      });
+    });
+    menu("Help");
+    EXPECT_FALSE(stuck);
+    EXPECT_FALSE(tk->exists(kHelpTextBox));
+    EXPECT_EQ(sideways, 0);
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(app->quitRequested, 0);
+  }
 }
 
 }  // namespace

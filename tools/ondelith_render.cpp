@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "engine/midi_message.h"
+#include "engine/oversampling.h"
 #include "engine/program_change.h"
 #include "instrument/instrument.h"
 #include "instrument/playback.h"
@@ -74,9 +75,36 @@ bool readMidiBytes(const std::string& path, std::string& bytes, std::string& rea
   }
 }
 
+// A file whose notes all sound on channels other than the one heard renders
+// silence: the player is told which channels it uses.
+void tellUnheardNotes(const std::string& path, const MidiFileContents& midi, int heard) {
+  if (heard == kAllChannels) return;
+  uint32_t used = 0;  // a bit for each channel with a note-on
+  for (const TimedMidi& m : midi.notes)
+    if ((m.word & 0xF0) == 0x90 && ((m.word >> 16) & 0x7F) > 0) used |= 1u << (m.word & 0x0F);
+  if (used == 0 || (used & (1u << heard))) return;
+  std::string channels;
+  for (int c = 0; c < 16; ++c)
+    if (used & (1u << c)) channels += (channels.empty() ? "" : ", ") + std::to_string(c + 1);
+  std::cerr << "ondelith-render: " << path << ": no note is on channel " << heard + 1
+            << ", the one heard; the file's notes are on channel"
+            << (used & (used - 1) ? "s " : " ") << channels << " (--channel all plays them)\n";
+}
+
 void listSounds() {
   for (const BankSound& s : factoryBank())
     std::cout << s.number << "\t" << categoryTitle(s.category) << "\t" << s.name << "\n";
+}
+
+// What --set takes beyond the window's controls, from the table: a sound's
+// settings, each with its values and what it does.
+std::string soundSettingsText() {
+  std::string text = "Sound settings, kept in a patch and given with --set SYMBOL=VALUE:\n";
+  for (int i = 0; i < kParameterCount; ++i)
+    if (isSoundSetting(i))
+      text += "  " + std::string(parameter(i).symbol) + " (" + rangeText(i) +
+              "): " + std::string(parameter(i).help) + "\n";
+  return text + "\n";
 }
 
 }  // namespace
@@ -86,6 +114,7 @@ int main(int argc, char** argv) {
   app.name("ondelith-render");
   app.set_version_flag("--version", "ondelith-render " + std::string(kVersion));
   app.footer(
+      soundSettingsText() +
       "Exit status: 0 when the WAV file is written; 1 when an input cannot be read or held in\n"
       "memory, or the WAV file cannot be written; 2 for a wrong command line, or an --out that\n"
       "is a folder, a device, a FIFO or one of the input files.");
@@ -255,6 +284,7 @@ int main(int argc, char** argv) {
     if (!path->empty() && sameFile(outPath, *path))
       return failure(outPath, std::string("is the ") + option + " file", kUsage);
   removeTemporaryFilesOnSignals();
+  removeStaleTemporaryFiles(outPath);  // a killed render's, never a running one's
 
   try {
     auto engine = std::make_unique<Engine>(*sampleRate);
@@ -308,15 +338,24 @@ int main(int argc, char** argv) {
       return failure(outPath, reason);
     // A program the bank has on the channel heard: its sound from that frame on.
     const int heard = engineChannel(instrument.value(kChannelIndex));
+    tellUnheardNotes(midiPath, midi, heard);
     const auto program = [&](int64_t frame, uint32_t word) {
       if (const BankSound* s = bankSoundForProgram(programChangeOf(word, heard)))
         forEachSoundEvent(bankSound(*s), frame, true,
                           [&](const EngineEvent& e) { postRendering(*engine, e); });
     };
-    const bool rendered = playMidi(
-        *engine, midi.notes.data(), midi.notes.size(), frames, kBlock,
-        [&](const float* samples, int64_t count) { return out.write(samples, count, reason); },
-        program);
+    // An oversampled voice's output lags by the decimator's delay: that
+    // much more is played, and left off the front, so the file lines up
+    // with the same notes at 1x.
+    const int64_t lead = oversamplingDelayFrames(instrument.value(kOversamplingIndex));
+    int64_t toSkip = lead;
+    const auto write = [&](const float* samples, int64_t count) {
+      const int64_t skipped = std::min(toSkip, count);
+      toSkip -= skipped;
+      return count == skipped || out.write(samples + skipped, count - skipped, reason);
+    };
+    const bool rendered = playMidi(*engine, midi.notes.data(), midi.notes.size(), frames + lead,
+                                   kBlock, write, program);
     if (!rendered) {
       out.abandon();
       return failure(outPath, reason);

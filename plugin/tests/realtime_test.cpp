@@ -102,6 +102,10 @@ TEST(Realtime, TheAudioThreadsFunctionsAllocateNothing) {
   plugin.set("midi_channel", 0);
   plugin.set("duration_range", 1);
   for (int i = 0; i < 100; ++i) audioRun(333);
+  plugin.set("oversampling", 3);  // the voice made afresh at 8x, in its room
+  for (int i = 0; i < 20; ++i) audioRun(256);
+  plugin.set("oversampling", 1);
+  for (int i = 0; i < 20; ++i) audioRun(100);
   plugin.midi(5, {0xB0, 123, 0});  // All Notes Off
   for (int i = 0; i < 100; ++i) audioRun(256);
   plugin.midi(0, {0x90, 60, 100});  // a new set-up
