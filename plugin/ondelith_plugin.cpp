@@ -7,6 +7,7 @@
 
 #include "DistrhoPlugin.hpp"
 #include "DistrhoPluginUtils.hpp"
+#include "engine/oversampling.h"
 #include "plugin/plugin_core.h"
 
 START_NAMESPACE_DISTRHO
@@ -163,7 +164,8 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   String getState(const char* key) const override {
     if (std::strcmp(key, kPatchStateKey) == 0)
       return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
-    if (std::strcmp(key, kLatencyKey) == 0) return String(reportLatency_ ? "on" : "");
+    if (std::strcmp(key, kLatencyKey) == 0)
+      return String(reportLatency_.load(std::memory_order_relaxed) ? "on" : "");
     if (const int map = tuningKey(key); map >= 0) {
       const ondelith::Tuning t = tuning_.tuning();
       return String((map ? t.map : t.scale).c_str());
@@ -176,8 +178,8 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
     if (std::strcmp(key, kLatencyKey) == 0) {
       // Anything but "on" or "off" (a preset's empty value) leaves it as it is.
       if (std::strcmp(value, "on") == 0 || std::strcmp(value, "off") == 0)
-        reportLatency_ = std::strcmp(value, "on") == 0;
-      return updateLatency(getSampleRate());
+        reportLatency_.store(std::strcmp(value, "on") == 0, std::memory_order_relaxed);
+      return;
     }
     if (const int map = tuningKey(key); map >= 0) {
       std::string reason;
@@ -204,14 +206,14 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
 
   void activate() override {
     voice_.reset();
-    setLatency(latency_.load(std::memory_order_relaxed));
+    setLatency(latencyNow());
   }
 
   void sampleRateChanged(double rate) override { takeRate(rate); }
 
   void run(const float**, float** outputs, uint32_t frames, const MidiEvent* events,
            uint32_t count) override {
-    if (latencyFromRun_) setLatency(latency_.load(std::memory_order_relaxed));
+    if (latencyFromRun_) setLatency(latencyNow());
     voice_.beginRun(outputs[0]);
     for (uint32_t i = 0; i < count;) {
       // The events of one frame: parameter changes first, so that a note
@@ -258,10 +260,19 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
   // Not the audio thread: what the latency will be at the next activation.
+  // Not the audio thread: the set-up fade's frames at this rate.
   void updateLatency(double hz) {
-    // The decimator's delay joins here once oversampling reports it.
-    latency_.store(reportLatency_ ? ondelith::plugin::setUpLatency(hz, 0) : 0,
-                   std::memory_order_relaxed);
+    fadeLatency_.store(ondelith::plugin::setUpLatency(hz, 0), std::memory_order_relaxed);
+  }
+
+  // The decimator delays every sound, so its delay is always reported; the
+  // set-up fade only when the player asks. Read at each run, since the
+  // oversampling may move with any parameter change.
+  uint32_t latencyNow() const {
+    const auto decimator = static_cast<uint32_t>(
+        ondelith::oversamplingDelayFrames(shared_.value(ondelith::kOversamplingIndex)));
+    const bool fade = reportLatency_.load(std::memory_order_relaxed);
+    return decimator + (fade ? fadeLatency_.load(std::memory_order_relaxed) : 0);
   }
 
   // Not the audio thread. A rate the voice refuses gives silence, said once.
@@ -282,8 +293,8 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   ondelith::plugin::Voice voice_;
   const bool lv2_;
   const bool latencyFromRun_;
-  bool reportLatency_ = false;  // the player's choice, off unless asked for
-  std::atomic<uint32_t> latency_{0};
+  std::atomic<bool> reportLatency_{false};  // the player's choice, off unless asked for
+  std::atomic<uint32_t> fadeLatency_{0};
   std::atomic<bool> adoptPorts_{false};
   std::atomic<uint32_t> generation_{0};
   double refusedRate_ = 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/oversampling.h"
 #include "instrument/instrument.h"
 #include "plugin/plugin_core.h"
 #include "plugin/tests/clap_host.h"
@@ -207,6 +208,17 @@ TEST(ClapLatency, TheSetUpFadeWhenAskedFor) {
   ASSERT_TRUE(plugin.loadState(withStateText(plugin.saveState(), "report-latency", "on")));
   plugin.process(64, out);
   EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, 0));
+  // The decimator delays every sound, asked or not.
+  const int32_t fourTimes = 2;
+  const auto decimator = static_cast<uint32_t>(oversamplingDelayFrames(fourTimes));
+  ASSERT_GT(decimator, 0u);
+  plugin.param(0, kOversamplingIndex, fourTimes);
+  plugin.process(64, out);  // the run that takes the change reports it from the next
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), plugin::setUpLatency(48000, decimator));
+  ASSERT_TRUE(plugin.loadState(withStateText(plugin.saveState(), "report-latency", "off")));
+  plugin.process(64, out);
+  EXPECT_EQ(plugin.latency(), decimator);
 }
 
 }  // namespace
