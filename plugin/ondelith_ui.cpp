@@ -37,7 +37,9 @@
 #include "instrument/sound_history.h"
 #include "platform/files.h"
 #include "platform/patch_file.h"
+#include "platform/tuning_file.h"
 #include "plugin/plugin_core.h"
+#include "plugin/tuning_chooser.h"
 
 START_NAMESPACE_DISTRHO
 
@@ -337,6 +339,7 @@ class OndelithUI : public UI {
     drawTip(cr);
     drawCurveReadout(cr);
     drawSettings(cr);
+    if (settingsShown_ && pageShown_ == 1) tuning_.draw(cr, tuning());
     drawEntry(cr);
     drawMenu(cr);
     cairo_restore(cr);
@@ -361,6 +364,7 @@ class OndelithUI : public UI {
     if (!menu_.empty()) return pickFromMenu(x, y);
     typing_ = kNameField.holds(x, y);
     if (y < od::kPanelHeaderHeight) return pressHeader(x, y);
+    if (settingsShown_ && pageShown_ == 1 && takeTuning(tuning_.press(x, y, tuning()))) return true;
     if (settingsShown_) return pressSettings(x, y);
     if (kUndo.holds(x, y) || kRedo.holds(x, y)) {
       kUndo.holds(x, y) ? undo() : redo();
@@ -968,8 +972,30 @@ class OndelithUI : public UI {
   }
 
   void uiFileBrowserSelected(const char* filename) override {
-    if (filename != nullptr && filename[0] != '\0') openFile(filename);
+    if (tuning_.browsing() && filename != nullptr && filename[0] != '\0')
+      takeTuning(tuning_.chosen(filename, tuning()));
+    else if (filename != nullptr && filename[0] != '\0')
+      openFile(filename);
     repaint();
+  }
+
+  // The tuning, the player's: its chooser on the player settings page hands back
+  // the texts the plugin's state keeps.
+  od::Tuning tuning() const { return link_ ? link_->currentTuning() : od::Tuning{}; }
+  bool takeTuning(const od::plugin::TuningChooser::Request& r) {
+    using Kind = od::plugin::TuningChooser::Request::Kind;
+    if (!r.problem.empty()) status_ = r.problem;
+    if (r.kind == Kind::Set) {
+      setState(od::plugin::kScaleKey, r.tuning.scale.c_str());
+      setState(od::plugin::kKeyboardMapKey, r.tuning.map.c_str());
+    }
+    FileBrowserOptions options;
+    options.title = "Open a Scala tuning (.scl, .kbm)";
+    const std::string folder = od::userTuningsDirectory();
+    if (!folder.empty() && std::filesystem::is_directory(folder)) options.startDir = folder.c_str();
+    if (r.kind == Kind::Browse && !openFileBrowser(options)) status_ = "no file browser to open";
+    repaint();
+    return r.kind != Kind::None;
   }
 
   void openFile(const std::string& path) {
@@ -1204,6 +1230,8 @@ class OndelithUI : public UI {
   double dragY_ = 0;
   int curveDrag_ = 0;
   od::plugin::PanelLink* link_ = nullptr;
+  od::plugin::TuningChooser tuning_{kSettingsPage.x + 12, kSettingsPage.y + kSettingsPage.h - 30,
+                                    kSettingsPage.w - 24};
   uint32_t generation_ = 0;
   od::Sound sound_;
   od::Sound saved_;
