@@ -17,11 +17,9 @@ namespace {
 using ondelith::kParameterCount;
 using ondelith::plugin::programs;
 
+using ondelith::plugin::kLatencyKey;
 using ondelith::plugin::kPatchFileStateKey;
 using ondelith::plugin::kPatchStateKey;
-// "on" when the set-up fade is reported as latency; empty otherwise, so that a
-// preset, which carries every state key, leaves the player's choice alone.
-constexpr const char* kLatencyKey = "report-latency";
 
 // Once per message, never from the run.
 void logLine(const char* format, ...) {

@@ -161,6 +161,9 @@ class Voice {
 // text, and a patch file chosen in the host (the LV2 file property).
 inline constexpr const char* kPatchStateKey = "patch";
 inline constexpr const char* kPatchFileStateKey = "patch-file";
+// "on" when the set-up fade is reported as latency; empty otherwise, so that a
+// preset, which carries every state key, leaves the player's choice alone.
+inline constexpr const char* kLatencyKey = "report-latency";
 
 // "Report the set-up fade as latency": the frames a note's attack waits out
 // at this rate (its set-up fade), plus the oversampling decimator's delay in

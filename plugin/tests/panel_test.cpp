@@ -602,6 +602,22 @@ TEST_F(Panel, PlayerSettingsPageSetsThePlayersRows) {
   closePanel(in);
 }
 
+// The player's page switches the set-up fade's latency report, a state of
+// the plugin's own: on, then off again.
+TEST_F(Panel, PlayerSettingsPageSwitchesTheLatencyReport) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  xdo("mousemove 505 16 click 1 mousemove 200 57 click 1");  // Settings, Player
+  const int switchY = kClientHeight + kPanelHeaderHeight - 8 - 58 + 10;
+  const std::string click = "mousemove 60 " + std::to_string(switchY) + " click 1";
+  for (const uint32_t expected : {plugin::setUpLatency(48000, 0), 0u}) {
+    xdo(click);
+    EXPECT_EQ(in.latency(), expected);
+  }
+  closePanel(in);
+}
+
 // While a curve point is dragged its time and depth are read out beside
 // it; the readout goes with the drag.
 TEST_F(Panel, ACurvePointDraggedIsReadOut) {
