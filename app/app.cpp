@@ -9,6 +9,7 @@
 #include "app/file_menu.h"
 #include "app/patch_commands.h"
 #include "app/sound_settings.h"
+#include "app/tuning_menu.h"
 #include "editors/curve_interaction.h"
 #include "editors/waveform_display.h"
 #include "engine/midi_message.h"
@@ -311,6 +312,7 @@ void applyPlaySettings(App& app) {
   app.synth.midi.channel.store(midiChannelOf(p.midiChannel), std::memory_order_relaxed);
   app.synth.instrument.setValue(kBendRangeIndex, p.bendRange);
   app.synth.instrument.setValue(kVelocityIndex, p.velocitySensitivity);
+  app.synth.instrument.setValue(kA4Index, p.a4Hz);
 }
 
 void showOctave(App& app) {
@@ -374,6 +376,8 @@ void buildMainWindow(App& app) {
   fillSoundsMenu(app);
   // Made anew as it opens: sounds saved since are in it.
   tk.setMenuOpening(app.window, "Sounds", [&app] { fillSoundsMenu(app); });
+  fillTuningMenu(app);
+  tk.setMenuOpening(app.window, "Tuning", [&app] { fillTuningMenu(app); });
   tk.addMenu(app.window, "?", {{"About", kCmdAbout}, {"Help", kCmdHelp}});
   addControl(app, kFrameAmplitude);
   addControl(app, kFrameFilter);
@@ -512,6 +516,7 @@ bool startUp(App& app, int& status) {
                              "\": no audio output of that name (see --list-devices)");
   }
   applyPlaySettings(app);
+  applyTuning(app);
   app.window = app.tk.openWindow("Ondelith", kClientWidth, kClientHeight);
   if (app.window == 0) {
     shutDown(app);
@@ -581,6 +586,7 @@ void dispatch(App& app, const UiEvent& e) {
             showChosenSound(app);
           break;
         default:
+          if (tuningCommand(app, e.id)) break;
           if (e.id >= kCmdFirstChoice &&
               e.id - kCmdFirstChoice < static_cast<int>(app.choices.size()))
             chooseCommand(app, app.choices[static_cast<size_t>(e.id - kCmdFirstChoice)]);
@@ -659,6 +665,7 @@ void settingsCommand(App& app) {
        p.midiChannel},
       number(kBendRangeIndex, p.bendRange),
       number(kVelocityIndex, p.velocitySensitivity),
+      number(kA4Index, p.a4Hz),
   };
   // What the device made of the latency asked for: it may take only some.
   const double actual = app.devices->outputLatency() * 1000.0;
@@ -671,6 +678,7 @@ void settingsCommand(App& app) {
   p.midiChannel = fields[1].value;
   p.bendRange = fields[2].value;
   p.velocitySensitivity = fields[3].value;
+  p.a4Hz = fields[4].value;
   applyPlaySettings(app);
   if (latencyMs != p.latencyMs) {
     p.latencyMs = latencyMs;

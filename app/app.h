@@ -14,6 +14,7 @@
 #include "app/synth.h"
 #include "platform/settings_store.h"
 #include "platform/toolkit.h"
+#include "platform/tuning_file.h"
 
 namespace ondelith {
 
@@ -77,6 +78,7 @@ struct App {
   ComputerKeyboard keyboard;
   NoteStatus shownNoteStatus = NoteStatus::None;  // what the status bar shows
   std::vector<SoundChoice> choices;               // the Sounds menu's, as it was last made
+  std::vector<TuningFile> tunings;                // the Tuning menu's files, likewise
   std::string shownTitle;
   SoundState keptForSignals;      // what a signal that ends the program would keep
   bool audioListPending = false;  // completeAudioList waits for the first loop pass

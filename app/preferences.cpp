@@ -51,6 +51,8 @@ Preferences loadPreferences(const SettingsStore& store) {
   };
   p.bendRange = setting("play/bendRange", kBendRangeIndex);
   p.velocitySensitivity = setting("play/velocitySensitivity", kVelocityIndex);
+  p.a4Hz = setting("play/a4Hz", kA4Index);
+  p.tuning = {store.text("tuning/scale").value_or(""), store.text("tuning/map").value_or("")};
   const std::optional<std::string> output = store.text("jack/output");
   const std::optional<std::string> midiIn = store.text("jack/midiIn");
   if (output || midiIn)
@@ -69,6 +71,9 @@ bool storePreferences(SettingsStore& store, const Preferences& p, std::string* e
     store.set("midi/channel", int64_t{p.midiChannel});
   store.set("play/bendRange", int64_t{p.bendRange});
   store.set("play/velocitySensitivity", int64_t{p.velocitySensitivity});
+  store.set("play/a4Hz", int64_t{p.a4Hz});
+  store.set("tuning/scale", p.tuning.scale);
+  store.set("tuning/map", p.tuning.map);
   if (p.jackConnections) {
     store.set("jack/output", joined(p.jackConnections->output));
     store.set("jack/midiIn", joined(p.jackConnections->midiIn));

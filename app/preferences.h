@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "instrument/registry.h"
+#include "instrument/tuning.h"
 #include "platform/settings_store.h"
 
 namespace ondelith {
@@ -34,6 +35,8 @@ struct Preferences {
   int midiChannel = parameter(kChannelIndex).start;           // 1 to 16, or kEveryChannel
   int bendRange = parameter(kBendRangeIndex).start;           // semitones
   int velocitySensitivity = parameter(kVelocityIndex).start;  // percent: off unless chosen
+  int a4Hz = parameter(kA4Index).start;
+  Tuning tuning;  // the files' texts, never their paths: it stays when a file goes
   // As the player left them; none before the JACK client first opened.
   std::optional<JackConnections> jackConnections;
 };

@@ -41,6 +41,12 @@ void Engine::applyCurve(int row, const CurvePoints& curve) {
   ++curveVersions[static_cast<size_t>(row)];
 }
 
+void Engine::applyKeys(const EngineEvent& e) {
+  if (e.a < 0 || e.a > kKeyCount - kKeysAnEvent || e.a % kKeysAnEvent != 0) return;
+  std::copy(e.keys.begin(), e.keys.end(), stagedKeys_.begin() + e.a);
+  if (e.a == kKeyCount - kKeysAnEvent) notes.setKeys(stagedKeys_);
+}
+
 void Engine::apply(const EngineEvent& e) {
   renderCarry.discard();
   switch (e.kind) {
@@ -62,6 +68,7 @@ void Engine::apply(const EngineEvent& e) {
     case EventKind::WobbleDurationNow:
       wobble.samples = wobbleSamplesFor(params.get(Param::WobbleDuration), rate.hz());
       break;
+    case EventKind::Keys: applyKeys(e); break;
   }
   if (oversampled_) oversampled_->follow(*this, e);
 }

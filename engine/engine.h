@@ -87,8 +87,10 @@ struct Engine {
   void noteChange(GateChange change);
   void applyMidi(uint32_t word, bool anyChannel);
   void applyCurve(int row, const CurvePoints& curve);
+  void applyKeys(const EngineEvent& e);
 
   EventQueue<EngineEvent, kEngineEventCapacity> events_;
+  KeyFrequencies stagedKeys_ = equalTemperament();  // a tuning on its way in
   EngineEvent next_;
   bool hasNext_ = false;
   int64_t frame_ = 0;

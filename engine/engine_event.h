@@ -2,22 +2,25 @@
 // What a host hands the voice: notes, controllers, parameter, setting and
 // curve changes, each stamped with the frame it applies at.
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/curve_model.h"
+#include "engine/key_tuning.h"
 #include "engine/note_entry.h"
 #include "engine/params.h"
 
 namespace ondelith {
 
 enum class EventKind : uint8_t {
-  Midi,              // a: the packed short message; b: 1 to hear it on any channel
-  DeviceClosed,      // every key let go, the wheel centred and the pedal up
-  Param,             // a: the Param; value
-  Setting,           // a: the NoteSetting; value
-  Channel,           // a: 0 to 15, or kAllChannels
-  Curve,             // a: the wobble row; curve
-  WobbleDurationNow  // the sounding note's wobble takes the duration parameter at once
+  Midi,               // a: the packed short message; b: 1 to hear it on any channel
+  DeviceClosed,       // every key let go, the wheel centred and the pedal up
+  Param,              // a: the Param; value
+  Setting,            // a: the NoteSetting; value
+  Channel,            // a: 0 to 15, or kAllChannels
+  Curve,              // a: the wobble row; curve
+  WobbleDurationNow,  // the sounding note's wobble takes the duration parameter at once
+  Keys                // a: the first of kKeysAnEvent keys; keys (see keysEvents)
 };
 
 // Applies at `frame` of the engine's frame count; a frame already rendered
@@ -28,7 +31,11 @@ struct EngineEvent {
   int32_t a = 0;
   int32_t b = 0;
   double value = 0;
-  CurvePoints curve;
+  // What the kind carries; a tuning's keys take no room of their own.
+  union {
+    CurvePoints curve{};
+    std::array<double, kKeysAnEvent> keys;
+  };
 };
 
 inline EngineEvent midiEvent(int64_t frame, uint32_t word, bool anyChannel = false) {
@@ -69,6 +76,19 @@ inline EngineEvent curveEvent(int64_t frame, int row, const CurvePoints& points)
   e.a = row;
   e.curve = points;
   return e;
+}
+// A tuning as the events that hand it over, in order, each to `send`.
+template <typename Send>
+void keysEvents(int64_t frame, const KeyFrequencies& keys, Send&& send) {
+  for (int first = 0; first < kKeyCount; first += kKeysAnEvent) {
+    EngineEvent e;
+    e.frame = frame;
+    e.kind = EventKind::Keys;
+    e.a = first;
+    e.keys = {};
+    std::copy_n(keys.begin() + first, kKeysAnEvent, e.keys.begin());
+    send(e);
+  }
 }
 inline EngineEvent simpleEvent(int64_t frame, EventKind kind) {
   EngineEvent e;

@@ -13,6 +13,13 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 double noteFrequencyOf(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
+KeyFrequencies equalTemperament() {
+  KeyFrequencies keys{};
+  for (int note = 0; note < kKeyCount; ++note)
+    keys[static_cast<size_t>(note)] = noteFrequencyOf(note);
+  return keys;
+}
+
 double bendFactor(int bend, double rangeSemitones) {
   if (bend == kBendCentre || !(rangeSemitones > 0)) return 1.0;
   const int offset = std::clamp(bend, 0, kBendMaximum) - kBendCentre;
@@ -34,8 +41,15 @@ NoteEntry::NoteEntry(VoiceState& voice, const EngineParams& params)
 double NoteEntry::setSetting(NoteSetting id, double value) {
   value = limitTo(noteSettingInfo(id), value);
   settings_[static_cast<size_t>(id)].store(value, kRelaxed);
-  if (id == NoteSetting::BendRange) publishPitch(voice_.heldKeys.load() == 0);
+  if (id == NoteSetting::BendRange || id == NoteSetting::A4)
+    publishPitch(voice_.heldKeys.load() == 0);
   return value;
+}
+
+void NoteEntry::setKeys(const KeyFrequencies& keys) {
+  for (size_t k = 0; k < keys_.size(); ++k)
+    keys_[k] = std::isfinite(keys[k]) && keys[k] > 0 ? keys[k] : 0.0;
+  publishPitch(voice_.heldKeys.load() == 0);
 }
 
 void NoteEntry::publishPitch(bool alsoPrevious) {
@@ -44,9 +58,12 @@ void NoteEntry::publishPitch(bool alsoPrevious) {
     const uint32_t version = pitchVersion_.load();
     const int note = note_.load();
     if (note < 0) return;
-    // Centred, the factor is exactly 1: unbent notes keep their pitch to the bit.
-    const double frequency =
-        noteFrequencyOf(note) * bendFactor(bend_.load(), setting(NoteSetting::BendRange));
+    const double key = keys_[static_cast<size_t>(note)];
+    if (key == 0) return;  // a tuning since took the key's pitch away: it keeps the one it had
+    // Centred and at A4 = 440 Hz, both factors are exactly 1: equal
+    // temperament keeps its pitches to the bit.
+    const double frequency = key * (setting(NoteSetting::A4) / 440.0) *
+                             bendFactor(bend_.load(), setting(NoteSetting::BendRange));
     v.noteFrequency.store(frequency, kRelaxed);
     for (int row = 0; row < kWobbleRows; ++row)
       v.wobbleRate[static_cast<size_t>(row)].store(
@@ -60,11 +77,16 @@ void NoteEntry::publishPitch(bool alsoPrevious) {
 }
 
 GateChange NoteEntry::keyDown(int note, int velocity) {
+  note = std::clamp(note, kLowestNote, kHighestNote);
+  if (keys_[static_cast<size_t>(note)] == 0) {
+    silentDown_[static_cast<size_t>(note / 64)].fetch_or(uint64_t{1} << (note % 64));
+    return GateChange::None;
+  }
   VoiceState& v = voice_;
   for (int row = 0; row < kWobbleRows; ++row)
     multiplier_[static_cast<size_t>(row)].store(
         params_.get(coarseParam(row)) + params_.get(fineParam(row)) / 100.0, kRelaxed);
-  note_.store(std::clamp(note, kLowestNote, kHighestNote));
+  note_.store(note);
   pitchVersion_.fetch_add(1);
   publishPitch(false);
   // Read at the note's set-up, which follows the gate's opening below.
@@ -79,7 +101,10 @@ GateChange NoteEntry::keyDown(int note, int velocity) {
   return GateChange::None;
 }
 
-GateChange NoteEntry::keyUp(int) {
+GateChange NoteEntry::keyUp(int note) {
+  note = std::clamp(note, kLowestNote, kHighestNote);
+  const uint64_t bit = uint64_t{1} << (note % 64);
+  if (silentDown_[static_cast<size_t>(note / 64)].fetch_and(~bit) & bit) return GateChange::None;
   // While the pedal is down the release waits for it; one atomic word holds
   // both, so a pedal lifted meanwhile never loses a release.
   uint32_t p = pedal_.load();
@@ -106,6 +131,7 @@ GateChange NoteEntry::releaseOne() {
 GateChange NoteEntry::releaseAll() {
   VoiceState& v = voice_;
   pedal_.fetch_and(kPedalDown);  // nothing held back any more; the pedal stays where it is
+  for (std::atomic<uint64_t>& word : silentDown_) word.store(0, kRelaxed);
   v.heldKeys.store(0, kRelaxed);
   v.gate.store(0, kRelaxed);
   v.previousFrequency.store(v.noteFrequency.load(kRelaxed), kRelaxed);

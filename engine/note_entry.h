@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/key_tuning.h"
 #include "engine/params.h"
 
 namespace ondelith {
@@ -40,7 +41,7 @@ double noteFrequencyOf(int note);  // equal temperament, note 69 = 440 Hz
 
 // The player's settings of the note entry: how notes are played rather than
 // how they sound, so a patch does not carry them. Units as the parameters'.
-enum class NoteSetting : int { BendRange, VelocitySensitivity, Count };
+enum class NoteSetting : int { BendRange, VelocitySensitivity, A4, Count };
 constexpr int kNoteSettingCount = static_cast<int>(NoteSetting::Count);
 
 using NoteSettingInfo = EngineRow<NoteSetting>;
@@ -48,9 +49,11 @@ using NoteSettingInfo = EngineRow<NoteSetting>;
 // Bend range: how far the wheel at either end bends, in semitones (it also
 // bends the wobble rates, which follow the pitch). Velocity sensitivity: at
 // 100 % a note's level is velocity / 127, at 0 % every note is at full level.
+// A4: the concert pitch in Hz; every key, a tuning's too, moves by A4 / 440.
 inline constexpr std::array<NoteSettingInfo, kNoteSettingCount> kNoteSettingTable = {{
     {NoteSetting::BendRange, 0, 24, 2, true},
     {NoteSetting::VelocitySensitivity, 0, 100, 0, true},
+    {NoteSetting::A4, 400, 480, 440, true},
 }};
 
 static_assert(rowsInOrder(kNoteSettingTable));
@@ -76,11 +79,16 @@ class NoteEntry {
   // The pitch and the wobble rates (from the Coarse and Fine parameters, as
   // they are now) go to the new key at once, bent as the wheel stands; only
   // the first held key opens the gate (and sets the note's level from its
-  // velocity), later ones play legato.
+  // velocity), later ones play legato. A key the tuning leaves silent plays
+  // nothing, and its key up is no release.
   GateChange keyDown(int note, int velocity = 127);
   // The last held key up (or a key up with none held) releases the voice;
   // while the pedal is down the release is held back.
   GateChange keyUp(int note);
+  // The tuning: the thread that plays the keys (the audio thread). A held
+  // note whose key still plays takes its new pitch at once.
+  void setKeys(const KeyFrequencies& keys);
+  const KeyFrequencies& keys() const { return keys_; }
   // Every key, and what the pedal holds back, let go at once.
   GateChange releaseAll();
   // The wheel: 0 to 16383, kBendCentre at rest. Bends the sounding note
@@ -109,6 +117,9 @@ class NoteEntry {
 
   VoiceState& voice_;
   const EngineParams& params_;
+  KeyFrequencies keys_ = equalTemperament();
+  // Keys down that the tuning left silent, a bit each: their key ups are ignored.
+  std::array<std::atomic<uint64_t>, kKeyCount / 64> silentDown_{};
   std::array<std::atomic<double>, kNoteSettingCount> settings_{};
   std::atomic<int32_t> note_{-1};                              // the last key down
   std::array<std::atomic<double>, kWobbleRows> multiplier_{};  // its wobble multiples

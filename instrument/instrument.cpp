@@ -48,6 +48,12 @@ void Instrument::postSetting(int index) {
 void Instrument::postAll(bool now) {
   forEachSoundEvent(sound_, 0, now, [this](const EngineEvent& e) { post(e); });
   for (int i = 0; i < kParameterCount; ++i) postSetting(i);
+  keysEvents(0, keys_, [this](const EngineEvent& e) { post(e); });
+}
+
+void Instrument::setKeys(const KeyFrequencies& keys) {
+  keys_ = keys;
+  keysEvents(0, keys_, [this](const EngineEvent& e) { post(e); });
 }
 
 int32_t Instrument::setValue(int index, int32_t v) {

@@ -48,6 +48,10 @@ class Instrument {
   // The whole patch Save writes, keyed lines and all.
   Patch savedPatch();
 
+  // The tuning's keys (a player's choice, never the sound's).
+  void setKeys(const KeyFrequencies& keys);
+  const KeyFrequencies& keys() const { return keys_; }
+
   // Changes that found the voice's queue full are sent again, whole. Call
   // at the user interface's pace; true when nothing is left to send.
   bool flush();
@@ -61,6 +65,7 @@ class Instrument {
   Sound sound_;
   std::array<int32_t, kParameterCount> settings_{};  // the player's entries, by registry position
   std::array<CurveModel, kWobbleRows> curves_;
+  KeyFrequencies keys_ = equalTemperament();
   Engine* engine_ = nullptr;
   bool unsent_ = false;
 };

@@ -180,6 +180,10 @@ inline constexpr auto kRows = std::to_array<Parameter>({
                                         "whole-sample periods still count output samples, so every note keeps "
                                         "its pitch, and a sounding note starts over when this changes.",
                                 .choices = kOversamplingFactors}),
+    noteSetting(NoteSetting::A4, {.symbol = "a4_hz", .name = "A4 pitch", .label = "A4", .unit = Unit::Hertz,
+                                  .group = Group::Playing,
+                                  .help = "The concert pitch: the frequency of A above middle C. Every note moves "
+                                          "with it, in a Scala tuning too."}),
 });
 // clang-format on
 

@@ -64,6 +64,7 @@ constexpr int kChannelIndex = registry_detail::rowOf(Target::Channel);
 constexpr int kBendRangeIndex = registry_detail::rowOf(NoteSetting::BendRange);
 constexpr int kVelocityIndex = registry_detail::rowOf(NoteSetting::VelocitySensitivity);
 constexpr int kOversamplingIndex = registry_detail::rowOf(Param::Oversampling);
+constexpr int kA4Index = registry_detail::rowOf(NoteSetting::A4);
 
 // What every row must hold, checked as the table is built: a start within
 // its range, a choice row's values filling it, a range switch that exists

@@ -15,7 +15,8 @@ namespace ondelith {
 // The settings file's name in the user's configuration folder.
 inline constexpr const char* kSettingsFileName = "Ondelith.conf";
 // Of a settings file larger than this, the whole lines within it are read.
-constexpr uint64_t kMaxSettingsBytes = 64 * 1024;
+// Room for two of the largest Scala files the tuning keeps.
+constexpr uint64_t kMaxSettingsBytes = 1024 * 1024;
 
 class SettingsStore {
  public:

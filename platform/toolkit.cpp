@@ -491,6 +491,8 @@ void Toolkit::Impl::fillMenu(QMenu* menu, int window, const std::vector<MenuItem
     } else {
       QAction* a = menu->addAction(text);
       a->setEnabled(item.enabled);
+      a->setCheckable(item.checked);
+      a->setChecked(item.checked);
       if (!item.tip.empty()) {
         a->setToolTip(QString::fromStdString(item.tip));
         menu->setToolTipsVisible(true);

@@ -47,6 +47,7 @@ struct MenuItem {
   std::string shortcut;  // "Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+PgUp"; raises the command
   std::vector<MenuItem> submenu;
   bool enabled = true;
+  bool checked = false;  // shown with a check mark: the choice in force
   std::string tip = {};  // shown while the pointer rests on the item
 };
 

@@ -17,11 +17,9 @@ namespace {
 using ondelith::kParameterCount;
 using ondelith::plugin::programs;
 
+using ondelith::plugin::kLatencyKey;
 using ondelith::plugin::kPatchFileStateKey;
 using ondelith::plugin::kPatchStateKey;
-// "on" when the set-up fade is reported as latency; empty otherwise, so that a
-// preset, which carries every state key, leaves the player's choice alone.
-constexpr const char* kLatencyKey = "report-latency";
 
 // Once per message, never from the run.
 void logLine(const char* format, ...) {
@@ -38,10 +36,11 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   uint32_t soundGeneration() const override { return generation_.load(std::memory_order_acquire); }
   ondelith::Sound currentSound() const override { return shared_.sound(); }
   ondelith::SoundHistory& soundHistory() override { return history_; }
+  ondelith::Tuning currentTuning() const override { return tuning_.tuning(); }
 
   OndelithPlugin()
-      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 3),
-        voice_(shared_),
+      : Plugin(kParameterCount, static_cast<uint32_t>(programs().size()), 5),
+        voice_(shared_, &tuning_),
         lv2_(std::strcmp(getPluginFormatName(), "LV2") == 0),
         // VST3 hosts read the latency when they activate the plugin; the others
         // follow it from the run on.
@@ -127,6 +126,16 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       state.hints = 0;
       state.label = "Report the set-up fade as latency";
       state.description = ondelith::plugin::setUpLatencyHelp().c_str();
+    } else if (index >= 3) {
+      // The player's tuning, as the texts of its files: a session reopens in it.
+      const bool map = index == 4;
+      state.key = map ? ondelith::plugin::kKeyboardMapKey : ondelith::plugin::kScaleKey;
+      state.hints = kStateIsOnlyForDSP;
+      state.defaultValue = "";
+      state.label = map ? "Keyboard map" : "Scale";
+      state.description = map ? "The tuning's Scala keyboard map (.kbm text); empty for the "
+                                "standard map"
+                              : "The tuning's Scala scale (.scl text); empty for 12-TET";
     } else {
       state.key = kPatchFileStateKey;
       state.hints = kStateIsFilenamePath | kStateIsOnlyForDSP;
@@ -158,6 +167,10 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       return String(ondelith::formatPatch(ondelith::savedPatch(shared_.sound())).c_str());
     if (std::strcmp(key, kLatencyKey) == 0)
       return String(reportLatency_.load(std::memory_order_relaxed) ? "on" : "");
+    if (const int map = tuningKey(key); map >= 0) {
+      const ondelith::Tuning t = tuning_.tuning();
+      return String((map ? t.map : t.scale).c_str());
+    }
     // The patch text holds the sound; the file it came from is not read again.
     return String();
   }
@@ -167,6 +180,12 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
       // Anything but "on" or "off" (a preset's empty value) leaves it as it is.
       if (std::strcmp(value, "on") == 0 || std::strcmp(value, "off") == 0)
         reportLatency_.store(std::strcmp(value, "on") == 0, std::memory_order_relaxed);
+      return;
+    }
+    if (const int map = tuningKey(key); map >= 0) {
+      std::string reason;
+      if (!tuning_.set(map == 1, value, reason))
+        logLine("the saved tuning is refused (%s); the tuning is kept", reason.c_str());
       return;
     }
     if (std::strcmp(key, kPatchStateKey) == 0) {
@@ -226,6 +245,12 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   }
 
  private:
+  // 0 for the scale's key, 1 for the keyboard map's, -1 for another.
+  static int tuningKey(const char* key) {
+    if (std::strcmp(key, ondelith::plugin::kScaleKey) == 0) return 0;
+    return std::strcmp(key, ondelith::plugin::kKeyboardMapKey) == 0 ? 1 : -1;
+  }
+
   // What of a patch's keyed lines was not read goes to the host's log, once.
   void applyPatch(const ondelith::Patch& patch, const char* from = "the saved patch") {
     ondelith::Sound sound = shared_.sound();
@@ -265,6 +290,7 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
 
   ondelith::plugin::SharedSound shared_;
   ondelith::SoundHistory history_;
+  ondelith::plugin::SharedTuning tuning_;
   ondelith::plugin::Voice voice_;
   const bool lv2_;
   const bool latencyFromRun_;

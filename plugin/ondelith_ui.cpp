@@ -37,7 +37,9 @@
 #include "instrument/sound_history.h"
 #include "platform/files.h"
 #include "platform/patch_file.h"
+#include "platform/tuning_file.h"
 #include "plugin/plugin_core.h"
+#include "plugin/tuning_chooser.h"
 
 START_NAMESPACE_DISTRHO
 
@@ -82,6 +84,9 @@ constexpr double kSettingsTop = kSettingsPage.y + 36;
 constexpr int kSettingsRows = 16;  // shown at once; the wheel turns the rest in
 constexpr Box kSoundTab{kSettingsPage.x + 8, kSettingsPage.y + 6, 120, 22};
 constexpr Box kPlayerTab{kSettingsPage.x + 132, kSettingsPage.y + 6, 120, 22};
+// The player's page: the latency switch above the tuning's line.
+constexpr Box kLatencySwitch{kSettingsPage.x + 12, kSettingsPage.y + kSettingsPage.h - 58,
+                             kSettingsPage.w - 24, 20};
 constexpr Box settingsValue(int row) { return {300, kSettingsTop + row * kSettingsRow, 140, 20}; }
 constexpr Box settingsLess(int row) { return {446, kSettingsTop + row * kSettingsRow, 22, 20}; }
 constexpr Box settingsMore(int row) { return {472, kSettingsTop + row * kSettingsRow, 22, 20}; }
@@ -253,6 +258,10 @@ class OndelithUI : public UI {
   }
 
   void stateChanged(const char* key, const char* value) override {
+    if (value != nullptr && std::strcmp(key, od::plugin::kLatencyKey) == 0) {
+      reportLatency_ = std::strcmp(value, "on") == 0;
+      return repaint();
+    }
     if (value == nullptr || value[0] == '\0') return;
     // A file the host's browser chose: the panel writes what it holds, so
     // the host's knobs follow.
@@ -337,6 +346,10 @@ class OndelithUI : public UI {
     drawTip(cr);
     drawCurveReadout(cr);
     drawSettings(cr);
+    if (settingsShown_ && pageShown_ == 1) {
+      drawLatencySwitch(cr);
+      tuning_.draw(cr, tuning());
+    }
     drawEntry(cr);
     drawMenu(cr);
     cairo_restore(cr);
@@ -361,6 +374,13 @@ class OndelithUI : public UI {
     if (!menu_.empty()) return pickFromMenu(x, y);
     typing_ = kNameField.holds(x, y);
     if (y < od::kPanelHeaderHeight) return pressHeader(x, y);
+    if (settingsShown_ && pageShown_ == 1 && takeTuning(tuning_.press(x, y, tuning()))) return true;
+    if (settingsShown_ && pageShown_ == 1 && kLatencySwitch.holds(x, y)) {
+      reportLatency_ = !reportLatency_;
+      setState(od::plugin::kLatencyKey, reportLatency_ ? "on" : "off");
+      repaint();
+      return true;
+    }
     if (settingsShown_) return pressSettings(x, y);
     if (kUndo.holds(x, y) || kRedo.holds(x, y)) {
       kUndo.holds(x, y) ? undo() : redo();
@@ -389,8 +409,10 @@ class OndelithUI : public UI {
     }
     if (settingsShown_) {
       const int row = settingsRowAt(x, y);
-      if (row != settingsHover_) {
+      const bool onSwitch = pageShown_ == 1 && kLatencySwitch.holds(x, y);
+      if (row != settingsHover_ || onSwitch != latencyHover_) {
         settingsHover_ = row;
+        latencyHover_ = onSwitch;
         repaint();
       }
       return false;
@@ -808,6 +830,19 @@ class OndelithUI : public UI {
     return true;
   }
 
+  // A plugin's own setting, not a parameter: a switch, its Help above it
+  // while the pointer is on it.
+  void drawLatencySwitch(cairo_t* cr) {
+    const Box& b = kLatencySwitch;
+    valueBox(cr, {b.x, b.y + 3, 14, 14}, reportLatency_ ? "\u2713" : "", 0x707070);
+    text(cr, b.x + 22, b.y + 14, "Report the set-up fade as latency", 11,
+         latencyHover_ ? 0x2050A0 : 0x000000);
+    if (!latencyHover_) return;
+    const std::vector<std::string> lines = wrapped(od::plugin::setUpLatencyHelp(), 80);
+    double y = b.y - 6 - 16 * static_cast<double>(lines.size());
+    for (const std::string& line : lines) text(cr, b.x, y += 16, line, 10, 0x505050);
+  }
+
   // The sound settings' page, over the controls and the curves.
   void drawSettings(cairo_t* cr) {
     if (!settingsShown_) return;
@@ -984,8 +1019,30 @@ class OndelithUI : public UI {
   }
 
   void uiFileBrowserSelected(const char* filename) override {
-    if (filename != nullptr && filename[0] != '\0') openFile(filename);
+    if (tuning_.browsing() && filename != nullptr && filename[0] != '\0')
+      takeTuning(tuning_.chosen(filename, tuning()));
+    else if (filename != nullptr && filename[0] != '\0')
+      openFile(filename);
     repaint();
+  }
+
+  // The tuning, the player's: its chooser on the player settings page hands back
+  // the texts the plugin's state keeps.
+  od::Tuning tuning() const { return link_ ? link_->currentTuning() : od::Tuning{}; }
+  bool takeTuning(const od::plugin::TuningChooser::Request& r) {
+    using Kind = od::plugin::TuningChooser::Request::Kind;
+    if (!r.problem.empty()) status_ = r.problem;
+    if (r.kind == Kind::Set) {
+      setState(od::plugin::kScaleKey, r.tuning.scale.c_str());
+      setState(od::plugin::kKeyboardMapKey, r.tuning.map.c_str());
+    }
+    FileBrowserOptions options;
+    options.title = "Open a Scala tuning (.scl, .kbm)";
+    const std::string folder = od::userTuningsDirectory();
+    if (!folder.empty() && std::filesystem::is_directory(folder)) options.startDir = folder.c_str();
+    if (r.kind == Kind::Browse && !openFileBrowser(options)) status_ = "no file browser to open";
+    repaint();
+    return r.kind != Kind::None;
   }
 
   void openFile(const std::string& path) {
@@ -1214,6 +1271,8 @@ class OndelithUI : public UI {
   std::optional<od::SliderDrag> sliderDrag_;
   bool settingsShown_ = false;
   int settingsHover_ = -1;
+  bool reportLatency_ = false;  // as the plugin's state says
+  bool latencyHover_ = false;
   int settingsFirst_ = 0;
   Control* hover_ = nullptr;
   int menuHover_ = -1;  // the sounds menu's entry under the pointer
@@ -1221,6 +1280,8 @@ class OndelithUI : public UI {
   double dragY_ = 0;
   int curveDrag_ = 0;
   od::plugin::PanelLink* link_ = nullptr;
+  od::plugin::TuningChooser tuning_{kSettingsPage.x + 12, kSettingsPage.y + kSettingsPage.h - 30,
+                                    kSettingsPage.w - 24};
   uint32_t generation_ = 0;
   od::Sound sound_;
   od::Sound saved_;

@@ -167,6 +167,7 @@ bool Voice::setRate(double hz, std::string& reason) {
   if (!room_) room_ = std::make_unique<Room>();
   engine_ = new (room_->bytes) Engine(*rate);
   played_ = false;
+  tuningSeen_ = 0;
   shared_.giveBackWholeSound();  // a new voice hears everything at its first run
   return true;
 }
@@ -177,13 +178,22 @@ void Voice::reset() {
   engine_->~Engine();
   engine_ = new (room_->bytes) Engine(rate);
   played_ = false;
+  tuningSeen_ = 0;
   shared_.giveBackWholeSound();
 }
 
 void Voice::beginRun(float* out) {
   out_ = out;
   done_ = 0;
-  if (engine_) applyChanges();
+  if (!engine_) return;
+  applyTuning();
+  applyChanges();
+}
+
+void Voice::applyTuning() {
+  KeyFrequencies keys;
+  if (tuning_ && tuning_->takeKeys(tuningSeen_, keys))
+    keysEvents(0, keys, [this](const EngineEvent& e) { apply(e); });
 }
 
 void Voice::renderUntil(uint32_t frame) {

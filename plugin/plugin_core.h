@@ -18,6 +18,7 @@
 #include "engine/engine.h"
 #include "instrument/sound.h"
 #include "instrument/sound_history.h"
+#include "plugin/plugin_tuning.h"
 
 namespace ondelith::plugin {
 
@@ -114,7 +115,8 @@ class SharedSound {
 // The voice of one plugin instance. Audio thread, except where said.
 class Voice {
  public:
-  explicit Voice(SharedSound& shared) : shared_(shared) {}
+  explicit Voice(SharedSound& shared, const SharedTuning* tuning = nullptr)
+      : shared_(shared), tuning_(tuning) {}
   ~Voice();
   Voice(const Voice&) = delete;
   Voice& operator=(const Voice&) = delete;
@@ -137,10 +139,13 @@ class Voice {
 
  private:
   void applyChanges();
+  void applyTuning();
   void applyValue(int index);
   void apply(const EngineEvent& e) { engine_->apply(e); }
 
   SharedSound& shared_;
+  const SharedTuning* tuning_;
+  uint32_t tuningSeen_ = 0;  // a new voice plays equal temperament, as the count's start
   // Made once per rate; a reset builds the new voice in the same room.
   struct Room {
     alignas(Engine) std::byte bytes[sizeof(Engine)];
@@ -156,6 +161,9 @@ class Voice {
 // text, and a patch file chosen in the host (the LV2 file property).
 inline constexpr const char* kPatchStateKey = "patch";
 inline constexpr const char* kPatchFileStateKey = "patch-file";
+// "on" when the set-up fade is reported as latency; empty otherwise, so that a
+// preset, which carries every state key, leaves the player's choice alone.
+inline constexpr const char* kLatencyKey = "report-latency";
 
 // "Report the set-up fade as latency": the frames a note's attack waits out
 // at this rate (its set-up fade), plus the oversampling decimator's delay in
@@ -193,6 +201,8 @@ class PanelLink {
   // The instance's undo history: its panels come and go, the steps stay.
   // The panel's thread alone uses it.
   virtual SoundHistory& soundHistory() = 0;
+  // The tuning in force: the texts the state keeps.
+  virtual Tuning currentTuning() const = 0;
 };
 
 }  // namespace ondelith::plugin

@@ -83,10 +83,11 @@ build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDELITH_SANITIZER=thread
 
 echo "== fuzzing (${FUZZ_SECONDS:=30} s each)"
 build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DONDELITH_SANITIZER=fuzz --target patch_fuzzer midi_fuzzer sound_fuzzer
+  -DONDELITH_SANITIZER=fuzz --target patch_fuzzer midi_fuzzer sound_fuzzer scale_fuzzer \
+  keyboard_map_fuzzer
 fuzz_dir=$(mktemp -d)
 trap 'rm -rf "$fuzz_dir"' EXIT
-for target in patch midi sound; do
+for target in patch midi sound scale keyboard_map; do
   # New inputs go to a scratch folder; the seeds in the repository stay as they are.
   mkdir -p "$fuzz_dir/$target"
   ASAN_OPTIONS=detect_leaks=1 "build/fuzz/fuzz/${target}_fuzzer" -max_total_time="$FUZZ_SECONDS" \

@@ -364,6 +364,32 @@ TEST(RenderTool, SetTakesEveryRowBySymbolAfterThePatch) {
   }
 }
 
+// The tuning: twelve equal steps from a file play the instrument's own to
+// the bit; a map's reference frequency and the A4 setting give the same
+// periods; a key the map leaves out plays nothing.
+TEST(RenderTool, TuningsPlayAsChosen) {
+  TempDir dir;
+  const std::string c4 =
+      Smf().track().event(0, {0x90, 60, 100}).event(20000, {0x80, 60, 0}).end(10).bytes();
+  std::string tet = "12-TET\n12\n";
+  for (int k = 1; k < 12; ++k) tet += std::to_string(100 * k) + ".0\n";
+  tet += "2/1\n";
+  const std::string scl = dir.file("12.scl", tet);
+  const std::string a432 = dir.file("432.kbm", "0\n0\n127\n60\n69\n432.0\n12\n");
+  const std::string white = dir.file("white.kbm", "12\n0\n127\n60\n60\n261.6\n12\n0\nx\n2\n");
+  const std::vector<float> plain = renderFile(dir, c4, {});
+  EXPECT_EQ(renderFile(dir, c4, {"--scl", scl}), plain);
+  const std::vector<float> low = renderFile(dir, c4, {"--set", "a4_hz=432"});
+  EXPECT_NE(low, plain);
+  EXPECT_EQ(renderFile(dir, c4, {"--kbm", a432}), low);
+  EXPECT_EQ(renderFile(dir, c4, {"--scl", scl, "--kbm", white}), plain);
+  const std::string cSharp =
+      Smf().track().event(0, {0x90, 61, 100}).event(20000, {0x80, 61, 0}).end(10).bytes();
+  const std::vector<float> silent = renderFile(dir, cSharp, {"--kbm", white});
+  EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0; }));
+  EXPECT_NE(renderFile(dir, cSharp, {}), silent);
+}
+
 TEST(RenderTool, SetRefusesWhatNoRowTakesAndSaysTheRange) {
   TempDir dir;
   const std::string midi =
@@ -630,6 +656,13 @@ TEST(RenderTool, BadInputFailsWithOneLineAndNoOutput) {
       {{"--midi", midi, "--out", out, "--channel", "0"}, 2, "--channel"},
       {{"--midi", midi, "--out", out, "--channel", "17"}, 2, "--channel"},
       {{"--midi", midi, "--out", out, "--channel", "every"}, 2, "--channel"},
+      {{"--scl", dir.file("bad.scl", "bad\n2\n9/8\n0/1\n"), "--midi", midi, "--out", out},
+       1,
+       "bad.scl: line 4: the ratio 0/1 is zero"},
+      {{"--kbm", dir.file("bad.kbm", "0\n0\n127\n60\n69\n-440\n"), "--midi", midi, "--out", out},
+       1,
+       "bad.kbm: line 6"},
+      {{"--scl", midi, "--midi", midi, "--out", out}, 1, "not text"},
   };
   const size_t before = dir.entries().size();
   for (const Case& c : cases) {

@@ -43,7 +43,7 @@ TEST(MidiChoice, RememberedByNameElseTheFirstThatIsNoThroughPort) {
 
 TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
   const Preferences defaults;
-  const std::string comments(70000, ';');
+  const std::string comments(kMaxSettingsBytes + 1000, ';');
   const struct {
     std::string file;
     int latency, channel, bend;
@@ -61,7 +61,7 @@ TEST(Preferences, MissingOutOfRangeWrongTypeOrDamagedGiveTheDefaults) {
       {"[audio]\nlatencyMs=12\nno setting here\n[midi]\nchannel=5\n[play]\nbendRange=12\n", 12, 5,
        12, "", true},
       {std::string("\xff\xfe\x00[[[\x01\n=\n\\", 11), defaults.latencyMs, 1, 2, "", true},
-      // Over 64 kB: what its first 64 kB hold is still read.
+      // Over the limit: what its first part holds is still read.
       {"[midi]\nchannel=3\n" + comments + "\n[play]\nbendRange=7\n", defaults.latencyMs, 3, 2, "",
        true},
   };

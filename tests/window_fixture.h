@@ -152,6 +152,17 @@ class Window : public ::testing::Test {
                 field->contentsRect().width())
           << field->text().toStdString();
   }
+  // Dialogs answered here instead of by a person: each kept in `dialogs` as
+  // "kind: title: text", and `answer` given back.
+  void answerDialogs() {
+    tk->setDialogResponder(
+        [this](const std::string& kind, const std::string& title, const std::string& text) {
+          dialogs.push_back(kind + ": " + title + ": " + text);
+          return answer;
+        });
+  }
+  std::string answer;
+  std::vector<std::string> dialogs;
 
   // Never the user's own settings.
   std::string settingsFile() const { return (settingsDir.path / "Ondelith.conf").string(); }

@@ -550,11 +550,7 @@ class FileMenu : public Window {
  protected:
   void SetUp() override {
     Window::SetUp();
-    tk->setDialogResponder(
-        [this](const std::string& kind, const std::string& title, const std::string& text) {
-          dialogs.push_back(kind + ": " + title + ": " + text);
-          return answer;
-        });
+    answerDialogs();
   }
   void menu(const std::string& item) {
     auto* main = static_cast<QMainWindow*>(tk->nativeWindow(app->window));
@@ -563,8 +559,6 @@ class FileMenu : public Window {
         if (a->text().toStdString() == item) a->trigger();
     pump();
   }
-  std::string answer;
-  std::vector<std::string> dialogs;
   test::TempDir dir;
 };
 
@@ -744,10 +738,10 @@ TEST(HelpText, ParagraphsAndLines) {
   // A sound's settings, when there are any, have a paragraph of their own.
   int soundSettings = 0;
   for (int i = 0; i < kParameterCount; ++i) soundSettings += isSoundSetting(i);
-  EXPECT_EQ(textLines, 74 + (soundSettings ? soundSettings + 1 : 0));
-  EXPECT_EQ(paragraphs, 19 + (soundSettings ? 1 : 0));
+  EXPECT_EQ(textLines, 87 + (soundSettings ? soundSettings + 1 : 0));
+  EXPECT_EQ(paragraphs, 21 + (soundSettings ? 1 : 0));
   // Each player setting, from its row: its name and its Help sentence.
-  for (int i = kChannelIndex; i <= kVelocityIndex; ++i) {
+  for (int i : {kChannelIndex, kBendRangeIndex, kVelocityIndex, kA4Index}) {
     EXPECT_NE(text.find(parameter(i).name), std::string::npos) << i;
     EXPECT_NE(text.find(parameter(i).help), std::string::npos) << i;
   }

@@ -20,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/option_words.h"
 #include "platform/patch_file.h"
+#include "platform/tuning_file.h"
 #include "tools/midi_file.h"
 #include "tools/wav_file.h"
 
@@ -120,6 +121,7 @@ int main(int argc, char** argv) {
       "is a folder, a device, a FIFO or one of the input files.");
   // Every value is taken as a word and checked here, in the program's words.
   std::string patchPath, soundWord, midiPath, outPath, tailText, rateText, bendText, velocityText;
+  std::string scalePath, mapPath;
   std::vector<std::string> setWords;
   bool listOnly = false, listParametersOnly = false;
   double tail = 2.0;
@@ -139,6 +141,13 @@ int main(int argc, char** argv) {
   app.add_flag("--list-parameters", listParametersOnly,
                "Print every parameter --set takes, one a line: symbol, range, default, name; and "
                "end");
+  app.add_option("--scl", scalePath,
+                 "Scala scale to play in (.scl); twelve equal steps an octave unless given")
+      ->type_name("FILE.scl");
+  app.add_option("--kbm", mapPath,
+                 "Scala keyboard map (.kbm): which key plays which degree, and the key and "
+                 "frequency the tuning starts from; the standard map unless given")
+      ->type_name("FILE.kbm");
   app.add_option("--midi", midiPath, "Standard MIDI File to play (required)")
       ->type_name("FILE.mid");
   app.add_option("--rate", rateText, "Sample rate in Hz, 22050 to 192000; 44100 unless given")
@@ -183,6 +192,8 @@ int main(int argc, char** argv) {
       {"--velocity", "a whole percentage from " + span(sensitivity)},
       {"--channel", "a MIDI channel from " + channels + ", or \"all\""},
       {"--set", "SYMBOL=VALUE, as \"cutoff=800\" (see --list-parameters)"},
+      {"--scl", "a Scala scale file (.scl)"},
+      {"--kbm", "a Scala keyboard map file (.kbm)"},
   };
   const auto usage = [](const std::string& line) {
     std::cerr << "ondelith-render: " << line << "\n";
@@ -205,6 +216,8 @@ int main(int argc, char** argv) {
                                       {"--sound", &soundWord},
                                       {"--midi", &midiPath},
                                       {"--out", &outPath},
+                                      {"--scl", &scalePath},
+                                      {"--kbm", &mapPath},
                                       {"--channel", &channel}})
     if (given(option) && value->empty()) return usage(badValue(option, "", takes.at(option)));
   const auto whole = [&](const char* option, const std::string& text, int minimum, int maximum,
@@ -272,8 +285,10 @@ int main(int argc, char** argv) {
   // The output is looked at before anything is read or rendered.
   if (!mayReplace(outPath, &reason)) return failure(outPath, reason, kUsage);
   if (sameFile(outPath, midiPath)) return failure(outPath, "is the --midi file", kUsage);
-  if (!patchPath.empty() && sameFile(outPath, patchPath))
-    return failure(outPath, "is the --patch file", kUsage);
+  for (const auto& [option, path] :
+       {std::pair{"--patch", &patchPath}, {"--scl", &scalePath}, {"--kbm", &mapPath}})
+    if (!path->empty() && sameFile(outPath, *path))
+      return failure(outPath, std::string("is the ") + option + " file", kUsage);
   removeTemporaryFilesOnSignals();
   removeStaleTemporaryFiles(outPath);  // a killed render's, never a running one's
 
@@ -285,6 +300,14 @@ int main(int argc, char** argv) {
     instrument.setValue(kBendRangeIndex, bendRange);
     instrument.setValue(kVelocityIndex, velocity);
     if (bankEntry) instrument.setSound(bankSound(*bankEntry));
+    // The tuning is the player's: no patch carries one.
+    Tuning tuning;
+    for (const auto& [path, map] : {std::pair{&scalePath, false}, {&mapPath, true}})
+      if (!path->empty() && !readTuningFile(*path, map, tuning, reason))
+        return failure(*path, reason);
+    KeyFrequencies keys{};
+    if (!tuningKeys(tuning, keys, reason)) return failure(scalePath, reason);
+    instrument.setKeys(keys);
     if (!patchPath.empty()) {
       Patch patch;
       if (!readPatchFile(patchPath, patch, &reason)) return failure(patchPath, reason);

@@ -80,6 +80,38 @@ TEST(SharedSound, AWholeSoundIsNeverSeenHalfWritten) {
   EXPECT_TRUE(shared.takeChanges().wholeSound);
 }
 
+// The tuning as the audio thread takes it while another thread sets it:
+// whole keys of one tuning or the other, never a mix; refused text changes nothing.
+TEST(SharedTuning, KeysAreNeverTakenHalfWritten) {
+  SharedTuning shared;
+  const std::string just = "Just\n3\n5/4\n3/2\n2/1\n";
+  KeyFrequencies a = equalTemperament(), b{};
+  std::string reason;
+  ASSERT_TRUE(tuningKeys({just, ""}, b, reason)) << reason;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 4000; ++i) {
+      std::string ignored;
+      shared.set(false, i % 2 ? just : "", ignored);
+      if (i % 16 == 15) std::this_thread::yield();
+    }
+    done = true;
+  });
+  int taken = 0, torn = 0;
+  uint32_t seen = 0;
+  while (!done) {
+    KeyFrequencies keys;
+    if (!shared.takeKeys(seen, keys)) continue;
+    ++taken;
+    if (keys != a && keys != b) ++torn;
+  }
+  writer.join();
+  EXPECT_GT(taken, 0);
+  EXPECT_EQ(torn, 0);
+  EXPECT_FALSE(shared.set(false, "Bad\n1\n-2/1\n", reason));
+  EXPECT_EQ(shared.tuning(), (Tuning{just, ""}));  // as the writer left it
+}
+
 // Room for any number of parameters: marks on either side of each word's edge.
 TEST(SharedSound, ChangeMarksHoldAnyNumberOfParameters) {
   ChangeMarks<130> c;

@@ -602,6 +602,22 @@ TEST_F(Panel, PlayerSettingsPageSetsThePlayersRows) {
   closePanel(in);
 }
 
+// The player's page switches the set-up fade's latency report, a state of
+// the plugin's own: on, then off again.
+TEST_F(Panel, PlayerSettingsPageSwitchesTheLatencyReport) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ASSERT_TRUE(openPanel(in, host));
+  xdo("mousemove 1 600");
+  xdo("mousemove 505 16 click 1 mousemove 200 57 click 1");  // Settings, Player
+  const int switchY = kClientHeight + kPanelHeaderHeight - 8 - 58 + 10;
+  const std::string click = "mousemove 60 " + std::to_string(switchY) + " click 1";
+  for (const uint32_t expected : {plugin::setUpLatency(48000, 0), 0u}) {
+    xdo(click);
+    EXPECT_EQ(in.latency(), expected);
+  }
+  closePanel(in);
+}
+
 // While a curve point is dragged its time and depth are read out beside
 // it; the readout goes with the drag.
 TEST_F(Panel, ACurvePointDraggedIsReadOut) {
@@ -885,6 +901,28 @@ TEST_F(Panel, SavesByATypedNameAndOpensFromTheSoundsFolder) {
   xdo("search --sync --name \"Open a sound\" key --window %1 z Return");
   expectSound(loud);
   closePanel(in);
+}
+
+// The player settings' tuning chooser lists the player's files; one chosen
+// goes into the instance's state as its text.
+TEST_F(Panel, TheTuningChooserSetsAScaleFromTheTuningsFolder) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+  ScratchDataHome data;
+  std::filesystem::create_directories(data.base + "/Ondelith/tunings");
+  const std::string scale =
+      "Seven steps\n7\n171.4286\n342.8571\n514.2857\n685.7143\n857.1429\n"
+      "1028.5714\n2/1\n";
+  { std::ofstream(data.base + "/Ondelith/tunings/seven.scl") << scale; }
+  ASSERT_TRUE(openPanel(in, host));
+  pump(in, 20);
+  xdo("mousemove 505 16 click 1 mousemove 200 57 click 1");  // Settings, Player
+  // The chooser's line at the page's foot, its list above: 12-TET, the
+  // standard map, seven.scl, Open...
+  xdo("mousemove 200 594 click 1");
+  xdo("mousemove 200 557 click 1");
+  pump(in, 20);
+  closePanel(in);
+  EXPECT_NE(in.saveState().find(scale), std::string::npos) << "the scale is not in the state";
 }
 
 }  // namespace

@@ -182,6 +182,52 @@ TEST(PluginState, AStateTheFirstPluginSavedRestoresItsPatchOverItsPortValues) {
   EXPECT_EQ(parsePatch(savedPatch(plugin))[80], values[80]);
 }
 
+// A state that holds only these strings, by key, restored into the plugin.
+void restoreStrings(Instance& plugin, const std::map<std::string, std::string>& strings) {
+  plugin.stateInterface()->restore(
+      plugin.handle(),
+      [](LV2_State_Handle h, uint32_t key, size_t* size, uint32_t* type,
+         uint32_t* flags) -> const void* {
+        for (const auto& [name, value] : *static_cast<const std::map<std::string, std::string>*>(h))
+          if (key == host().map(("urn:ondelith:lv2#" + name).c_str())) {
+            *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+            *size = value.size() + 1;
+            *type = host().map(LV2_ATOM__String);
+            return value.c_str();
+          }
+        return nullptr;
+      },
+      const_cast<std::map<std::string, std::string>*>(&strings), 0, nullptr);
+}
+
+// The tuning is the player's, kept in the state as the files' texts: a
+// session reopens in it, it plays as the renderer plays it, and one that
+// does not read leaves the tuning as it was.
+TEST(PluginState, TheTuningTravelsAsItsTexts) {
+  ASSERT_TRUE(host().plugin);
+  const int rate = 48000;
+  TempDir dir;
+  const std::string midi = dir.file("song.mid", song());
+  const std::string scale = "! just.scl\nJust\n7\n9/8\n5/4\n4/3\n3/2\n5/3\n15/8\n2/1\n";
+  const std::string map = "12\n0\n127\n60\n69\n432\n7\n0\nx\n1\nx\n2\n3\nx\n4\nx\n5\nx\n6\n";
+  const std::vector<float> reference =
+      rendered(dir, midi, rate, {},
+               {"--scl", dir.file("just.scl", scale), "--kbm", dir.file("white.kbm", map)});
+  StderrCapture log;
+  Instance first(host(), rate);
+  restoreStrings(first, {{"scale", scale}, {"keyboard-map", map}});
+  EXPECT_TRUE(sameBits(play(first, midi, rate, reference.size(), kRuns), reference));
+  const std::string state = first.saveState();
+
+  Instance second(host(), rate);
+  ASSERT_TRUE(second.restoreState(state)) << state;
+  restoreStrings(second, {{"scale", "Bad\n1\n0/1\n"}});
+  EXPECT_TRUE(sameBits(play(second, midi, rate, reference.size(), kOtherRuns), reference));
+  EXPECT_NE(log.text().find("line 3: the ratio 0/1 is zero"), std::string::npos) << log.text();
+  Instance fresh(host(), rate);
+  EXPECT_FALSE(sameBits(play(fresh, midi, rate, reference.size(), kRuns), reference));
+}
+
 TEST(PluginState, AFilePathInAStateIsNotReadAgain) {
   ASSERT_TRUE(host().plugin);
   TempDir dir;
