@@ -131,7 +131,12 @@ void restoreKeptSound(App& app) {
 
 MenuItem choiceItem(const SoundChoice& c, int position) {
   const std::string text = c.bankNumber > 0 ? std::to_string(c.bankNumber) + "  " + c.name : c.name;
-  return {text, kCmdFirstChoice + position, "", {}, true};
+  const BankSound* bank = bankSoundNumbered(c.bankNumber);
+  MenuItem item;
+  item.text = text;
+  item.command = kCmdFirstChoice + position;
+  if (bank) item.tip = bank->description;
+  return item;
 }
 
 // A sound of the list made the window's; false (nothing changed) for a

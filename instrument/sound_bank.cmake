@@ -1,5 +1,6 @@
 # Writes the factory bank as C++: every sound of the bank's list with its
-# number, category, name and the bytes of its .vx file.
+# number, category, name, the bytes of its .vx file, its description and the
+# name it had before.
 #   cmake -DLIST=data/sounds/bank.list -DOUT=sound_bank_data.cpp -P sound_bank.cmake
 # A list line that cannot be read stops the build, naming the line.
 cmake_minimum_required(VERSION 3.25)
@@ -16,9 +17,12 @@ foreach(line IN LISTS lines)
     continue()
   endif()
   set(where "${LIST}:${lineNumber}")
-  if(NOT line MATCHES "^([0-9]+)\t([a-z-]+)\t([^\t]+)\t([^\t]+)$")
-    message(FATAL_ERROR "${where}: expected number, category, name and file separated by tabs")
+  if(NOT line MATCHES "^([0-9]+)\t([a-z-]+)\t([^\t]+)\t([^\t]+)\t([^\t]+)(\t([^\t]*))?$")
+    message(FATAL_ERROR
+            "${where}: expected number, category, name, file, description and former name separated by tabs")
   endif()
+  set(description "${CMAKE_MATCH_5}")
+  set(formerName "${CMAKE_MATCH_7}")
   set(number ${CMAKE_MATCH_1})
   set(category ${CMAKE_MATCH_2})
   set(name ${CMAKE_MATCH_3})
@@ -38,13 +42,17 @@ foreach(line IN LISTS lines)
   string(LENGTH "${bytes}" hexLength)
   math(EXPR size "${hexLength} / 2")
   string(REGEX REPLACE "(..)" "\\\\x\\1" bytes "${bytes}")
-  string(HEX "${name}" nameHex)
-  string(LENGTH "${nameHex}" nameLength)
-  math(EXPR nameSize "${nameLength} / 2")
-  string(REGEX REPLACE "(..)" "\\\\x\\1" nameHex "${nameHex}")
+  foreach(text name description formerName)
+    string(HEX "${${text}}" hex)
+    string(LENGTH "${hex}" hexLength)
+    math(EXPR textSize "${hexLength} / 2")
+    string(REGEX REPLACE "(..)" "\\\\x\\1" hex "${hex}")
+    set(${text}View "std::string_view(\"${hex}\", ${textSize})")
+  endforeach()
   string(APPEND entries
-         "    {${number}, \"${category}\", std::string_view(\"${nameHex}\", ${nameSize}),\n"
-         "     std::string_view(\"${bytes}\", ${size})},\n")
+         "    {${number}, \"${category}\", ${nameView},\n"
+         "     std::string_view(\"${bytes}\", ${size}),\n"
+         "     ${descriptionView}, ${formerNameView}},\n")
 endforeach()
 if(entries STREQUAL "")
   message(FATAL_ERROR "${LIST}: no sounds")

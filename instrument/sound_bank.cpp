@@ -35,6 +35,12 @@ const BankSound* bankSoundNamed(std::string_view name) {
   return nullptr;
 }
 
+const BankSound* bankSoundFormerlyNamed(std::string_view name) {
+  for (const BankSound& s : factoryBank())
+    if (!s.formerName.empty() && sameName(s.formerName, name)) return &s;
+  return nullptr;
+}
+
 const BankSound* bankSoundForProgram(int program) {
   return program >= 0 && program <= 127 ? bankSoundNumbered(program + 1) : nullptr;
 }
@@ -48,7 +54,8 @@ const BankSound* findBankSound(std::string_view word) {
     for (char c : word) number = number * 10 + (c - '0');
     if (const BankSound* s = bankSoundNumbered(number)) return s;
   }
-  return bankSoundNamed(word);
+  if (const BankSound* s = bankSoundNamed(word)) return s;
+  return bankSoundFormerlyNamed(word);
 }
 
 std::vector<std::string_view> bankCategories() {

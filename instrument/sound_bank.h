@@ -13,10 +13,12 @@
 namespace ondelith {
 
 struct BankSound {
-  int number;                 // 1 to 128, rising through the bank
-  std::string_view category;  // "bass", "pluck-keys": a folder name
-  std::string_view name;      // for people: "Glass Pluck"
-  std::string_view patch;     // the .vx file's bytes, exactly as Save writes them
+  int number;                         // 1 to 128, rising through the bank
+  std::string_view category;          // "bass", "pluck-keys": a folder name
+  std::string_view name;              // for people: "Glass Pluck"
+  std::string_view patch;             // the .vx file's bytes, exactly as Save writes them
+  std::string_view description = {};  // one line for menus: what it sounds like, and how
+  std::string_view formerName = {};  // what it was called before ("" for none), still found by name
 };
 
 // The bank in the order of its numbers.
@@ -26,9 +28,12 @@ std::span<const BankSound> factoryBank();
 const BankSound* bankSoundNumbered(int number);
 // By name, ignoring the case of ASCII letters.
 const BankSound* bankSoundNamed(std::string_view name);
+// By the name a sound had in the release before, ignoring case.
+const BankSound* bankSoundFormerlyNamed(std::string_view name);
 // The sound a MIDI Program Change value (0 to 127) selects.
 const BankSound* bankSoundForProgram(int program);
-// A name or a program number as a player writes it: "12", "glass pluck".
+// A name or a program number as a player writes it: "12", "glass pluck",
+// or a former name.
 const BankSound* findBankSound(std::string_view nameOrNumber);
 
 // The categories in the order their first sounds come in the bank.

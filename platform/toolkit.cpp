@@ -493,6 +493,10 @@ void Toolkit::Impl::fillMenu(QMenu* menu, int window, const std::vector<MenuItem
       a->setEnabled(item.enabled);
       a->setCheckable(item.checked);
       a->setChecked(item.checked);
+      if (!item.tip.empty()) {
+        a->setToolTip(QString::fromStdString(item.tip));
+        menu->setToolTipsVisible(true);
+      }
       if (!item.shortcut.empty())
         a->setShortcut(
             QKeySequence(QString::fromStdString(item.shortcut), QKeySequence::PortableText));

@@ -48,6 +48,7 @@ struct MenuItem {
   std::vector<MenuItem> submenu;
   bool enabled = true;
   bool checked = false;  // shown with a check mark: the choice in force
+  std::string tip = {};  // shown while the pointer rests on the item
 };
 
 struct UiEvent {

@@ -56,7 +56,10 @@ class OndelithPlugin : public Plugin, public ondelith::plugin::PanelLink {
   const char* getMaker() const override { return "The Ondelith developers"; }
   const char* getLicense() const override { return "GPL-3.0-or-later"; }
   uint32_t getVersion() const override {
-    return d_version(ONDELITH_VERSION_MAJOR, ONDELITH_VERSION_MINOR, ONDELITH_VERSION_PATCH);
+    // LV2 reads release or development from the minor version's parity.
+    return d_version(ONDELITH_VERSION_MAJOR,
+                     lv2_ ? ONDELITH_LV2_VERSION_MINOR : ONDELITH_VERSION_MINOR,
+                     ONDELITH_VERSION_PATCH);
   }
   int64_t getUniqueId() const override { return d_cconst('O', 'n', 'd', 'l'); }
 

@@ -417,6 +417,10 @@ class OndelithUI : public UI {
       }
       return false;
     }
+    if (!menu_.empty() && menuEntryAt(x, y) != menuHover_) {
+      menuHover_ = menuEntryAt(x, y);
+      repaint();
+    }
     if (drag_) {
       if (drag_->info->kind == od::ControlKind::Slider && sliderDrag_)
         setValue(drag_->index, sliderDrag_->moved(y, ev.mod & kModifierShift, bounds(drag_->index),
@@ -793,6 +797,18 @@ class OndelithUI : public UI {
       }
     }
     cairo_restore(cr);
+    // The pointed-at sound's description, on a line under the menu.
+    const auto& programs = od::plugin::programs();
+    const int program = menuHover_ >= 0 && menuHover_ < static_cast<int>(menu_.size())
+                            ? menu_[static_cast<size_t>(menuHover_)].program
+                            : -1;
+    if (program > 0 && program < static_cast<int>(programs.size())) {
+      const double y = kMenuTop + rows * kMenuRow + 2;
+      rgb(cr, 0xFFFFE0);
+      cairo_rectangle(cr, 2.5, y + 0.5, kPanelWidth - 5, 18);
+      cairo_fill(cr);
+      text(cr, 7, y + 13, programs[static_cast<size_t>(program)].description, 11, 0x000000);
+    }
   }
 
   bool pressHeader(double x, double y) {
@@ -1259,6 +1275,7 @@ class OndelithUI : public UI {
   bool latencyHover_ = false;
   int settingsFirst_ = 0;
   Control* hover_ = nullptr;
+  int menuHover_ = -1;  // the sounds menu's entry under the pointer
   Control* drag_ = nullptr;
   double dragY_ = 0;
   int curveDrag_ = 0;

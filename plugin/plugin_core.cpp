@@ -302,8 +302,8 @@ const std::vector<Program>& programs() {
     std::vector<Program> out;
     out.push_back({"Init", startSound(), {}});
     for (const BankSound& entry : factoryBank())
-      out.push_back(
-          {std::string(entry.name), bankSound(entry), categoryTitle(entry.category), entry.number});
+      out.push_back({std::string(entry.name), bankSound(entry), categoryTitle(entry.category),
+                     entry.number, std::string(entry.description)});
     return out;
   }();
   return list;

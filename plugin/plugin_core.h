@@ -184,8 +184,9 @@ std::optional<Patch> readPatchFile(const std::string& path, std::string& reason)
 struct Program {
   std::string name;
   Sound sound;
-  std::string category;  // as people read it; empty for the start-up sound
-  int number = 0;        // the bank's program number; 0 for the start-up sound
+  std::string category;          // as people read it; empty for the start-up sound
+  int number = 0;                // the bank's program number; 0 for the start-up sound
+  std::string description = {};  // one line for menus; empty for the start-up sound
 };
 const std::vector<Program>& programs();
 

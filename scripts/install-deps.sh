@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and testing Ondelith need,
-# only those that are missing. Uses sudo when not run as root.
+# Installs the Debian 12 packages that building and running Ondelith need,
+# only those that are missing; with --tests also the test and packaging tool
+# chain, which scripts/test.sh asks for. Extra arguments are more packages.
+# Uses sudo when not run as root.
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format pmccabe
-  libgtest-dev libgmock-dev libbenchmark-dev
+  build-essential cmake ninja-build pkg-config patch
   portaudio19-dev libsndfile1-dev libcli11-dev
-  librtmidi-dev libjack-jackd2-dev libasound2-dev jackd2
-  xvfb xdotool desktop-file-utils appstream man-db sox
+  librtmidi-dev libjack-jackd2-dev libasound2-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
-  lv2-dev liblilv-dev lilv-utils jalv dpf-source patch libcairo2-dev
-  libx11-dev libxcursor-dev libxext-dev libxrandr-dev x11-apps x11-utils imagemagick
-  "$@"
+  dpf-source lv2-dev libcairo2-dev libx11-dev libxcursor-dev libxext-dev libxrandr-dev
 )
+if [ "${1:-}" = --tests ]; then
+  shift
+  packages+=(
+    clang libclang-rt-14-dev clang-format pmccabe
+    libgtest-dev libgmock-dev libbenchmark-dev
+    jackd2 xvfb xdotool desktop-file-utils appstream man-db sox
+    liblilv-dev lilv-utils jalv x11-apps x11-utils imagemagick
+    lintian fakeroot file dpkg-dev
+  )
+fi
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

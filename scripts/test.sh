@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 
 # A JACK metadata store that a killed program left half made (an empty
 # region file) kills every JACK program with SIGBUS. With no JACK server
@@ -61,7 +61,7 @@ build() {  # build DIR [cmake args...] [--target T...]
 }
 
 echo "== release build"
-build build/release -DCMAKE_BUILD_TYPE=Release
+build build/release -DCMAKE_BUILD_TYPE=Release -DONDELITH_TESTS=ON -DONDELITH_BENCHMARKS=ON
 (cd build/release && ctest --output-on-failure -j "$jobs")
 
 echo "== release build with clang"

@@ -3,7 +3,7 @@
 #   cmake -DSCRIPT=instrument/sound_bank.cmake -DWORK=<scratch folder> -P check_bank_list.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/lead/Folder.vx")
-file(WRITE "${WORK}/bank.list" "# a list\n1\tlead\tFolder\tlead/Folder.vx\n")
+file(WRITE "${WORK}/bank.list" "# a list\n1\tlead\tFolder\tlead/Folder.vx\tA folder, not a sound\t\n")
 execute_process(COMMAND ${CMAKE_COMMAND} -DLIST=${WORK}/bank.list -DOUT=${WORK}/out.cpp
                         -P ${SCRIPT}
                 RESULT_VARIABLE status ERROR_VARIABLE said)

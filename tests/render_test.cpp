@@ -399,13 +399,14 @@ TEST(Render, AUnitChangedBetweenCallsDiscardsTheWorkDoneAhead) {
 }
 
 // Two seconds of one note (C4, a second long) struck at frame `at`, after
-// the strikes of `before`, in a wobble phase; Nils, whose wobble runs long.
+// the strikes of `before`, in a wobble phase; Falling Sweep (formerly
+// Nils), whose wobble runs long.
 std::vector<float> noteAfter(const std::vector<std::pair<int64_t, uint32_t>>& before, int64_t at,
                              int wobblePhase) {
   Engine e;
   Instrument instrument;
   instrument.attach(&e);
-  Sound sound = bankSound(*findBankSound("Nils"));
+  Sound sound = bankSound(*findBankSound("Falling Sweep"));
   setSoundValue(sound, kWobblePhaseIndex, wobblePhase);
   instrument.setSound(sound);
   for (const auto& [frame, word] : before) e.post(midiEvent(frame, word));

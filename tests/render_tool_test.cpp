@@ -706,6 +706,17 @@ TEST(RenderTool, BankSoundsByNameNumberOrProgramChangeOnTheChannelHeard) {
     EXPECT_EQ(renderFile(dir, notes({0xC0, b.number - 1})), chosen) << number;
     EXPECT_EQ(renderFile(dir, notes({0xC3, b.number - 1}), {"--channel", "all"}), chosen) << number;
   }
+  // A sound's former name still chooses it for a release, and says the new one.
+  const BankSound& renamed = bank.front();
+  const ProgramRun old =
+      renderer({"--midi", dir.file("in.mid", notes({})), "--out", (dir.path / "out.wav").string(),
+                "--sound", std::string(renamed.formerName)});
+  EXPECT_EQ(old.status, 0);
+  EXPECT_EQ(old.err, "ondelith-render: note: the sound \"" + std::string(renamed.formerName) +
+                         "\" is now called \"" + std::string(renamed.name) +
+                         "\"; the old name goes in the next release\n");
+  EXPECT_EQ(renderFile(dir, notes({}), {"--sound", std::string(renamed.name)}),
+            renderFile(dir, notes({}), {"--sound", "1"}));
   // Another channel, or a program past the bank: the sound stays.
   EXPECT_EQ(renderFile(dir, notes({0xC1, 3})), plain);
   EXPECT_EQ(renderFile(dir, notes({0xC0, static_cast<int>(bank.size())})), plain);
@@ -726,8 +737,9 @@ TEST(RenderTool, BankSoundsByNameNumberOrProgramChangeOnTheChannelHeard) {
   const ProgramRun list = renderer({"--list-sounds"});
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), static_cast<long>(bank.size()));
-  EXPECT_EQ(list.out.substr(0, list.out.find('\n')),
-            "1\t" + categoryTitle(bank[0].category) + "\t" + std::string(bank[0].name));
+  EXPECT_EQ(list.out.substr(0, list.out.find('\n')), "1\t" + categoryTitle(bank[0].category) +
+                                                         "\t" + std::string(bank[0].name) + "\t" +
+                                                         std::string(bank[0].description));
 }
 
 TEST(RenderTool, OptionMistakesInTheProgramsOwnWords) {

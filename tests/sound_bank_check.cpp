@@ -1,6 +1,7 @@
 // sound_bank_check: renders every sound of the factory bank through the
 // renderer and checks that each is a well-formed patch, plays at an even
-// level, stays finite and within full scale, and sounds unlike every other.
+// level, stays finite and within full scale on every key from C2 to C6, and
+// sounds unlike every other.
 //
 //   sound_bank_check RENDERER BANKLIST PHRASE.mid   check; exit 0, or 1 with a FAIL line
 //   sound_bank_check --write-phrase FILE.mid         write the phrase the bank is heard with
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -59,6 +61,13 @@ constexpr double kProbeHoldSeconds = 2.0;
 // Long enough for the slowest release the R slider allows.
 constexpr double kProbeTail = 5.2;
 constexpr double kPhraseTail = 1.5;
+// The keyboard: every semitone from C2 to C6 at full velocity, each held as
+// long as the probe and then given time to start its release.
+constexpr int kLowestKey = 36, kHighestKey = 84;
+constexpr double kKeyStep = 2.5;
+// A sound whose peaks over the keyboard span more than this is listed, with
+// its quietest key (a level any sound may have, for reasons of its own).
+constexpr double kListedSpanDb = 18.0;
 
 int failures = 0;
 void fail(const std::string& what) {
@@ -136,7 +145,15 @@ struct Sound {
   int number;
   std::string category, name;
   fs::path file;
+  std::string description, formerName;
 };
+
+// The file a sound's name gives: "Round Sub Bass" in bass is bass/round-sub-bass.vx.
+std::string fileFor(const std::string& category, const std::string& name) {
+  std::string file = category + "/";
+  for (char c : name) file += c == ' ' ? '-' : static_cast<char>(std::tolower(c));
+  return file + ".vx";
+}
 
 std::vector<std::string> splitTabs(const std::string& line) {
   std::vector<std::string> fields;
@@ -162,11 +179,12 @@ std::optional<std::vector<Sound>> readBankList(const fs::path& list) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     const std::vector<std::string> f = splitTabs(line);
-    if (f.size() != 4) {
-      fail(where + "expected number, category, name and path separated by tabs");
+    if (f.size() != 5 && f.size() != 6) {
+      fail(where + "expected number, category, name, path, description and former name");
       continue;
     }
-    Sound s{std::atoi(f[0].c_str()), f[1], f[2], list.parent_path() / f[3]};
+    Sound s{std::atoi(f[0].c_str()),   f[1], f[2],
+            list.parent_path() / f[3], f[4], f.size() == 6 ? f[5] : ""};
     if (std::to_string(s.number) != f[0] || s.number < 1 || s.number > 128)
       fail(where + "program number must be 1 to 128");
     if (s.number <= lastNumber) fail(where + "program numbers must rise");
@@ -174,9 +192,14 @@ std::optional<std::vector<Sound>> readBankList(const fs::path& list) {
     if (std::find(kCategories.begin(), kCategories.end(), s.category) == kCategories.end())
       fail(where + "unknown category " + s.category);
     if (!names.insert(s.name).second) fail(where + "name used twice: " + s.name);
+    if (!s.formerName.empty() && !names.insert(s.formerName).second)
+      fail(where + "former name used twice: " + s.formerName);
     if (!paths.insert(f[3]).second) fail(where + "file used twice: " + f[3]);
-    if (f[3] != s.category + "/" + s.name + ".vx")
-      fail(where + "file should be " + s.category + "/" + s.name + ".vx");
+    if (f[3] != fileFor(s.category, s.name))
+      fail(where + "file should be " + fileFor(s.category, s.name));
+    // A menu's tip and a listing's line: a few words, on one line of the plugin's panel.
+    if (s.description.size() < 10 || s.description.size() > 90)
+      fail(where + "the description should take 10 to 90 bytes");
     sounds.push_back(s);
   }
   if (static_cast<int>(sounds.size()) < kMinimumSounds)
@@ -419,7 +442,40 @@ struct Heard {
   double peakDb[2] = {0, 0};
   Fingerprint print[2];
   bool ok = true;
+  // Over the keyboard, at both rates: the loudest and quietest keys' peaks.
+  double keyHighDb = -1000, keyLowDb = 1000;
+  int keyHigh = 0, keyLow = 0;
 };
+
+std::vector<Note> keyboard() {
+  std::vector<Note> notes;
+  for (int key = kLowestKey; key <= kHighestKey; ++key) {
+    const double start = (key - kLowestKey) * kKeyStep;
+    notes.push_back({key, start, start + kProbeHoldSeconds});
+  }
+  return notes;
+}
+
+// Each key's peak, from its note-on to the next key's.
+void measureKeys(const std::vector<float>& s, int rate, Heard& h) {
+  for (int key = kLowestKey; key <= kHighestKey; ++key) {
+    const auto at = [&](int k) {
+      return std::min(s.size(),
+                      static_cast<size_t>(std::lround((k - kLowestKey) * kKeyStep * rate)));
+    };
+    const size_t end = key == kHighestKey ? s.size() : at(key + 1);
+    float peak = 0;
+    for (size_t i = at(key); i < end; ++i) peak = std::max(peak, std::fabs(s[i]));
+    const double db = toDb(peak);
+    if (db > h.keyHighDb) h.keyHighDb = db, h.keyHigh = key;
+    if (db < h.keyLowDb) h.keyLowDb = db, h.keyLow = key;
+  }
+}
+
+std::string keyName(int key) {
+  static const char* names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+  return names[key % 12] + std::to_string(key / 12 - 1);
+}
 
 }  // namespace
 
@@ -456,6 +512,8 @@ int main(int argc, char** argv) {
   const fs::path work = dir;
   const fs::path probe = work / "probe.mid";
   writeFile(probe, midiFile({{kProbeNote, 0, kProbeHoldSeconds}}));
+  const fs::path keys = work / "keyboard.mid";
+  writeFile(keys, midiFile(keyboard()));
 
   std::vector<Heard> heard(bank->size());
   for (size_t i = 0; i < bank->size(); ++i) {
@@ -469,21 +527,25 @@ int main(int argc, char** argv) {
       const int rate = kRates[r];
       const std::string what = s.name + " at " + std::to_string(rate) + " Hz";
       const fs::path wav = work / "out.wav", log = work / "stderr.txt";
-      std::optional<std::vector<float>> probeSamples, phraseSamples;
+      std::optional<std::vector<float>> probeSamples, phraseSamples, keySamples;
       if (render(renderer, s.file, probe, rate, kProbeTail, wav, log))
         probeSamples = readWav(wav, rate);
       if (probeSamples && render(renderer, s.file, phrase, rate, kPhraseTail, wav, log))
         phraseSamples = readWav(wav, rate);
-      if (!phraseSamples) {
+      if (phraseSamples && render(renderer, s.file, keys, rate, kPhraseTail, wav, log))
+        keySamples = readWav(wav, rate);
+      if (!keySamples) {
         h.ok = false;
         break;
       }
       const std::optional<double> peak = checkSamples(*probeSamples, what + ", A3");
       const std::optional<double> phrasePeak = checkSamples(*phraseSamples, what + ", phrase");
-      if (!peak || !phrasePeak) {
+      const std::optional<double> keysPeak = checkSamples(*keySamples, what + ", C2 to C6");
+      if (!peak || !phrasePeak || !keysPeak) {
         h.ok = false;
         break;
       }
+      measureKeys(*keySamples, rate, h);
       h.peakDb[r] = toDb(*peak);
       if (h.peakDb[r] < kPeakLowDb || h.peakDb[r] > kPeakHighDb) {
         std::ostringstream m;
@@ -497,6 +559,24 @@ int main(int argc, char** argv) {
     }
   }
   fs::remove_all(work);
+
+  // No key peaks above the ceiling; sounds with a wide span are listed.
+  for (size_t i = 0; i < bank->size(); ++i) {
+    const Heard& h = heard[i];
+    if (!h.ok) continue;
+    std::ostringstream m;
+    m.precision(3);
+    if (h.keyHighDb > kPeakHighDb) {
+      m << (*bank)[i].name << ": " << keyName(h.keyHigh) << " peaks at " << h.keyHighDb
+        << " dBFS, above " << kPeakHighDb;
+      fail(m.str());
+    } else if (h.keyHighDb - h.keyLowDb > kListedSpanDb) {
+      m << (*bank)[i].name << ": spans " << h.keyHighDb - h.keyLowDb << " dB over C2 to C6, "
+        << h.keyLowDb << " dBFS on " << keyName(h.keyLow) << ", " << h.keyHighDb << " on "
+        << keyName(h.keyHigh);
+      std::cout << "sound_bank_check: wide span: " << m.str() << "\n";
+    }
+  }
 
   // Two sounds are as close as they come at either rate.
   const size_t n = bank->size();
@@ -517,14 +597,14 @@ int main(int argc, char** argv) {
     }
   double closest = 1e9;
   std::string closestPair;
-  std::printf("%-4s %-13s %-10s %9s %9s  %s\n", "no.", "category", "name", "dB@44.1k", "dB@48k",
-              "nearest, distance dB");
+  std::printf("%-4s %-13s %-17s %9s %9s %9s %9s  %s\n", "no.", "category", "name", "dB@44.1k",
+              "dB@48k", "keys max", "keys min", "nearest, distance dB");
   for (size_t i = 0; i < n; ++i) {
     const size_t j = static_cast<size_t>(std::min_element(d[i].begin(), d[i].end()) - d[i].begin());
     const Sound& s = (*bank)[i];
-    std::printf("%-4d %-13s %-10s %9.2f %9.2f  %s %.2f\n", s.number, s.category.c_str(),
-                s.name.c_str(), heard[i].peakDb[0], heard[i].peakDb[1], (*bank)[j].name.c_str(),
-                d[i][j]);
+    std::printf("%-4d %-13s %-17s %9.2f %9.2f %9.2f %9.2f  %s %.2f\n", s.number, s.category.c_str(),
+                s.name.c_str(), heard[i].peakDb[0], heard[i].peakDb[1], heard[i].keyHighDb,
+                heard[i].keyLowDb, (*bank)[j].name.c_str(), d[i][j]);
     if (d[i][j] < closest) closest = d[i][j], closestPair = s.name + " and " + (*bank)[j].name;
   }
   if (failures) {

@@ -24,6 +24,7 @@ struct ListedSound {
   int number;
   std::string category, name;
   fs::path file;
+  std::string description, formerName;
 };
 
 std::vector<ListedSound> bankList() {
@@ -33,12 +34,10 @@ std::vector<ListedSound> bankList() {
   while (std::getline(list, line)) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
-    std::string number, category, name, path;
-    std::getline(fields, number, '\t');
-    std::getline(fields, category, '\t');
-    std::getline(fields, name, '\t');
-    std::getline(fields, path, '\t');
-    sounds.push_back({std::stoi(number), category, name, kBankDir / path});
+    std::string number, category, name, path, description, formerName;
+    for (std::string* field : {&number, &category, &name, &path, &description, &formerName})
+      std::getline(fields, *field, '\t');
+    sounds.push_back({std::stoi(number), category, name, kBankDir / path, description, formerName});
   }
   return sounds;
 }
@@ -54,6 +53,8 @@ TEST(SoundBank, TheCompiledBankIsTheListAndItsFilesAndEachIsWhatSaveWrites) {
     EXPECT_EQ(bank[i].number, l.number);
     EXPECT_EQ(bank[i].category, l.category);
     EXPECT_EQ(bank[i].name, l.name);
+    EXPECT_EQ(bank[i].description, l.description);
+    EXPECT_EQ(bank[i].formerName, l.formerName);
     const std::string bytes = test::slurp(l.file);
     ASSERT_EQ(bank[i].patch, bytes);
     Patch patch;
@@ -97,6 +98,7 @@ TEST(SoundBank, FoundByNumberProgramAndNameAsAPlayerWritesThem) {
       {"129", nullptr},
       {"", nullptr},
       {std::string(last.name) + " ", nullptr},
+      {std::string(first.formerName), &first},  // for a release after a rename
   };
   for (const auto& c : cases) EXPECT_EQ(findBankSound(c.word), c.found) << '"' << c.word << '"';
   std::vector<std::string_view> categories = bankCategories();

@@ -83,6 +83,24 @@ class Sounds : public test::Window {
   test::TempDir dir;
 };
 
+TEST_F(Sounds, EachBankItemShowsItsDescriptionAsItsTip) {
+  QMenu* sounds = menu("Sounds");
+  ASSERT_NE(sounds, nullptr);
+  emit sounds->aboutToShow();
+  size_t tipped = 0;
+  for (QAction* c : sounds->actions()) {
+    if (!c->menu() || c->text().startsWith("My sounds")) continue;
+    EXPECT_TRUE(c->menu()->toolTipsVisible()) << c->text().toStdString();
+    for (QAction* item : c->menu()->actions()) {
+      const BankSound* b = findBankSound(item->text().section("  ", 0, 0).toStdString());
+      ASSERT_NE(b, nullptr) << item->text().toStdString();
+      EXPECT_EQ(item->toolTip().toStdString(), b->description);
+      ++tipped;
+    }
+  }
+  EXPECT_EQ(tipped, factoryBank().size());
+}
+
 TEST_F(Sounds, TheMenuHasTheBankByCategoryThenThePlayersOwnAndEachItemChoosesItsSound) {
   std::vector<std::string> expected = {"Previous sound", "Next sound"};
   for (std::string_view c : bankCategories()) expected.push_back(categoryTitle(c));

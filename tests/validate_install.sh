@@ -13,7 +13,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 share=$prefix/share
 for f in "$prefix/bin/ondelith" "$prefix/bin/ondelith-render" \
          "$share/icons/hicolor/scalable/apps/ondelith.svg" \
-         "$share/man/man1/ondelith.1" "$share/man/man1/ondelith-render.1" \
+         "$share/man/man1/ondelith.1.gz" "$share/man/man1/ondelith-render.1.gz" \
          "$share/doc/ondelith/LICENSE" "$share/mime/packages/ondelith.xml"; do
   [[ -s $f ]] || { echo "missing after install: $f" >&2; exit 1; }
 done
@@ -37,7 +37,7 @@ grep -q '^Exec=ondelith %f$' "$share/applications/ondelith.desktop"
 grep -q '<project_license>GPL-3.0-or-later</project_license>' "$share/metainfo/"*.metainfo.xml
 # The man pages format without a warning.
 for page in ondelith ondelith-render; do
-  warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1" 2>&1 >/dev/null || true)
+  warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >/dev/null || true)
   [[ -z $warnings ]] || { echo "$page.1: $warnings" >&2; exit 1; }
 done
 echo "installed files validate"

@@ -93,7 +93,8 @@ void tellUnheardNotes(const std::string& path, const MidiFileContents& midi, int
 
 void listSounds() {
   for (const BankSound& s : factoryBank())
-    std::cout << s.number << "\t" << categoryTitle(s.category) << "\t" << s.name << "\n";
+    std::cout << s.number << "\t" << categoryTitle(s.category) << "\t" << s.name << "\t"
+              << s.description << "\n";
 }
 
 // What --set takes beyond the window's controls, from the table: a sound's
@@ -128,8 +129,9 @@ int main(int argc, char** argv) {
   app.add_option("--patch", patchPath, "Patch to apply, as Open does (.vx)")->type_name("FILE.vx");
   app.add_option("--sound", soundWord, "Factory bank sound to start from, by name or number")
       ->type_name("NAME|NUMBER");
-  app.add_flag("--list-sounds", listOnly,
-               "Print the factory bank, one sound a line: number, category, name; and end");
+  app.add_flag(
+      "--list-sounds", listOnly,
+      "Print the factory bank, one sound a line: number, category, name, description; and end");
   app.add_option("--set", setWords,
                  "Sets a parameter by its symbol, in the units the window shows, after --patch or "
                  "--sound; may be given again (see --list-parameters)")
@@ -267,6 +269,10 @@ int main(int argc, char** argv) {
       return usage("--sound and --patch both choose the sound to start from: give one");
     bankEntry = findBankSound(soundWord);
     if (!bankEntry) return usage(badValue("--sound", soundWord, takes.at("--sound")));
+    // Old scripts keep working for a release, and say what to change.
+    if (bankEntry == bankSoundFormerlyNamed(soundWord) && !bankSoundNamed(soundWord))
+      std::cerr << "ondelith-render: note: the sound \"" << soundWord << "\" is now called \""
+                << bankEntry->name << "\"; the old name goes in the next release\n";
   }
   for (const char* option : {"--midi", "--out"})
     if (!given(option))

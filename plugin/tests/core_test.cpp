@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "instrument/sound_bank.h"
 #include "plugin/plugin_core.h"
 #include "plugin/tests/plugin_test_support.h"
 
@@ -138,6 +139,26 @@ TEST(SetUpLatency, IsTheFadesTimeAtTheRunningRatePlusTheDecimators) {
   EXPECT_EQ(setUpLatency(48000, 7), setUpLatency(48000, 0) + 7);
   EXPECT_EQ(setUpLatency(1, 0), 0u);
   EXPECT_NE(setUpLatencyHelp().find("automation sound 22.7 ms early"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ondelith::plugin
+
+namespace ondelith::plugin {
+namespace {
+
+// The list hosts and the panel's menu show: Init, then each bank sound
+// under its number with the bank's words for it.
+TEST(Programs, EachBankSoundComesWithItsDescription) {
+  const auto& list = programs();
+  ASSERT_EQ(list.size(), factoryBank().size() + 1);
+  EXPECT_EQ(list.front().description, "");
+  for (const BankSound& b : factoryBank()) {
+    const Program& p = list.at(static_cast<size_t>(b.number));
+    EXPECT_EQ(p.name, b.name);
+    EXPECT_EQ(p.description, b.description);
+    EXPECT_FALSE(p.description.empty()) << p.name;
+  }
 }
 
 }  // namespace
