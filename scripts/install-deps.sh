@@ -19,7 +19,7 @@ if [ "${1:-}" = --tests ]; then
     libgtest-dev libgmock-dev libbenchmark-dev
     jackd2 xvfb xdotool desktop-file-utils appstream man-db sox
     liblilv-dev lilv-utils jalv x11-apps x11-utils imagemagick
-    lintian fakeroot file dpkg-dev
+    lintian fakeroot file dpkg-dev ardour
   )
 fi
 packages+=("$@")
