@@ -15,7 +15,7 @@ inline std::string lv2UnitRender(int index) {
   return std::string("%.0f ").append(unitInfo(parameter(index).unit).symbol);
 }
 
-// "012 Nils": the bank's number first, so hosts that sort by label list the
+// "025 Falling Sweep": the bank's number first, so hosts that sort by label list the
 // sounds in the bank's order (the start-up sound, 000, ahead of them).
 inline std::string lv2PresetLabel(const Program& program) {
   char number[8];

@@ -126,7 +126,8 @@ class Voice {
   bool setRate(double hz, std::string& reason);
   bool playing() const { return engine_ != nullptr; }
 
-  // The voice afresh with the same sound, without allocating.
+  // The voice afresh with the same sound. Not the audio thread: an
+  // oversampled voice's memory is made again.
   void reset();
 
   // A run: changes made since the last one apply at its start; then
